@@ -1,0 +1,134 @@
+#include "picture/file_io.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+namespace qm5 {
+
+const char* describe(PictureError error) {
+    switch (error) {
+        case PictureError::none: return "no error";
+        case PictureError::cannotOpen: return "cannot be opened";
+        case PictureError::notPicture: return "not a picture this program reads";
+        case PictureError::unsupported: return "a kind of picture this program does not read";
+        case PictureError::malformed: return "its headers are invalid";
+        case PictureError::truncated: return "the file ends before its data";
+        case PictureError::tooLarge: return "too large (more than 32767 pixels on a side)";
+        case PictureError::outOfMemory: return "not enough memory";
+    }
+    return "unknown error";
+}
+
+PictureError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std::uint64_t maxBytes) {
+    out.reset();
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return PictureError::cannotOpen;
+    // Grow geometrically while reading: works for any file, needs no
+    // platform-specific size query and never trusts a size it has not read.
+    HeapArray<std::uint8_t> buffer;
+    std::uint64_t used = 0;
+    std::uint64_t capacity = 0;
+    PictureError result = PictureError::none;
+    for (;;) {
+        if (used == capacity) {
+            std::uint64_t next = capacity == 0 ? 65536 : capacity * 2;
+            if (capacity >= maxBytes) {
+                // One more byte would pass the bound: look for it.
+                int c = std::fgetc(f);
+                if (c != EOF) result = PictureError::tooLarge;
+                break;
+            }
+            if (next > maxBytes) next = maxBytes;
+            if (!buffer.resize(next)) {
+                result = PictureError::outOfMemory;
+                break;
+            }
+            capacity = next;
+        }
+        std::size_t got = std::fread(buffer.data() + used, 1, static_cast<std::size_t>(capacity - used), f);
+        used += got;
+        if (got == 0 || used < capacity) {
+            if (std::ferror(f)) result = PictureError::cannotOpen;
+            if (std::feof(f) || std::ferror(f)) break;
+        }
+    }
+    std::fclose(f);
+    if (result != PictureError::none) return result;
+    if (!buffer.resize(used)) return PictureError::outOfMemory;
+    out = std::move(buffer);
+    return PictureError::none;
+}
+
+AtomicOutputFile::~AtomicOutputFile() { discard(); }
+
+bool AtomicOutputFile::open(const char* destination) {
+    discard();
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path dest(destination);
+    fs::file_status st = fs::status(dest, ec);
+    if (!ec && fs::exists(st)) {
+        if (!fs::is_regular_file(st)) return false;
+        // A read-only file is refused even where the user could override
+        // the protection (as an administrator can).
+        if ((st.permissions() & fs::perms::owner_write) == fs::perms::none) return false;
+    }
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporary_ = std::string(destination) + "." + std::to_string(stamp % 1000000007ULL) + "-" +
+                     std::to_string(counter.fetch_add(1)) + ".tmp";
+        if (fs::exists(fs::path(temporary_), ec)) continue;
+        file_ = std::fopen(temporary_.c_str(), "wb");
+        break;
+    }
+    if (file_ == nullptr) {
+        temporary_.clear();
+        return false;
+    }
+    destination_ = destination;
+    good_ = true;
+    return true;
+}
+
+bool AtomicOutputFile::write(const void* data, std::size_t size) {
+    if (file_ == nullptr || !good_) return false;
+    if (size != 0 && std::fwrite(data, 1, size, file_) != size) good_ = false;
+    return good_;
+}
+
+bool AtomicOutputFile::commit() {
+    if (file_ == nullptr) return false;
+    if (std::fflush(file_) != 0) good_ = false;
+    if (std::fclose(file_) != 0) good_ = false;
+    file_ = nullptr;
+    if (good_) {
+        std::error_code ec;
+        std::filesystem::rename(temporary_, destination_, ec);
+        if (ec) good_ = false;
+    }
+    if (!good_) {
+        std::error_code ec;
+        std::filesystem::remove(temporary_, ec);
+    }
+    temporary_.clear();
+    return good_;
+}
+
+void AtomicOutputFile::discard() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temporary_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(temporary_, ec);
+        temporary_.clear();
+    }
+    good_ = false;
+}
+
+}  // namespace qm5

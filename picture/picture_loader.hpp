@@ -1,0 +1,69 @@
+#pragma once
+// PictureLoader: classifies picture files, reads BMP and PCX pictures into a
+// new Picture, and writes a Picture as a 24-bit BMP.
+//
+// Every reader takes the whole file as bytes (the named-file overloads read
+// the file first) and walks it with one ByteReader, so nothing is read
+// outside the file whatever its headers say. Readers print nothing except the
+// PCX scan-line message, which goes to the loader's message stream.
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "picture/byte_reader.hpp"
+#include "picture/heap_array.hpp"
+#include "picture/picture.hpp"
+
+namespace qm5 {
+
+struct BmpInfoHeader;  // picture/bmp_format.hpp
+struct PcxHeader;      // picture/pcx_format.hpp
+
+class PictureLoader {
+public:
+    // messages receives the PCX reader's scan-line message (standard output
+    // for the classic programs); nullptr silences it.
+    explicit PictureLoader(std::FILE* messages = stdout) : messages_(messages) {}
+    PictureLoader(const PictureLoader&) = delete;
+    PictureLoader& operator=(const PictureLoader&) = delete;
+    virtual ~PictureLoader() = default;
+
+    // Classification by the first bytes only; FormatUnknown when the file
+    // cannot be opened.
+    PictureFormat detectFormat(const char* name) const;
+    static PictureFormat detectFormat(std::span<const std::uint8_t> fileStart);
+
+    PictureError loadBmp24(const char* name, Picture& out);
+    PictureError loadBmp8(const char* name, Picture& out);
+    PictureError loadPcx(const char* name, Picture& out);
+    // GIF is recognised but not read: always notPicture/unsupported, the
+    // file is not opened.
+    PictureError loadGif(const char* name, Picture& out);
+
+    PictureError loadBmp24(std::span<const std::uint8_t> file, Picture& out);
+    PictureError loadBmp8(std::span<const std::uint8_t> file, Picture& out);
+    PictureError loadPcx(std::span<const std::uint8_t> file, Picture& out);
+
+    // The maker's order: detect, then loadBmp24 falling back to loadBmp8 for
+    // BMP, loadPcx for PCX, loadGif for GIF. format receives the detected code.
+    PictureError loadAny(const char* name, Picture& out, PictureFormat* format = nullptr);
+
+    // 1 when written, 0 on failure; the destination is replaced only by a
+    // complete file.
+    int writeBmp24(const char* name, const Picture& picture) const;
+    // The bytes writeBmp24 writes, built in memory.
+    static bool encodeBmp24(const Picture& picture, HeapArray<std::uint8_t>& out);
+
+    // Colours of the most recent 8-bit BMP read.
+    std::uint32_t palette[256] = {};
+
+private:
+    // ---- BMP and PCX reader internals (picture/bmp_reader.cpp, picture/pcx_reader.cpp) ----
+    PictureError readBmp8Raw(const BmpInfoHeader& info, ByteReader& file, Picture& out);
+    PictureError readBmp8Rle(const BmpInfoHeader& info, ByteReader& file, Picture& out);
+
+    std::FILE* messages_;
+};
+
+}  // namespace qm5

@@ -1,0 +1,122 @@
+#include "tests/test_support.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace qm5::test {
+
+namespace fs = std::filesystem;
+
+Bytes readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+bool fileExists(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+std::string hex(const std::uint8_t* data, std::size_t size) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i) s += ' ';
+        s += digits[data[i] >> 4];
+        s += digits[data[i] & 15];
+    }
+    return s;
+}
+
+std::string hex(const Bytes& bytes) { return hex(bytes.data(), bytes.size()); }
+
+Bytes fromHex(const std::string& text) {
+    Bytes out;
+    int nibble = -1;
+    for (char c : text) {
+        int v;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else continue;
+        if (nibble < 0) {
+            nibble = v;
+        } else {
+            out.push_back(static_cast<std::uint8_t>(nibble * 16 + v));
+            nibble = -1;
+        }
+    }
+    return out;
+}
+
+fs::path sourcePath(const std::string& relative) { return fs::path(QM5_SOURCE_DIR) / relative; }
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    path_ = fs::temp_directory_path() /
+            ("qm5-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+namespace {
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+}  // namespace
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
+                     const std::string& input) {
+    TempDir io;
+    const fs::path inPath = io / "stdin";
+    const fs::path outPath = io / "stdout";
+    const fs::path errPath = io / "stderr";
+    writeText(inPath, input);
+    RunResult result;
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        if (!std::freopen(inPath.c_str(), "rb", stdin)) ::_exit(126);
+        if (!std::freopen(outPath.c_str(), "wb", stdout)) ::_exit(126);
+        if (!std::freopen(errPath.c_str(), "wb", stderr)) ::_exit(126);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = slurp(outPath);
+    result.err = slurp(errPath);
+    return result;
+}
+
+}  // namespace qm5::test

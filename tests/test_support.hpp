@@ -1,0 +1,52 @@
+#pragma once
+// Helpers shared by the tests: files, temporary directories, running the
+// built programs, hex dumps for "got X, want Y" messages.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qm5::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const Bytes& bytes);
+void writeText(const std::filesystem::path& path, const std::string& text);
+bool fileExists(const std::filesystem::path& path);
+
+// "00 02 03 01 08"
+std::string hex(const Bytes& bytes);
+std::string hex(const std::uint8_t* data, std::size_t size);
+Bytes fromHex(const std::string& text);
+
+// Source tree path, e.g. sourcePath("tests/fixtures/x.bmp").
+std::filesystem::path sourcePath(const std::string& relative);
+
+// A fresh empty directory, removed with its contents on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;  // standard output, byte for byte
+    std::string err;  // standard error
+};
+
+// Runs program with args in directory cwd; standard input is the given text
+// (empty: at its end at once).
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::filesystem::path& cwd, const std::string& input = "");
+
+}  // namespace qm5::test

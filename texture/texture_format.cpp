@@ -1,0 +1,70 @@
+#include "texture/texture_format.hpp"
+
+namespace qm5 {
+
+void TextureHeader::store(std::uint8_t out[kTextureHeaderSize]) const {
+    out[0] = magic[0];
+    out[1] = magic[1];
+    out[2] = magic[2];
+    out[3] = reserved0;
+    storeU16(out + 4, static_cast<std::uint16_t>(version));
+    storeU16(out + 6, colourCount);
+    storeU16(out + 8, mipmapCount);
+    storeU16(out + 10, imageCount);
+    storeU16(out + 12, compression);
+    storeU16(out + 14, width);
+    storeU16(out + 16, height);
+    storeU16(out + 18, reserved1);
+}
+
+std::optional<TextureHeader> TextureHeader::read(ByteReader& in) {
+    auto bytes = in.readSpan(kTextureHeaderSize);
+    if (!bytes) return std::nullopt;
+    ByteReader r(*bytes);
+    TextureHeader h;
+    h.magic[0] = *r.readU8();
+    h.magic[1] = *r.readU8();
+    h.magic[2] = *r.readU8();
+    h.reserved0 = *r.readU8();
+    h.version = *r.readI16();
+    h.colourCount = *r.readU16();
+    h.mipmapCount = *r.readU16();
+    h.imageCount = *r.readU16();
+    h.compression = *r.readU16();
+    h.width = *r.readU16();
+    h.height = *r.readU16();
+    h.reserved1 = *r.readU16();
+    return h;
+}
+
+int positionBitCount(std::uint64_t pixelCount) {
+    int b = 0;
+    while (b < 63 && (std::uint64_t{1} << b) < pixelCount) ++b;
+    return b;
+}
+
+bool CubeStreamWriter::put(CubeMasks cube) {
+    const std::uint64_t bits = 2u * static_cast<std::uint64_t>(b_);
+    if (bit_ + bits > static_cast<std::uint64_t>(out_.size()) * 8u) return false;
+    // The 2b-bit number (Z << b) | O, most significant bit first.
+    const std::uint64_t value = (std::uint64_t{cube.zero} << b_) | cube.one;
+    for (std::uint64_t j = 0; j < bits; ++j, ++bit_) {
+        if ((value >> (bits - 1 - j)) & 1u) out_[bit_ >> 3] |= static_cast<std::uint8_t>(1u << (bit_ & 7));
+    }
+    return true;
+}
+
+CubeMasks readCube(std::span<const std::uint8_t> data, int b, std::uint64_t k) {
+    CubeMasks cube;
+    const std::uint64_t start = 2u * static_cast<std::uint64_t>(b) * k;
+    for (int j = 0; j < b; ++j) {
+        const std::uint64_t qz = start + static_cast<std::uint64_t>(j);
+        const std::uint64_t qo = qz + static_cast<std::uint64_t>(b);
+        const std::uint32_t bit = std::uint32_t{1} << (b - 1 - j);
+        if ((data[qz >> 3] >> (qz & 7)) & 1u) cube.zero |= bit;
+        if ((data[qo >> 3] >> (qo & 7)) & 1u) cube.one |= bit;
+    }
+    return cube;
+}
+
+}  // namespace qm5

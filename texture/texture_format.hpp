@@ -1,0 +1,141 @@
+#pragma once
+// The Qm5 texture file (extension ".qm5"), the one format both programs
+// share. All numbers are little-endian; sections follow one another with no
+// padding.
+//
+//   offset  size  field
+//   0       3     magic "qm5" (no terminating zero)
+//   3       1     reserved, written 0, ignored
+//   4       2     version, signed 16-bit, always 100
+//   6       2     colour count K (the reader takes it as signed)
+//   8       2     mipmap level count L (levels are counted, never stored)
+//   10      2     image count N (the classic reader decodes image 0 only)
+//   12      2     compression flag: 1 = colour records, any other value = plain
+//   14      2     width W (signed on reading)
+//   16      2     height H (signed on reading)
+//   18      2     reserved, written 0, ignored
+//   20      4K    palette: K 32-bit pixel values, entry k = colour of index k
+//   20+4K   ...   N images of P = W x H pixels each, one after another:
+//
+// Plain image: P indices in position order (p = y * W + x, row 0 at the
+// top): 1 byte each when K <= 256, else 2 bytes (16-bit).
+//
+// Compressed image: K colour records, index 0 first. A record is a 3-byte
+// head followed by L data bytes:
+//   byte 0  L >> 8        byte 1  L & 0xFF        byte 2  b
+// where b is the position bit count, the smallest b with 2^b >= P. Two heads
+// carry no data: 00 00 00 (empty: paints nothing) and 80 00 00 (whole:
+// paints every pixel). Any other head is a general record holding
+// n = floor(4L / b) cubes of 2b bits each, packed LSB-first into the bytes:
+// stream bit q is bit (q & 7) of data byte (q >> 3). Cube k takes stream bits
+// 2bk .. 2bk + 2b - 1: first its zero mask Z, then its one mask O, each
+// written from position bit b - 1 down to bit 0. Position p lies in the cube
+// when (p & O) == O and (~p & Z) == Z. Bits after the last cube are zero.
+//
+// A reader paints the records from index K - 1 down to 0, so a lower index
+// overwrites a higher one. For index c the writer guarantees: every pixel of
+// index c is covered, no pixel of a higher index is, and pixels of lower
+// indices and positions P .. 2^b - 1 may be covered or not. The writer never
+// writes a cube whose masks are both zero (the whole head stands for that),
+// and readers ignore such cubes: for b <= 3 the zero bits that pad the last
+// byte can look like whole cubes under the count rule.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "picture/byte_reader.hpp"
+
+namespace qm5 {
+
+inline constexpr std::size_t kTextureHeaderSize = 20;
+inline constexpr std::int16_t kTextureVersion = 100;
+inline constexpr std::size_t kPaletteEntrySize = 4;
+inline constexpr std::size_t kRecordHeadSize = 3;
+inline constexpr std::uint32_t kMaxRecordDataLength = 65535;
+// Widest position a texture can have: W, H <= 32767 gives P < 2^30.
+inline constexpr int kMaxPositionBits = 30;
+
+struct TextureHeader {
+    std::uint8_t magic[3] = {'q', 'm', '5'};
+    std::uint8_t reserved0 = 0;
+    std::int16_t version = kTextureVersion;
+    std::uint16_t colourCount = 0;
+    std::uint16_t mipmapCount = 0;
+    std::uint16_t imageCount = 0;
+    std::uint16_t compression = 0;
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    std::uint16_t reserved1 = 0;
+
+    bool hasMagic() const { return magic[0] == 'q' && magic[1] == 'm' && magic[2] == '5'; }
+    // The reader's view: every 16-bit field signed.
+    std::int32_t signedColourCount() const { return static_cast<std::int16_t>(colourCount); }
+    std::int32_t signedWidth() const { return static_cast<std::int16_t>(width); }
+    std::int32_t signedHeight() const { return static_cast<std::int16_t>(height); }
+    bool isCompressed() const { return compression == 1; }
+
+    void store(std::uint8_t out[kTextureHeaderSize]) const;
+    // Reads 20 bytes; nothing (and nothing consumed) when fewer remain.
+    static std::optional<TextureHeader> read(ByteReader& in);
+};
+
+// The smallest b with 2^b >= pixelCount (0 for 0 or 1 pixel).
+int positionBitCount(std::uint64_t pixelCount);
+
+struct RecordHead {
+    std::uint8_t bytes[3] = {0, 0, 0};
+
+    bool isEmpty() const { return bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0; }
+    bool isWhole() const { return bytes[0] == 0x80 && bytes[1] == 0 && bytes[2] == 0; }
+    bool isGeneral() const { return !isEmpty() && !isWhole(); }
+    std::uint32_t dataLength() const { return isGeneral() ? (std::uint32_t{bytes[0]} << 8) | bytes[1] : 0; }
+    int bitCount() const { return bytes[2]; }
+
+    static RecordHead empty() { return {{0x00, 0x00, 0x00}}; }
+    static RecordHead whole() { return {{0x80, 0x00, 0x00}}; }
+    // A general head; dataLength must not exceed kMaxRecordDataLength.
+    static RecordHead general(std::uint32_t dataLength, int b) {
+        return {{static_cast<std::uint8_t>(dataLength >> 8), static_cast<std::uint8_t>(dataLength),
+                 static_cast<std::uint8_t>(b)}};
+    }
+};
+
+// One cube as its two masks. care mask = zero | one, value = one.
+struct CubeMasks {
+    std::uint32_t zero = 0;
+    std::uint32_t one = 0;
+    bool covers(std::uint32_t p) const { return (p & one) == one && (~p & zero) == zero; }
+    friend bool operator==(const CubeMasks&, const CubeMasks&) = default;
+};
+
+// L for n cubes of b position bits: ceil(2bn / 8).
+constexpr std::uint64_t cubeDataLength(std::uint64_t cubeCount, int b) {
+    return (cubeCount * 2u * static_cast<std::uint64_t>(b) + 7u) / 8u;
+}
+// The reader's cube count for L data bytes: floor(4L / b); 0 when b is 0.
+constexpr std::uint64_t cubeCountOf(std::uint64_t dataLength, int b) {
+    return b > 0 ? (4u * dataLength) / static_cast<std::uint64_t>(b) : 0;
+}
+
+// Writes cubes one after another into a caller's buffer of cube data.
+// Contract: out holds exactly cubeDataLength(n, b) zeroed bytes for the n
+// cubes that will be put; put() refuses (returns false, writes nothing) a
+// cube that would not fit, so nothing is ever written outside out.
+class CubeStreamWriter {
+public:
+    CubeStreamWriter(std::span<std::uint8_t> out, int b) : out_(out), b_(b) {}
+    bool put(CubeMasks cube);
+    std::uint64_t bitsWritten() const { return bit_; }
+
+private:
+    std::span<std::uint8_t> out_;
+    int b_;
+    std::uint64_t bit_ = 0;
+};
+
+// Cube k of a record's data; requires 1 <= b <= 32 and k < cubeCountOf(data.size(), b).
+CubeMasks readCube(std::span<const std::uint8_t> data, int b, std::uint64_t k);
+
+}  // namespace qm5
