@@ -1,1 +1,7 @@
-int main() { return 0; }
+// qm5_test: decodes the first image of "pcx_uncompr.qm5" and "pcx_compr.qm5"
+// into "qm5.bmp" and "qm5_compr.bmp".
+#include <cstdio>
+
+#include "tester/tester_app.hpp"
+
+int main() { return qm5::runTester(stdout, stdin); }

@@ -97,6 +97,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     const fs::path errPath = io / "stderr";
     writeText(inPath, input);
     RunResult result;
+    // Buffered output would otherwise be written twice, once by the child.
+    std::fflush(stdout);
+    std::fflush(stderr);
     pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {

@@ -1,0 +1,175 @@
+#include "tester/texture_decoder.hpp"
+
+#include "picture/byte_reader.hpp"
+#include "picture/file_io.hpp"
+
+namespace qm5 {
+
+const char* describe(TextureError error) {
+    switch (error) {
+        case TextureError::none: return "no error";
+        case TextureError::cannotOpen: return "cannot be opened";
+        case TextureError::notTexture: return "not a texture of version 100";
+        case TextureError::truncated: return "the file ends before the data its header announces";
+        case TextureError::malformed: return "the texture is malformed";
+        case TextureError::tooLarge: return "the picture is too large";
+        case TextureError::outOfMemory: return "not enough memory";
+    }
+    return "unknown error";
+}
+
+namespace {
+
+struct Fail {
+    TextureFault* fault;
+    TextureError operator()(TextureError e, std::int64_t image, std::int64_t record, std::uint64_t offset) const {
+        if (fault != nullptr) *fault = {image, record, offset};
+        return e;
+    }
+};
+
+// Paints colour into every position below pixelCount that the cube covers,
+// walking the cube's free bits instead of testing every position.
+void paintCube(CubeMasks cube, int b, std::uint32_t colour, std::uint32_t* pixels, std::uint64_t pixelCount) {
+    const std::uint64_t domain = std::uint64_t{1} << b;
+    const std::uint64_t free = (domain - 1) & ~std::uint64_t{cube.zero | cube.one};
+    const std::uint64_t base = cube.one & ~cube.zero;
+    if ((cube.one & cube.zero) != 0) return;  // a bit in both masks: the cube covers nothing
+    std::uint64_t sub = 0;
+    do {
+        const std::uint64_t p = base | sub;
+        if (p < pixelCount) pixels[p] = colour;
+        sub = (sub - free) & free;  // next subset of the free bits
+    } while (sub != 0);
+}
+
+// Skips (paint == false) or paints one compressed image, reader at its first record.
+TextureError walkCompressedImage(ByteReader& in, std::span<const std::uint32_t> palette, Picture* picture,
+                                 std::int64_t image, const Fail& fail) {
+    const std::size_t colourCount = palette.size();
+    // The records are painted from the last index down; read the heads and
+    // data spans first (records are views into the file, nothing is copied).
+    HeapArray<std::uint64_t> starts;  // offset of each record's head
+    if (picture != nullptr && !starts.allocate(colourCount)) return TextureError::outOfMemory;
+    for (std::size_t c = 0; c < colourCount; ++c) {
+        const std::uint64_t at = in.offset();
+        auto headBytes = in.readSpan(kRecordHeadSize);
+        if (!headBytes) return fail(TextureError::truncated, image, static_cast<std::int64_t>(c), at);
+        RecordHead head{{(*headBytes)[0], (*headBytes)[1], (*headBytes)[2]}};
+        if (head.isGeneral()) {
+            const int b = head.bitCount();
+            if (b == 0 || b > kMaxPositionBits) return fail(TextureError::malformed, image, static_cast<std::int64_t>(c), at);
+            if (!in.skip(head.dataLength())) return fail(TextureError::truncated, image, static_cast<std::int64_t>(c), at);
+        }
+        if (picture != nullptr) starts[c] = at;
+    }
+    if (picture == nullptr) return TextureError::none;
+
+    const std::uint64_t pixelCount = picture->pixels.size();
+    ByteReader records = in;
+    for (std::size_t i = colourCount; i-- > 0;) {
+        records.seek(starts[i]);
+        auto headBytes = records.readSpan(kRecordHeadSize);
+        RecordHead head{{(*headBytes)[0], (*headBytes)[1], (*headBytes)[2]}};
+        const std::uint32_t colour = palette[i];
+        if (head.isEmpty()) continue;
+        if (head.isWhole()) {
+            for (std::uint64_t p = 0; p < pixelCount; ++p) picture->pixels[p] = colour;
+            continue;
+        }
+        const int b = head.bitCount();
+        auto data = *records.readSpan(head.dataLength());
+        const std::uint64_t n = cubeCountOf(data.size(), b);
+        for (std::uint64_t k = 0; k < n; ++k) {
+            const CubeMasks cube = readCube(data, b, k);
+            // Zero bits that pad the last byte read as cubes without fixed
+            // digits when b <= 3; the writer never writes such a cube.
+            if (cube.zero == 0 && cube.one == 0) continue;
+            paintCube(cube, b, colour, picture->pixels.data(), pixelCount);
+        }
+    }
+    return TextureError::none;
+}
+
+}  // namespace
+
+TextureError decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t imageIndex, Picture& out,
+                                const DecodeOptions& options, TextureFault* fault) {
+    out = Picture{};
+    const Fail fail{fault};
+    ByteReader in(file);
+    auto header = TextureHeader::read(in);
+    if (!header) return fail(TextureError::truncated, -1, -1, 0);
+    if (!header->hasMagic() || header->version != kTextureVersion) return fail(TextureError::notTexture, -1, -1, 0);
+    const std::int32_t colourCount = header->signedColourCount();
+    const std::int32_t width = header->signedWidth();
+    const std::int32_t height = header->signedHeight();
+    if (colourCount < 0 || width < 0 || height < 0) return fail(TextureError::malformed, -1, -1, 6);
+    if (imageIndex < 0) return TextureError::malformed;
+    const std::uint64_t pixelCount = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (pixelCount > options.maxPixels) return fail(TextureError::tooLarge, -1, -1, 14);
+
+    // Palette: K entries of 4 bytes, checked against the file before use.
+    const std::uint64_t paletteOffset = in.offset();
+    auto paletteBytes = in.readSpan(static_cast<std::uint64_t>(colourCount) * kPaletteEntrySize);
+    if (!paletteBytes) return fail(TextureError::truncated, -1, -1, paletteOffset);
+    HeapArray<std::uint32_t> palette;
+    if (!palette.allocate(static_cast<std::uint64_t>(colourCount))) return TextureError::outOfMemory;
+    {
+        ByteReader pr(*paletteBytes);
+        for (std::int32_t k = 0; k < colourCount; ++k) palette[static_cast<std::size_t>(k)] = *pr.readU32();
+    }
+
+    const bool compressed = header->isCompressed();
+    const std::uint64_t indexBytes = colourCount <= 256 ? 1 : 2;
+    const std::uint64_t plainImageBytes = pixelCount * indexBytes;
+
+    // Skip the images before the one asked for.
+    for (std::int64_t image = 0; image < imageIndex; ++image) {
+        if (compressed) {
+            TextureError e = walkCompressedImage(in, palette.span(), nullptr, image, fail);
+            if (e != TextureError::none) return e;
+        } else if (!in.skip(plainImageBytes)) {
+            return fail(TextureError::truncated, image, -1, in.offset());
+        }
+    }
+
+    // Every image needs at least 3 bytes per record or its plain indices:
+    // refuse a file too short for that before allocating the picture.
+    const std::uint64_t minimumImageBytes =
+        compressed ? static_cast<std::uint64_t>(colourCount) * kRecordHeadSize : plainImageBytes;
+    if (in.remaining() < minimumImageBytes) return fail(TextureError::truncated, imageIndex, -1, in.offset());
+
+    Picture picture;
+    if (!picture.allocate(width, height)) return TextureError::outOfMemory;
+    if (compressed) {
+        TextureError e = walkCompressedImage(in, palette.span(), &picture, imageIndex, fail);
+        if (e != TextureError::none) return e;
+    } else {
+        auto indices = *in.readSpan(plainImageBytes);
+        for (std::uint64_t p = 0; p < pixelCount; ++p) {
+            std::int32_t index = indexBytes == 1
+                ? indices[p]
+                : static_cast<std::int16_t>(indices[2 * p] | (indices[2 * p + 1] << 8));
+            if (index < 0 || index >= colourCount)
+                return fail(TextureError::malformed, imageIndex, -1,
+                            in.offset() - plainImageBytes + p * indexBytes);
+            picture.pixels[p] = palette[static_cast<std::size_t>(index)];
+        }
+    }
+    out = std::move(picture);
+    return TextureError::none;
+}
+
+TextureError decodeTexture(const char* name, Picture& out, const DecodeOptions& options) {
+    out = Picture{};
+    HeapArray<std::uint8_t> bytes;
+    switch (readWholeFile(name, bytes)) {
+        case PictureError::none: break;
+        case PictureError::outOfMemory: return TextureError::outOfMemory;
+        default: return TextureError::cannotOpen;
+    }
+    return decodeTextureImage(bytes.span(), 0, out, options);
+}
+
+}  // namespace qm5
