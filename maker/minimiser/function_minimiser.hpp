@@ -1,0 +1,71 @@
+#pragma once
+// FunctionMinimiser: the reference minimiser. It turns the PositionTable of
+// one colour (2^b entries: 0 off, 1 on, 2 don't care) into the colour's record:
+// a Quine-McCluskey merge of the non-off positions, level by level, and a
+// greedy cover from the largest cubes down. It is written for clarity, not
+// speed; faster engines must produce the same record bytes.
+//
+// Record: 00 00 00 when no position is non-off, 80 00 00 when none is off,
+// otherwise the head L >> 8, L & 0xFF, b and L bytes of cube data.
+
+#include <cstdint>
+#include <span>
+
+#include "maker/console.hpp"
+#include "maker/minimiser/cube.hpp"
+#include "picture/heap_array.hpp"
+
+namespace qm5 {
+
+enum class MinimiseStatus {
+    ok,
+    outOfMemory,    // storage could not be had; the message (if any) is printed
+    recordTooLong,  // the cube data would exceed the 65535 bytes a head can state
+    invalidTable,   // entryCount below 1 or no table
+};
+
+class FunctionMinimiser {
+public:
+    // Out-of-memory messages go to console; nullptr keeps the minimiser silent.
+    explicit FunctionMinimiser(Console* console = nullptr);
+    virtual ~FunctionMinimiser();
+    FunctionMinimiser(const FunctionMinimiser&) = delete;
+    FunctionMinimiser& operator=(const FunctionMinimiser&) = delete;
+
+    // entryCount = 2^b entries of 0 (off), 1 (on), 2 (don't care); of any
+    // other count the first 2^floor(log2 entryCount) entries are used. The
+    // table is copied, so the caller may reuse it at once.
+    bool minimise(std::int32_t entryCount, const std::int32_t* table);
+
+    MinimiseStatus status() const { return status_; }  // why minimise returned false
+    std::span<const std::uint8_t> record() const { return record_.span(); }  // 3 + dataLength() bytes
+    std::int32_t dataLength() const { return dataLength_; }
+    std::int32_t bitCount() const { return bitCount_; }
+
+    // Test hooks. The allocation with number nth (1 = the first of the next
+    // run) fails as if memory had run out; 0 = none. allocationCount gives
+    // the allocations the last run asked for.
+    void failAllocationForTesting(std::uint64_t nth) { failAt_ = nth; }
+    std::uint64_t allocationCount() const { return gate_.count; }
+    // Lowers the largest data length a record may have (65535 by default).
+    void limitDataLengthForTesting(std::int64_t maxLength) { maxDataLength_ = maxLength; }
+
+private:
+    bool makeLevelZero(CubeLevel& level0, std::int32_t nonOff);
+    void buildLevels(CubeLevel& level0);
+    bool chooseCover(CubeLevel& level0, CubeSelection& selection);
+    bool writeRecord(const CubeSelection& selection);
+    void say(const char* message);
+
+    Console* console_;
+    std::int32_t bitCount_ = 0;
+    HeapArray<std::int32_t> table_;
+    HeapArray<std::uint8_t> record_;
+    std::int32_t dataLength_ = 0;
+    MinimiseStatus status_ = MinimiseStatus::ok;
+    AllocationGate gate_;
+    std::uint64_t failAt_ = 0;
+    std::int64_t maxDataLength_;
+};
+
+}  // namespace qm5
