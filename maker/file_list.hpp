@@ -1,0 +1,80 @@
+#pragma once
+// FileList: the ordered input pictures of one maker run, each a path and a
+// number. Filled with one entry for a picture named on the command line, or
+// from a list file:
+//
+//   line 1      the number of entries that follow (leading blanks, optional
+//               sign, digits up to the first non-digit; no digits give 0)
+//   each entry  "name number": the name is the first run of non-blank
+//               characters, the number an optional sign and digits; anything
+//               after it is ignored
+//
+// The file is read in pieces of at most 254 characters, the line end
+// included, so a line longer than 253 characters becomes several pieces and
+// each piece is an entry line of its own. A CR LF line end counts as one
+// character, as it does when such a file is read as text on the platform the
+// format comes from.
+//
+// Where the format leaves the reader free:
+// - A blank piece (nothing but blanks and the line end) is skipped and does
+//   not count as one of the announced entries: the count announces pictures,
+//   and a stray empty line should not cost the last one. The bare line end
+//   left behind by a line of exactly 254 characters is such a piece.
+// - A name without a number (or with text where the number belongs) gets the
+//   value 0, the value of a picture named on the command line; no stage
+//   reads the value.
+// - A file that ends before the announced count keeps the entries read.
+// - Numbers beyond the 32-bit range are clamped to it.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "picture/heap_array.hpp"
+
+namespace qm5 {
+
+// Longest name an entry holds; the field is this plus the terminator.
+inline constexpr std::size_t kMaxFileListName = 255;
+
+// A plain record (no initialisers), so that arrays of it may be zero-filled.
+struct FileListEntry {
+    char name[kMaxFileListName + 1];
+    std::int32_t value;
+};
+
+// Why load returned false.
+enum class FileListError {
+    none,
+    cannotOpen,   // the file cannot be opened, or reading it failed
+    noCountLine,  // the file is empty: not even the count line
+    outOfMemory,  // an entry could not be added; the list is left empty
+};
+
+class FileList {
+public:
+    FileList() = default;
+    FileList(const FileList&) = delete;
+    FileList& operator=(const FileList&) = delete;
+    virtual ~FileList() = default;
+
+    // Appends an entry; its position (count() - 1 afterwards), or -1 when the
+    // name is null or longer than kMaxFileListName (it is never cut short) or
+    // the list cannot grow.
+    std::int32_t add(const char* name, std::int32_t value);
+    // The entry at i, or nullptr when i is not a position of the list.
+    const FileListEntry* at(std::int32_t i) const;
+    void clear();
+    // Replaces the contents with the entries of the list file at path. True
+    // when the file could be opened and its count line read, also when that
+    // yields no entries (a count of 0 or less, or no entry line before the
+    // end): the caller decides whether an empty list is an error. On false
+    // the list is empty and reason (when given) says why.
+    bool load(const char* path, FileListError* reason = nullptr);
+    std::int32_t count() const { return count_; }
+
+private:
+    HeapArray<FileListEntry> entries_;  // capacity; the first count_ are used
+    std::int32_t count_ = 0;
+};
+
+}  // namespace qm5

@@ -1,0 +1,50 @@
+#pragma once
+// MakerApp: the maker's application object and its driver. convert() runs one
+// conversion from the input path to the texture file: output name, file
+// list, loading, palette, mipmaps, writing, each stage with its console lines.
+
+#include <cstdint>
+
+#include "maker/colour_table.hpp"
+#include "maker/console.hpp"
+#include "maker/file_list.hpp"
+#include "maker/texture_writer.hpp"
+#include "picture/picture_loader.hpp"
+
+namespace qm5 {
+
+class MakerApp {
+public:
+    explicit MakerApp(Console& console);
+    MakerApp(const MakerApp&) = delete;
+    MakerApp& operator=(const MakerApp&) = delete;
+    virtual ~MakerApp() = default;
+
+    // True when the run went to its end, also after "Cannot open destination
+    // file !", as the classic driver does; textureWritten() tells whether a
+    // complete texture was written.
+    bool convert(const char* path, bool compress);
+    bool textureWritten() const { return written_; }
+
+    // Engine and threads for the compressing writer (the bytes are the same).
+    TextureWriteOptions& writeOptions() { return writeOptions_; }
+
+    // The output name: the path with everything from its last "." replaced
+    // by ".qm5", or ".qm5" appended when it has no dot. False when either
+    // name would pass 255 characters.
+    static bool outputNameFor(const char* path, char (&outputName)[256]);
+
+private:
+    Console& console_;
+    PictureLoader loader_;
+    FileList files_;
+    ColourTable colours_;
+    TextureWriteOptions writeOptions_;
+    bool written_ = false;
+};
+
+// The program's entry: banner, argument test, convert, closing wait. Returns
+// the exit status: 0 when a texture was written completely, 1 otherwise.
+int runMaker(int argc, char** argv, Console& console);
+
+}  // namespace qm5
