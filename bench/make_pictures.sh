@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Makes the benchmark pictures from ImageMagick's built-in images (rose:,
+# logo:, plasma noise with a fixed seed) into the directory given (default
+# bench/pictures). Requires ImageMagick 6 (convert-im6.q16).
+set -euo pipefail
+out=${1:-$(dirname "$0")/pictures}
+mkdir -p "$out"
+im=convert-im6.q16
+# 64 x 64, 40 colours.
+$im rose: -resize '64x64!' -dither None -colors 40 -type TrueColor "BMP3:$out/rose64.bmp"
+# 256 x 256 photo, 256 colours (dithered, as a photo quantised for a game would be).
+$im rose: -resize '256x256!' -colors 256 -type TrueColor "BMP3:$out/rose256.bmp"
+# 512 x 512, 256 colours.
+$im logo: -resize '512x512!' -colors 256 -type TrueColor "BMP3:$out/logo512.bmp"
+# Four 256 x 256 pictures for a list texture.
+$im -seed 7 -size 256x256 plasma:fractal -colors 256 -type TrueColor "BMP3:$out/plasma0.bmp"
+$im -seed 8 -size 256x256 plasma:fractal -colors 256 -type TrueColor "BMP3:$out/plasma1.bmp"
+$im rose: -resize '256x256!' -flop -colors 256 -type TrueColor "BMP3:$out/rose256f.bmp"
+$im logo: -resize '256x256!' -colors 256 -type TrueColor "BMP3:$out/logo256.bmp"
+printf '4\nplasma0.bmp 0\nplasma1.bmp 0\nrose256f.bmp 0\nlogo256.bmp 0\n' > "$out/four.lst"
+# 1024 x 1024, 256 colours (b = 20).
+$im logo: -resize '1024x1024!' -colors 256 -type TrueColor "BMP3:$out/logo1024.bmp"
+# 1024 x 1024 with about 30000 colours, written plain.
+$im -seed 9 -size 1024x1024 plasma:fractal -blur 0x2 -colors 30000 -type TrueColor "BMP3:$out/plasma1024.bmp"
