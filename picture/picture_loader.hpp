@@ -60,8 +60,22 @@ public:
 
 private:
     // ---- BMP and PCX reader internals (picture/bmp_reader.cpp, picture/pcx_reader.cpp) ----
-    PictureError readBmp8Raw(const BmpInfoHeader& info, ByteReader& file, Picture& out);
-    PictureError readBmp8Rle(const BmpInfoHeader& info, ByteReader& file, Picture& out);
+    // Both read the palette that follows the information header into
+    // `palette`, then the pixel data from pixelDataOffset; file is positioned
+    // at the palette. The caller has checked sides, sizes and offsets.
+    PictureError readBmp8Raw(const BmpInfoHeader& info, std::uint32_t pixelDataOffset, ByteReader& file,
+                             Picture& out);
+    PictureError readBmp8Rle(const BmpInfoHeader& info, std::uint32_t pixelDataOffset, ByteReader& file,
+                             Picture& out);
+    // False when the file ends inside the palette.
+    bool readBmpPalette(const BmpInfoHeader& info, ByteReader& file);
+
+    struct PcxPendingRun;  // picture/pcx_format.hpp
+    // False when fewer than 128 bytes remain (nothing is judged then).
+    static bool readPcxHeader(ByteReader& file, PcxHeader& header);
+    // Fills line[0 .. n-1], continuing and updating the pending run; bytes
+    // the data never reach are 0. Returns the count of bytes placed.
+    static std::int16_t decodePcxLine(std::uint8_t* line, std::int32_t n, ByteReader& file, PcxPendingRun& pending);
 
     std::FILE* messages_;
 };
