@@ -1,0 +1,22 @@
+#pragma once
+// What every subcommand of the qm5 command runs with: where results and
+// messages go and what the machine offers.
+
+#include <cstdio>
+
+namespace qm5::cli {
+
+enum ExitStatus : int {
+    kSuccess = 0,
+    kFailure = 1,
+    kUsage = 2,
+};
+
+struct Context {
+    std::FILE* out = stdout;     // results and data
+    std::FILE* err = stderr;     // messages, errors and progress
+    bool errIsTerminal = false;  // progress is shown only on a terminal
+    unsigned cores = 1;          // default for --jobs
+};
+
+}  // namespace qm5::cli

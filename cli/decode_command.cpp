@@ -1,0 +1,93 @@
+// qm5 decode: images of a texture as 24-bit BMP files.
+#include <cinttypes>
+#include <string>
+
+#include "cli/commands.hpp"
+#include "cli/messages.hpp"
+#include "picture/picture_loader.hpp"
+#include "tester/texture_decoder.hpp"
+
+namespace qm5::cli {
+
+namespace {
+
+// The length of name without its extension: the part from the last '.' of
+// the last path component on, when there is one.
+std::size_t stemLength(const std::string& name) {
+    const std::size_t slash = name.find_last_of("/\\");
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name.size();
+    // ".hidden" keeps its name.
+    if (dot == 0 || (slash != std::string::npos && dot == slash + 1)) return name.size();
+    return dot;
+}
+
+}  // namespace
+
+int runDecode(const ParsedOptions& options, const Context& context) {
+    const char* texture = options.operands[0];
+    const bool all = options.has(Opt::all);
+    if (all && options.has(Opt::image)) return usageError(context, "decode", "--image and --all exclude each other");
+    std::int64_t imageIndex = 0;
+    if (options.has(Opt::image) && !parseNumber(options.value(Opt::image), 0, 65535, imageIndex)) {
+        return usageError(context, "decode",
+                          std::string("--image needs an image number from 0, got '") + options.value(Opt::image) + "'");
+    }
+    if (options.has(Opt::output) && *options.value(Opt::output) == '\0')
+        return usageError(context, "decode", "--output needs a file name");
+    const bool quiet = options.has(Opt::quiet);
+
+    HeapArray<std::uint8_t> bytes;
+    if (!readInputFile(context, texture, bytes)) return kFailure;
+    TextureHeader header;
+    if (!readTextureHeader(context, texture, bytes.span(), header)) return kFailure;
+    const std::int64_t imageCount = header.imageCount;
+    if (all && imageCount == 0) {
+        fileError(context, texture, "holds no images");
+        return kFailure;
+    }
+    if (!all && imageIndex >= imageCount) {
+        fileError(context, texture, "has no image %" PRId64 "; it holds %" PRId64 " image%s", imageIndex, imageCount,
+                  imageCount == 1 ? "" : "s");
+        return kFailure;
+    }
+
+    const std::string given = options.has(Opt::output) ? options.value(Opt::output) : "";
+    std::string stem;
+    if (all) {
+        stem = given.empty() ? std::string(texture) : given;
+        stem.resize(stemLength(stem));
+    }
+    std::string single;
+    if (!all) {
+        if (!given.empty()) {
+            single = given;
+        } else {
+            single = texture;
+            single.resize(stemLength(single));
+            single += ".bmp";
+        }
+    }
+
+    PictureLoader loader(nullptr);
+    const std::int64_t firstImage = all ? 0 : imageIndex;
+    const std::int64_t endImage = all ? imageCount : imageIndex + 1;
+    for (std::int64_t i = firstImage; i < endImage; ++i) {
+        Picture picture;
+        TextureFault fault;
+        const TextureError error = decodeTextureImage(bytes.span(), i, picture, DecodeOptions{}, &fault);
+        if (error != TextureError::none) {
+            reportTextureFailure(context, texture, bytes.span(), error, fault);
+            return kFailure;
+        }
+        const std::string name = all ? stem + "-" + std::to_string(i) + ".bmp" : single;
+        if (loader.writeBmp24(name.c_str(), picture) != 1) {
+            fileError(context, name.c_str(), "cannot be written");
+            return kFailure;
+        }
+        if (!quiet) std::fprintf(context.out, "%s\n", name.c_str());
+    }
+    return kSuccess;
+}
+
+}  // namespace qm5::cli

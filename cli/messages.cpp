@@ -1,0 +1,210 @@
+#include "cli/messages.hpp"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstring>
+
+#include "picture/byte_reader.hpp"
+#include "picture/file_io.hpp"
+#include "tester/texture_info.hpp"
+
+namespace qm5::cli {
+
+void fileError(const Context& context, const char* file, const char* format, ...) {
+    std::fprintf(context.err, "%s: ", file);
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(context.err, format, args);
+    va_end(args);
+    std::fputc('\n', context.err);
+    std::fflush(context.err);
+}
+
+int usageError(const Context& context, const char* command, const std::string& what) {
+    if (command != nullptr) {
+        std::fprintf(context.err, "qm5 %s: %s\nTry 'qm5 %s --help'.\n", command, what.c_str(), command);
+    } else {
+        std::fprintf(context.err, "qm5: %s\nTry 'qm5 --help'.\n", what.c_str());
+    }
+    std::fflush(context.err);
+    return kUsage;
+}
+
+std::string unreadableReason(const char* path) {
+    errno = 0;
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) {
+        const int e = errno;
+        return e != 0 ? std::string("cannot be opened (") + std::strerror(e) + ")" : "cannot be opened";
+    }
+    errno = 0;
+    (void)std::fgetc(f);
+    const int e = errno;
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed && e != 0) return std::string("cannot be read (") + std::strerror(e) + ")";
+    return "cannot be read";
+}
+
+bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out) {
+    switch (readWholeFile(path, out)) {
+        case PictureError::none: return true;
+        case PictureError::outOfMemory: fileError(context, path, "not enough memory to read the file"); break;
+        case PictureError::tooLarge: fileError(context, path, "too large to read"); break;
+        default: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
+    }
+    return false;
+}
+
+bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
+                       TextureHeader& header) {
+    ByteReader in(file);
+    const auto read = TextureHeader::read(in);
+    if (!read) {
+        fileError(context, path, "the file ends inside the 20-byte header");
+        return false;
+    }
+    if (!read->hasMagic() || read->version != kTextureVersion) {
+        fileError(context, path, "not a Qm5 texture of version 100");
+        return false;
+    }
+    header = *read;
+    return true;
+}
+
+namespace {
+
+// A list file starts with its count line: blanks, an optional sign, digits.
+bool looksLikeList(const char* path) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    int c = std::fgetc(f);
+    while (c == ' ' || c == '\t') c = std::fgetc(f);
+    if (c == '+' || c == '-') c = std::fgetc(f);
+    std::fclose(f);
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+void reportInputFailure(const Context& context, const char* input, const FileList& files,
+                        const InputFailure& failure) {
+    const FileListEntry* entry = failure.entry >= 0 ? files.at(failure.entry) : nullptr;
+    const char* name = entry != nullptr ? entry->name : input;
+    // A picture of a list is named as listed; the list is said too, since
+    // names in a list are taken from the current directory.
+    char where[320] = "";
+    if (entry != nullptr && files.count() > 1) {
+        std::snprintf(where, sizeof where, " (entry %d of %s)", static_cast<int>(failure.entry), input);
+    } else if (entry != nullptr && std::strcmp(name, input) != 0) {
+        std::snprintf(where, sizeof where, " (listed in %s)", input);
+    }
+    switch (failure.error) {
+        case InputError::none: break;
+        case InputError::pathTooLong:
+            fileError(context, input, "the path is longer than %zu characters", kMaxFileListName);
+            break;
+        case InputError::listUnreadable:
+            if (failure.listError == FileListError::noCountLine) {
+                fileError(context, input, "not a picture this program reads");
+            } else {
+                fileError(context, input, "%s", unreadableReason(input).c_str());
+            }
+            break;
+        case InputError::listEmpty:
+            if (looksLikeList(input)) fileError(context, input, "the list names no pictures");
+            else fileError(context, input, "not a picture this program reads");
+            break;
+        case InputError::outOfMemory: fileError(context, input, "not enough memory"); break;
+        case InputError::entryUnknown: {
+            std::FILE* f = std::fopen(name, "rb");
+            if (f == nullptr) {
+                fileError(context, name, "%s%s", unreadableReason(name).c_str(), where);
+            } else {
+                std::fclose(f);
+                fileError(context, name, "not a picture this program reads%s", where);
+            }
+            break;
+        }
+        case InputError::entryFailed:
+            if (failure.format == FormatGif) {
+                fileError(context, name, "a GIF picture, which this program does not read%s", where);
+            } else if (failure.pictureError == PictureError::cannotOpen) {
+                fileError(context, name, "%s%s", unreadableReason(name).c_str(), where);
+            } else {
+                fileError(context, name, "%s%s", describe(failure.pictureError), where);
+            }
+            break;
+        case InputError::sizeMismatch: {
+            const FileListEntry* previous = files.at(failure.entry - 1);
+            fileError(context, name, "%d x %d pixels, but %s is %d x %d; the pictures of a list must be the same size%s",
+                      static_cast<int>(failure.width), static_cast<int>(failure.height),
+                      previous != nullptr ? previous->name : "the picture before it",
+                      static_cast<int>(failure.previousWidth), static_cast<int>(failure.previousHeight), where);
+            break;
+        }
+        case InputError::emptyPicture:
+            fileError(context, name, "the picture is %d x %d pixels and holds none%s", static_cast<int>(failure.width),
+                      static_cast<int>(failure.height), where);
+            break;
+    }
+}
+
+void reportTextureFailure(const Context& context, const char* path, std::span<const std::uint8_t> file,
+                          TextureError error, const TextureFault& fault) {
+    switch (error) {
+        case TextureError::none: break;
+        case TextureError::cannotOpen: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
+        case TextureError::notTexture: fileError(context, path, "not a Qm5 texture of version 100"); break;
+        case TextureError::truncated: {
+            // The decoder may refuse an image as too short before reading
+            // its records; the inspection finds the item that runs past the end.
+            TextureInfo info;
+            if (inspectTexture(file, info)) {
+                for (const TextureProblem& problem : info.kept()) {
+                    switch (problem.kind) {
+                        case TextureProblemKind::truncatedHeader:
+                        case TextureProblemKind::paletteTruncated:
+                        case TextureProblemKind::imageTruncated:
+                        case TextureProblemKind::recordTruncated: {
+                            char text[256];
+                            fileError(context, path, "%s", describeProblem(info, problem, text, sizeof text));
+                            return;
+                        }
+                        default: break;
+                    }
+                }
+            }
+            if (fault.record >= 0) {
+                fileError(context, path, "record %" PRId64 " of image %" PRId64 " runs past the end of the file",
+                          fault.record, fault.image);
+            } else if (fault.image >= 0) {
+                fileError(context, path, "image %" PRId64 " runs past the end of the file", fault.image);
+            } else if (fault.offset == 0) {
+                fileError(context, path, "the file ends inside the 20-byte header");
+            } else {
+                fileError(context, path, "the palette runs past the end of the file");
+            }
+            break;
+        }
+        case TextureError::malformed:
+            if (fault.record >= 0) {
+                // The decoder refuses a general record whose b is 0 or above
+                // 30; the head's third byte is b.
+                const int b = fault.offset + 2 < file.size() ? file[fault.offset + 2] : -1;
+                fileError(context, path, "record %" PRId64 " of image %" PRId64 " has b = %d, which no picture has",
+                          fault.record, fault.image, b);
+            } else if (fault.image >= 0) {
+                fileError(context, path, "image %" PRId64 " holds an index outside the palette at offset %" PRIu64,
+                          fault.image, fault.offset);
+            } else {
+                fileError(context, path, "the colour count, width or height is negative");
+            }
+            break;
+        case TextureError::tooLarge: fileError(context, path, "the picture is too large to decode"); break;
+        case TextureError::outOfMemory: fileError(context, path, "not enough memory to decode"); break;
+    }
+}
+
+}  // namespace qm5::cli

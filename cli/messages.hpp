@@ -1,0 +1,48 @@
+#pragma once
+// The qm5 command's error lines. Every failure names the file it concerns
+// and the reason, as "wall.bmp: not a picture this program reads".
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "cli/context.hpp"
+#include "maker/file_list.hpp"
+#include "maker/input_pictures.hpp"
+#include "picture/heap_array.hpp"
+#include "tester/texture_decoder.hpp"
+
+namespace qm5::cli {
+
+// "<file>: <reason>\n" on the error stream.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+void fileError(const Context& context, const char* file, const char* format, ...);
+
+// "qm5 <command>: <what>\nTry 'qm5 <command> --help'.\n"; returns kUsage.
+int usageError(const Context& context, const char* command, const std::string& what);
+
+// Why a file cannot be read, from the system: "cannot be opened (No such
+// file or directory)", "cannot be read (Is a directory)".
+std::string unreadableReason(const char* path);
+
+// Reads the whole file; on failure reports "<path>: <reason>" and returns false.
+bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out);
+
+// The header of the texture held in file; on failure reports "<path>:
+// not a Qm5 texture of version 100" (or that the file ends inside the
+// header) and returns false.
+bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
+                       TextureHeader& header);
+
+// Reports why the pictures of input could not be loaded.
+void reportInputFailure(const Context& context, const char* input, const FileList& files,
+                        const InputFailure& failure);
+
+// Reports why the texture at path could not be decoded, from the fault;
+// file holds the texture's bytes.
+void reportTextureFailure(const Context& context, const char* path, std::span<const std::uint8_t> file,
+                          TextureError error, const TextureFault& fault);
+
+}  // namespace qm5::cli

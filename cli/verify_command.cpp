@@ -1,0 +1,72 @@
+// qm5 verify: a texture against the pictures it was made from. The decoded
+// colour of every pixel must equal the input pixel's value as the reader
+// packed it: the palette maps colours to indices and back without change.
+#include <cinttypes>
+
+#include "cli/commands.hpp"
+#include "cli/messages.hpp"
+#include "maker/console.hpp"
+#include "maker/input_pictures.hpp"
+#include "picture/picture_loader.hpp"
+#include "tester/texture_decoder.hpp"
+
+namespace qm5::cli {
+
+int runVerify(const ParsedOptions& options, const Context& context) {
+    const char* input = options.operands[0];
+    const char* texture = options.operands[1];
+    const bool quiet = options.has(Opt::quiet);
+
+    Console silent(nullptr, nullptr);
+    PictureLoader loader(quiet ? nullptr : context.err);
+    FileList files;
+    InputPictures pictures;
+    InputFailure failure;
+    if (loadInputPictures(silent, loader, input, files, pictures, &failure) != InputError::none) {
+        reportInputFailure(context, input, files, failure);
+        return kFailure;
+    }
+
+    HeapArray<std::uint8_t> bytes;
+    if (!readInputFile(context, texture, bytes)) return kFailure;
+    TextureHeader header;
+    if (!readTextureHeader(context, texture, bytes.span(), header)) return kFailure;
+    if (header.imageCount != pictures.count) {
+        fileError(context, texture, "holds %u image%s, but %s %s %d picture%s", static_cast<unsigned>(header.imageCount),
+                  header.imageCount == 1 ? "" : "s", input, pictures.single ? "holds" : "names",
+                  static_cast<int>(pictures.count), pictures.count == 1 ? "" : "s");
+        return kFailure;
+    }
+
+    for (std::int32_t i = 0; i < pictures.count; ++i) {
+        const Picture& want = pictures.pictures[static_cast<std::size_t>(i)];
+        const char* name = files.at(i)->name;
+        Picture got;
+        TextureFault fault;
+        const TextureError error = decodeTextureImage(bytes.span(), i, got, DecodeOptions{}, &fault);
+        if (error != TextureError::none) {
+            reportTextureFailure(context, texture, bytes.span(), error, fault);
+            return kFailure;
+        }
+        if (got.width != want.width || got.height != want.height) {
+            fileError(context, texture, "is %d x %d pixels, but %s is %d x %d", static_cast<int>(got.width),
+                      static_cast<int>(got.height), name, static_cast<int>(want.width), static_cast<int>(want.height));
+            return kFailure;
+        }
+        const std::size_t n = want.pixels.size();
+        for (std::size_t p = 0; p < n; ++p) {
+            if (got.pixels[p] == want.pixels[p]) continue;
+            const std::size_t w = static_cast<std::size_t>(want.width);
+            fileError(context, texture, "image %d differs from %s at pixel (%zu, %zu): colour 0x%06" PRIX32
+                      ", want 0x%06" PRIX32, static_cast<int>(i), name, p % w, p / w, got.pixels[p], want.pixels[p]);
+            return kFailure;
+        }
+    }
+    if (!quiet) {
+        std::fprintf(context.out, "%s: %d image%s match%s %s\n", texture, static_cast<int>(pictures.count),
+                     pictures.count == 1 ? "" : "s", pictures.count == 1 ? "es" : "", input);
+    }
+    return kSuccess;
+}
+
+}  // namespace qm5::cli

@@ -1,0 +1,72 @@
+#include "maker/input_pictures.hpp"
+
+#include <cstring>
+#include <new>
+
+namespace qm5 {
+
+InputError loadInputPictures(Console& console, PictureLoader& loader, const char* path, FileList& files,
+                             InputPictures& out, InputFailure* failure) {
+    out.clear();
+    files.clear();
+    InputFailure scratch;
+    InputFailure& why = failure != nullptr ? *failure : scratch;
+    why = InputFailure{};
+    const auto fail = [&why](InputError error, std::int32_t entry = -1) {
+        why.error = error;
+        why.entry = entry;
+        return error;
+    };
+
+    // By content, not by extension: a recognised picture is a single entry.
+    const bool single = loader.detectFormat(path) != FormatUnknown;
+    if (single) {
+        // A file-list entry holds at most kMaxFileListName characters.
+        if (std::strlen(path) > kMaxFileListName) return fail(InputError::pathTooLong);
+        console.print("Single image ...\n");
+        if (files.add(path, 0) < 0) return fail(InputError::outOfMemory);
+    } else {
+        console.print("Loading filelist ...\n");
+        if (!files.load(path, &why.listError)) {
+            return fail(why.listError == FileListError::outOfMemory ? InputError::outOfMemory
+                                                                    : InputError::listUnreadable);
+        }
+        if (files.count() == 0) return fail(InputError::listEmpty);
+    }
+
+    const std::int32_t count = files.count();
+    console.print("Locking memory for images (%d)..\n", count);
+    std::unique_ptr<Picture[]> pictures(new (std::nothrow) Picture[static_cast<std::size_t>(count)]);
+    if (!pictures) return fail(InputError::outOfMemory);
+
+    console.print("Loading picture #%d ..", 0);
+    for (std::int32_t i = 0; i < count; ++i) {
+        console.print("\rLoading picture #%d ..", i);
+        Picture& picture = pictures[static_cast<std::size_t>(i)];
+        why.pictureError = loader.loadAny(files.at(i)->name, picture, &why.format);
+        if (why.format == FormatUnknown) return fail(InputError::entryUnknown, i);
+        if (why.pictureError != PictureError::none) return fail(InputError::entryFailed, i);
+        // Each against its predecessor: all end up the size of the first.
+        const Picture& previous = pictures[static_cast<std::size_t>(i > 0 ? i - 1 : 0)];
+        if (picture.width != previous.width || picture.height != previous.height) {
+            why.width = picture.width;
+            why.height = picture.height;
+            why.previousWidth = previous.width;
+            why.previousHeight = previous.height;
+            return fail(InputError::sizeMismatch, i);
+        }
+    }
+    console.print("\rLoading picture #%d ..\n", count - 1);
+    if (pictures[0].width <= 0 || pictures[0].height <= 0) {
+        why.width = pictures[0].width;
+        why.height = pictures[0].height;
+        return fail(InputError::emptyPicture, 0);
+    }
+
+    out.single = single;
+    out.count = count;
+    out.pictures = std::move(pictures);
+    return InputError::none;
+}
+
+}  // namespace qm5

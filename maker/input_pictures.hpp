@@ -1,0 +1,72 @@
+#pragma once
+// The input of one conversion: the pictures a path names, loaded in list
+// order. The path is classified by its content (a picture the loader
+// recognises is a single picture; anything else is read as a list file),
+// every listed picture is read, and all must have the size of the first.
+// This is the maker's sequence up to the palette stage, shared by every
+// driver so that they read the same pictures the same way.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "maker/console.hpp"
+#include "maker/file_list.hpp"
+#include "picture/picture.hpp"
+#include "picture/picture_loader.hpp"
+
+namespace qm5 {
+
+enum class InputError {
+    none,
+    pathTooLong,     // the path names a picture but passes kMaxFileListName characters
+    listUnreadable,  // the path is no picture and could not be read as a list (listError says why)
+    listEmpty,       // the path was read as a list file that names no pictures
+    outOfMemory,     // the file list or the picture array could not grow
+    entryUnknown,    // entry `entry` is neither BMP, PCX nor GIF, or cannot be opened
+    entryFailed,     // the reader refused entry `entry`; pictureError says why
+    sizeMismatch,    // entry `entry` differs in width or height from entry `entry - 1`
+    emptyPicture,    // the pictures are 0 pixels wide or high
+};
+
+struct InputFailure {
+    InputError error = InputError::none;
+    std::int32_t entry = -1;  // file-list position of the failing picture, -1 for none
+    PictureFormat format = FormatUnknown;  // of that picture
+    PictureError pictureError = PictureError::none;
+    FileListError listError = FileListError::none;
+    // sizeMismatch: the entry's size and that of the entry before it;
+    // emptyPicture: the size of the pictures.
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t previousWidth = 0;
+    std::int32_t previousHeight = 0;
+};
+
+struct InputPictures {
+    bool single = false;  // the path named one picture rather than a list
+    std::int32_t count = 0;
+    std::unique_ptr<Picture[]> pictures;
+
+    std::span<Picture> all() { return {pictures.get(), static_cast<std::size_t>(count)}; }
+    std::span<const Picture> all() const { return {pictures.get(), static_cast<std::size_t>(count)}; }
+    void clear() {
+        pictures.reset();
+        count = 0;
+        single = false;
+    }
+};
+
+// Fills files (cleared first) and out with the pictures of path, printing
+// the maker's lines on the way:
+//   "Single image ...\n" or "Loading filelist ...\n",
+//   "Locking memory for images (%d)..\n" with the entry count,
+//   "Loading picture #%d .." with 0, "\rLoading picture #%d .." for each entry i,
+//   "\rLoading picture #%d ..\n" with count - 1 once all are read.
+// Prints no error line: on failure the progress line stays open, as the
+// maker's report follows it directly, and the caller says what went wrong.
+// out is empty on failure.
+InputError loadInputPictures(Console& console, PictureLoader& loader, const char* path, FileList& files,
+                             InputPictures& out, InputFailure* failure = nullptr);
+
+}  // namespace qm5
