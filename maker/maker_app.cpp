@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "maker/input_pictures.hpp"
 #include "maker/mipmaps.hpp"
 #include "maker/palette.hpp"
 #include "maker/reports.hpp"
@@ -33,68 +34,27 @@ bool MakerApp::convert(const char* path, bool compress) {
         return false;
     }
 
-    files_.clear();
-    const PictureFormat format = loader_.detectFormat(path);
-    if (format != FormatUnknown) {
-        console_.print("Single image ...\n");
-        if (files_.add(path, 0) < 0) {
-            reportOutOfMemory(console_);
+    InputPictures input;
+    InputFailure failure;
+    switch (loadInputPictures(console_, loader_, path, files_, input, &failure)) {
+        case InputError::none: break;
+        case InputError::pathTooLong: reportError(console_, "Path is longer than 255 characters !"); return false;
+        case InputError::listUnreadable: reportError(console_, "Unknown format !"); return false;
+        case InputError::listEmpty: reportError(console_, "File list holds no pictures !"); return false;
+        case InputError::outOfMemory: reportOutOfMemory(console_); return false;
+        case InputError::entryUnknown: reportError(console_, "Unknown image format !"); return false;
+        case InputError::entryFailed:
+            reportError(console_, failure.pictureError == PictureError::tooLarge
+                                      ? "Pictures must be at most 32767 pixels wide and high !"
+                                      : "Error loading picture !");
             return false;
-        }
-    } else {
-        console_.print("Loading filelist ...\n");
-        FileListError reason = FileListError::none;
-        if (!files_.load(path, &reason)) {
-            if (reason == FileListError::outOfMemory) reportOutOfMemory(console_);
-            else reportError(console_, "Unknown format !");
+        case InputError::sizeMismatch: reportError(console_, "Pictures must be same size !"); return false;
+        case InputError::emptyPicture:
+            reportError(console_, "Pictures must be at least 1 pixel wide and high !");
             return false;
-        }
-        if (files_.count() == 0) {
-            reportError(console_, "File list holds no pictures !");
-            return false;
-        }
     }
-
-    const std::int32_t count = files_.count();
-    console_.print("Locking memory for images (%d)..\n", count);
-    std::unique_ptr<Picture[]> pictures(new (std::nothrow) Picture[static_cast<std::size_t>(count)]);
-    if (!pictures) {
-        reportOutOfMemory(console_);
-        return false;
-    }
-
-    console_.print("Loading picture #%d ..", 0);
-    for (std::int32_t i = 0; i < count; ++i) {
-        console_.print("\rLoading picture #%d ..", i);
-        const char* name = files_.at(i)->name;
-        Picture& picture = pictures[static_cast<std::size_t>(i)];
-        PictureFormat entryFormat = FormatUnknown;
-        const PictureError error = loader_.loadAny(name, picture, &entryFormat);
-        if (entryFormat == FormatUnknown) {
-            reportError(console_, "Unknown image format !");
-            return false;
-        }
-        if (error == PictureError::tooLarge) {
-            reportError(console_, "Pictures must be at most 32767 pixels wide and high !");
-            return false;
-        }
-        if (error != PictureError::none) {
-            reportError(console_, "Error loading picture !");
-            return false;
-        }
-        if (i > 0 && (picture.width != pictures[static_cast<std::size_t>(i - 1)].width ||
-                      picture.height != pictures[static_cast<std::size_t>(i - 1)].height)) {
-            reportError(console_, "Pictures must be same size !");
-            return false;
-        }
-    }
-    console_.print("\rLoading picture #%d ..\n", count - 1);
-    if (pictures[0].width <= 0 || pictures[0].height <= 0) {
-        reportError(console_, "Pictures must be at least 1 pixel wide and high !");
-        return false;
-    }
-
-    const std::span<Picture> all(pictures.get(), static_cast<std::size_t>(count));
+    const std::int32_t count = input.count;
+    const std::span<Picture> all = input.all();
     switch (buildPalette(console_, all, colours_)) {
         case PaletteResult::done: break;
         case PaletteResult::tooManyColours:
@@ -114,7 +74,7 @@ bool MakerApp::convert(const char* path, bool compress) {
         reportOutOfMemory(console_);
         return false;
     }
-    for (std::int32_t i = 0; i < count; ++i) refs[static_cast<std::size_t>(i)] = &pictures[static_cast<std::size_t>(i)];
+    for (std::int32_t i = 0; i < count; ++i) refs[static_cast<std::size_t>(i)] = &all[static_cast<std::size_t>(i)];
     TextureWriteOptions options = writeOptions_;
     options.compress = compress;
     const WriteResult result =
