@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <functional>
+#include <thread>
 
+#include "maker/minimiser/fast_minimiser.hpp"
 #include "maker/minimiser/function_minimiser.hpp"
 #include "maker/reports.hpp"
 #include "picture/file_io.hpp"
@@ -41,6 +43,18 @@ MinimiseStatus compressWithReference(Console& console, const Picture& picture, s
     return MinimiseStatus::ok;
 }
 
+// Threads for the fast engine: as many as asked (0: one per core) while the
+// working memory stays within kCompressMemoryLimit; 0 when even one thread
+// would pass it.
+unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked) {
+    unsigned threads = asked != 0 ? asked : std::thread::hardware_concurrency();
+    if (threads == 0) threads = 1;
+    for (; threads > 0; --threads) {
+        if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads) <= kCompressMemoryLimit) break;
+    }
+    return threads;
+}
+
 }  // namespace
 
 WriteResult writeTexture(Console& console, const char* outputName, std::span<const Picture* const> pictures,
@@ -50,6 +64,17 @@ WriteResult writeTexture(Console& console, const char* outputName, std::span<con
     const std::uint64_t pixelCount = first.pixels.size();
     const std::uint64_t trueColourSize = 4 * pixelCount;  // U: the picture as 32-bit pixels
     const std::uint32_t colourCount = static_cast<std::uint32_t>(palette.size());
+
+    // The fast engine's working memory grows with 3^b; a picture it cannot
+    // compress within the bound is refused before anything is written.
+    unsigned threads = 1;
+    if (options.compress && options.engine == MinimiserEngine::fast) {
+        threads = compressThreads(pixelCount, colourCount, options.threads);
+        if (threads == 0) {
+            reportError(console, "Picture too large to compress, write it uncompressed !");
+            return WriteResult::outOfMemory;
+        }
+    }
 
     AtomicOutputFile file;
     if (!file.open(outputName)) {
@@ -105,8 +130,17 @@ WriteResult writeTexture(Console& console, const char* outputName, std::span<con
                 return true;
             };
             std::uint32_t failedColour = 0;
-            const MinimiseStatus status = compressWithReference(console, *pictures[i], colourCount, sink, failedColour);
-            if (status == MinimiseStatus::outOfMemory) {
+            MinimiseStatus status;
+            if (options.engine == MinimiserEngine::fast) {
+                PictureCompressor compressor;
+                CompressOptions compressOptions;
+                compressOptions.threads = threads;
+                status = compressor.compress(pictures[i]->pixels.data(), pixelCount, colourCount, compressOptions, sink);
+                failedColour = compressor.failedColour();
+            } else {
+                status = compressWithReference(console, *pictures[i], colourCount, sink, failedColour);
+            }
+            if (status == MinimiseStatus::outOfMemory || status == MinimiseStatus::invalidTable) {
                 console.print("\n");
                 reportOutOfMemory(console);
                 return WriteResult::outOfMemory;

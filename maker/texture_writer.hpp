@@ -12,6 +12,9 @@
 
 namespace qm5 {
 
+// Working memory the fast engine may take for one picture.
+inline constexpr std::uint64_t kCompressMemoryLimit = std::uint64_t{1800} << 20;
+
 enum class MinimiserEngine {
     reference,  // FunctionMinimiser, one colour at a time
     fast,       // PictureCompressor, all colours of a picture, same bytes
