@@ -2,7 +2,7 @@
 // benchmark pictures and prints a table of wall time, peak memory, output
 // size and the speed-up of the fast engine over the reference one.
 //
-//   qm5_bench PICTURE_DIR [--reference-limit SECONDS] [--threads N]
+//   qm5_bench PICTURE_DIR [--reference-limit SECONDS] [--threads N] [--cases 1,3]
 //
 // PICTURE_DIR is made by bench/make_pictures.sh. Every measurement runs in a
 // child process of its own, so its peak resident memory is its own.
@@ -95,13 +95,23 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     unsigned referenceLimit = 120;
     unsigned threads = std::thread::hardware_concurrency();
+    std::string cases;  // 1-based case numbers to run; empty: all
     for (int i = 2; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--cases") == 0) {
+            cases.assign(1, ',');
+            cases.append(argv[i + 1]).push_back(',');
+        }
         if (std::strcmp(argv[i], "--reference-limit") == 0) referenceLimit = static_cast<unsigned>(std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--threads") == 0) threads = static_cast<unsigned>(std::atoi(argv[i + 1]));
     }
     std::printf("| picture | mode | fast: wall s | fast: peak MB | bytes | reference: wall s | speed-up |\n");
     std::printf("|---|---|---:|---:|---:|---:|---:|\n");
+    int number = 0;
     for (const Case& c : kCases) {
+        ++number;
+        std::string key(1, ',');
+        key.append(std::to_string(number)).push_back(',');
+        if (!cases.empty() && cases.find(key) == std::string::npos) continue;
         const Measurement fast = measure(dir, c, qm5::MinimiserEngine::fast, threads, 0);
         Measurement reference;
         if (c.compress && referenceLimit > 0)
