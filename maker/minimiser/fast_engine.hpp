@@ -20,7 +20,8 @@
 
 namespace qm5::fast {
 
-// The sort key holds the care mask reversed and the one mask side by side.
+// Largest b the engines take: a sort key holds the count of fixed digits
+// (6 bits) and two b-bit masks.
 inline constexpr int kMaxBits = 29;
 
 inline constexpr std::array<std::uint64_t, 41> kPow3 = [] {

@@ -63,8 +63,9 @@ struct LowTables {
 };
 constexpr LowTables kLow{};
 
-// Working storage of the per-colour engine, kept from colour to colour.
-struct SubsetWorker {
+// Working storage for one colour at a time, kept from colour to colour: the
+// cover and the sorted primes; the subset cube for the per-colour engine.
+struct ColourWorker {
     CoverBuilder cover;
     HeapArray<std::uint64_t> keys;
     HeapArray<std::uint64_t> nonOff;  // 2^b bits: positions not off
@@ -143,9 +144,6 @@ struct SubsetWorker {
 // Colours of a picture.
 
 enum class ColourKind : std::uint8_t { empty, whole, bare, general };
-
-constexpr std::array<std::uint8_t, 3> kEmptyHead = {0x00, 0x00, 0x00};
-constexpr std::array<std::uint8_t, 3> kWholeHead = {0x80, 0x00, 0x00};
 
 struct Slot {
     HeapArray<std::uint8_t> record;
@@ -259,6 +257,7 @@ public:
 
 private:
     MinimiseStatus special(std::uint32_t c, HeapArray<std::uint8_t>& record) const;
+    MinimiseStatus failFrom(std::uint32_t from);
     void fillOn(std::uint32_t c, std::uint64_t* on) const;
     MinimiseStatus runSubsets();
     template <class T>
@@ -271,7 +270,6 @@ private:
     FastTuning tuning_;
     const PictureCompressor::Sink& sink_;
     int b_ = 0;
-    std::uint64_t chunk_ = 0;
     HeapArray<ColourKind> kinds_;
     HeapArray<std::uint64_t> firstOf_;   // colour c's positions: byColour_[firstOf_[c] .. firstOf_[c + 1])
     HeapArray<std::uint32_t> byColour_;
@@ -339,12 +337,11 @@ public:
         });
     }
 
-    // take(part, value, key) for every prime whose value passes wanted;
-    // slabs are split among parts as parallelParts splits them.
+    // take(part, value, key) for every prime whose value passes wanted, on
+    // the thread of its part; part p takes slabs p, p + parts, ... (the
+    // costly slabs, with free high digits, lie together at the end).
     template <class Wanted, class Take>
     void pass(unsigned parts, const Wanted& wanted, const Take& take) {
-        // Slabs dealt round-robin: the costly ones, with free high digits,
-        // lie together at the end.
         const std::uint64_t slabs = fast::kPow3[static_cast<std::size_t>(k_)];
         parts = static_cast<unsigned>(std::min<std::uint64_t>(parts, slabs));
         fast::parallelParts(parts, parts, [&](unsigned part, std::uint64_t, std::uint64_t) {
@@ -508,18 +505,41 @@ private:
 // Keys kept at once by the all-colours engine.
 constexpr std::uint64_t kKeyBudgetBytes = std::uint64_t{256} << 20;
 
-std::uint64_t slabBytes(int b, std::uint32_t colours, unsigned threads, const FastTuning& tuning, std::uint64_t chunk) {
+std::uint64_t slabBytes(int b, std::uint32_t colours, unsigned threads, const FastTuning& tuning) {
     const std::uint64_t cubes = colours <= 256 ? RankSlabs<std::uint8_t>::bytesFor(b, threads, tuning.slabVars)
                                                : RankSlabs<std::uint16_t>::bytesFor(b, threads, tuning.slabVars);
-    const std::uint64_t keys = std::min(kKeyBudgetBytes, 2 * kPow3[static_cast<std::size_t>(b)] * 8);
-    const std::uint64_t lists = std::uint64_t{colours} * threads * 40;
-    // Per thread: the cover, a colour's gathered keys, a chunk when sorted by ranges.
-    const std::uint64_t perThread = CoverBuilder::bytesFor(b, tuning.maxDataLength) + (std::uint64_t{8} << 16);
-    return cubes + keys + lists + threads * perThread + std::min(keys, chunk * 8) + keys;
+    const std::uint64_t budget =
+        std::min(tuning.keyChunk > 0 ? tuning.keyChunk * 8 : kKeyBudgetBytes, 2 * kPow3[static_cast<std::size_t>(b)] * 8);
+    // The lists (half again while one of them moves as it grows), then the
+    // lists and the colours gathered from them, together at most twice the
+    // budget; the counts and list heads per part and colour.
+    const std::uint64_t keys = 2 * budget + budget / 2;
+    const std::uint64_t perColour = std::uint64_t{colours} * threads * (8 + 8 + sizeof(HeapArray<std::uint64_t>)) + colours;
+    return cubes + keys + perColour + threads * CoverBuilder::bytesFor(b, tuning.maxDataLength);
 }
 
-std::uint64_t subsetBytes(int b, unsigned threads, const FastTuning& tuning, std::uint64_t chunk) {
-    return threads * (SubsetWorker::bytesFor(b, tuning, chunk) + (std::uint64_t{8} << 16));
+std::uint64_t subsetBytes(int b, unsigned threads, const FastTuning& tuning) {
+    const std::uint64_t chunk = tuning.keyChunk > 0 ? tuning.keyChunk : fast::defaultKeyChunk();
+    return threads * ColourWorker::bytesFor(b, tuning, chunk);
+}
+
+// Working memory of the engine compress() picks, and whether it is the
+// all-colours one.
+std::uint64_t engineBytes(int b, std::uint32_t colours, unsigned threads, const FastTuning& tuning,
+                          std::uint64_t memoryLimit, bool& slabs) {
+    slabs = colours <= 65536 && b <= 24 && tuning.engine != FastTuning::Engine::perColour;
+    if (slabs) {
+        const std::uint64_t bytes = slabBytes(b, colours, threads, tuning);
+        if (bytes <= memoryLimit || tuning.engine == FastTuning::Engine::allColours) return bytes;
+        slabs = false;
+    }
+    return subsetBytes(b, threads, tuning);
+}
+
+// Everything else: colour kinds and counts, positions by colour, the records
+// waiting for delivery (two per thread).
+std::uint64_t commonBytes(std::uint64_t pixels, std::uint32_t colours, unsigned threads) {
+    return std::uint64_t{colours} * 25 + pixels * 4 + 2 * threads * (kRecordHeadSize + kMaxRecordDataLength);
 }
 
 MinimiseStatus Compression::special(std::uint32_t c, HeapArray<std::uint8_t>& record) const {
@@ -541,6 +561,15 @@ void Compression::fillOn(std::uint32_t c, std::uint64_t* on) const {
         const std::uint64_t p = byColour_[i];
         on[p >> 6] |= std::uint64_t{1} << (p & 63);
     }
+}
+
+// Storage that cannot be had fails the first colour from `from` on that
+// needs it; the colours before that one are still delivered.
+MinimiseStatus Compression::failFrom(std::uint32_t from) {
+    auto job = [&](unsigned, std::uint32_t c, HeapArray<std::uint8_t>& record) {
+        return kinds_[c] == ColourKind::general ? MinimiseStatus::outOfMemory : special(c, record);
+    };
+    return runInOrder(1, from, colours_, job, sink_, failed_, stopped_);
 }
 
 MinimiseStatus Compression::run(std::uint64_t memoryLimit) {
@@ -569,34 +598,29 @@ MinimiseStatus Compression::run(std::uint64_t memoryLimit) {
             ++general;
         }
     }
-    chunk_ = tuning_.keyChunk > 0 ? tuning_.keyChunk : fast::defaultKeyChunk();
-    auto specialOnly = [&](unsigned, std::uint32_t c, HeapArray<std::uint8_t>& record) {
-        return kinds_[c] == ColourKind::general ? MinimiseStatus::outOfMemory : special(c, record);
-    };
-    if (general == 0 || b_ > fast::kMaxBits) return runInOrder(1, 0, colours_, specialOnly, sink_, failed_, stopped_);
+    if (general == 0 || b_ > fast::kMaxBits) return failFrom(0);
+
+    // The all-colours engine when it fits, else the per-colour one; a
+    // picture that fits neither is refused before anything is allocated.
+    bool slabs = false;
+    const std::uint64_t bytes = engineBytes(b_, colours_, threads_, tuning_, memoryLimit, slabs);
+    if (tuning_.engine == FastTuning::Engine::automatic && bytes > memoryLimit) return failFrom(0);
 
     // The positions of each colour, for its on bitmap.
     if (!firstOf_.allocate(std::uint64_t{colours_} + 1) || !byColour_.allocate(pixels_)) return MinimiseStatus::outOfMemory;
     for (std::uint32_t c = 0; c < colours_; ++c) firstOf_[c + 1] = firstOf_[c] + counts[c];
     for (std::uint32_t c = 0; c < colours_; ++c) counts[c] = firstOf_[c];
     for (std::uint64_t p = 0; p < pixels_; ++p) byColour_[counts[indices_[p]]++] = static_cast<std::uint32_t>(p);
-
-    bool slabs = colours_ <= 65536 && b_ <= 24;
-    if (tuning_.engine == FastTuning::Engine::perColour) {
-        slabs = false;
-    } else if (tuning_.engine == FastTuning::Engine::automatic) {
-        slabs = slabs && slabBytes(b_, colours_, threads_, tuning_, chunk_) <= memoryLimit;
-    }
     if (!slabs) return runSubsets();
     return colours_ <= 256 ? runSlabs<std::uint8_t>() : runSlabs<std::uint16_t>();
 }
 
 MinimiseStatus Compression::runSubsets() {
-    std::unique_ptr<SubsetWorker[]> workers(new (std::nothrow) SubsetWorker[threads_]);
+    std::unique_ptr<ColourWorker[]> workers(new (std::nothrow) ColourWorker[threads_]);
     if (!workers) return MinimiseStatus::outOfMemory;
     auto job = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (kinds_[c] != ColourKind::general) return special(c, record);
-        SubsetWorker& worker = workers[w];
+        ColourWorker& worker = workers[w];
         if (!worker.prepare(b_, tuning_)) return MinimiseStatus::outOfMemory;
         std::uint64_t* nonOff = worker.nonOff.data();
         std::uint64_t* on = worker.cover.onWords();
@@ -615,25 +639,11 @@ template <class T>
 MinimiseStatus Compression::runSlabs() {
     const unsigned parts = threads_;
     const std::uint64_t k = colours_;
-    auto firstGeneral = [&](std::uint32_t from) {
-        while (from < colours_ && kinds_[from] != ColourKind::general) ++from;
-        return from;
-    };
-    // Storage that cannot be had fails the first colour that needs it; the
-    // colours before it are still delivered.
-    auto failFrom = [&](std::uint32_t from) {
-        const std::uint32_t at = firstGeneral(from);
-        auto job = [&](unsigned, std::uint32_t c, HeapArray<std::uint8_t>& record) {
-            return c >= at ? MinimiseStatus::outOfMemory : special(c, record);
-        };
-        return runInOrder(1, from, colours_, job, sink_, failed_, stopped_);
-    };
-
     RankSlabs<T> slabs;
     HeapArray<std::uint64_t> counts;  // [part][colour]: primes found
     KeyLists lists;
     const std::uint64_t budget = (tuning_.keyChunk > 0 ? tuning_.keyChunk * 8 : kKeyBudgetBytes) / 8;
-    std::unique_ptr<SubsetWorker[]> workers(new (std::nothrow) SubsetWorker[threads_]);
+    std::unique_ptr<ColourWorker[]> workers(new (std::nothrow) ColourWorker[threads_]);
     if (!workers || !slabs.prepare(b_, parts, tuning_) || !counts.allocate(k * parts) ||
         !lists.prepare(parts, colours_, budget / parts)) {
         return failFrom(0);
@@ -651,7 +661,7 @@ MinimiseStatus Compression::runSlabs() {
     };
     auto job = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (kinds_[c] != ColourKind::general) return special(c, record);
-        SubsetWorker& worker = workers[w];
+        ColourWorker& worker = workers[w];
         if (!worker.cover.prepare(b_, tuning_.maxDataLength)) return MinimiseStatus::outOfMemory;
         worker.cover.start();
         fillOn(c, worker.cover.onWords());
@@ -687,7 +697,7 @@ MinimiseStatus Compression::runSlabs() {
         } else {
             auto alone = [&](unsigned, std::uint32_t c, HeapArray<std::uint8_t>& record) {
                 if (kinds_[c] != ColourKind::general) return special(c, record);
-                SubsetWorker& worker = workers[0];
+                ColourWorker& worker = workers[0];
                 if (!worker.cover.prepare(b_, tuning_.maxDataLength)) return MinimiseStatus::outOfMemory;
                 worker.cover.start();
                 fillOn(c, worker.cover.onWords());
@@ -747,7 +757,7 @@ bool FastMinimiser::minimise(std::int32_t entryCount, const std::int32_t* table)
     }
     if (b > fast::kMaxBits) return fail(MinimiseStatus::outOfMemory);
 
-    SubsetWorker worker;
+    ColourWorker worker;
     if (!worker.prepare(b, tuning_)) return fail(MinimiseStatus::outOfMemory);
     std::uint64_t* nonOffBits = worker.nonOff.data();
     std::uint64_t* onBits = worker.cover.onWords();
@@ -777,16 +787,12 @@ std::uint64_t PictureCompressor::workingMemoryBound(std::uint64_t pixelCount, st
                                                     std::uint64_t memoryLimit) {
     threads = std::clamp(threads, 1u, fast::kMaxThreads);
     const int b = positionBitCount(pixelCount);
-    const FastTuning tuning;
-    const std::uint64_t chunk = fast::defaultKeyChunk();
-    const std::uint64_t fixed = std::uint64_t{colourCount} * 16 + 2 * threads * (kRecordHeadSize + 65535);
-    if (b > fast::kMaxBits) return fixed;
-    std::uint64_t bound = subsetBytes(b, threads, tuning, chunk);
-    if (colourCount <= 65536 && b <= 24) {
-        const std::uint64_t ranks = slabBytes(b, colourCount, threads, tuning, chunk);
-        if (ranks <= memoryLimit) bound = std::max(bound, ranks);
+    std::uint64_t bound = commonBytes(pixelCount, colourCount, threads);
+    if (b <= fast::kMaxBits) {
+        bool slabs = false;
+        bound += engineBytes(b, colourCount, threads, FastTuning{}, memoryLimit, slabs);
     }
-    return fixed + bound;
+    return bound;
 }
 
 }  // namespace qm5

@@ -11,14 +11,15 @@
 //
 // The primes come from the 3^b cubes over the position bits, each cube a
 // ternary number (digit 0, 1 or free per bit):
-// - FastMinimiser and the per-colour engine of PictureCompressor keep one
-//   bit per cube, "inside the non-off set", built one bit at a time
+// - FastMinimiser, and PictureCompressor's per-colour engine, keep one bit
+//   per cube, "inside the non-off set", built one bit at a time
 //   (free = digit 0 AND digit 1), and clear every cube that a one-digit
 //   widening contains.
-// - For all colours of a picture at once, PictureCompressor can keep per
-//   cube the highest palette index among its positions (positions past the
-//   picture count as index 0): colour c's primes are the cubes of value c
-//   that no one-digit widening of the same value contains.
+// - PictureCompressor's all-colours engine keeps per cube the highest palette
+//   index among its positions (positions past the picture count as index 0):
+//   colour c's primes are the cubes of value c that no one-digit widening of
+//   the same value contains. One pass serves every colour; it works slab by
+//   slab (fast_minimiser.cpp) to keep its memory small.
 
 #include <cstdint>
 #include <functional>
@@ -34,7 +35,7 @@ struct FastTuning {
     enum class Engine { automatic, perColour, allColours };
     Engine engine = Engine::automatic;     // PictureCompressor only
     std::int64_t maxDataLength = 65535;    // longest cube data a record may have
-    std::uint64_t keyChunk = 0;            // primes sorted at once; 0: automatic
+    std::uint64_t keyChunk = 0;            // primes kept and sorted at once; 0: automatic
     int blockVars = 0;                     // digits per cache block; 0: automatic (at least 3)
     int slabVars = 0;                      // low digits per slab of the all-colours engine; 0: automatic
 };
@@ -68,7 +69,9 @@ private:
 struct CompressOptions {
     unsigned threads = 1;  // 0 counts as 1
     // Working memory the all-colours engine may take; above it the
-    // per-colour engine is used (slower, about 3^b / 6.75 bytes per thread).
+    // per-colour engine is used (slower; 3^b / 6.75 bytes per thread), and
+    // above that too the picture is refused (outOfMemory at its first colour
+    // that needs a minimiser).
     std::uint64_t memoryLimit = std::uint64_t{1536} << 20;
 };
 
