@@ -18,10 +18,11 @@ constexpr OptionSpec kEncodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "no progres
 constexpr OptionSpec kDecodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "do not print the names of the files written"};
 constexpr OptionSpec kVerifyQuiet{Opt::quiet, 'q', "quiet", nullptr, "print nothing when the texture matches"};
 
-// Later options (for example a search for the smallest texture) are one
-// more row here and one more Opt value.
+// A new option is one more row here and one more Opt value.
 constexpr OptionSpec kEncodeOptions[] = {
     {Opt::compress, 'c', "compress", nullptr, "write the images compressed, colour by colour"},
+    {Opt::best, '\0', "best", nullptr, "compress with as few cubes per colour as practical: a smaller texture that every reader decodes to the same picture, though not the bytes qm5_maker writes"},
+    {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
     {Opt::output, 'o', "output", "FILE", "the texture to write (default: INPUT with everything from its last '.' replaced by .qm5, as qm5_maker names it)"},
     {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
     kEncodeQuiet,
@@ -55,9 +56,9 @@ const CommandSpec kCommands[] = {
     {"encode", "INPUT", {"INPUT", nullptr}, 1, "make a texture from a picture or a list of pictures",
      "Makes a Qm5 texture from INPUT, a picture (BMP or PCX) or a list file naming\n"
      "pictures of equal size, as qm5_maker does: the texture holds exactly the\n"
-     "bytes qm5_maker writes for the same input and mode. The texture appears\n"
-     "only when complete; a failed run leaves an existing file as it was.\n"
-     "Prints a summary line on the output.\n",
+     "bytes qm5_maker writes for the same input and mode (unless --best or --auto\n"
+     "is given). The texture appears only when complete; a failed run leaves an\n"
+     "existing file as it was. Prints a summary line on the output.\n",
      kEncodeOptions, runEncode},
     {"decode", "TEXTURE", {"TEXTURE", nullptr}, 1, "write images of a texture as 24-bit BMP files",
      "Decodes an image of TEXTURE, or all of them, into 24-bit BMP files and\n"

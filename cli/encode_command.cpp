@@ -1,13 +1,14 @@
 // qm5 encode: the maker's conversion with the command's conventions. The
 // stages are the maker's own (input pictures, palette, writing), so the
 // texture is byte for byte the one qm5_maker writes for the same input and
-// mode.
+// mode. --best and --auto write through cli/encode_writer.hpp instead.
 #include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "cli/commands.hpp"
+#include "cli/encode_writer.hpp"
 #include "cli/messages.hpp"
 #include "maker/colour_table.hpp"
 #include "maker/console.hpp"
@@ -83,11 +84,23 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     }
     for (std::size_t i = 0; i < count; ++i) refs[i] = &pictures.pictures[i];
 
-    TextureWriteOptions writeOptions;
-    writeOptions.compress = options.has(Opt::compress);
-    writeOptions.threads = static_cast<unsigned>(jobs);
-    const WriteResult result = writeTexture(console, output.c_str(), std::span<const Picture* const>(refs.get(), count),
-                                            colours.colours(), levels, writeOptions);
+    const std::span<const Picture* const> all(refs.get(), count);
+    const bool chosen = options.has(Opt::best) || options.has(Opt::automatic);
+    EncodeOutcome outcome;
+    WriteResult result;
+    if (chosen) {
+        EncodeChoice choice;
+        choice.best = options.has(Opt::best);
+        choice.smallest = options.has(Opt::automatic);
+        choice.threads = static_cast<unsigned>(jobs);
+        result = writeChosenTexture(console, output.c_str(), all, colours.colours(), levels, choice, outcome);
+    } else {
+        TextureWriteOptions writeOptions;
+        writeOptions.compress = options.has(Opt::compress);
+        writeOptions.threads = static_cast<unsigned>(jobs);
+        result = writeTexture(console, output.c_str(), all, colours.colours(), levels, writeOptions);
+        outcome.compressed = writeOptions.compress;
+    }
     switch (result) {
         case WriteResult::written: break;
         case WriteResult::cannotOpen: {
@@ -97,24 +110,54 @@ int runEncode(const ParsedOptions& options, const Context& context) {
             return kFailure;
         }
         case WriteResult::outOfMemory:
-            fileError(context, input, "not enough memory to write the texture");
+            if (outcome.tooLarge) {
+                fileError(context, input, "the pictures are too large to compress; write the texture plain or with --auto");
+            } else {
+                fileError(context, input, "not enough memory to write the texture");
+            }
             return kFailure;
         case WriteResult::recordTooLong:
-            fileError(context, input,
-                      "a colour record would need more than 65535 bytes; write the texture without --compress");
+            if (chosen) {
+                fileError(context, input,
+                          "colour %u of image %u would need a record of more than 65535 bytes; write the texture "
+                          "plain or with --auto",
+                          static_cast<unsigned>(outcome.failedColour), static_cast<unsigned>(outcome.failedImage));
+            } else {
+                fileError(context, input,
+                          "a colour record would need more than 65535 bytes; write the texture without --compress");
+            }
             return kFailure;
         case WriteResult::writeFailed:
             fileError(context, output.c_str(), "cannot be written completely");
             return kFailure;
     }
 
+    if (!quiet && options.has(Opt::automatic)) {
+        if (outcome.compressed) {
+            fileError(context, output.c_str(), "compressed, %llu bytes against %llu plain",
+                      static_cast<unsigned long long>(outcome.compressedBytes),
+                      static_cast<unsigned long long>(outcome.plainBytes));
+        } else if (outcome.tooLarge) {
+            fileError(context, output.c_str(), "plain, %llu bytes; the pictures are too large to compress",
+                      static_cast<unsigned long long>(outcome.plainBytes));
+        } else if (outcome.recordTooLong) {
+            fileError(context, output.c_str(),
+                      "plain, %llu bytes; compressed, colour %u of image %u would need a record of more than 65535 "
+                      "bytes",
+                      static_cast<unsigned long long>(outcome.plainBytes), static_cast<unsigned>(outcome.failedColour),
+                      static_cast<unsigned>(outcome.failedImage));
+        } else {
+            fileError(context, output.c_str(), "plain, %llu bytes; compressed would not be smaller",
+                      static_cast<unsigned long long>(outcome.plainBytes));
+        }
+    }
     if (!quiet) {
         std::error_code ec;
         const auto bytes = std::filesystem::file_size(output, ec);
         std::fprintf(context.out, "%s: %d image%s of %d x %d, %d colour%s, %d mipmap level%s, %s, %llu bytes\n",
                      output.c_str(), static_cast<int>(count), count == 1 ? "" : "s", static_cast<int>(first.width),
                      static_cast<int>(first.height), static_cast<int>(colours.count()), colours.count() == 1 ? "" : "s",
-                     static_cast<int>(levels), levels == 1 ? "" : "s", writeOptions.compress ? "compressed" : "plain",
+                     static_cast<int>(levels), levels == 1 ? "" : "s", outcome.compressed ? "compressed" : "plain",
                      static_cast<unsigned long long>(ec ? 0 : bytes));
     }
     return kSuccess;

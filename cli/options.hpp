@@ -19,6 +19,8 @@ enum class Opt : std::size_t {
     quiet,
     image,
     all,
+    best,
+    automatic,
     count_,  // the number of options, not an option
 };
 

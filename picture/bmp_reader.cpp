@@ -25,6 +25,13 @@ struct BmpHeaders {
     std::uint64_t paletteEnd = 0;  // file offset just past the palette (or the headers)
 };
 
+// RLE8 pictures of more than kRle8FreePixels pixels need at least one stream
+// byte (from the pixel data offset to the end of the file) per
+// kRle8PixelsPerStreamByte pixels: twice the densest rate of runs (255 pixels
+// per 2 bytes). Smaller pictures load whatever their stream.
+constexpr std::uint64_t kRle8FreePixels = 65536;
+constexpr std::uint64_t kRle8PixelsPerStreamByte = 256;
+
 // Bytes per stored row: pixels padded to a multiple of 4.
 std::uint64_t storedRowLength(std::int32_t width, std::uint32_t bytesPerPixel) {
     return (static_cast<std::uint64_t>(width) * bytesPerPixel + 3) & ~std::uint64_t{3};
@@ -171,6 +178,16 @@ PictureError PictureLoader::readBmp8Raw(const BmpInfoHeader& info, std::uint32_t
 PictureError PictureLoader::readBmp8Rle(const BmpInfoHeader& info, std::uint32_t pixelDataOffset, ByteReader& file,
                                         Picture& out) {
     if (!readBmpPalette(info, file)) return PictureError::truncated;
+    // Runs reach at most 255 pixels per 2 stream bytes; only skips (end of
+    // line, delta, an early end of bitmap) reach further, and they leave
+    // pixels at entry 0. Bounding the pixels by the stream keeps a 200-byte
+    // file from making the reader allocate gigabytes; checked before
+    // allocating.
+    const std::uint64_t pixelCount = static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height);
+    const std::uint64_t streamBytes = file.size() - std::uint64_t{pixelDataOffset};
+    if (pixelCount > kRle8FreePixels && pixelCount > kRle8PixelsPerStreamByte * streamBytes) {
+        return PictureError::truncated;
+    }
     Picture picture;
     if (!picture.allocate(info.width, info.height)) return PictureError::outOfMemory;
     if (palette[0] != 0) std::fill(picture.pixels.begin(), picture.pixels.end(), palette[0]);

@@ -12,6 +12,12 @@
 
 namespace qm5 {
 
+namespace {
+// Upper bound of the bytes one byte of line data can decode to (a code pair
+// 0xFF v gives 63).
+constexpr std::uint64_t kPcxMaxBytesPerDataByte = 32;
+}  // namespace
+
 bool PictureLoader::readPcxHeader(ByteReader& file, PcxHeader& h) {
     if (file.remaining() < kPcxHeaderSize) return false;
     h.manufacturer = *file.readU8();
@@ -88,6 +94,14 @@ PictureError PictureLoader::loadPcx(std::span<const std::uint8_t> bytes, Picture
     const bool hasPaletteBlock = size >= kPcxPaletteBlockSize && bytes[size - kPcxPaletteBlockSize] == kPcxPaletteMarker;
     const std::size_t dataEnd =
         hasPaletteBlock ? std::max<std::size_t>(kPcxHeaderSize, size - kPcxPaletteBlockSize) : size;
+
+    // A code pair gives at most 63 bytes, so data that cannot fill the lines
+    // even at that rate end early by necessity: refused before allocating,
+    // or a file of a few hundred bytes could ask for gigabytes.
+    const std::uint64_t dataBytes = dataEnd - kPcxHeaderSize;
+    if (static_cast<std::uint64_t>(lineLength) * height > kPcxMaxBytesPerDataByte * dataBytes) {
+        return PictureError::truncated;
+    }
 
     Picture picture;
     HeapArray<std::uint8_t> line;

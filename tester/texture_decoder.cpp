@@ -29,7 +29,11 @@ struct Fail {
 };
 
 // Paints colour into every position below pixelCount that the cube covers,
-// walking the cube's free bits instead of testing every position.
+// walking the cube's free bits instead of testing every position. The
+// subsets come in ascending order and base shares no bit with them, so the
+// positions ascend: the walk ends at the first one past the picture. The
+// work is so bounded by the pixels painted, also for a record whose b is
+// larger than the picture needs.
 void paintCube(CubeMasks cube, int b, std::uint32_t colour, std::uint32_t* pixels, std::uint64_t pixelCount) {
     const std::uint64_t domain = std::uint64_t{1} << b;
     const std::uint64_t free = (domain - 1) & ~std::uint64_t{cube.zero | cube.one};
@@ -38,7 +42,8 @@ void paintCube(CubeMasks cube, int b, std::uint32_t colour, std::uint32_t* pixel
     std::uint64_t sub = 0;
     do {
         const std::uint64_t p = base | sub;
-        if (p < pixelCount) pixels[p] = colour;
+        if (p >= pixelCount) break;
+        pixels[p] = colour;
         sub = (sub - free) & free;  // next subset of the free bits
     } while (sub != 0);
 }

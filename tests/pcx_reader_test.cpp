@@ -42,7 +42,7 @@ Bytes build(const PcxSpec& s) {
     put16(10, s.yMax);
     b[65] = s.planes;
     put16(66, s.bytesPerLine);
-    b.insert(b.end(), s.data.begin(), s.data.end());
+    for (std::uint8_t v : s.data) b.push_back(v);  // (insert trips a false -Warray-bounds in g++ 12)
     if (s.paletteBlock) {
         b.push_back(s.marker);
         for (std::uint32_t k = 0; k < 256; ++k) {

@@ -1,9 +1,12 @@
 #include "tests/test_support.hpp"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -91,6 +94,11 @@ std::string slurp(const fs::path& p) {
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
                      const std::string& input) {
+    return runProgram(program, args, cwd, input, RunLimits{});
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
+                     const std::string& input, const RunLimits& limits) {
     TempDir io;
     const fs::path inPath = io / "stdin";
     const fs::path outPath = io / "stdout";
@@ -100,13 +108,27 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     // Buffered output would otherwise be written twice, once by the child.
     std::fflush(stdout);
     std::fflush(stderr);
+    const bool pipeOut = limits.maxFileSize != 0;
+    int outPipe[2] = {-1, -1};
+    if (pipeOut && ::pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
         if (!std::freopen(inPath.c_str(), "rb", stdin)) ::_exit(126);
-        if (!std::freopen(outPath.c_str(), "wb", stdout)) ::_exit(126);
+        if (pipeOut) {
+            if (::dup2(outPipe[1], STDOUT_FILENO) < 0) ::_exit(126);
+            ::close(outPipe[0]);
+            ::close(outPipe[1]);
+        } else if (!std::freopen(outPath.c_str(), "wb", stdout)) {
+            ::_exit(126);
+        }
         if (!std::freopen(errPath.c_str(), "wb", stderr)) ::_exit(126);
+        if (limits.maxFileSize != 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit size{static_cast<rlim_t>(limits.maxFileSize), static_cast<rlim_t>(limits.maxFileSize)};
+            if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(126);
+        }
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -114,10 +136,21 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
+    std::string piped;
+    if (pipeOut) {
+        ::close(outPipe[1]);
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(outPipe[0], buffer, sizeof buffer);
+            if (got > 0) piped.append(buffer, static_cast<std::size_t>(got));
+            else if (got == 0 || errno != EINTR) break;
+        }
+        ::close(outPipe[0]);
+    }
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = slurp(outPath);
+    result.out = pipeOut ? piped : slurp(outPath);
     result.err = slurp(errPath);
     return result;
 }

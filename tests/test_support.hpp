@@ -49,4 +49,16 @@ struct RunResult {
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::filesystem::path& cwd, const std::string& input = "");
 
+// Resource limits set in the child before it starts the program.
+struct RunLimits {
+    // Largest file the program may write (RLIMIT_FSIZE, as `ulimit -f`), in
+    // bytes; 0 = unlimited. SIGXFSZ is ignored, so a write past the limit
+    // fails with EFBIG instead of killing the program. Standard output then
+    // goes through a pipe, so that the limit binds only the files the
+    // program writes (standard error still goes to a file).
+    std::uint64_t maxFileSize = 0;
+};
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::filesystem::path& cwd, const std::string& input, const RunLimits& limits);
+
 }  // namespace qm5::test

@@ -1,0 +1,65 @@
+// List-file loader over arbitrary bytes. FileList reads a named file, so the
+// input is written to one temporary file per process first.
+
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "fuzz/fuzz_target.hpp"
+#include "maker/file_list.hpp"
+
+namespace {
+
+// The path lives in a plain array, which no destructor clears before the
+// exit handler removes the file.
+char gListPath[4096];
+
+const char* listPath() {
+    if (gListPath[0] == '\0') {
+        // Memory-backed /dev/shm when there is one: a write per input to a
+        // disk file costs milliseconds.
+        const char* dir = std::getenv("TMPDIR");
+        if (dir == nullptr || *dir == '\0') dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        const std::string p = std::string(dir) + "/qm5-fuzz-list-" + std::to_string(::getpid()) + ".txt";
+        if (p.size() >= sizeof gListPath) qm5::fuzz::fail("temporary path too long");
+        std::memcpy(gListPath, p.c_str(), p.size() + 1);
+        std::atexit([] { std::remove(gListPath); });
+    }
+    return gListPath;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace qm5;
+    const char* path = listPath();
+    std::FILE* f = std::fopen(path, "wb");
+    if (f == nullptr) fuzz::fail("cannot write the temporary list file");
+    if (size != 0 && std::fwrite(data, 1, size, f) != size) fuzz::fail("cannot write the temporary list file");
+    std::fclose(f);
+
+    FileList list;
+    FileListError reason = FileListError::none;
+    const bool loaded = list.load(path, &reason);
+    fuzz::require(loaded == (reason == FileListError::none), "result and reason disagree");
+    fuzz::require(list.count() >= 0, "negative count");
+    if (!loaded) fuzz::require(list.count() == 0, "a failed load kept entries");
+    // Every entry is a piece of the file: at most one per byte.
+    fuzz::require(static_cast<std::uint64_t>(list.count()) <= size, "more entries than bytes");
+    fuzz::fold(static_cast<std::uint64_t>(reason));
+    for (std::int32_t i = 0; i < list.count(); ++i) {
+        const FileListEntry* e = list.at(i);
+        fuzz::require(e != nullptr, "an entry inside the count is missing");
+        const std::size_t length = strnlen(e->name, kMaxFileListName + 1);
+        fuzz::require(length >= 1 && length <= kMaxFileListName, "entry name length out of range");
+        for (std::size_t k = 0; k < length; ++k) fuzz::require(!isBlank(e->name[k]), "a blank inside a name");
+        std::uint64_t h = static_cast<std::uint32_t>(e->value);
+        for (std::size_t k = 0; k < length; ++k) h = (h ^ static_cast<unsigned char>(e->name[k])) * 31;
+        fuzz::fold(h);
+    }
+    fuzz::require(list.at(list.count()) == nullptr && list.at(-1) == nullptr, "an entry outside the count");
+    return 0;
+}

@@ -1,0 +1,146 @@
+#pragma once
+// Small covers on request (qm5 encode --best): for each colour, as few cubes
+// as practical that hold every on position and no off position. The records
+// differ from the maker's but decode to the same picture.
+//
+// CoverSolver picks cubes out of candidate cubes that lie inside a colour's
+// non-off set, so that every on position lies in a chosen cube:
+// 1. essential candidates (the only candidate holding some on position);
+// 2. the on positions left fall into groups that share no candidate (the
+//    connected components of the cover table); a group of at most
+//    CoverLimits::exactColumns candidates is solved by branch and bound,
+//    a larger one by a greedy over the uncovered on positions, each
+//    weighted by how few candidates hold it;
+// 3. an irredundancy pass drops every chosen cube whose on positions the
+//    other chosen cubes hold.
+// Don't-care positions never count: covering them gains nothing. The choice
+// depends only on the set of candidates and of on positions, never on their
+// order, so it is the same for any thread count.
+//
+// BestCompressor takes as candidates the cubes of the maker's cover (all of
+// them primes of the non-off set) and keeps the best subset. The subset
+// never has more cubes than that cover, so a --best record is never longer
+// than the maker's.
+
+#include <cstdint>
+#include <span>
+
+#include "maker/minimiser/fast_minimiser.hpp"
+#include "maker/minimiser/function_minimiser.hpp"
+#include "picture/heap_array.hpp"
+#include "texture/texture_format.hpp"
+
+namespace qm5 {
+
+struct CoverLimits {
+    std::uint32_t exactColumns = 64;   // most candidates of a group searched exactly (at most 64)
+    // Work of the search per group, in rows visited (a few nanoseconds
+    // each); past it the best cover found so far stays.
+    std::uint64_t exactWork = std::uint64_t{1} << 22;
+    std::uint32_t maxDataLength = kMaxRecordDataLength;  // BestCompressor: longest cube data of a record
+};
+
+class CoverSolver {
+public:
+    CoverSolver() = default;
+    CoverSolver(const CoverSolver&) = delete;
+    CoverSolver& operator=(const CoverSolver&) = delete;
+
+    void setLimits(const CoverLimits& limits) { limits_ = limits; }
+
+    // b: position bits, 1 to 30. onPositions: the colour's on positions,
+    // strictly ascending, each below 2^b. candidates: cubes with no bit in
+    // both masks, any order, duplicates allowed; the caller vouches that they
+    // hold no off position. invalidTable when an argument is out of range or
+    // an on position lies in no candidate; outOfMemory when storage cannot
+    // be had. On ok, cubes() is the cover.
+    MinimiseStatus solve(int b, std::span<const std::uint32_t> onPositions, std::span<const CubeMasks> candidates);
+
+    // The chosen cubes, ordered by number of fixed digits, then care mask,
+    // then one mask.
+    std::span<const CubeMasks> cubes() const { return {chosen_.data(), chosenCount_}; }
+
+    // Groups of the last solve searched exactly, and those of them whose
+    // search reached the work limit (for measurements).
+    std::uint64_t exactGroups() const { return exactGroups_; }
+    std::uint64_t cutGroups() const { return cutGroups_; }
+
+private:
+    enum class ExactResult { solved, declined, outOfMemory };
+
+    MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
+    MinimiseStatus choose();
+    void cover(std::uint32_t col);
+    // The greedy's weight of a row: high when few columns hold it.
+    std::uint64_t rowWeight(std::uint32_t r) const { return (std::uint64_t{1} << 24) / (rowStart_[r + 1] - rowStart_[r]); }
+    ExactResult solveExact(const std::uint32_t* cols, std::uint32_t colCount, const std::uint32_t* rows,
+                    std::uint32_t rowCount);
+    void search(std::uint64_t* rows, std::uint32_t count, std::uint64_t chosen, std::uint32_t depth);
+    void greedy(const std::uint32_t* cols, std::uint32_t colCount);
+    void irredundant();
+
+    CoverLimits limits_;
+    HeapArray<std::uint64_t> bits_;       // on positions of the current solve; all 0 between solves
+    HeapArray<CubeMasks> candidates_;     // sorted, without duplicates
+    HeapArray<CubeMasks> chosen_;
+    std::size_t chosenCount_ = 0;
+
+    // The cover table: columns are the candidates that hold an on position,
+    // rows the on positions (by rank). Both directions as offset lists.
+    std::uint32_t rowCount_ = 0;
+    std::uint32_t colCount_ = 0;
+    HeapArray<std::uint32_t> colCand_;    // column -> candidate
+    HeapArray<std::uint64_t> colStart_;
+    HeapArray<std::uint32_t> colRows_;
+    HeapArray<std::uint64_t> rowStart_;
+    HeapArray<std::uint32_t> rowCols_;
+
+    HeapArray<std::uint8_t> covered_;     // per row
+    HeapArray<std::uint8_t> selected_;    // per column
+    HeapArray<std::uint32_t> live_;       // per column: rows it holds that are not covered
+    HeapArray<std::uint64_t> score_;      // per column: the greedy's weight of those rows
+    HeapArray<std::uint32_t> scratch_;    // union-find and grouping
+    HeapArray<std::uint32_t> order_;
+    struct GreedyEntry {
+        std::uint64_t score;
+        std::uint32_t col;
+    };
+    HeapArray<GreedyEntry> heap_;
+    HeapArray<std::uint64_t> rowMasks_;   // exact search: a group's rows as masks of its columns
+    HeapArray<std::uint64_t> masks_;      // exact search: the rows left, per depth
+
+    std::uint32_t bestDepth_ = 0;
+    std::uint64_t bestChosen_ = 0;
+    std::uint64_t work_ = 0;
+    std::uint32_t maskRows_ = 0;
+    std::uint64_t exactGroups_ = 0;
+    std::uint64_t cutGroups_ = 0;
+};
+
+// All colours of one picture with the smallest covers CoverSolver finds;
+// the same shape as PictureCompressor. Records are the maker's for the
+// empty, whole and coverless heads, general records with fewer cubes
+// otherwise.
+class BestCompressor {
+public:
+    using Sink = PictureCompressor::Sink;
+
+    // indices: pixelCount palette indices, each below colourCount. sink gets
+    // colours 0 .. colourCount - 1 in order on the calling thread and may
+    // return false to stop (compress then returns ok). On failure
+    // (recordTooLong when a cover still needs more than 65535 data bytes,
+    // outOfMemory, invalidTable) the colours before failedColour() have been
+    // delivered and no later one. The records do not depend on the thread
+    // count.
+    MinimiseStatus compress(const std::uint32_t* indices, std::uint64_t pixelCount, std::uint32_t colourCount,
+                            const CompressOptions& options, const Sink& sink);
+    std::uint32_t failedColour() const { return failedColour_; }
+
+    void setLimits(const CoverLimits& limits) { limits_ = limits; }
+
+private:
+    CoverLimits limits_;
+    std::uint32_t failedColour_ = 0;
+};
+
+}  // namespace qm5

@@ -1,0 +1,125 @@
+// Corruption sweep: every valid picture and texture fixture, cut at every
+// length and with every single byte set to 0x00, to 0xFF and inverted. Each
+// variant must load (a picture of width x height pixels within the side
+// limit, 24-bit values) or fail leaving no picture; the sanitizer builds
+// catch any read or write outside the buffers on the way.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "picture/picture_loader.hpp"
+#include "tester/texture_decoder.hpp"
+#include "tests/picture_fixtures.hpp"
+#include "tests/test_support.hpp"
+
+namespace qm5 {
+namespace {
+
+using test::Bytes;
+namespace fs = std::filesystem;
+
+// "" when the outcome is clean, else what is wrong.
+std::string judge(bool loaded, const Picture& p, bool pictureValues) {
+    if (!loaded) {
+        return p.pixels.empty() && p.width == 0 && p.height == 0 ? "" : "a failed load left a picture";
+    }
+    if (p.width < 0 || p.height < 0 || p.width > kMaxSide || p.height > kMaxSide) return "sides out of range";
+    if (p.pixels.size() != static_cast<std::uint64_t>(p.width) * static_cast<std::uint64_t>(p.height)) {
+        return "pixel count is not width x height";
+    }
+    if (pictureValues) {
+        for (std::uint32_t v : p.pixels) {
+            if ((v >> 24) != 0) return "a pixel with bits above 23";
+        }
+    }
+    return "";
+}
+
+// Runs check on every variant of file; stops at the first fault found so a
+// broken reader gives one message, not thousands.
+void sweep(const std::string& name, const Bytes& file, const std::function<std::string(const Bytes&)>& check) {
+    auto run = [&](const Bytes& variant, const std::string& what) {
+        const std::string fault = check(variant);
+        if (!fault.empty()) ADD_FAILURE() << name << ", " << what << ": " << fault;
+        return fault.empty();
+    };
+    ASSERT_TRUE(run(file, "unchanged"));
+    for (std::size_t n = 0; n < file.size(); ++n) {
+        if (!run(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n)), "cut to " + std::to_string(n))) {
+            return;
+        }
+    }
+    Bytes variant = file;
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        const std::uint8_t values[] = {0x00, 0xFF, static_cast<std::uint8_t>(~file[i])};
+        const char* names[] = {"0x00", "0xFF", "inverted"};
+        for (int k = 0; k < 3; ++k) {
+            variant[i] = values[k];
+            if (!run(variant, std::string("byte ") + std::to_string(i) + " set to " + names[k])) return;
+        }
+        variant[i] = file[i];
+    }
+}
+
+std::string checkBmp(const Bytes& file) {
+    // The maker's order: 24-bit first, 8-bit after a refusal; both must be
+    // clean whatever the first gave.
+    PictureLoader loader(nullptr);
+    Picture p;
+    const std::span<const std::uint8_t> bytes(file);
+    std::string fault = judge(loader.loadBmp24(bytes, p) == PictureError::none, p, true);
+    if (!fault.empty()) return "loadBmp24: " + fault;
+    fault = judge(loader.loadBmp8(bytes, p) == PictureError::none, p, true);
+    return fault.empty() ? "" : "loadBmp8: " + fault;
+}
+
+std::string checkPcx(const Bytes& file) {
+    PictureLoader loader(nullptr);
+    Picture p;
+    return judge(loader.loadPcx(std::span<const std::uint8_t>(file), p) == PictureError::none, p, true);
+}
+
+std::string checkTexture(const Bytes& file) {
+    const std::span<const std::uint8_t> bytes(file);
+    for (std::int64_t image = 0; image < 2; ++image) {
+        Picture p;
+        TextureFault fault;
+        const TextureError e = decodeTextureImage(bytes, image, p, DecodeOptions{}, &fault);
+        const std::string wrong = judge(e == TextureError::none, p, false);
+        if (!wrong.empty()) return "image " + std::to_string(image) + ": " + wrong;
+        if (e != TextureError::none && fault.offset > file.size()) return "fault offset past the end of the file";
+    }
+    return "";
+}
+
+std::vector<fs::path> filesIn(const std::string& dir, const std::string& extension) {
+    std::vector<fs::path> out;
+    for (const auto& e : fs::directory_iterator(test::sourcePath(dir))) {
+        if (e.path().extension() == extension) out.push_back(e.path());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(CorruptionSweep, BmpFixtures) {
+    const auto files = test::pictureFixtures(".bmp");
+    ASSERT_GE(files.size(), 9u);
+    for (const fs::path& f : files) sweep(f.filename().string(), test::readFile(f), checkBmp);
+}
+
+TEST(CorruptionSweep, PcxFixtures) {
+    const auto files = test::pictureFixtures(".pcx");
+    ASSERT_GE(files.size(), 4u);
+    for (const fs::path& f : files) sweep(f.filename().string(), test::readFile(f), checkPcx);
+}
+
+// Textures written by the maker (plain, compressed, two images) and a plain
+// one with 16-bit indices.
+TEST(CorruptionSweep, TextureFixtures) {
+    const auto files = filesIn("tests/fixtures/textures", ".qm5");
+    ASSERT_GE(files.size(), 4u);
+    for (const fs::path& f : files) sweep(f.filename().string(), test::readFile(f), checkTexture);
+}
+
+}  // namespace
+}  // namespace qm5
