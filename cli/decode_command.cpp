@@ -5,7 +5,7 @@
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
 #include "picture/picture_loader.hpp"
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
 

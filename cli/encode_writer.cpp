@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "maker/minimiser/best_cover.hpp"
-#include "maker/minimiser/fast_minimiser.hpp"
-#include "picture/byte_reader.hpp"
-#include "picture/file_io.hpp"
-#include "picture/heap_array.hpp"
+#include "minimiser/best_cover.hpp"
+#include "minimiser/fast_minimiser.hpp"
+#include "core/byte_reader.hpp"
+#include "core/file_io.hpp"
+#include "core/heap_array.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5::cli {

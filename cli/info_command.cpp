@@ -3,7 +3,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
-#include "tester/texture_info.hpp"
+#include "texture/texture_info.hpp"
 
 namespace qm5::cli {
 

@@ -5,9 +5,9 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "picture/byte_reader.hpp"
-#include "picture/file_io.hpp"
-#include "tester/texture_info.hpp"
+#include "core/byte_reader.hpp"
+#include "core/file_io.hpp"
+#include "texture/texture_info.hpp"
 
 namespace qm5::cli {
 
@@ -49,9 +49,9 @@ std::string unreadableReason(const char* path) {
 
 bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out) {
     switch (readWholeFile(path, out)) {
-        case PictureError::none: return true;
-        case PictureError::outOfMemory: fileError(context, path, "not enough memory to read the file"); break;
-        case PictureError::tooLarge: fileError(context, path, "too large to read"); break;
+        case ReadFileError::none: return true;
+        case ReadFileError::outOfMemory: fileError(context, path, "not enough memory to read the file"); break;
+        case ReadFileError::tooLarge: fileError(context, path, "too large to read"); break;
         default: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
     }
     return false;

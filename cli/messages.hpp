@@ -9,8 +9,8 @@
 #include "cli/context.hpp"
 #include "maker/file_list.hpp"
 #include "maker/input_pictures.hpp"
-#include "picture/heap_array.hpp"
-#include "tester/texture_decoder.hpp"
+#include "core/heap_array.hpp"
+#include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
 

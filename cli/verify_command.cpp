@@ -8,7 +8,7 @@
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
 #include "picture/picture_loader.hpp"
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
 

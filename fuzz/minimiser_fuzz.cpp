@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_target.hpp"
-#include "maker/minimiser/fast_minimiser.hpp"
-#include "maker/minimiser/function_minimiser.hpp"
+#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/function_minimiser.hpp"
 #include "texture/texture_format.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 // kilobytes can legitimately ask for many large cubes over every pixel).
 
 #include "fuzz/fuzz_target.hpp"
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "picture/heap_array.hpp"
+#include "core/heap_array.hpp"
 
 namespace qm5 {
 

@@ -29,7 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "picture/heap_array.hpp"
+#include "core/heap_array.hpp"
 
 namespace qm5 {
 

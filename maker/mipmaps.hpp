@@ -13,7 +13,7 @@
 
 #include "maker/colour_table.hpp"
 #include "maker/console.hpp"
-#include "picture/heap_array.hpp"
+#include "core/heap_array.hpp"
 #include "picture/picture.hpp"
 
 namespace qm5 {

@@ -4,10 +4,10 @@
 #include <functional>
 #include <thread>
 
-#include "maker/minimiser/fast_minimiser.hpp"
-#include "maker/minimiser/function_minimiser.hpp"
+#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/function_minimiser.hpp"
 #include "maker/reports.hpp"
-#include "picture/file_io.hpp"
+#include "core/file_io.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
@@ -33,7 +33,7 @@ MinimiseStatus compressWithReference(Console& console, const Picture& picture, s
             const std::uint32_t index = picture.pixels[p];
             table[p] = index == c ? 1 : index < c ? 2 : 0;
         }
-        FunctionMinimiser minimiser(&console);
+        FunctionMinimiser minimiser([&console](const char* message) { console.print("%s", message); });
         if (!minimiser.minimise(static_cast<std::int32_t>(domain), table.data())) {
             failedColour = c;
             return minimiser.status();

@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "picture/byte_reader.hpp"
+#include "core/byte_reader.hpp"
 
 namespace qm5 {
 

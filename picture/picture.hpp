@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "picture/heap_array.hpp"
+#include "core/heap_array.hpp"
 
 namespace qm5 {
 

@@ -2,9 +2,24 @@
 
 #include <cstdio>
 
-#include "picture/file_io.hpp"
+#include "core/file_io.hpp"
 
 namespace qm5 {
+
+const char* describe(PictureError error) {
+    switch (error) {
+        case PictureError::none: return "no error";
+        case PictureError::cannotOpen: return "cannot be opened";
+        case PictureError::notPicture: return "not a picture this program reads";
+        case PictureError::unsupported: return "a kind of picture this program does not read";
+        case PictureError::malformed: return "its headers are invalid";
+        case PictureError::truncated: return "the file ends before its data";
+        case PictureError::tooLarge: return "too large (more than 32767 pixels on a side)";
+        case PictureError::outOfMemory: return "not enough memory";
+    }
+    return "unknown error";
+}
+
 
 PictureFormat PictureLoader::detectFormat(std::span<const std::uint8_t> b) {
     // A byte beyond the end of the file matches no test.
@@ -29,10 +44,20 @@ namespace {
 // plus headers): refusing them bounds the memory a read takes.
 constexpr std::uint64_t kMaxPictureFileBytes = 54 + std::uint64_t{98304} * 32767 + 4096;
 
+PictureError readPictureFile(const char* name, HeapArray<std::uint8_t>& bytes) {
+    switch (readWholeFile(name, bytes, kMaxPictureFileBytes)) {
+        case ReadFileError::none: return PictureError::none;
+        case ReadFileError::cannotOpen: return PictureError::cannotOpen;
+        case ReadFileError::tooLarge: return PictureError::tooLarge;
+        case ReadFileError::outOfMemory: return PictureError::outOfMemory;
+    }
+    return PictureError::cannotOpen;
+}
+
 template <class Load>
 PictureError loadNamed(const char* name, Load load) {
     HeapArray<std::uint8_t> bytes;
-    if (PictureError e = readWholeFile(name, bytes, kMaxPictureFileBytes); e != PictureError::none) return e;
+    if (PictureError e = readPictureFile(name, bytes); e != PictureError::none) return e;
     return load(bytes.span());
 }
 }  // namespace
@@ -55,7 +80,7 @@ PictureError PictureLoader::loadAny(const char* name, Picture& out, PictureForma
     if (format != nullptr) *format = f;
     switch (f) {
         case FormatBmp: {
-            if (PictureError e = readWholeFile(name, bytes, kMaxPictureFileBytes); e != PictureError::none) return e;
+            if (PictureError e = readPictureFile(name, bytes); e != PictureError::none) return e;
             PictureError e = loadBmp24(bytes.span(), out);
             if (e == PictureError::none) return e;
             // The 8-bit readers refuse a 24-bit file with "unsupported"; keep

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <span>
 
-#include "picture/byte_reader.hpp"
-#include "picture/heap_array.hpp"
+#include "core/byte_reader.hpp"
+#include "core/heap_array.hpp"
 #include "picture/picture.hpp"
 
 namespace qm5 {

@@ -1,37 +1,33 @@
 # Converts the bundled sample picture plain and compressed with qm5_maker,
-# then decodes both textures with qm5_test. Output goes to <build>/sample/.
-set(work ${BIN_DIR}/sample)
-file(REMOVE_RECURSE ${work})
-file(MAKE_DIRECTORY ${work})
-file(COPY ${SRC_DIR}/samples/wall.bmp DESTINATION ${work})
-set(empty_input ${work}/no-input)
-file(WRITE ${empty_input} "")
+# then decodes both textures with qm5_test. Called by the `sample` target
+# with MAKER, TESTER, WORK_DIR and SAMPLE; output goes to WORK_DIR.
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR}/plain ${WORK_DIR}/compressed)
+set(no_input ${WORK_DIR}/no-input)
+file(WRITE ${no_input} "")
 
-if(EXISTS ${BIN_DIR}/qm5_maker)
-  file(COPY ${SRC_DIR}/samples/wall.bmp DESTINATION ${work}/plain)
-  file(COPY ${SRC_DIR}/samples/wall.bmp DESTINATION ${work}/compressed)
-  execute_process(COMMAND ${BIN_DIR}/qm5_maker wall.bmp WORKING_DIRECTORY ${work}/plain
-                  INPUT_FILE ${empty_input} RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "qm5_maker (plain) failed: ${rc}")
+foreach(mode plain compressed)
+  file(COPY ${SAMPLE} DESTINATION ${WORK_DIR}/${mode})
+  get_filename_component(picture ${SAMPLE} NAME)
+  get_filename_component(stem ${SAMPLE} NAME_WE)
+  set(args ${picture})
+  if(mode STREQUAL "compressed")
+    list(APPEND args c)
   endif()
-  execute_process(COMMAND ${BIN_DIR}/qm5_maker wall.bmp c WORKING_DIRECTORY ${work}/compressed
-                  INPUT_FILE ${empty_input} RESULT_VARIABLE rc)
+  execute_process(COMMAND ${MAKER} ${args} WORKING_DIRECTORY ${WORK_DIR}/${mode}
+                  INPUT_FILE ${no_input} RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "qm5_maker (compressed) failed: ${rc}")
+    message(FATAL_ERROR "qm5_maker (${mode}) failed: ${rc}")
   endif()
-  file(COPY_FILE ${work}/plain/wall.qm5 ${work}/pcx_uncompr.qm5)
-  file(COPY_FILE ${work}/compressed/wall.qm5 ${work}/pcx_compr.qm5)
-else()
-  file(COPY ${SRC_DIR}/samples/pcx_uncompr.qm5 DESTINATION ${work})
-endif()
+endforeach()
+file(COPY_FILE ${WORK_DIR}/plain/${stem}.qm5 ${WORK_DIR}/pcx_uncompr.qm5)
+file(COPY_FILE ${WORK_DIR}/compressed/${stem}.qm5 ${WORK_DIR}/pcx_compr.qm5)
 
-execute_process(COMMAND ${BIN_DIR}/qm5_test WORKING_DIRECTORY ${work}
-                INPUT_FILE ${empty_input} RESULT_VARIABLE rc)
+execute_process(COMMAND ${TESTER} WORKING_DIRECTORY ${WORK_DIR} INPUT_FILE ${no_input} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "qm5_test failed: ${rc}")
 endif()
-file(GLOB results ${work}/*.qm5 ${work}/*.bmp)
+file(GLOB results ${WORK_DIR}/*.qm5 ${WORK_DIR}/*.bmp)
 foreach(f ${results})
   file(SIZE ${f} size)
   message(STATUS "${f}: ${size} bytes")

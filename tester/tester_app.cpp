@@ -1,7 +1,7 @@
 #include "tester/tester_app.hpp"
 
 #include "picture/picture_loader.hpp"
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 
 namespace qm5 {
 

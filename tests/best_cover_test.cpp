@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "maker/minimiser/best_cover.hpp"
-#include "maker/minimiser/fast_minimiser.hpp"
-#include "tester/texture_decoder.hpp"
+#include "minimiser/best_cover.hpp"
+#include "minimiser/fast_minimiser.hpp"
+#include "texture/texture_decoder.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
 #include "texture/texture_format.hpp"

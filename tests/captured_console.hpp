@@ -21,6 +21,10 @@ public:
     CapturedConsole& operator=(const CapturedConsole&) = delete;
 
     Console& console() { return console_; }
+    // A minimiser's message sink that prints on this console.
+    auto sink() {
+        return [this](const char* message) { console_.print("%s", message); };
+    }
 
     // Everything printed so far.
     std::string text() {

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "picture/picture_loader.hpp"
-#include "tester/texture_info.hpp"
+#include "texture/texture_info.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
 

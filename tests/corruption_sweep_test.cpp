@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "picture/picture_loader.hpp"
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 #include "tests/picture_fixtures.hpp"
 #include "tests/test_support.hpp"
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "maker/minimiser/fast_minimiser.hpp"
-#include "maker/minimiser/function_minimiser.hpp"
+#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/function_minimiser.hpp"
 #include "tests/synthetic_picture.hpp"
 #include "tests/test_support.hpp"
 #include "texture/texture_format.hpp"

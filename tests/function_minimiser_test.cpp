@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "maker/console.hpp"
-#include "maker/minimiser/function_minimiser.hpp"
+#include "minimiser/function_minimiser.hpp"
 #include "tests/captured_console.hpp"
 #include "tests/test_support.hpp"
 #include "texture/texture_format.hpp"
@@ -218,7 +218,7 @@ void sweepAllocationFailures(const Table& table, std::set<std::string>& messages
     for (std::uint64_t n = 1; n <= total; ++n) {
         SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(total) + " fails");
         CapturedConsole out;
-        FunctionMinimiser m(&out.console());
+        FunctionMinimiser m(out.sink());
         m.failAllocationForTesting(n);
         const bool ok = m.minimise(static_cast<std::int32_t>(table.size()), table.data());
         const std::string said = out.text();
@@ -270,7 +270,7 @@ TEST(FunctionMinimiser, SpecialHeadsFailOnlyForTheirRecord) {
     for (std::int32_t value : {OFF, ON}) {
         const Table table(8, value);
         CapturedConsole out;
-        FunctionMinimiser m(&out.console());
+        FunctionMinimiser m(out.sink());
         m.failAllocationForTesting(2);
         EXPECT_FALSE(m.minimise(8, table.data()));
         EXPECT_EQ(m.status(), MinimiseStatus::outOfMemory);
@@ -285,7 +285,7 @@ TEST(FunctionMinimiser, FailedLevelEndsMergingButKeepsACover) {
     // then two per cube (8 cubes), then the level-1 object.
     const Table table = table16({{0, 7}}, ON);
     CapturedConsole out;
-    FunctionMinimiser m(&out.console());
+    FunctionMinimiser m(out.sink());
     m.failAllocationForTesting(2 + 2 * 8 + 1);
     ASSERT_TRUE(m.minimise(16, table.data()));
     EXPECT_EQ(out.text(), "");

@@ -7,7 +7,7 @@
 
 #include "picture/picture_loader.hpp"
 #include "maker/maker_app.hpp"
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 #include "tests/picture_fixtures.hpp"
 #include "tests/test_support.hpp"
 

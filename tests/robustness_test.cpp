@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "picture/picture_loader.hpp"
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 #include "tests/texture_builder.hpp"
 
 namespace qm5 {

@@ -45,7 +45,7 @@
 #include <optional>
 #include <span>
 
-#include "picture/byte_reader.hpp"
+#include "core/byte_reader.hpp"
 
 namespace qm5 {
 

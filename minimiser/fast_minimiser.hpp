@@ -25,8 +25,8 @@
 #include <functional>
 #include <span>
 
-#include "maker/minimiser/function_minimiser.hpp"
-#include "picture/heap_array.hpp"
+#include "minimiser/function_minimiser.hpp"
+#include "core/heap_array.hpp"
 
 namespace qm5 {
 

@@ -25,9 +25,9 @@
 #include <cstdint>
 #include <span>
 
-#include "maker/minimiser/fast_minimiser.hpp"
-#include "maker/minimiser/function_minimiser.hpp"
-#include "picture/heap_array.hpp"
+#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/function_minimiser.hpp"
+#include "core/heap_array.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <span>
 
-#include "picture/heap_array.hpp"
+#include "core/heap_array.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {

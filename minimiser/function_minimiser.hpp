@@ -9,11 +9,11 @@
 // otherwise the head L >> 8, L & 0xFF, b and L bytes of cube data.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
-#include "maker/console.hpp"
-#include "maker/minimiser/cube.hpp"
-#include "picture/heap_array.hpp"
+#include "minimiser/cube.hpp"
+#include "core/heap_array.hpp"
 
 namespace qm5 {
 
@@ -24,10 +24,13 @@ enum class MinimiseStatus {
     invalidTable,   // entryCount below 1 or no table
 };
 
+// Receives the minimiser's out-of-memory messages, each a whole text to be
+// shown as it is; an empty sink keeps the minimiser silent.
+using MessageSink = std::function<void(const char* message)>;
+
 class FunctionMinimiser {
 public:
-    // Out-of-memory messages go to console; nullptr keeps the minimiser silent.
-    explicit FunctionMinimiser(Console* console = nullptr);
+    explicit FunctionMinimiser(MessageSink say = {});
     virtual ~FunctionMinimiser();
     FunctionMinimiser(const FunctionMinimiser&) = delete;
     FunctionMinimiser& operator=(const FunctionMinimiser&) = delete;
@@ -57,7 +60,7 @@ private:
     bool writeRecord(const CubeSelection& selection);
     void say(const char* message);
 
-    Console* console_;
+    MessageSink say_;
     std::int32_t bitCount_ = 0;
     HeapArray<std::int32_t> table_;
     HeapArray<std::uint8_t> record_;

@@ -1,4 +1,4 @@
-#include "maker/minimiser/function_minimiser.hpp"
+#include "minimiser/function_minimiser.hpp"
 
 #include <array>
 #include <bit>
@@ -21,13 +21,13 @@ constexpr std::size_t kMaxLevels = kMaxPositionBits + 2;
 
 }  // namespace
 
-FunctionMinimiser::FunctionMinimiser(Console* console)
-    : console_(console), maxDataLength_(kMaxRecordDataLength) {}
+FunctionMinimiser::FunctionMinimiser(MessageSink say)
+    : say_(std::move(say)), maxDataLength_(kMaxRecordDataLength) {}
 
 FunctionMinimiser::~FunctionMinimiser() = default;
 
 void FunctionMinimiser::say(const char* message) {
-    if (console_ != nullptr) console_->print("%s", message);
+    if (say_) say_(message);
 }
 
 bool FunctionMinimiser::minimise(std::int32_t entryCount, const std::int32_t* table) {

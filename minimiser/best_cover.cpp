@@ -1,10 +1,10 @@
-#include "maker/minimiser/best_cover.hpp"
+#include "minimiser/best_cover.hpp"
 
 #include <algorithm>
 #include <array>
 #include <bit>
 
-#include "maker/minimiser/fast_engine.hpp"
+#include "minimiser/fast_engine.hpp"
 
 namespace qm5 {
 

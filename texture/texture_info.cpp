@@ -1,10 +1,10 @@
-#include "tester/texture_info.hpp"
+#include "texture/texture_info.hpp"
 
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
 
-#include "picture/byte_reader.hpp"
+#include "core/byte_reader.hpp"
 
 namespace qm5 {
 

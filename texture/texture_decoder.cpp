@@ -1,7 +1,7 @@
-#include "tester/texture_decoder.hpp"
+#include "texture/texture_decoder.hpp"
 
-#include "picture/byte_reader.hpp"
-#include "picture/file_io.hpp"
+#include "core/byte_reader.hpp"
+#include "core/file_io.hpp"
 
 namespace qm5 {
 
@@ -170,8 +170,8 @@ TextureError decodeTexture(const char* name, Picture& out, const DecodeOptions& 
     out = Picture{};
     HeapArray<std::uint8_t> bytes;
     switch (readWholeFile(name, bytes)) {
-        case PictureError::none: break;
-        case PictureError::outOfMemory: return TextureError::outOfMemory;
+        case ReadFileError::none: break;
+        case ReadFileError::outOfMemory: return TextureError::outOfMemory;
         default: return TextureError::cannotOpen;
     }
     return decodeTextureImage(bytes.span(), 0, out, options);

@@ -1,4 +1,4 @@
-#include "picture/file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -7,42 +7,28 @@
 
 namespace qm5 {
 
-const char* describe(PictureError error) {
-    switch (error) {
-        case PictureError::none: return "no error";
-        case PictureError::cannotOpen: return "cannot be opened";
-        case PictureError::notPicture: return "not a picture this program reads";
-        case PictureError::unsupported: return "a kind of picture this program does not read";
-        case PictureError::malformed: return "its headers are invalid";
-        case PictureError::truncated: return "the file ends before its data";
-        case PictureError::tooLarge: return "too large (more than 32767 pixels on a side)";
-        case PictureError::outOfMemory: return "not enough memory";
-    }
-    return "unknown error";
-}
-
-PictureError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std::uint64_t maxBytes) {
+ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std::uint64_t maxBytes) {
     out.reset();
     std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return PictureError::cannotOpen;
+    if (f == nullptr) return ReadFileError::cannotOpen;
     // Grow geometrically while reading: works for any file, needs no
     // platform-specific size query and never trusts a size it has not read.
     HeapArray<std::uint8_t> buffer;
     std::uint64_t used = 0;
     std::uint64_t capacity = 0;
-    PictureError result = PictureError::none;
+    ReadFileError result = ReadFileError::none;
     for (;;) {
         if (used == capacity) {
             std::uint64_t next = capacity == 0 ? 65536 : capacity * 2;
             if (capacity >= maxBytes) {
                 // One more byte would pass the bound: look for it.
                 int c = std::fgetc(f);
-                if (c != EOF) result = PictureError::tooLarge;
+                if (c != EOF) result = ReadFileError::tooLarge;
                 break;
             }
             if (next > maxBytes) next = maxBytes;
             if (!buffer.resize(next)) {
-                result = PictureError::outOfMemory;
+                result = ReadFileError::outOfMemory;
                 break;
             }
             capacity = next;
@@ -50,15 +36,15 @@ PictureError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std::
         std::size_t got = std::fread(buffer.data() + used, 1, static_cast<std::size_t>(capacity - used), f);
         used += got;
         if (got == 0 || used < capacity) {
-            if (std::ferror(f)) result = PictureError::cannotOpen;
+            if (std::ferror(f)) result = ReadFileError::cannotOpen;
             if (std::feof(f) || std::ferror(f)) break;
         }
     }
     std::fclose(f);
-    if (result != PictureError::none) return result;
-    if (!buffer.resize(used)) return PictureError::outOfMemory;
+    if (result != ReadFileError::none) return result;
+    if (!buffer.resize(used)) return ReadFileError::outOfMemory;
     out = std::move(buffer);
-    return PictureError::none;
+    return ReadFileError::none;
 }
 
 AtomicOutputFile::~AtomicOutputFile() { discard(); }

@@ -6,15 +6,20 @@
 #include <cstdio>
 #include <string>
 
-#include "picture/heap_array.hpp"
-#include "picture/picture.hpp"
+#include "core/heap_array.hpp"
 
 namespace qm5 {
 
+enum class ReadFileError {
+    none,
+    cannotOpen,   // the file cannot be opened or read
+    tooLarge,     // the file holds more than the caller's bound
+    outOfMemory,
+};
+
 // Reads the whole file into out. Files larger than maxBytes give tooLarge;
 // a file that cannot be opened or read gives cannotOpen.
-PictureError readWholeFile(const char* path, HeapArray<std::uint8_t>& out,
-                           std::uint64_t maxBytes = UINT64_MAX);
+ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std::uint64_t maxBytes = UINT64_MAX);
 
 // An output file written under a temporary name in the destination's
 // directory and renamed over the destination by commit(). Until commit()

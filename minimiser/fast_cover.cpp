@@ -2,7 +2,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "maker/minimiser/fast_engine.hpp"
+#include "minimiser/fast_engine.hpp"
 
 namespace qm5::fast {
 

@@ -1,4 +1,4 @@
-#include "maker/minimiser/cube.hpp"
+#include "minimiser/cube.hpp"
 
 #include <cstddef>
 #include <limits>

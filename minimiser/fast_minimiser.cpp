@@ -1,4 +1,4 @@
-#include "maker/minimiser/fast_minimiser.hpp"
+#include "minimiser/fast_minimiser.hpp"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,7 @@
 #include <new>
 #include <thread>
 
-#include "maker/minimiser/fast_engine.hpp"
+#include "minimiser/fast_engine.hpp"
 
 namespace qm5 {
 

@@ -14,8 +14,8 @@
 #include <span>
 #include <thread>
 
-#include "maker/minimiser/fast_minimiser.hpp"
-#include "picture/heap_array.hpp"
+#include "minimiser/fast_minimiser.hpp"
+#include "core/heap_array.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5::fast {

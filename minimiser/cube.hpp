@@ -16,7 +16,7 @@
 #include <memory>
 #include <span>
 
-#include "picture/heap_array.hpp"
+#include "core/heap_array.hpp"
 
 namespace qm5 {
 
