@@ -535,7 +535,7 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
     HeapArray<std::uint8_t> record;
     MinimiseStatus failure = MinimiseStatus::ok;
     const Sink smaller = [&](std::uint32_t c, std::span<const std::uint8_t> described) {
-        const RecordHead head{{described[0], described[1], described[2]}};
+        const RecordHead head = RecordHead::from(described);
         const std::span<const std::uint8_t> data = described.subspan(kRecordHeadSize);
         if (!head.isGeneral() || data.empty()) return sink(c, described);
         // The data length is read from the record's size: the head keeps

@@ -115,7 +115,7 @@ CareOne ternaryMasks(std::uint64_t x, int n) {
 
 bool headRecord(const RecordHead& head, HeapArray<std::uint8_t>& record) {
     if (!record.allocate(kRecordHeadSize)) return false;
-    for (std::size_t k = 0; k < kRecordHeadSize; ++k) record[k] = head.bytes[k];
+    head.write(record.data());
     return true;
 }
 
@@ -123,7 +123,7 @@ bool encodeRecord(std::span<const CubeMasks> cubes, int b, HeapArray<std::uint8_
     const std::uint64_t length = cubeDataLength(cubes.size(), b);
     if (!record.allocate(kRecordHeadSize + length)) return false;
     const RecordHead head = RecordHead::general(static_cast<std::uint32_t>(length), b);
-    for (std::size_t k = 0; k < kRecordHeadSize; ++k) record[k] = head.bytes[k];
+    head.write(record.data());
     // Each cube is its zero mask then its one mask, each from bit b - 1 down.
     BitStream stream(record.data() + kRecordHeadSize);
     for (const CubeMasks& cube : cubes) {

@@ -65,7 +65,7 @@ bool FunctionMinimiser::minimise(std::int32_t entryCount, const std::int32_t* ta
             return false;
         }
         const RecordHead head = nonOff == 0 ? RecordHead::empty() : RecordHead::whole();
-        for (std::size_t k = 0; k < kRecordHeadSize; ++k) record_[k] = head.bytes[k];
+        head.write(record_.data());
         return true;
     }
 
@@ -206,7 +206,7 @@ bool FunctionMinimiser::writeRecord(const CubeSelection& selection) {
         return false;
     }
     const RecordHead head = RecordHead::general(static_cast<std::uint32_t>(length), bitCount_);
-    for (std::size_t k = 0; k < kRecordHeadSize; ++k) record_[k] = head.bytes[k];
+    head.write(record_.data());
     const std::span<const Cube* const> chosen(selection.cubes.data(), static_cast<std::size_t>(selection.count));
     if (!encodeCubes(chosen, bitCount_, record_.span().subspan(kRecordHeadSize))) {
         record_.reset();

@@ -60,7 +60,7 @@ TextureError walkCompressedImage(ByteReader& in, std::span<const std::uint32_t> 
         const std::uint64_t at = in.offset();
         auto headBytes = in.readSpan(kRecordHeadSize);
         if (!headBytes) return fail(TextureError::truncated, image, static_cast<std::int64_t>(c), at);
-        RecordHead head{{(*headBytes)[0], (*headBytes)[1], (*headBytes)[2]}};
+        const RecordHead head = RecordHead::from(*headBytes);
         if (head.isGeneral()) {
             const int b = head.bitCount();
             if (b == 0 || b > kMaxPositionBits) return fail(TextureError::malformed, image, static_cast<std::int64_t>(c), at);
@@ -75,7 +75,7 @@ TextureError walkCompressedImage(ByteReader& in, std::span<const std::uint32_t> 
     for (std::size_t i = colourCount; i-- > 0;) {
         records.seek(starts[i]);
         auto headBytes = records.readSpan(kRecordHeadSize);
-        RecordHead head{{(*headBytes)[0], (*headBytes)[1], (*headBytes)[2]}};
+        const RecordHead head = RecordHead::from(*headBytes);
         const std::uint32_t colour = palette[i];
         if (head.isEmpty()) continue;
         if (head.isWhole()) {

@@ -85,7 +85,15 @@ struct TextureHeader {
 int positionBitCount(std::uint64_t pixelCount);
 
 struct RecordHead {
-    std::uint8_t bytes[3] = {0, 0, 0};
+    std::uint8_t bytes[kRecordHeadSize] = {0, 0, 0};
+
+    // The head stored in the first kRecordHeadSize bytes of a record; the
+    // caller has checked that they are there.
+    static RecordHead from(std::span<const std::uint8_t> record) { return {{record[0], record[1], record[2]}}; }
+    // Stores the head into out[0 .. kRecordHeadSize - 1].
+    void write(std::uint8_t* out) const {
+        for (std::size_t k = 0; k < kRecordHeadSize; ++k) out[k] = bytes[k];
+    }
 
     bool isEmpty() const { return bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0; }
     bool isWhole() const { return bytes[0] == 0x80 && bytes[1] == 0 && bytes[2] == 0; }

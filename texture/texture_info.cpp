@@ -152,7 +152,7 @@ bool Inspector::compressedImage(std::int64_t image, ImageSummary& summary) {
             add(at(TextureProblemKind::recordTruncated, image, c, start));
             return false;
         }
-        const RecordHead head{{(*headBytes)[0], (*headBytes)[1], (*headBytes)[2]}};
+        const RecordHead head = RecordHead::from(*headBytes);
         if (head.isEmpty()) {
             ++summary.emptyRecords;
             continue;
