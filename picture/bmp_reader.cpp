@@ -4,9 +4,10 @@
 // from the pixel data offset, so files with short palettes, larger headers
 // or a gap before their pixels load unshifted.
 //
-// Channel packing differs between the readers and stored textures depend on
-// it: an 8-bit palette entry (blue, green, red) becomes b0 + b1*256 + b2*65536,
-// a 24-bit pixel (blue, green, red) becomes p0*65536 + p1*256 + p2.
+// Every reader packs red in bits 0 to 7, green in 8 to 15 and blue in 16 to
+// 23, so that one picture gives one texture whatever format it was saved in:
+// an 8-bit palette entry (blue, green, red, reserved) becomes
+// b0*65536 + b1*256 + b2, a 24-bit pixel (blue, green, red) p0*65536 + p1*256 + p2.
 
 #include <algorithm>
 #include <cstdint>
@@ -140,7 +141,7 @@ bool PictureLoader::readBmpPalette(const BmpInfoHeader& info, ByteReader& file) 
     if (!table) return false;
     const std::uint8_t* p = table->data();
     for (std::uint32_t i = 0; i < entries; ++i, p += 4) {
-        palette[i] = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16);
+        palette[i] = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[2]};
     }
     return true;
 }

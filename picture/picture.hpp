@@ -12,9 +12,9 @@ namespace qm5 {
 // in 16-bit fields that its reader takes as signed.
 inline constexpr std::int32_t kMaxSide = 32767;
 
-// width x height 32-bit values, row-major, row 0 at the top. Bits 24..31 are
-// zero; which colour channel sits in which low byte depends on the reader
-// that made the picture. In the maker, from the palette stage on, the values
+// width x height 32-bit values, row-major, row 0 at the top. Every reader
+// packs a colour as red in bits 0..7, green in 8..15 and blue in 16..23;
+// bits 24..31 are zero. In the maker, from the palette stage on, the values
 // are palette indices.
 struct Picture {
     HeapArray<std::uint32_t> pixels;

@@ -295,7 +295,7 @@ TEST(PcxFixtures, LoadWithTheEncodersPixels) {
         const Load r = load(test::readFile(f), p);
         ASSERT_EQ(r.error, PictureError::none);
         EXPECT_EQ(r.messages, "");
-        EXPECT_EQ(test::compare(p, *want, test::Packing::pcx), "");
+        EXPECT_EQ(test::compare(p, *want), "");
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for the picture reader tests: the committed fixtures under
 // tests/fixtures/pictures/, their expected decodes (binary PPM), and the
-// comparison of a Picture with an expected decode under a reader's packing.
+// comparison of a Picture with an expected decode.
 
 #include <algorithm>
 #include <cctype>
@@ -54,15 +54,11 @@ inline std::optional<Rgb> readPpm(const std::filesystem::path& path) {
     return out;
 }
 
-// Where each reader puts red, green and blue.
-enum class Packing { bmp8, bmp24, pcx };
-
-inline std::uint32_t pack(Packing p, std::uint32_t r, std::uint32_t g, std::uint32_t b) {
-    return p == Packing::bmp8 ? (r << 16) | (g << 8) | b : (b << 16) | (g << 8) | r;
-}
+// Every reader packs red low, blue high.
+inline std::uint32_t pack(std::uint32_t r, std::uint32_t g, std::uint32_t b) { return (b << 16) | (g << 8) | r; }
 
 // "" when picture holds exactly the expected pixels, else what differs.
-inline std::string compare(const Picture& picture, const Rgb& want, Packing packing) {
+inline std::string compare(const Picture& picture, const Rgb& want) {
     std::ostringstream s;
     if (picture.width != want.width || picture.height != want.height) {
         s << "size: got " << picture.width << "x" << picture.height << ", want " << want.width << "x" << want.height;
@@ -71,7 +67,7 @@ inline std::string compare(const Picture& picture, const Rgb& want, Packing pack
     for (std::int32_t y = 0; y < want.height; ++y) {
         for (std::int32_t x = 0; x < want.width; ++x) {
             const std::size_t k = (static_cast<std::size_t>(y) * static_cast<std::size_t>(want.width) + x) * 3;
-            const std::uint32_t w = pack(packing, want.rgb[k], want.rgb[k + 1], want.rgb[k + 2]);
+            const std::uint32_t w = pack(want.rgb[k], want.rgb[k + 1], want.rgb[k + 2]);
             if (picture.at(x, y) != w) {
                 s << "pixel (" << x << "," << y << "): got 0x" << std::hex << picture.at(x, y) << ", want 0x" << w;
                 return s.str();
