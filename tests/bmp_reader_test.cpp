@@ -363,6 +363,12 @@ TEST(BmpRle8, CodesStoreWhereThePositionRuleSays) {
         {"run that fills a row and goes on is dropped", 2, 2, {2, 1, 2, 3, 0, 0, 1, 4, 0, 1}, {4, 0, 1, 1}},
         {"absolute run past the right edge is dropped", 2, 2, {0, 3, 1, 2, 3, 0, 0, 0, 1, 4, 0, 1}, {4, 0, 1, 2}},
         {"run above the top row is dropped", 2, 1, {5, 3, 0, 1}, {3, 3}},
+        // Rows written back to back: pixels past the edge go on in the row
+        // above unless an end of line or end of bitmap comes next.
+        {"run at a full row's edge carries when a run follows", 3, 2, {3, 1, 2, 2, 1, 3, 0, 1}, {2, 2, 3, 1, 1, 1}},
+        {"rest of a run past the edge carries before a delta", 3, 2, {4, 1, 0, 2, 1, 0, 1, 5, 0, 1},
+         {1, 0, 5, 1, 1, 1}},
+        {"pixels past the edge carry at the end of the file", 2, 2, {2, 1, 2, 3}, {3, 3, 1, 1}},
         {"delta above the top row ends decoding", 2, 2, {1, 1, 0, 2, 0, 9, 1, 4, 0, 1}, {0, 0, 1, 0}},
         {"delta far past the width drops until end of line", 3, 3, {0, 2, 255, 0, 2, 4, 0, 0, 1, 6, 0, 1},
          {6, 0, 0, 0, 0, 0, 0, 0, 0}},
