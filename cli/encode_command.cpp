@@ -18,6 +18,7 @@
 #include "maker/palette.hpp"
 #include "maker/texture_writer.hpp"
 #include "picture/picture_loader.hpp"
+#include "picture/picture_reader.hpp"
 
 namespace qm5::cli {
 
@@ -48,10 +49,11 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     // nowhere. The console never waits for a key.
     Console console(progress ? context.err : nullptr, nullptr);
     PictureLoader loader(quiet ? nullptr : context.err);  // the PCX reader's scan-line warnings
+    ClassicPictureReader reader(loader);
     FileList files;
     InputPictures pictures;
     InputFailure failure;
-    if (loadInputPictures(console, loader, input, files, pictures, &failure) != InputError::none) {
+    if (loadInputPictures(console, reader, input, files, pictures, &failure) != InputError::none) {
         // A failure while reading the pictures leaves their progress line open.
         const bool lineOpen = failure.entry >= 0 && failure.error != InputError::emptyPicture;
         if (lineOpen) console.print("\n");

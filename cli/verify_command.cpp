@@ -8,6 +8,7 @@
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
 #include "picture/picture_loader.hpp"
+#include "picture/picture_reader.hpp"
 #include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
@@ -19,10 +20,11 @@ int runVerify(const ParsedOptions& options, const Context& context) {
 
     Console silent(nullptr, nullptr);
     PictureLoader loader(quiet ? nullptr : context.err);
+    ClassicPictureReader reader(loader);
     FileList files;
     InputPictures pictures;
     InputFailure failure;
-    if (loadInputPictures(silent, loader, input, files, pictures, &failure) != InputError::none) {
+    if (loadInputPictures(silent, reader, input, files, pictures, &failure) != InputError::none) {
         reportInputFailure(context, input, files, failure);
         return kFailure;
     }

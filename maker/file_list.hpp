@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "core/heap_array.hpp"
+#include "core/input_stream.hpp"
 
 namespace qm5 {
 
@@ -70,6 +71,10 @@ public:
     // end): the caller decides whether an empty list is an error. On false
     // the list is empty and reason (when given) says why.
     bool load(const char* path, FileListError* reason = nullptr);
+    // The same from an input already opened (and perhaps looked at: the
+    // list starts with the stream's first byte). Reads no further than the
+    // announced entries need.
+    bool load(InputStream& in, FileListError* reason = nullptr);
     std::int32_t count() const { return count_; }
 
 private:

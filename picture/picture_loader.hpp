@@ -51,6 +51,7 @@ public:
     // The maker's order: detect, then loadBmp24 falling back to loadBmp8 for
     // BMP, loadPcx for PCX, loadGif for GIF. format receives the detected code.
     PictureError loadAny(const char* name, Picture& out, PictureFormat* format = nullptr);
+    PictureError loadAny(std::span<const std::uint8_t> file, Picture& out, PictureFormat* format = nullptr);
 
     // 1 when written, 0 on failure; the destination is replaced only by a
     // complete file.

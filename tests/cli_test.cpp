@@ -1,9 +1,15 @@
 // Runs the built qm5 command in temporary directories: exit codes, the
 // split of results (standard output) and messages (standard error), the
 // error texts, and textures byte for byte against those of qm5_maker.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <bit>
 #include <functional>
 #include <random>
@@ -302,6 +308,89 @@ TEST(CliEncode, RecordsTooLongFailBestAndMakeAutoPlain) {
     EXPECT_EQ(r.err, "par.qm5: plain, 65564 bytes; compressed, colour 0 of image 0 would need a record of more than "
                      "65535 bytes\n");
     EXPECT_EQ(qm5(dir, {"verify", "par.bmp", "par.qm5"}).exitCode, 0);
+}
+
+// A FIFO at path that hands bytes to the first reader that opens it and an
+// empty stream to any later one, until destroyed; counts the opens.
+class ServedFifo {
+public:
+    ServedFifo(const std::filesystem::path& path, Bytes bytes) : path_(path), bytes_(std::move(bytes)) {
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ServedFifo() {
+        stop_ = true;
+        thread_.join();
+    }
+    int opens() const { return opens_; }
+
+private:
+    void serve() {
+        while (!stop_) {
+            // Succeeds only while a reader has the FIFO open.
+            const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            if (opens_++ == 0) {
+                ::fcntl(fd, F_SETFL, 0);
+                for (std::size_t done = 0; done < bytes_.size();) {
+                    const ssize_t n = ::write(fd, bytes_.data() + done, bytes_.size() - done);
+                    if (n <= 0) break;
+                    done += static_cast<std::size_t>(n);
+                }
+            }
+            ::close(fd);
+            // Let the reader see the end before a later open is looked for.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    std::filesystem::path path_;
+    Bytes bytes_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> opens_{0};
+    std::thread thread_;
+};
+
+// Pictures and lists from FIFOs: each is opened and read once, and gives the
+// texture its regular file gives.
+TEST(CliEncode, PicturesAndListsFromFifosAreReadOnce) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    const Bytes picture = test::readFile(dir / "s1.bmp");
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "s1.bmp", "-o", "want1.qm5"}).exitCode, 0);
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "sky.lst", "-o", "wantsky.qm5"}).exitCode, 0);
+    {
+        ServedFifo fifo(dir / "fifo.bmp", picture);
+        const auto r = qm5(dir, {"encode", "-q", "fifo.bmp", "-o", "got1.qm5"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(fifo.opens(), 1);
+    }
+    EXPECT_EQ(test::readFile(dir / "got1.qm5"), test::readFile(dir / "want1.qm5"));
+    {
+        // A list from a FIFO naming a picture from a FIFO.
+        ServedFifo list(dir / "fifo.lst", {'2', '\n', 's', '0', '.', 'b', 'm', 'p', '\n', 'p', '.', 'b', 'm', 'p', '\n'});
+        ServedFifo second(dir / "p.bmp", test::readFile(dir / "s1.bmp"));
+        test::writeText(dir / "two.lst", "2\ns0.bmp\ns1.bmp\n");
+        ASSERT_EQ(qm5(dir, {"encode", "-q", "two.lst", "-o", "wanttwo.qm5"}).exitCode, 0);
+        const auto r = qm5(dir, {"encode", "-q", "fifo.lst", "-o", "gottwo.qm5"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(list.opens(), 1);
+        EXPECT_EQ(second.opens(), 1);
+        EXPECT_EQ(test::readFile(dir / "gottwo.qm5"), test::readFile(dir / "wanttwo.qm5"));
+    }
+    {
+        // qm5_maker: the same texture and the same console lines.
+        std::filesystem::copy_file(dir / "s2.bmp", dir / "copy.bmp");
+        const auto want = test::runProgram(QM5_MAKER_BIN, {"copy.bmp", "c"}, dir.path());
+        ServedFifo fifo(dir / "pipe.bmp", test::readFile(dir / "s2.bmp"));
+        const auto r = test::runProgram(QM5_MAKER_BIN, {"pipe.bmp", "c"}, dir.path());
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, want.out);
+        EXPECT_EQ(fifo.opens(), 1);
+        EXPECT_EQ(test::readFile(dir / "pipe.qm5"), test::readFile(dir / "copy.qm5"));
+    }
 }
 
 TEST(CliDecode, AllImagesOfAThreePictureList) {
