@@ -10,6 +10,7 @@
 #include "cli/commands.hpp"
 #include "cli/encode_writer.hpp"
 #include "cli/messages.hpp"
+#include "formats/picture_formats.hpp"
 #include "maker/colour_table.hpp"
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
@@ -17,8 +18,6 @@
 #include "maker/mipmaps.hpp"
 #include "maker/palette.hpp"
 #include "maker/texture_writer.hpp"
-#include "picture/picture_loader.hpp"
-#include "picture/picture_reader.hpp"
 
 namespace qm5::cli {
 
@@ -48,8 +47,10 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     // The stages' own lines are the progress display; without one they go
     // nowhere. The console never waits for a key.
     Console console(progress ? context.err : nullptr, nullptr);
-    PictureLoader loader(quiet ? nullptr : context.err);  // the PCX reader's scan-line warnings
-    ClassicPictureReader reader(loader);
+    ReadOptions readOptions;
+    readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
+    // The PCX reader's scan-line warnings go to the error stream.
+    FormatsPictureReader reader(quiet ? nullptr : context.err, readOptions);
     FileList files;
     InputPictures pictures;
     InputFailure failure;

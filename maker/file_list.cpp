@@ -127,6 +127,7 @@ const FileListEntry* FileList::at(std::int32_t i) const {
 void FileList::clear() {
     entries_.reset();
     count_ = 0;
+    countGiven_ = false;
 }
 
 bool FileList::load(const char* path, FileListError* reason) {
@@ -155,6 +156,7 @@ bool FileList::load(InputStream& in, FileListError* reason) {
     bool hasDigits = false;
     const char* p = skipBlanks(piece);
     std::int32_t remaining = readInteger(p, hasDigits);
+    countGiven_ = hasDigits;
 
     while (remaining > 0) {
         const PieceResult result = readPiece(file, piece);

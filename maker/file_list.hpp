@@ -76,10 +76,14 @@ public:
     // announced entries need.
     bool load(InputStream& in, FileListError* reason = nullptr);
     std::int32_t count() const { return count_; }
+    // The count line of the last load held digits (a list of no entries
+    // said so, rather than being some other file).
+    bool countGiven() const { return countGiven_; }
 
 private:
     HeapArray<FileListEntry> entries_;  // capacity; the first count_ are used
     std::int32_t count_ = 0;
+    bool countGiven_ = false;
 };
 
 }  // namespace qm5

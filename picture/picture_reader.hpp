@@ -24,6 +24,10 @@ inline constexpr std::size_t kPictureHeadBytes = 32;
 struct PictureDetail {
     char text[96] = "";
     void set(const char* text);
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    void print(const char* format, ...);
 };
 
 class PictureReader {
