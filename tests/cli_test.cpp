@@ -16,6 +16,7 @@
 
 #include "formats/png_codec.hpp"
 #include "picture/picture_loader.hpp"
+#include "texture/texture_decoder.hpp"
 #include "texture/texture_info.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
@@ -447,6 +448,42 @@ TEST(CliDecode, OneImageAndFailures) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "tex.qm5: record 12 of image 0 runs past the end of the file\n");
     EXPECT_FALSE(test::fileExists(dir / "tex.bmp"));
+}
+
+// The extension of --output chooses the format: PNG with a palette when the
+// texture has at most 256 colours, RGB otherwise; nothing else is written.
+TEST(CliDecode, PngOrBmpByExtension) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    ASSERT_EQ(qm5(dir, {"encode", "-cq", "sky.lst"}).exitCode, 0);
+    auto r = qm5(dir, {"decode", "sky.qm5", "-o", "out.tga"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "qm5 decode: --output must name a .bmp or .png file, got 'out.tga'\nTry 'qm5 decode --help'.\n");
+    EXPECT_FALSE(test::fileExists(dir / "out.tga"));
+    if (!pngSupported()) GTEST_SKIP() << "built without libspng";
+
+    r = qm5(dir, {"decode", "sky.qm5", "--all", "-o", "frame.png"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "frame-0.png\nframe-1.png\nframe-2.png\n");
+    for (int i = 0; i < 3; ++i) {
+        const Bytes png = test::readFile(dir / ("frame-" + std::to_string(i) + ".png"));
+        ASSERT_GT(png.size(), 25u);
+        EXPECT_EQ(png[25], 3) << "colour type: palette";
+        // The PNG read back is the picture that went in.
+        test::writeText(dir / "one.lst", "1\nframe-" + std::to_string(i) + ".png\n");
+        ASSERT_EQ(qm5(dir, {"encode", "-cq", "one.lst", "-o", "again.qm5"}).exitCode, 0);
+        Picture want, got;
+        PictureLoader loader(nullptr);
+        const Bytes texture = test::readFile(dir / "again.qm5");
+        ASSERT_EQ(decodeTextureImage(std::span<const std::uint8_t>(texture), 0, got), TextureError::none);
+        ASSERT_EQ(loader.loadBmp24(test::readFile(dir / ("s" + std::to_string(i) + ".bmp")), want), PictureError::none);
+        EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()),
+                  std::vector<std::uint32_t>(want.pixels.begin(), want.pixels.end())) << "image " << i;
+    }
+    std::filesystem::copy_file(test::sourcePath("tests/fixtures/textures/plain16_300_colours_2x2.qm5"), dir / "many.qm5");
+    r = qm5(dir, {"decode", "many.qm5", "-o", "many.png"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::readFile(dir / "many.png")[25], 2) << "colour type: RGB";
 }
 
 TEST(CliInfo, ValidTextures) {
