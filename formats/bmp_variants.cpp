@@ -173,7 +173,9 @@ PictureError readRows(std::span<const std::uint8_t> bytes, const Layout& l, cons
     bool opaque = true;
     for (std::int32_t s = 0; s < l.height; ++s) {
         const std::uint8_t* row = bytes.data() + l.pixelOffset + static_cast<std::size_t>(s) * rowBytes;
-        std::uint32_t* dst = &picture.at(0, l.topDown ? s : l.height - 1 - s);
+        // Pointer arithmetic, not at(): a picture 0 pixels wide has no array.
+        std::uint32_t* dst = picture.pixels.data() +
+                             static_cast<std::size_t>(l.topDown ? s : l.height - 1 - s) * static_cast<std::size_t>(l.width);
         for (std::int32_t x = 0; x < l.width; ++x) {
             const std::size_t bit = static_cast<std::size_t>(x) * l.bits;
             if (l.bits <= 8) {

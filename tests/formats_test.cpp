@@ -58,7 +58,7 @@ TEST(FormatFixtures, EveryFileOfASetReadsAsItsTrueColours) {
         const auto want = test::readPpm(formatsDir() / (std::string(set) + ".ppm"));
         ASSERT_TRUE(want) << set;
         const auto files = fixtures(std::string(set) + "__");
-        ASSERT_GE(files.size(), 5u) << set;
+        ASSERT_GE(files.size(), 3u) << set;  // fewer without PNG
         for (const fs::path& f : files) {
             Picture p;
             PictureDetail detail;
