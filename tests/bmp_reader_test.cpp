@@ -440,43 +440,14 @@ TEST(BmpFixtures, EveryTruncationLoadsOrFailsCleanly) {
 
 // ---- BMP Suite ----
 
-fs::path bmpSuite() { return test::sourcePath("../shared/testdata/bmpsuite"); }
-
-std::uint64_t fnvOfRgb(const Picture& p) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    auto mix = [&](std::uint32_t byte) { h = (h ^ byte) * 0x100000001b3ull; };
-    for (std::uint32_t v : p.pixels) mix(v & 0xFF), mix((v >> 8) & 0xFF), mix((v >> 16) & 0xFF);
-    return h;
-}
-
-struct Expected {
-    std::int32_t width, height;
-    std::uint64_t hash;
-};
-
-std::map<std::string, Expected> suiteExpectations() {
-    std::map<std::string, Expected> out;
-    std::ifstream in(test::sourcePath("tests/fixtures/pictures/bmpsuite_expected.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream s(line);
-        std::string name, hash;
-        Expected e{};
-        s >> name >> e.width >> e.height >> hash;
-        e.hash = std::stoull(hash, nullptr, 16);
-        out[name] = e;
-    }
-    return out;
-}
-
 TEST(BmpSuite, SupportedFilesMatchAnIndependentDecodeOthersAreRefused) {
-    if (!fs::is_directory(bmpSuite())) GTEST_SKIP() << "BMP Suite not found at " << bmpSuite();
-    const auto expected = suiteExpectations();
+    const fs::path suite = test::bmpSuite();
+    if (!fs::is_directory(suite)) GTEST_SKIP() << "BMP Suite not found at " << suite;
+    const auto expected = test::suiteExpectations("tests/fixtures/pictures/bmpsuite_expected.txt");
     ASSERT_GE(expected.size(), 12u);
     int loaded = 0;
     for (const char* dir : {"g", "q", "b"}) {
-        for (const auto& entry : fs::directory_iterator(bmpSuite() / dir)) {
+        for (const auto& entry : fs::directory_iterator(suite / dir)) {
             const std::string name = std::string(dir) + "/" + entry.path().filename().string();
             SCOPED_TRACE(name);
             const Bytes file = test::readFile(entry.path());
@@ -488,8 +459,8 @@ TEST(BmpSuite, SupportedFilesMatchAnIndependentDecodeOthersAreRefused) {
                 ++loaded;
                 EXPECT_EQ(p.width, want->second.width);
                 EXPECT_EQ(p.height, want->second.height);
-                EXPECT_EQ(fnvOfRgb(p), want->second.hash)
-                    << std::hex << "hash of the RGB bytes: got " << fnvOfRgb(p) << ", want " << want->second.hash;
+                EXPECT_EQ(test::fnvOfRgb(p), want->second.hash)
+                    << std::hex << "hash of the RGB bytes: got " << test::fnvOfRgb(p) << ", want " << want->second.hash;
             } else if (name[0] == 'g') {
                 // Every good file outside the variants read is refused.
                 EXPECT_NE(e, PictureError::none);

@@ -145,6 +145,35 @@ TEST(FormatFixtures, RefusalsNameTheReason) {
     }
 }
 
+// Every good file of the BMP Suite reads in qm5 as ImageMagick decodes it;
+// the questionable and bad ones read or are refused cleanly.
+TEST(FormatFixtures, BmpSuiteReadsAsAnIndependentDecode) {
+    const fs::path suite = test::bmpSuite();
+    if (!fs::is_directory(suite)) GTEST_SKIP() << "BMP Suite not found at " << suite;
+    const auto expected = test::suiteExpectations("tests/fixtures/formats/bmpsuite_expected.txt");
+    ASSERT_GE(expected.size(), 20u);
+    std::size_t read = 0;
+    for (const char* dir : {"g", "q", "b"}) {
+        for (const auto& entry : fs::directory_iterator(suite / dir)) {
+            const std::string name = std::string(dir) + "/" + entry.path().filename().string();
+            Picture p;
+            PictureDetail detail;
+            const PictureError e = readPicture(test::readFile(entry.path()), p, &detail, true);
+            const auto want = expected.find(name);
+            if (want == expected.end()) {
+                EXPECT_TRUE(e == PictureError::none || (p.pixels.empty() && p.width == 0)) << name;
+                continue;
+            }
+            ASSERT_EQ(e, PictureError::none) << name << ": " << describe(e) << " " << detail.text;
+            ++read;
+            EXPECT_EQ(p.width, want->second.width) << name;
+            EXPECT_EQ(p.height, want->second.height) << name;
+            EXPECT_EQ(test::fnvOfRgb(p), want->second.hash) << name;
+        }
+    }
+    EXPECT_EQ(read, expected.size());
+}
+
 // ---- Hand-made files: what the fixtures do not show ----
 
 void put(Bytes& b, std::size_t at, std::uint32_t v, int bytes) {

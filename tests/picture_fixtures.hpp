@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -87,5 +89,39 @@ inline std::vector<std::filesystem::path> pictureFixtures(const std::string& ext
 }
 
 inline std::filesystem::path expectedDecode(std::filesystem::path fixture) { return fixture.replace_extension(".ppm"); }
+
+// ---- BMP Suite (beside the source tree, in shared/testdata) ----
+
+inline std::filesystem::path bmpSuite() { return sourcePath("../shared/testdata/bmpsuite"); }
+
+// FNV-1a over the red, green, blue bytes of every pixel.
+inline std::uint64_t fnvOfRgb(const Picture& p) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    auto mix = [&](std::uint32_t byte) { h = (h ^ byte) * 0x100000001b3ull; };
+    for (std::uint32_t v : p.pixels) mix(v & 0xFF), mix((v >> 8) & 0xFF), mix((v >> 16) & 0xFF);
+    return h;
+}
+
+struct SuiteExpected {
+    std::int32_t width, height;
+    std::uint64_t hash;
+};
+
+// A manifest of "dir/file.bmp width height fnv1a64" lines.
+inline std::map<std::string, SuiteExpected> suiteExpectations(const std::string& manifest) {
+    std::map<std::string, SuiteExpected> out;
+    std::ifstream in(sourcePath(manifest));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream s(line);
+        std::string name, hash;
+        SuiteExpected e{};
+        s >> name >> e.width >> e.height >> hash;
+        e.hash = std::stoull(hash, nullptr, 16);
+        out[name] = e;
+    }
+    return out;
+}
 
 }  // namespace qm5::test
