@@ -17,6 +17,8 @@ constexpr OptionSpec kHelp{Opt::help, 'h', "help", nullptr, "show this help"};
 constexpr OptionSpec kEncodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "no progress and no summary line"};
 constexpr OptionSpec kDecodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "do not print the names of the files written"};
 constexpr OptionSpec kVerifyQuiet{Opt::quiet, 'q', "quiet", nullptr, "print nothing when the texture matches"};
+constexpr OptionSpec kIgnoreAlpha{Opt::ignoreAlpha, '\0', "ignore-alpha", nullptr,
+                                  "read pictures with pixels that are not fully opaque, dropping their alpha (a texture holds opaque colours; without this such pictures are refused)"};
 
 // A new option is one more row here and one more Opt value.
 constexpr OptionSpec kEncodeOptions[] = {
@@ -25,21 +27,22 @@ constexpr OptionSpec kEncodeOptions[] = {
     {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
     {Opt::output, 'o', "output", "FILE", "the texture to write (default: INPUT with everything from its last '.' replaced by .qm5, as qm5_maker names it)"},
     {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
+    kIgnoreAlpha,
     kEncodeQuiet,
     kHelp,
 };
 
 constexpr OptionSpec kDecodeOptions[] = {
-    {Opt::output, 'o', "output", "FILE", "the BMP file to write (default: TEXTURE with its extension replaced by .bmp); with --all, FILE without its extension is the stem of the names"},
+    {Opt::output, 'o', "output", "FILE", "the file to write: FILE.bmp a 24-bit BMP, FILE.png a PNG (palette when the texture has at most 256 colours, else RGB); default TEXTURE with its extension replaced by .bmp. With --all, FILE without its extension is the stem of the names"},
     {Opt::image, '\0', "image", "N", "the image to write, from 0 (default: 0)"},
-    {Opt::all, '\0', "all", nullptr, "write every image, image i to STEM-i.bmp"},
+    {Opt::all, '\0', "all", nullptr, "write every image, image i to STEM-i.bmp (or STEM-i.png)"},
     kDecodeQuiet,
     kHelp,
 };
 
 constexpr OptionSpec kInfoOptions[] = {kHelp};
 
-constexpr OptionSpec kVerifyOptions[] = {kVerifyQuiet, kHelp};
+constexpr OptionSpec kVerifyOptions[] = {kIgnoreAlpha, kVerifyQuiet, kHelp};
 
 struct CommandSpec {
     const char* name;
@@ -54,15 +57,17 @@ struct CommandSpec {
 
 const CommandSpec kCommands[] = {
     {"encode", "INPUT", {"INPUT", nullptr}, 1, "make a texture from a picture or a list of pictures",
-     "Makes a Qm5 texture from INPUT, a picture (BMP or PCX) or a list file naming\n"
-     "pictures of equal size, as qm5_maker does: the texture holds exactly the\n"
-     "bytes qm5_maker writes for the same input and mode (unless --best or --auto\n"
-     "is given). The texture appears only when complete; a failed run leaves an\n"
-     "existing file as it was. Prints a summary line on the output.\n",
+     "Makes a Qm5 texture from INPUT, a picture (BMP, PCX, PNG or TGA) or a list\n"
+     "file naming pictures of equal size, as qm5_maker does: for the pictures\n"
+     "qm5_maker reads the texture holds exactly the bytes it writes for the same\n"
+     "input and mode (unless --best or --auto is given), and the same picture\n"
+     "saved in any format gives the same texture. The texture appears only when\n"
+     "complete; a failed run leaves an existing file as it was. Prints a summary\n"
+     "line on the output.\n",
      kEncodeOptions, runEncode},
-    {"decode", "TEXTURE", {"TEXTURE", nullptr}, 1, "write images of a texture as 24-bit BMP files",
-     "Decodes an image of TEXTURE, or all of them, into 24-bit BMP files and\n"
-     "prints the name of each file written on the output.\n",
+    {"decode", "TEXTURE", {"TEXTURE", nullptr}, 1, "write images of a texture as BMP or PNG files",
+     "Decodes an image of TEXTURE, or all of them, into 24-bit BMP or PNG files\n"
+     "and prints the name of each file written on the output.\n",
      kDecodeOptions, runDecode},
     {"info", "TEXTURE", {"TEXTURE", nullptr}, 1, "show a texture's header and images and check its records",
      "Prints the header fields of TEXTURE and, for each image, its encoding, its\n"

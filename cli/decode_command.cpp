@@ -1,9 +1,15 @@
-// qm5 decode: images of a texture as 24-bit BMP files.
+// qm5 decode: images of a texture as 24-bit BMP or PNG files.
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <string>
+#include <vector>
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "core/byte_reader.hpp"
+#include "core/file_io.hpp"
+#include "formats/png_codec.hpp"
 #include "picture/picture_loader.hpp"
 #include "texture/texture_decoder.hpp"
 
@@ -22,6 +28,39 @@ std::size_t stemLength(const std::string& name) {
     return dot;
 }
 
+// The output format, from the extension of name (any case); BMP without one.
+enum class OutputFormat { bmp, png, other };
+OutputFormat outputFormatOf(const std::string& name, std::size_t stem) {
+    if (stem == name.size()) return OutputFormat::bmp;
+    std::string extension = name.substr(stem);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".bmp" ? OutputFormat::bmp : extension == ".png" ? OutputFormat::png : OutputFormat::other;
+}
+
+// The palette of a texture of at most 256 colours (a PNG of it is
+// palettised), else empty. The decoder has checked that it is in the file.
+std::vector<std::uint32_t> smallPalette(std::span<const std::uint8_t> file, const TextureHeader& header) {
+    std::vector<std::uint32_t> palette;
+    const std::int32_t count = header.signedColourCount();
+    if (count <= 0 || count > 256) return palette;
+    ByteReader in(file);
+    in.seek(kTextureHeaderSize);
+    for (std::int32_t k = 0; k < count; ++k) {
+        const auto colour = in.readU32();
+        if (!colour) return {};
+        palette.push_back(*colour);
+    }
+    return palette;
+}
+
+bool writePng(const std::string& name, const Picture& picture, std::span<const std::uint32_t> palette) {
+    HeapArray<std::uint8_t> bytes;
+    AtomicOutputFile file;
+    return encodePng(picture, palette, bytes) && file.open(name.c_str()) && file.write(bytes.data(), bytes.size()) &&
+           file.commit();
+}
+
 }  // namespace
 
 int runDecode(const ParsedOptions& options, const Context& context) {
@@ -35,6 +74,17 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     }
     if (options.has(Opt::output) && *options.value(Opt::output) == '\0')
         return usageError(context, "decode", "--output needs a file name");
+    const std::string given = options.has(Opt::output) ? options.value(Opt::output) : "";
+    // The extension of --output chooses the format (none: BMP); nothing but
+    // BMP data goes into a .bmp file and nothing but PNG into a .png one.
+    const OutputFormat format = outputFormatOf(given, stemLength(given));
+    if (format == OutputFormat::other) {
+        return usageError(context, "decode", "--output must name a .bmp or .png file, got '" + given + "'");
+    }
+    if (format == OutputFormat::png && !pngSupported()) {
+        return usageError(context, "decode", "this qm5 was built without libspng and writes no PNG");
+    }
+    const char* extension = format == OutputFormat::png ? ".png" : ".bmp";
     const bool quiet = options.has(Opt::quiet);
 
     HeapArray<std::uint8_t> bytes;
@@ -52,7 +102,6 @@ int runDecode(const ParsedOptions& options, const Context& context) {
         return kFailure;
     }
 
-    const std::string given = options.has(Opt::output) ? options.value(Opt::output) : "";
     std::string stem;
     if (all) {
         stem = given.empty() ? std::string(texture) : given;
@@ -80,8 +129,10 @@ int runDecode(const ParsedOptions& options, const Context& context) {
             reportTextureFailure(context, texture, bytes.span(), error, fault);
             return kFailure;
         }
-        const std::string name = all ? stem + "-" + std::to_string(i) + ".bmp" : single;
-        if (loader.writeBmp24(name.c_str(), picture) != 1) {
+        const std::string name = all ? stem + "-" + std::to_string(i) + extension : single;
+        const bool written = format == OutputFormat::png ? writePng(name, picture, smallPalette(bytes.span(), header))
+                                                         : loader.writeBmp24(name.c_str(), picture) == 1;
+        if (!written) {
             fileError(context, name.c_str(), "cannot be written");
             return kFailure;
         }

@@ -10,6 +10,7 @@
 #include "cli/commands.hpp"
 #include "cli/encode_writer.hpp"
 #include "cli/messages.hpp"
+#include "formats/picture_formats.hpp"
 #include "maker/colour_table.hpp"
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
@@ -17,7 +18,6 @@
 #include "maker/mipmaps.hpp"
 #include "maker/palette.hpp"
 #include "maker/texture_writer.hpp"
-#include "picture/picture_loader.hpp"
 
 namespace qm5::cli {
 
@@ -47,11 +47,14 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     // The stages' own lines are the progress display; without one they go
     // nowhere. The console never waits for a key.
     Console console(progress ? context.err : nullptr, nullptr);
-    PictureLoader loader(quiet ? nullptr : context.err);  // the PCX reader's scan-line warnings
+    ReadOptions readOptions;
+    readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
+    // The PCX reader's scan-line warnings go to the error stream.
+    FormatsPictureReader reader(quiet ? nullptr : context.err, readOptions);
     FileList files;
     InputPictures pictures;
     InputFailure failure;
-    if (loadInputPictures(console, loader, input, files, pictures, &failure) != InputError::none) {
+    if (loadInputPictures(console, reader, input, files, pictures, &failure) != InputError::none) {
         // A failure while reading the pictures leaves their progress line open.
         const bool lineOpen = failure.entry >= 0 && failure.error != InputError::emptyPicture;
         if (lineOpen) console.print("\n");

@@ -7,6 +7,7 @@
 
 #include "core/byte_reader.hpp"
 #include "core/file_io.hpp"
+#include "formats/picture_formats.hpp"
 #include "texture/texture_info.hpp"
 
 namespace qm5::cli {
@@ -75,15 +76,34 @@ bool readTextureHeader(const Context& context, const char* path, std::span<const
 
 namespace {
 
-// A list file starts with its count line: blanks, an optional sign, digits.
-bool looksLikeList(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    int c = std::fgetc(f);
-    while (c == ' ' || c == '\t') c = std::fgetc(f);
-    if (c == '+' || c == '-') c = std::fgetc(f);
-    std::fclose(f);
-    return c >= '0' && c <= '9';
+// "not a picture qm5 reads (BMP, PCX, PNG, TGA)"
+void notPicture(const Context& context, const char* name, const char* where) {
+    fileError(context, name, "not a picture qm5 reads (%s)%s", FormatsPictureReader::formatNames(), where);
+}
+
+void pictureRefused(const Context& context, const char* name, const InputFailure& failure, const char* where) {
+    const char* detail = failure.detail.text;
+    switch (failure.pictureError) {
+        case PictureError::cannotOpen: fileError(context, name, "%s%s", unreadableReason(name).c_str(), where); return;
+        case PictureError::unsupported:
+            if (failure.format == FormatGif) {
+                fileError(context, name, "a GIF picture, which qm5 does not read (it reads %s)%s",
+                          FormatsPictureReader::formatNames(), where);
+            } else if (*detail != '\0') {
+                fileError(context, name, "%s is not read%s", detail, where);
+            } else {
+                fileError(context, name, "%s%s", describe(failure.pictureError), where);
+            }
+            return;
+        case PictureError::transparent:
+            fileError(context, name,
+                      "has pixels that are not fully opaque, and a texture holds opaque colours; "
+                      "--ignore-alpha drops the alpha channel%s", where);
+            return;
+        default:
+            fileError(context, name, "%s%s", *detail != '\0' ? detail : describe(failure.pictureError), where);
+            return;
+    }
 }
 
 }  // namespace
@@ -107,35 +127,24 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
             break;
         case InputError::listUnreadable:
             if (failure.listError == FileListError::noCountLine) {
-                fileError(context, input, "not a picture this program reads");
+                notPicture(context, input, "");
             } else {
                 fileError(context, input, "%s", unreadableReason(input).c_str());
             }
             break;
         case InputError::listEmpty:
-            if (looksLikeList(input)) fileError(context, input, "the list names no pictures");
-            else fileError(context, input, "not a picture this program reads");
+            if (files.countGiven()) fileError(context, input, "the list names no pictures");
+            else notPicture(context, input, "");
             break;
         case InputError::outOfMemory: fileError(context, input, "not enough memory"); break;
-        case InputError::entryUnknown: {
-            std::FILE* f = std::fopen(name, "rb");
-            if (f == nullptr) {
+        case InputError::entryUnknown:
+            if (failure.pictureError == PictureError::cannotOpen) {
                 fileError(context, name, "%s%s", unreadableReason(name).c_str(), where);
             } else {
-                std::fclose(f);
-                fileError(context, name, "not a picture this program reads%s", where);
+                notPicture(context, name, where);
             }
             break;
-        }
-        case InputError::entryFailed:
-            if (failure.format == FormatGif) {
-                fileError(context, name, "a GIF picture, which this program does not read%s", where);
-            } else if (failure.pictureError == PictureError::cannotOpen) {
-                fileError(context, name, "%s%s", unreadableReason(name).c_str(), where);
-            } else {
-                fileError(context, name, "%s%s", describe(failure.pictureError), where);
-            }
-            break;
+        case InputError::entryFailed: pictureRefused(context, name, failure, where); break;
         case InputError::sizeMismatch: {
             const FileListEntry* previous = files.at(failure.entry - 1);
             fileError(context, name, "%d x %d pixels, but %s is %d x %d; the pictures of a list must be the same size%s",

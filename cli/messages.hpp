@@ -1,6 +1,6 @@
 #pragma once
 // The qm5 command's error lines. Every failure names the file it concerns
-// and the reason, as "wall.bmp: not a picture this program reads".
+// and the reason, as "wall.bmp: not a picture qm5 reads (BMP, PCX, PNG, TGA)".
 
 #include <cstdint>
 #include <span>

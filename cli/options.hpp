@@ -21,6 +21,7 @@ enum class Opt : std::size_t {
     all,
     best,
     automatic,
+    ignoreAlpha,
     count_,  // the number of options, not an option
 };
 

@@ -5,9 +5,9 @@
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "formats/picture_formats.hpp"
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
-#include "picture/picture_loader.hpp"
 #include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
@@ -18,11 +18,14 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     const bool quiet = options.has(Opt::quiet);
 
     Console silent(nullptr, nullptr);
-    PictureLoader loader(quiet ? nullptr : context.err);
+    ReadOptions readOptions;
+    readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
+    // The PCX reader's scan-line warnings go to the error stream.
+    FormatsPictureReader reader(quiet ? nullptr : context.err, readOptions);
     FileList files;
     InputPictures pictures;
     InputFailure failure;
-    if (loadInputPictures(silent, loader, input, files, pictures, &failure) != InputError::none) {
+    if (loadInputPictures(silent, reader, input, files, pictures, &failure) != InputError::none) {
         reportInputFailure(context, input, files, failure);
         return kFailure;
     }

@@ -1,8 +1,8 @@
 #include "maker/file_list.hpp"
 
-#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace qm5 {
 
@@ -17,36 +17,57 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Closes the file on every path out of load.
-struct FileCloser {
-    std::FILE* file;
-    ~FileCloser() {
-        if (file != nullptr) std::fclose(file);
+// The characters of a list, with one character of lookahead.
+class CharSource {
+public:
+    explicit CharSource(InputStream& in) : in_(in) {}
+    int get() {
+        if (back_ != kNone) return std::exchange(back_, kNone);
+        const int c = in_.next();
+#if defined(_WIN32)
+        // Read as text on Windows, as the format's own programs did: a
+        // Ctrl-Z ends the file.
+        if (c == 0x1A) {
+            ended_ = true;
+        }
+        if (ended_) return -1;
+#endif
+        return c;
     }
+    void unget(int c) { back_ = c; }
+    bool failed() const { return in_.failed(); }
+
+private:
+    static constexpr int kNone = -2;
+    InputStream& in_;
+    int back_ = kNone;
+#if defined(_WIN32)
+    bool ended_ = false;
+#endif
 };
 
 enum class PieceResult { piece, end, failed };
 
 // Reads one piece into buffer (terminated), stopping after a line end or at
 // kPieceLength characters. CR LF is taken as one line end.
-PieceResult readPiece(std::FILE* file, char (&buffer)[kPieceLength + 1]) {
+PieceResult readPiece(CharSource& file, char (&buffer)[kPieceLength + 1]) {
     std::size_t length = 0;
     while (length < kPieceLength) {
-        int c = std::fgetc(file);
-        if (c == EOF) break;
+        int c = file.get();
+        if (c < 0) break;
         if (c == '\r') {
-            const int next = std::fgetc(file);
+            const int next = file.get();
             if (next == '\n') {
                 c = '\n';
-            } else if (next != EOF) {
-                std::ungetc(next, file);
+            } else if (next >= 0) {
+                file.unget(next);
             }
         }
         buffer[length++] = static_cast<char>(c);
         if (c == '\n') break;
     }
     buffer[length] = '\0';
-    if (std::ferror(file)) return PieceResult::failed;
+    if (file.failed()) return PieceResult::failed;
     return length == 0 ? PieceResult::end : PieceResult::piece;
 }
 
@@ -106,25 +127,28 @@ const FileListEntry* FileList::at(std::int32_t i) const {
 void FileList::clear() {
     entries_.reset();
     count_ = 0;
+    countGiven_ = false;
 }
 
 bool FileList::load(const char* path, FileListError* reason) {
+    InputStream in;
+    if (path == nullptr || in.open(path) != ReadFileError::none) {
+        clear();
+        if (reason != nullptr) *reason = FileListError::cannotOpen;
+        return false;
+    }
+    return load(in, reason);
+}
+
+bool FileList::load(InputStream& in, FileListError* reason) {
     FileListError dummy = FileListError::none;
     FileListError& why = reason != nullptr ? *reason : dummy;
     why = FileListError::none;
     clear();
-    if (path == nullptr) {
-        why = FileListError::cannotOpen;
-        return false;
-    }
-    FileCloser file{std::fopen(path, "r")};
-    if (file.file == nullptr) {
-        why = FileListError::cannotOpen;
-        return false;
-    }
+    CharSource file(in);
 
     char piece[kPieceLength + 1];
-    switch (readPiece(file.file, piece)) {
+    switch (readPiece(file, piece)) {
         case PieceResult::piece: break;
         case PieceResult::end: why = FileListError::noCountLine; return false;
         case PieceResult::failed: why = FileListError::cannotOpen; return false;
@@ -132,9 +156,10 @@ bool FileList::load(const char* path, FileListError* reason) {
     bool hasDigits = false;
     const char* p = skipBlanks(piece);
     std::int32_t remaining = readInteger(p, hasDigits);
+    countGiven_ = hasDigits;
 
     while (remaining > 0) {
-        const PieceResult result = readPiece(file.file, piece);
+        const PieceResult result = readPiece(file, piece);
         if (result == PieceResult::end) break;  // ended early: keep what was read
         if (result == PieceResult::failed) {
             clear();

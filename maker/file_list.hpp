@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "core/heap_array.hpp"
+#include "core/input_stream.hpp"
 
 namespace qm5 {
 
@@ -70,11 +71,19 @@ public:
     // end): the caller decides whether an empty list is an error. On false
     // the list is empty and reason (when given) says why.
     bool load(const char* path, FileListError* reason = nullptr);
+    // The same from an input already opened (and perhaps looked at: the
+    // list starts with the stream's first byte). Reads no further than the
+    // announced entries need.
+    bool load(InputStream& in, FileListError* reason = nullptr);
     std::int32_t count() const { return count_; }
+    // The count line of the last load held digits (a list of no entries
+    // said so, rather than being some other file).
+    bool countGiven() const { return countGiven_; }
 
 private:
     HeapArray<FileListEntry> entries_;  // capacity; the first count_ are used
     std::int32_t count_ = 0;
+    bool countGiven_ = false;
 };
 
 }  // namespace qm5

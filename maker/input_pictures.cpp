@@ -3,9 +3,32 @@
 #include <cstring>
 #include <new>
 
+#include "core/input_stream.hpp"
+
 namespace qm5 {
 
-InputError loadInputPictures(Console& console, PictureLoader& loader, const char* path, FileList& files,
+namespace {
+
+// Opens name and takes its first bytes for classification.
+PictureFormat openAndClassify(const PictureReader& reader, const char* name, InputStream& in, bool& opened) {
+    opened = in.open(name) == ReadFileError::none;
+    if (!opened) return FormatUnknown;
+    return reader.classify(in.head(kPictureHeadBytes));
+}
+
+PictureError readError(ReadFileError e) {
+    switch (e) {
+        case ReadFileError::none: return PictureError::none;
+        case ReadFileError::tooLarge: return PictureError::tooLarge;
+        case ReadFileError::outOfMemory: return PictureError::outOfMemory;
+        case ReadFileError::cannotOpen: break;
+    }
+    return PictureError::cannotOpen;
+}
+
+}  // namespace
+
+InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
                              InputPictures& out, InputFailure* failure) {
     out.clear();
     files.clear();
@@ -19,7 +42,11 @@ InputError loadInputPictures(Console& console, PictureLoader& loader, const char
     };
 
     // By content, not by extension: a recognised picture is a single entry.
-    const bool single = loader.detectFormat(path) != FormatUnknown;
+    // The path is opened once; its bytes are the picture or the list.
+    InputStream input;
+    bool opened = false;
+    const PictureFormat inputFormat = openAndClassify(reader, path, input, opened);
+    const bool single = inputFormat != FormatUnknown;
     if (single) {
         // A file-list entry holds at most kMaxFileListName characters.
         if (std::strlen(path) > kMaxFileListName) return fail(InputError::pathTooLong);
@@ -27,7 +54,8 @@ InputError loadInputPictures(Console& console, PictureLoader& loader, const char
         if (files.add(path, 0) < 0) return fail(InputError::outOfMemory);
     } else {
         console.print("Loading filelist ...\n");
-        if (!files.load(path, &why.listError)) {
+        const bool loaded = opened ? files.load(input, &why.listError) : (why.listError = FileListError::cannotOpen, false);
+        if (!loaded) {
             return fail(why.listError == FileListError::outOfMemory ? InputError::outOfMemory
                                                                     : InputError::listUnreadable);
         }
@@ -43,8 +71,18 @@ InputError loadInputPictures(Console& console, PictureLoader& loader, const char
     for (std::int32_t i = 0; i < count; ++i) {
         console.print("\rLoading picture #%d ..", i);
         Picture& picture = pictures[static_cast<std::size_t>(i)];
-        why.pictureError = loader.loadAny(files.at(i)->name, picture, &why.format);
-        if (why.format == FormatUnknown) return fail(InputError::entryUnknown, i);
+        InputStream entry;
+        InputStream& in = single ? input : entry;
+        why.format = single ? inputFormat : openAndClassify(reader, files.at(i)->name, entry, opened);
+        if (why.format == FormatUnknown) {
+            why.pictureError = opened && !entry.failed() ? PictureError::notPicture : PictureError::cannotOpen;
+            return fail(InputError::entryUnknown, i);
+        }
+        HeapArray<std::uint8_t> bytes;
+        why.pictureError = readError(in.readAll(bytes, kMaxPictureFileBytes));
+        if (why.pictureError == PictureError::none) {
+            why.pictureError = reader.read(bytes.span(), why.format, picture, &why.detail);
+        }
         if (why.pictureError != PictureError::none) return fail(InputError::entryFailed, i);
         // Each against its predecessor: all end up the size of the first.
         const Picture& previous = pictures[static_cast<std::size_t>(i > 0 ? i - 1 : 0)];

@@ -1,10 +1,11 @@
 #pragma once
 // The input of one conversion: the pictures a path names, loaded in list
-// order. The path is classified by its content (a picture the loader
+// order. The path is classified by its content (a picture the reader
 // recognises is a single picture; anything else is read as a list file),
 // every listed picture is read, and all must have the size of the first.
 // This is the maker's sequence up to the palette stage, shared by every
-// driver so that they read the same pictures the same way.
+// driver so that they read the same pictures the same way. Every input is
+// opened and read once, so pipes and FIFOs work wherever a name is taken.
 
 #include <cstdint>
 #include <memory>
@@ -13,7 +14,7 @@
 #include "maker/console.hpp"
 #include "maker/file_list.hpp"
 #include "picture/picture.hpp"
-#include "picture/picture_loader.hpp"
+#include "picture/picture_reader.hpp"
 
 namespace qm5 {
 
@@ -23,7 +24,7 @@ enum class InputError {
     listUnreadable,  // the path is no picture and could not be read as a list (listError says why)
     listEmpty,       // the path was read as a list file that names no pictures
     outOfMemory,     // the file list or the picture array could not grow
-    entryUnknown,    // entry `entry` is neither BMP, PCX nor GIF, or cannot be opened
+    entryUnknown,    // entry `entry` is no format the reader recognises, or cannot be opened
     entryFailed,     // the reader refused entry `entry`; pictureError says why
     sizeMismatch,    // entry `entry` differs in width or height from entry `entry - 1`
     emptyPicture,    // the pictures are 0 pixels wide or high
@@ -33,7 +34,8 @@ struct InputFailure {
     InputError error = InputError::none;
     std::int32_t entry = -1;  // file-list position of the failing picture, -1 for none
     PictureFormat format = FormatUnknown;  // of that picture
-    PictureError pictureError = PictureError::none;
+    PictureError pictureError = PictureError::none;  // entryFailed; cannotOpen for an entryUnknown not opened
+    PictureDetail detail;                            // entryFailed: what the reader adds
     FileListError listError = FileListError::none;
     // sizeMismatch: the entry's size and that of the entry before it;
     // emptyPicture: the size of the pictures.
@@ -66,7 +68,7 @@ struct InputPictures {
 // Prints no error line: on failure the progress line stays open, as the
 // maker's report follows it directly, and the caller says what went wrong.
 // out is empty on failure.
-InputError loadInputPictures(Console& console, PictureLoader& loader, const char* path, FileList& files,
+InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
                              InputPictures& out, InputFailure* failure = nullptr);
 
 }  // namespace qm5

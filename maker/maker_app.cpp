@@ -8,6 +8,7 @@
 #include "maker/mipmaps.hpp"
 #include "maker/palette.hpp"
 #include "maker/reports.hpp"
+#include "picture/picture_reader.hpp"
 
 namespace qm5 {
 
@@ -36,7 +37,8 @@ bool MakerApp::convert(const char* path, bool compress) {
 
     InputPictures input;
     InputFailure failure;
-    switch (loadInputPictures(console_, loader_, path, files_, input, &failure)) {
+    ClassicPictureReader reader(loader_);
+    switch (loadInputPictures(console_, reader, path, files_, input, &failure)) {
         case InputError::none: break;
         case InputError::pathTooLong: reportError(console_, "Path is longer than 255 characters !"); return false;
         case InputError::listUnreadable: reportError(console_, "Unknown format !"); return false;

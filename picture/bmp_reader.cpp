@@ -4,15 +4,17 @@
 // from the pixel data offset, so files with short palettes, larger headers
 // or a gap before their pixels load unshifted.
 //
-// Channel packing differs between the readers and stored textures depend on
-// it: an 8-bit palette entry (blue, green, red) becomes b0 + b1*256 + b2*65536,
-// a 24-bit pixel (blue, green, red) becomes p0*65536 + p1*256 + p2.
+// Every reader packs red in bits 0 to 7, green in 8 to 15 and blue in 16 to
+// 23, so that one picture gives one texture whatever format it was saved in:
+// an 8-bit palette entry (blue, green, red, reserved) becomes
+// b0*65536 + b1*256 + b2, a 24-bit pixel (blue, green, red) p0*65536 + p1*256 + p2.
 
 #include <algorithm>
 #include <cstdint>
 #include <utility>
 
 #include "picture/bmp_format.hpp"
+#include "picture/bmp_rle.hpp"
 #include "picture/picture_loader.hpp"
 
 namespace qm5 {
@@ -24,13 +26,6 @@ struct BmpHeaders {
     BmpInfoHeader info;
     std::uint64_t paletteEnd = 0;  // file offset just past the palette (or the headers)
 };
-
-// RLE8 pictures of more than kRle8FreePixels pixels need at least one stream
-// byte (from the pixel data offset to the end of the file) per
-// kRle8PixelsPerStreamByte pixels: twice the densest rate of runs (255 pixels
-// per 2 bytes). Smaller pictures load whatever their stream.
-constexpr std::uint64_t kRle8FreePixels = 65536;
-constexpr std::uint64_t kRle8PixelsPerStreamByte = 256;
 
 // Bytes per stored row: pixels padded to a multiple of 4.
 std::uint64_t storedRowLength(std::int32_t width, std::uint32_t bytesPerPixel) {
@@ -140,7 +135,7 @@ bool PictureLoader::readBmpPalette(const BmpInfoHeader& info, ByteReader& file) 
     if (!table) return false;
     const std::uint8_t* p = table->data();
     for (std::uint32_t i = 0; i < entries; ++i, p += 4) {
-        palette[i] = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16);
+        palette[i] = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[2]};
     }
     return true;
 }
@@ -164,95 +159,13 @@ PictureError PictureLoader::readBmp8Raw(const BmpInfoHeader& info, std::uint32_t
     return PictureError::none;
 }
 
-// RLE8 stream, decoded from the bottom-left pixel:
-//   n v        (n > 0) n pixels of index v
-//   00 00      end of line: the next pixel starts the row above
-//   00 01      end of bitmap
-//   00 02 dx dy  move dx right and dy up; a column at or past the width
-//              continues at column - width one row further up (once)
-//   00 c ...   (c >= 3) c indices follow, then a pad byte when c is odd
-// A row is left only by an end of line or a delta: pixels past the right
-// edge, like pixels above the top row, are dropped (common encoders pad
-// their rows with a run that ends past the edge). Pixels the stream never
-// reaches hold palette entry 0.
+// RLE8: the stream from the pixel data offset to the end of the file (see
+// picture/bmp_rle.hpp).
 PictureError PictureLoader::readBmp8Rle(const BmpInfoHeader& info, std::uint32_t pixelDataOffset, ByteReader& file,
                                         Picture& out) {
     if (!readBmpPalette(info, file)) return PictureError::truncated;
-    // Runs reach at most 255 pixels per 2 stream bytes; only skips (end of
-    // line, delta, an early end of bitmap) reach further, and they leave
-    // pixels at entry 0. Bounding the pixels by the stream keeps a 200-byte
-    // file from making the reader allocate gigabytes; checked before
-    // allocating.
-    const std::uint64_t pixelCount = static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height);
-    const std::uint64_t streamBytes = file.size() - std::uint64_t{pixelDataOffset};
-    if (pixelCount > kRle8FreePixels && pixelCount > kRle8PixelsPerStreamByte * streamBytes) {
-        return PictureError::truncated;
-    }
-    Picture picture;
-    if (!picture.allocate(info.width, info.height)) return PictureError::outOfMemory;
-    if (palette[0] != 0) std::fill(picture.pixels.begin(), picture.pixels.end(), palette[0]);
     if (!file.seek(pixelDataOffset)) return PictureError::malformed;
-
-    // 64-bit position: deltas can push x far past the width.
-    const std::int64_t width = info.width;
-    std::int64_t x = 0;
-    std::int64_t y = static_cast<std::int64_t>(info.height) - 1;
-    bool rowEnded = false;  // an end of line was read since the last pixel
-    std::uint32_t* pixels = picture.pixels.data();
-    auto store = [&](std::uint8_t index) {
-        if (rowEnded) {
-            x = 0;
-            --y;
-            rowEnded = false;
-        }
-        if (y >= 0 && x < width) pixels[y * width + x] = palette[index];
-        ++x;
-    };
-
-    bool endOfBitmap = false;
-    // y is tested before each code, never inside a run.
-    while (y >= 0) {
-        auto n = file.readU8();
-        if (!n) break;
-        if (*n != 0) {
-            auto v = file.readU8();
-            if (!v) break;
-            for (unsigned k = 0; k < *n; ++k) store(*v);
-            continue;
-        }
-        auto c = file.readU8();
-        if (!c) break;
-        if (*c == 0) {
-            x = width;
-            rowEnded = true;
-        } else if (*c == 1) {
-            endOfBitmap = true;
-            break;
-        } else if (*c == 2) {
-            auto d = file.readSpan(2);
-            if (!d) break;
-            x += (*d)[0];
-            y -= (*d)[1];
-            if (x >= width) {
-                x -= width;
-                --y;
-            }
-            rowEnded = false;
-        } else {
-            // Bytes up to the end of the file are still pixels; the missing
-            // ones are not.
-            auto run = file.readSpan(std::min<std::uint64_t>(*c, file.remaining()));
-            for (std::uint8_t v : *run) store(v);
-            if (run->size() < *c) break;
-            if ((*c & 1) != 0 && !file.skip(1)) break;
-        }
-    }
-    // A stream that ends (end of file) before its end-of-bitmap code is
-    // accepted only when it has reached every pixel; an explicit early end of
-    // bitmap is the format's way of leaving the rest at entry 0.
-    if (!endOfBitmap && y >= 0 && width != 0 && !(y == 0 && x >= width)) return PictureError::truncated;
-    out = std::move(picture);
-    return PictureError::none;
+    return decodeBmpRle(file, 8, palette, info.width, info.height, out);
 }
 
 }  // namespace qm5

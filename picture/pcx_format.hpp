@@ -5,9 +5,11 @@
 // 769-byte block at the very end of the file: the marker byte 0x0C, then 256
 // red, green, blue triples.
 //
-// Line encoding: a byte of 0xC0 or more is a run code, its low six bits the
-// repeat count (0 to 63) of the byte that follows; any other byte stands for
-// itself once. Runs may continue from one line into the next.
+// Line encoding (encoding byte 1): a byte of 0xC0 or more is a run code, its
+// low six bits the repeat count (0 to 63) of the byte that follows; any other
+// byte stands for itself once. Runs may continue from one line into the
+// next. Encoding byte 0: every line is stored as its bytes. A line holds the
+// planes one after the other, bytesPerLine bytes each.
 
 #include <cstdint>
 
@@ -21,6 +23,8 @@ inline constexpr std::uint32_t kPcxHeaderSize = 128;
 inline constexpr std::uint8_t kPcxPaletteMarker = 0x0C;
 inline constexpr std::uint32_t kPcxPaletteBlockSize = 1 + 256 * 3;
 inline constexpr std::uint8_t kPcxRunCode = 0xC0;
+inline constexpr std::uint8_t kPcxEncodingNone = 0;
+inline constexpr std::uint8_t kPcxBitsPerPlane = 8;  // the only depth read
 
 struct PcxHeader {
     std::uint8_t manufacturer = 0;

@@ -1,5 +1,7 @@
-// PCX reader: one plane of 8-bit indices, version 5 with the 256-colour
-// palette at the end of the file. A palette triple (red, green, blue) becomes
+// PCX readers: one plane of 8-bit indices, version 5 with the 256-colour
+// palette at the end of the file, and (for the qm5 command) three planes of
+// 8 bits, one line each of red, green and blue. Lines are run-length coded
+// or, with encoding byte 0, stored. A colour (red, green, blue) becomes
 // r + g*256 + b*65536.
 
 #include <algorithm>
@@ -72,11 +74,10 @@ std::int16_t PictureLoader::decodePcxLine(std::uint8_t* line, std::int32_t n, By
     return static_cast<std::int16_t>(i);
 }
 
-PictureError PictureLoader::loadPcx(std::span<const std::uint8_t> bytes, Picture& out) {
-    out = Picture{};
+PictureError PictureLoader::decodePcx(std::span<const std::uint8_t> bytes, std::uint8_t planes, PcxHeader& h,
+                                      Picture& out) {
     if (bytes.empty() || bytes[0] != kPcxManufacturer) return PictureError::notPicture;
     ByteReader in(bytes);
-    PcxHeader h;
     if (!readPcxHeader(in, h)) return PictureError::truncated;
 
     const std::uint32_t width = h.width();
@@ -85,15 +86,18 @@ PictureError PictureLoader::loadPcx(std::span<const std::uint8_t> bytes, Picture
     if (width > static_cast<std::uint32_t>(kMaxSide) || height > static_cast<std::uint32_t>(kMaxSide)) {
         return PictureError::tooLarge;
     }
-    // Every decoded line must hold the picture's row.
-    if (lineLength <= 0 || static_cast<std::uint32_t>(lineLength) < width) return PictureError::malformed;
+    // Other layouts (1, 2 or 4 bits, 4 planes, ...) would be misread as
+    // indices: refused.
+    if (h.planes != planes || h.bitsPerPixel != kPcxBitsPerPlane) return PictureError::unsupported;
+    // Every plane of a decoded line must hold the picture's row.
+    if (lineLength <= 0 || h.bytesPerLine < width) return PictureError::malformed;
 
     // The line data end where the palette block begins, when the file has
     // one: palette bytes are never taken as pixels.
     const std::size_t size = bytes.size();
     const bool hasPaletteBlock = size >= kPcxPaletteBlockSize && bytes[size - kPcxPaletteBlockSize] == kPcxPaletteMarker;
     const std::size_t dataEnd =
-        hasPaletteBlock ? std::max<std::size_t>(kPcxHeaderSize, size - kPcxPaletteBlockSize) : size;
+        planes == 1 && hasPaletteBlock ? std::max<std::size_t>(kPcxHeaderSize, size - kPcxPaletteBlockSize) : size;
 
     // A code pair gives at most 63 bytes, so data that cannot fill the lines
     // even at that rate end early by necessity: refused before allocating,
@@ -109,25 +113,52 @@ PictureError PictureLoader::loadPcx(std::span<const std::uint8_t> bytes, Picture
         !line.allocate(static_cast<std::uint64_t>(lineLength))) {
         return PictureError::outOfMemory;
     }
-    // Indices go straight into the pixels; the palette turns them into
-    // colours once it has been found.
     ByteReader data(bytes.first(dataEnd));
     data.seek(kPcxHeaderSize);
     PcxPendingRun pending;  // count 0 at the start of every file
+    const std::size_t plane = h.bytesPerLine;
     std::uint32_t* pixels = picture.pixels.data();
     for (std::uint32_t r = 0; r < height; ++r) {
-        const std::int16_t placed = decodePcxLine(line.data(), lineLength, data, pending);
+        std::int16_t placed;
+        if (h.encoding == kPcxEncodingNone) {
+            // Stored lines: what the file lacks is 0, as for a short coded line.
+            const auto stored = std::min<std::uint64_t>(static_cast<std::uint64_t>(lineLength), data.remaining());
+            data.readInto(std::span<std::uint8_t>(line.data(), static_cast<std::size_t>(stored)));
+            std::fill(line.begin() + stored, line.end(), std::uint8_t{0});
+            placed = static_cast<std::int16_t>(stored);
+        } else {
+            placed = decodePcxLine(line.data(), lineLength, data, pending);
+        }
         if (placed != static_cast<std::int16_t>(lineLength) && messages_ != nullptr) {
             std::fprintf(messages_, "PCXCODE: Bad scan line length (was %d should be %d)\n", placed, lineLength);
         }
-        // The pad bytes from width to the line length are dropped.
+        // The pad bytes from width to the plane length are dropped.
         std::uint32_t* row = pixels + static_cast<std::size_t>(r) * width;
-        for (std::uint32_t x = 0; x < width; ++x) row[x] = line[x];
+        const std::uint8_t* p = line.data();
+        if (planes == 1) {
+            for (std::uint32_t x = 0; x < width; ++x) row[x] = p[x];
+        } else {
+            for (std::uint32_t x = 0; x < width; ++x) {
+                row[x] = std::uint32_t{p[x]} | (std::uint32_t{p[plane + x]} << 8) | (std::uint32_t{p[2 * plane + x]} << 16);
+            }
+        }
     }
+    out = std::move(picture);
+    return PictureError::none;
+}
 
+PictureError PictureLoader::loadPcx(std::span<const std::uint8_t> bytes, Picture& out) {
+    out = Picture{};
+    PcxHeader h;
+    // Indices go straight into the pixels; the palette turns them into
+    // colours once it has been found.
+    Picture picture;
+    if (PictureError e = decodePcx(bytes, 1, h, picture); e != PictureError::none) return e;
+
+    const std::size_t size = bytes.size();
     if (h.version != kPcxPaletteVersion) return PictureError::unsupported;
     if (size < kPcxPaletteBlockSize) return PictureError::truncated;
-    if (!hasPaletteBlock) return PictureError::malformed;
+    if (bytes[size - kPcxPaletteBlockSize] != kPcxPaletteMarker) return PictureError::malformed;
 
     std::uint32_t colours[256];
     const std::uint8_t* p = bytes.data() + (size - kPcxPaletteBlockSize + 1);
@@ -137,6 +168,12 @@ PictureError PictureLoader::loadPcx(std::span<const std::uint8_t> bytes, Picture
     for (std::uint32_t& v : picture.pixels) v = colours[v];
     out = std::move(picture);
     return PictureError::none;
+}
+
+PictureError PictureLoader::loadPcx24(std::span<const std::uint8_t> bytes, Picture& out) {
+    out = Picture{};
+    PcxHeader h;
+    return decodePcx(bytes, 3, h, out);
 }
 
 }  // namespace qm5

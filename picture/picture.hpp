@@ -12,9 +12,9 @@ namespace qm5 {
 // in 16-bit fields that its reader takes as signed.
 inline constexpr std::int32_t kMaxSide = 32767;
 
-// width x height 32-bit values, row-major, row 0 at the top. Bits 24..31 are
-// zero; which colour channel sits in which low byte depends on the reader
-// that made the picture. In the maker, from the palette stage on, the values
+// width x height 32-bit values, row-major, row 0 at the top. Every reader
+// packs a colour as red in bits 0..7, green in 8..15 and blue in 16..23;
+// bits 24..31 are zero. In the maker, from the palette stage on, the values
 // are palette indices.
 struct Picture {
     HeapArray<std::uint32_t> pixels;
@@ -42,8 +42,17 @@ enum PictureFormat : std::int32_t {
     FormatBmp = 0,
     FormatPcx = 1,
     FormatGif = 2,
+    // Read by the qm5 command only; the classic detection never gives them.
+    FormatPng = 3,
+    FormatTga = 4,
     FormatUnknown = -1,
 };
+
+// Picture files larger than this cannot describe a picture of at most
+// 32767 x 32767 pixels in any uncompressed format read here (24-bit rows of
+// 98304 bytes, plus headers): reading stops there, which bounds the memory
+// a read takes.
+inline constexpr std::uint64_t kMaxPictureFileBytes = 54 + std::uint64_t{98304} * 32767 + 4096;
 
 // Why a picture (or any input file) could not be had. Readers report one of
 // these and print nothing; only a program's entry turns them into words.
@@ -56,6 +65,7 @@ enum class PictureError {
     truncated,    // the file ends before the data its headers announce
     tooLarge,     // a side above kMaxSide, or more data than can be addressed
     outOfMemory,
+    transparent,  // a pixel that is not fully opaque (a texture holds opaque colours)
 };
 
 const char* describe(PictureError error);

@@ -16,6 +16,7 @@ const char* describe(PictureError error) {
         case PictureError::truncated: return "the file ends before its data";
         case PictureError::tooLarge: return "too large (more than 32767 pixels on a side)";
         case PictureError::outOfMemory: return "not enough memory";
+        case PictureError::transparent: return "has pixels that are not fully opaque";
     }
     return "unknown error";
 }
@@ -39,11 +40,6 @@ PictureFormat PictureLoader::detectFormat(const char* name) const {
 }
 
 namespace {
-// Picture files larger than this cannot describe a picture of at most
-// 32767 x 32767 pixels in any format read here (24-bit rows of 98304 bytes,
-// plus headers): refusing them bounds the memory a read takes.
-constexpr std::uint64_t kMaxPictureFileBytes = 54 + std::uint64_t{98304} * 32767 + 4096;
-
 PictureError readPictureFile(const char* name, HeapArray<std::uint8_t>& bytes) {
     switch (readWholeFile(name, bytes, kMaxPictureFileBytes)) {
         case ReadFileError::none: return PictureError::none;
@@ -75,25 +71,36 @@ PictureError PictureLoader::loadPcx(const char* name, Picture& out) {
 PictureError PictureLoader::loadGif(const char*, Picture&) { return PictureError::unsupported; }
 
 PictureError PictureLoader::loadAny(const char* name, Picture& out, PictureFormat* format) {
+    // Read once: a pipe cannot be opened again after detection.
     HeapArray<std::uint8_t> bytes;
-    const PictureFormat f = detectFormat(name);
+    const PictureError e = readPictureFile(name, bytes);
+    if (format != nullptr) *format = FormatUnknown;
+    if (e != PictureError::none) {
+        out = Picture{};
+        return e;
+    }
+    return loadAny(bytes.span(), out, format);
+}
+
+PictureError PictureLoader::loadAny(std::span<const std::uint8_t> file, Picture& out, PictureFormat* format) {
+    const PictureFormat f = detectFormat(file);
     if (format != nullptr) *format = f;
+    out = Picture{};
     switch (f) {
         case FormatBmp: {
-            if (PictureError e = readPictureFile(name, bytes); e != PictureError::none) return e;
-            PictureError e = loadBmp24(bytes.span(), out);
+            PictureError e = loadBmp24(file, out);
             if (e == PictureError::none) return e;
             // The 8-bit readers refuse a 24-bit file with "unsupported"; keep
             // the more telling reason of the two.
-            PictureError e8 = loadBmp8(bytes.span(), out);
+            PictureError e8 = loadBmp8(file, out);
             if (e8 == PictureError::none) return e8;
             return e8 == PictureError::unsupported ? e : e8;
         }
         case FormatPcx:
-            return loadPcx(name, out);
+            return loadPcx(file, out);
         case FormatGif:
-            return loadGif(name, out);
-        case FormatUnknown:
+            return loadGif(nullptr, out);
+        default:
             break;
     }
     return PictureError::notPicture;

@@ -44,10 +44,14 @@ public:
     PictureError loadBmp24(std::span<const std::uint8_t> file, Picture& out);
     PictureError loadBmp8(std::span<const std::uint8_t> file, Picture& out);
     PictureError loadPcx(std::span<const std::uint8_t> file, Picture& out);
+    // Three planes of 8 bits (red, green, blue lines), no palette. Not one of
+    // the classic programs' formats: only the qm5 command reads it.
+    PictureError loadPcx24(std::span<const std::uint8_t> file, Picture& out);
 
     // The maker's order: detect, then loadBmp24 falling back to loadBmp8 for
     // BMP, loadPcx for PCX, loadGif for GIF. format receives the detected code.
     PictureError loadAny(const char* name, Picture& out, PictureFormat* format = nullptr);
+    PictureError loadAny(std::span<const std::uint8_t> file, Picture& out, PictureFormat* format = nullptr);
 
     // 1 when written, 0 on failure; the destination is replaced only by a
     // complete file.
@@ -76,6 +80,9 @@ private:
     // Fills line[0 .. n-1], continuing and updating the pending run; bytes
     // the data never reach are 0. Returns the count of bytes placed.
     static std::int16_t decodePcxLine(std::uint8_t* line, std::int32_t n, ByteReader& file, PcxPendingRun& pending);
+    // Checks the header for `planes` planes of 8 bits and decodes every line
+    // into out: palette indices (one plane) or colours (three planes).
+    PictureError decodePcx(std::span<const std::uint8_t> bytes, std::uint8_t planes, PcxHeader& header, Picture& out);
 
     std::FILE* messages_;
 };

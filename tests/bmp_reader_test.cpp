@@ -23,7 +23,7 @@ struct BmpSpec {
     std::uint32_t compression = 0;
     std::uint32_t infoSize = 40;
     std::uint32_t coloursUsed = 0;
-    std::vector<std::uint32_t> palette;  // entries written, bytes b0 b1 b2 0
+    std::vector<std::uint32_t> palette;  // colours as read back (red low), stored blue, green, red, 0
     std::uint32_t gap = 0;               // bytes between palette and pixels
     std::optional<std::uint32_t> pixelOffset;
     Bytes pixels;
@@ -58,7 +58,7 @@ Bytes build(const BmpSpec& s) {
     put32(b, 30, s.compression);
     put32(b, 46, s.coloursUsed);
     for (std::uint32_t e : s.palette) {
-        for (int i = 0; i < 3; ++i) b.push_back(static_cast<std::uint8_t>(e >> (8 * i)));
+        for (int i = 2; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(e >> (8 * i)));
         b.push_back(0);
     }
     b.resize(b.size() + s.gap, 0xEE);
@@ -94,11 +94,9 @@ PictureError load24(const Bytes& file, Picture& out) {
 }
 
 // Loads as the maker does: 24-bit first, 8-bit when that refuses.
-PictureError loadEither(const Bytes& file, Picture& out, test::Packing& packing) {
-    packing = test::Packing::bmp24;
+PictureError loadEither(const Bytes& file, Picture& out) {
     if (load24(file, out) == PictureError::none) return PictureError::none;
     EXPECT_TRUE(out.pixels.empty());
-    packing = test::Packing::bmp8;
     return load8(file, out);
 }
 
@@ -117,19 +115,26 @@ TEST(BmpReader, TwentyFourBitRowsAreBottomUpAndPackBlueHigh) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(p.pixels[i], want[i]) << "pixel " << i << ", all: " << describePixels(p);
 }
 
-TEST(BmpReader, EightBitPacksPaletteEntryBlueLow) {
+// A palette entry packs like a 24-bit pixel of the same bytes (red low), so
+// one picture gives one texture whether saved with 8 or 24 bits.
+TEST(BmpReader, EightBitPacksPaletteEntryLikeTwentyFourBitPixel) {
     // Width 3: stored rows of 4 bytes.
     BmpSpec s = spec(3, 2, 8, 0, std::vector<std::uint32_t>(256, 0));
-    s.palette[7] = 0x302010;  // entry bytes 10 20 30 00
-    s.palette[1] = 0x0000FF;
     s.pixels = {7, 1, 7, 9, 1, 1, 7, 9};
+    Bytes file = build(s);
+    const std::uint8_t entry7[] = {0x10, 0x20, 0x30, 0x00}, entry1[] = {0xFF, 0x00, 0x00, 0x00};  // blue, green, red
+    std::copy(std::begin(entry7), std::end(entry7), file.begin() + 54 + 4 * 7);
+    std::copy(std::begin(entry1), std::end(entry1), file.begin() + 54 + 4 * 1);
     PictureLoader loader(nullptr);
     Picture p;
-    const Bytes file = build(s);
     ASSERT_EQ(loader.loadBmp8(std::span<const std::uint8_t>(file), p), PictureError::none);
-    const std::uint32_t want[] = {0x0000FF, 0x0000FF, 0x302010, 0x302010, 0x0000FF, 0x302010};
+    const std::uint32_t want[] = {0xFF0000, 0xFF0000, 0x102030, 0x102030, 0xFF0000, 0x102030};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(p.pixels[i], want[i]) << "pixel " << i << ", all: " << describePixels(p);
-    EXPECT_EQ(loader.palette[7], 0x302010u);
+    EXPECT_EQ(loader.palette[7], 0x102030u);
+
+    Picture q;
+    ASSERT_EQ(load24(build(spec(1, 1, 24, 0, {}, {0x10, 0x20, 0x30, 0})), q), PictureError::none);
+    EXPECT_EQ(q.pixels[0], loader.palette[7]) << "24-bit pixel of the same bytes";
 }
 
 // ---- Palette and pixel placement from the headers ----
@@ -358,6 +363,12 @@ TEST(BmpRle8, CodesStoreWhereThePositionRuleSays) {
         {"run that fills a row and goes on is dropped", 2, 2, {2, 1, 2, 3, 0, 0, 1, 4, 0, 1}, {4, 0, 1, 1}},
         {"absolute run past the right edge is dropped", 2, 2, {0, 3, 1, 2, 3, 0, 0, 0, 1, 4, 0, 1}, {4, 0, 1, 2}},
         {"run above the top row is dropped", 2, 1, {5, 3, 0, 1}, {3, 3}},
+        // Rows written back to back: pixels past the edge go on in the row
+        // above unless an end of line or end of bitmap comes next.
+        {"run at a full row's edge carries when a run follows", 3, 2, {3, 1, 2, 2, 1, 3, 0, 1}, {2, 2, 3, 1, 1, 1}},
+        {"rest of a run past the edge carries before a delta", 3, 2, {4, 1, 0, 2, 1, 0, 1, 5, 0, 1},
+         {1, 0, 5, 1, 1, 1}},
+        {"pixels past the edge carry at the end of the file", 2, 2, {2, 1, 2, 3}, {3, 3, 1, 1}},
         {"delta above the top row ends decoding", 2, 2, {1, 1, 0, 2, 0, 9, 1, 4, 0, 1}, {0, 0, 1, 0}},
         {"delta far past the width drops until end of line", 3, 3, {0, 2, 255, 0, 2, 4, 0, 0, 1, 6, 0, 1},
          {6, 0, 0, 0, 0, 0, 0, 0, 0}},
@@ -400,9 +411,8 @@ TEST(BmpFixtures, LoadWithTheEncodersPixels) {
         const auto want = test::readPpm(test::expectedDecode(f));
         ASSERT_TRUE(want) << "no expected decode";
         Picture p;
-        test::Packing packing;
-        ASSERT_EQ(loadEither(file, p, packing), PictureError::none);
-        EXPECT_EQ(test::compare(p, *want, packing), "");
+        ASSERT_EQ(loadEither(file, p), PictureError::none);
+        EXPECT_EQ(test::compare(p, *want), "");
     }
 }
 
@@ -410,13 +420,11 @@ TEST(BmpFixtures, EveryTruncationLoadsOrFailsCleanly) {
     for (const fs::path& f : test::pictureFixtures(".bmp")) {
         const Bytes whole = test::readFile(f);
         Picture full;
-        test::Packing packing;
-        ASSERT_EQ(loadEither(whole, full, packing), PictureError::none) << f;
+        ASSERT_EQ(loadEither(whole, full), PictureError::none) << f;
         for (std::size_t n = 0; n < whole.size(); ++n) {
             const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
             Picture p;
-            test::Packing pk;
-            const PictureError e = loadEither(cut, p, pk);
+            const PictureError e = loadEither(cut, p);
             if (e == PictureError::none) {
                 // Only an RLE8 stream that already reached every pixel may
                 // lose its closing codes (and the pad runs before them).
@@ -432,64 +440,27 @@ TEST(BmpFixtures, EveryTruncationLoadsOrFailsCleanly) {
 
 // ---- BMP Suite ----
 
-fs::path bmpSuite() { return test::sourcePath("../shared/testdata/bmpsuite"); }
-
-std::uint64_t fnvOfRgb(const Picture& p, test::Packing packing) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    auto mix = [&](std::uint32_t byte) { h = (h ^ byte) * 0x100000001b3ull; };
-    for (std::uint32_t v : p.pixels) {
-        const std::uint32_t lo = v & 0xFF, mid = (v >> 8) & 0xFF, hi = (v >> 16) & 0xFF;
-        if (packing == test::Packing::bmp8) {
-            mix(hi), mix(mid), mix(lo);
-        } else {
-            mix(lo), mix(mid), mix(hi);
-        }
-    }
-    return h;
-}
-
-struct Expected {
-    std::int32_t width, height;
-    std::uint64_t hash;
-};
-
-std::map<std::string, Expected> suiteExpectations() {
-    std::map<std::string, Expected> out;
-    std::ifstream in(test::sourcePath("tests/fixtures/pictures/bmpsuite_expected.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream s(line);
-        std::string name, hash;
-        Expected e{};
-        s >> name >> e.width >> e.height >> hash;
-        e.hash = std::stoull(hash, nullptr, 16);
-        out[name] = e;
-    }
-    return out;
-}
-
 TEST(BmpSuite, SupportedFilesMatchAnIndependentDecodeOthersAreRefused) {
-    if (!fs::is_directory(bmpSuite())) GTEST_SKIP() << "BMP Suite not found at " << bmpSuite();
-    const auto expected = suiteExpectations();
+    const fs::path suite = test::bmpSuite();
+    if (!fs::is_directory(suite)) GTEST_SKIP() << "BMP Suite not found at " << suite;
+    const auto expected = test::suiteExpectations("tests/fixtures/pictures/bmpsuite_expected.txt");
     ASSERT_GE(expected.size(), 12u);
     int loaded = 0;
     for (const char* dir : {"g", "q", "b"}) {
-        for (const auto& entry : fs::directory_iterator(bmpSuite() / dir)) {
+        for (const auto& entry : fs::directory_iterator(suite / dir)) {
             const std::string name = std::string(dir) + "/" + entry.path().filename().string();
             SCOPED_TRACE(name);
             const Bytes file = test::readFile(entry.path());
             Picture p;
-            test::Packing packing;
-            const PictureError e = loadEither(file, p, packing);
+            const PictureError e = loadEither(file, p);
             const auto want = expected.find(name);
             if (want != expected.end()) {
                 ASSERT_EQ(e, PictureError::none) << describe(e);
                 ++loaded;
                 EXPECT_EQ(p.width, want->second.width);
                 EXPECT_EQ(p.height, want->second.height);
-                EXPECT_EQ(fnvOfRgb(p, packing), want->second.hash)
-                    << std::hex << "hash of the RGB bytes: got " << fnvOfRgb(p, packing) << ", want " << want->second.hash;
+                EXPECT_EQ(test::fnvOfRgb(p), want->second.hash)
+                    << std::hex << "hash of the RGB bytes: got " << test::fnvOfRgb(p) << ", want " << want->second.hash;
             } else if (name[0] == 'g') {
                 // Every good file outside the variants read is refused.
                 EXPECT_NE(e, PictureError::none);

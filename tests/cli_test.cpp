@@ -1,14 +1,22 @@
 // Runs the built qm5 command in temporary directories: exit codes, the
 // split of results (standard output) and messages (standard error), the
 // error texts, and textures byte for byte against those of qm5_maker.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <bit>
 #include <functional>
 #include <random>
 
+#include "formats/png_codec.hpp"
 #include "picture/picture_loader.hpp"
+#include "texture/texture_decoder.hpp"
 #include "texture/texture_info.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
@@ -35,6 +43,9 @@ std::vector<std::uint32_t> randomPixels(std::size_t n, std::uint32_t colours, st
     for (auto& v : out) v = palette[rng() % colours];
     return out;
 }
+
+// The formats qm5 names in its refusals.
+const char* formatNames() { return pngSupported() ? "BMP, PCX, PNG, TGA" : "BMP, PCX, TGA"; }
 
 test::RunResult qm5(const test::TempDir& dir, const std::vector<std::string>& args) {
     return test::runProgram(QM5_CMD_BIN, args, dir.path());
@@ -182,7 +193,7 @@ TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
     auto r = qm5(dir, {"encode", "wall.bmp"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "wall.bmp: not a picture this program reads\n");
+    EXPECT_EQ(r.err, std::string("wall.bmp: not a picture qm5 reads (") + formatNames() + ")\n");
     EXPECT_EQ(test::readFile(dir / "wall.qm5"), test::fromHex("70 72 65 76 69 6F 75 73 20 74 65 78 74 75 72 65"))
         << "a failed run keeps the old texture";
 
@@ -196,7 +207,7 @@ TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
 
     test::writeText(dir / "pic.gif", "GIF89a and more");
     r = qm5(dir, {"encode", "pic.gif"});
-    EXPECT_EQ(r.err, "pic.gif: a GIF picture, which this program does not read\n");
+    EXPECT_EQ(r.err, std::string("pic.gif: a GIF picture, which qm5 does not read (it reads ") + formatNames() + ")\n");
 
     test::writeText(dir / "cut.bmp", "BM but nothing else");
     r = qm5(dir, {"encode", "cut.bmp"});
@@ -304,6 +315,89 @@ TEST(CliEncode, RecordsTooLongFailBestAndMakeAutoPlain) {
     EXPECT_EQ(qm5(dir, {"verify", "par.bmp", "par.qm5"}).exitCode, 0);
 }
 
+// A FIFO at path that hands bytes to the first reader that opens it and an
+// empty stream to any later one, until destroyed; counts the opens.
+class ServedFifo {
+public:
+    ServedFifo(const std::filesystem::path& path, Bytes bytes) : path_(path), bytes_(std::move(bytes)) {
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ServedFifo() {
+        stop_ = true;
+        thread_.join();
+    }
+    int opens() const { return opens_; }
+
+private:
+    void serve() {
+        while (!stop_) {
+            // Succeeds only while a reader has the FIFO open.
+            const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            if (opens_++ == 0) {
+                ::fcntl(fd, F_SETFL, 0);
+                for (std::size_t done = 0; done < bytes_.size();) {
+                    const ssize_t n = ::write(fd, bytes_.data() + done, bytes_.size() - done);
+                    if (n <= 0) break;
+                    done += static_cast<std::size_t>(n);
+                }
+            }
+            ::close(fd);
+            // Let the reader see the end before a later open is looked for.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    std::filesystem::path path_;
+    Bytes bytes_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> opens_{0};
+    std::thread thread_;
+};
+
+// Pictures and lists from FIFOs: each is opened and read once, and gives the
+// texture its regular file gives.
+TEST(CliEncode, PicturesAndListsFromFifosAreReadOnce) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    const Bytes picture = test::readFile(dir / "s1.bmp");
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "s1.bmp", "-o", "want1.qm5"}).exitCode, 0);
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "sky.lst", "-o", "wantsky.qm5"}).exitCode, 0);
+    {
+        ServedFifo fifo(dir / "fifo.bmp", picture);
+        const auto r = qm5(dir, {"encode", "-q", "fifo.bmp", "-o", "got1.qm5"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(fifo.opens(), 1);
+    }
+    EXPECT_EQ(test::readFile(dir / "got1.qm5"), test::readFile(dir / "want1.qm5"));
+    {
+        // A list from a FIFO naming a picture from a FIFO.
+        ServedFifo list(dir / "fifo.lst", {'2', '\n', 's', '0', '.', 'b', 'm', 'p', '\n', 'p', '.', 'b', 'm', 'p', '\n'});
+        ServedFifo second(dir / "p.bmp", test::readFile(dir / "s1.bmp"));
+        test::writeText(dir / "two.lst", "2\ns0.bmp\ns1.bmp\n");
+        ASSERT_EQ(qm5(dir, {"encode", "-q", "two.lst", "-o", "wanttwo.qm5"}).exitCode, 0);
+        const auto r = qm5(dir, {"encode", "-q", "fifo.lst", "-o", "gottwo.qm5"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(list.opens(), 1);
+        EXPECT_EQ(second.opens(), 1);
+        EXPECT_EQ(test::readFile(dir / "gottwo.qm5"), test::readFile(dir / "wanttwo.qm5"));
+    }
+    {
+        // qm5_maker: the same texture and the same console lines.
+        std::filesystem::copy_file(dir / "s2.bmp", dir / "copy.bmp");
+        const auto want = test::runProgram(QM5_MAKER_BIN, {"copy.bmp", "c"}, dir.path());
+        ServedFifo fifo(dir / "pipe.bmp", test::readFile(dir / "s2.bmp"));
+        const auto r = test::runProgram(QM5_MAKER_BIN, {"pipe.bmp", "c"}, dir.path());
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, want.out);
+        EXPECT_EQ(fifo.opens(), 1);
+        EXPECT_EQ(test::readFile(dir / "pipe.qm5"), test::readFile(dir / "copy.qm5"));
+    }
+}
+
 TEST(CliDecode, AllImagesOfAThreePictureList) {
     test::TempDir dir;
     writeSkyList(dir);
@@ -354,6 +448,42 @@ TEST(CliDecode, OneImageAndFailures) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "tex.qm5: record 12 of image 0 runs past the end of the file\n");
     EXPECT_FALSE(test::fileExists(dir / "tex.bmp"));
+}
+
+// The extension of --output chooses the format: PNG with a palette when the
+// texture has at most 256 colours, RGB otherwise; nothing else is written.
+TEST(CliDecode, PngOrBmpByExtension) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    ASSERT_EQ(qm5(dir, {"encode", "-cq", "sky.lst"}).exitCode, 0);
+    auto r = qm5(dir, {"decode", "sky.qm5", "-o", "out.tga"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "qm5 decode: --output must name a .bmp or .png file, got 'out.tga'\nTry 'qm5 decode --help'.\n");
+    EXPECT_FALSE(test::fileExists(dir / "out.tga"));
+    if (!pngSupported()) GTEST_SKIP() << "built without libspng";
+
+    r = qm5(dir, {"decode", "sky.qm5", "--all", "-o", "frame.png"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "frame-0.png\nframe-1.png\nframe-2.png\n");
+    for (int i = 0; i < 3; ++i) {
+        const Bytes png = test::readFile(dir / ("frame-" + std::to_string(i) + ".png"));
+        ASSERT_GT(png.size(), 25u);
+        EXPECT_EQ(png[25], 3) << "colour type: palette";
+        // The PNG read back is the picture that went in.
+        test::writeText(dir / "one.lst", "1\nframe-" + std::to_string(i) + ".png\n");
+        ASSERT_EQ(qm5(dir, {"encode", "-cq", "one.lst", "-o", "again.qm5"}).exitCode, 0);
+        Picture want, got;
+        PictureLoader loader(nullptr);
+        const Bytes texture = test::readFile(dir / "again.qm5");
+        ASSERT_EQ(decodeTextureImage(std::span<const std::uint8_t>(texture), 0, got), TextureError::none);
+        ASSERT_EQ(loader.loadBmp24(test::readFile(dir / ("s" + std::to_string(i) + ".bmp")), want), PictureError::none);
+        EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()),
+                  std::vector<std::uint32_t>(want.pixels.begin(), want.pixels.end())) << "image " << i;
+    }
+    std::filesystem::copy_file(test::sourcePath("tests/fixtures/textures/plain16_300_colours_2x2.qm5"), dir / "many.qm5");
+    r = qm5(dir, {"decode", "many.qm5", "-o", "many.png"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::readFile(dir / "many.png")[25], 2) << "colour type: RGB";
 }
 
 TEST(CliInfo, ValidTextures) {

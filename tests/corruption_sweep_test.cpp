@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "formats/picture_formats.hpp"
 #include "picture/picture_loader.hpp"
 #include "texture/texture_decoder.hpp"
 #include "tests/picture_fixtures.hpp"
@@ -92,6 +93,17 @@ std::string checkTexture(const Bytes& file) {
     return "";
 }
 
+// The qm5 command's reader, for the format the file's start names.
+std::string checkFormats(const Bytes& file) {
+    FormatsPictureReader reader(nullptr);
+    const std::span<const std::uint8_t> bytes(file);
+    const PictureFormat format = reader.classify(bytes.first(std::min(bytes.size(), kPictureHeadBytes)));
+    if (format == FormatUnknown) return "";
+    Picture p;
+    PictureDetail detail;
+    return judge(reader.read(bytes, format, p, &detail) == PictureError::none, p, true);
+}
+
 std::vector<fs::path> filesIn(const std::string& dir, const std::string& extension) {
     std::vector<fs::path> out;
     for (const auto& e : fs::directory_iterator(test::sourcePath(dir))) {
@@ -111,6 +123,20 @@ TEST(CorruptionSweep, PcxFixtures) {
     const auto files = test::pictureFixtures(".pcx");
     ASSERT_GE(files.size(), 4u);
     for (const fs::path& f : files) sweep(f.filename().string(), test::readFile(f), checkPcx);
+}
+
+// Every picture the qm5 command reads beyond the classic formats: BMP
+// variants, PCX 24-bit, PNG (CRC and zlib errors), TGA.
+TEST(CorruptionSweep, FormatFixtures) {
+    std::size_t files = 0;
+    for (const char* extension : {".bmp", ".pcx", ".png", ".tga"}) {
+        for (const fs::path& f : filesIn("tests/fixtures/formats", extension)) {
+            if (f.filename().string().rfind("refuse_", 0) == 0) continue;
+            sweep(f.filename().string(), test::readFile(f), checkFormats);
+            ++files;
+        }
+    }
+    EXPECT_GE(files, 40u);
 }
 
 // Textures written by the maker (plain, compressed, two images) and a plain

@@ -1,0 +1,74 @@
+#include "core/input_stream.hpp"
+
+#include <algorithm>
+
+namespace qm5 {
+
+InputStream::~InputStream() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+ReadFileError InputStream::open(const char* path) {
+    if (file_ != nullptr) std::fclose(file_);
+    buffer_.reset();
+    used_ = taken_ = 0;
+    ended_ = failed_ = false;
+    file_ = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    if (file_ == nullptr) {
+        ended_ = failed_ = true;
+        return ReadFileError::cannotOpen;
+    }
+    return ReadFileError::none;
+}
+
+bool InputStream::fill(std::uint64_t want) {
+    while (used_ < want && !ended_) {
+        if (used_ == buffer_.size()) {
+            // Grows geometrically: no size query, no size trusted before it
+            // has been read.
+            const std::uint64_t doubled = std::max<std::uint64_t>(65536, std::uint64_t{buffer_.size()} * 2);
+            if (!buffer_.resize(std::min(doubled, std::max(want, used_ + 1)))) return false;
+        }
+        const std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - used_, want - used_));
+        const std::size_t got = std::fread(buffer_.data() + used_, 1, room, file_);
+        used_ += got;
+        if (got < room) {
+            ended_ = true;
+            failed_ = std::ferror(file_) != 0;
+        }
+    }
+    return true;
+}
+
+std::span<const std::uint8_t> InputStream::head(std::size_t n) {
+    if (file_ == nullptr || !fill(n) || failed_) return {};
+    return {buffer_.data(), static_cast<std::size_t>(std::min<std::uint64_t>(n, used_))};
+}
+
+int InputStream::next() {
+    if (taken_ < used_) return buffer_[static_cast<std::size_t>(taken_++)];
+    if (file_ == nullptr || ended_) return -1;
+    const int c = std::fgetc(file_);
+    if (c == EOF) {
+        ended_ = true;
+        failed_ = std::ferror(file_) != 0;
+        return -1;
+    }
+    return c;
+}
+
+ReadFileError InputStream::readAll(HeapArray<std::uint8_t>& out, std::uint64_t maxBytes) {
+    out.reset();
+    if (file_ == nullptr) return ReadFileError::cannotOpen;
+    // One byte past the bound tells a file of exactly maxBytes from a larger one.
+    const std::uint64_t want = maxBytes == UINT64_MAX ? UINT64_MAX : maxBytes + 1;
+    if (!fill(want)) return ReadFileError::outOfMemory;
+    if (failed_) return ReadFileError::cannotOpen;
+    if (used_ > maxBytes) return ReadFileError::tooLarge;
+    if (!buffer_.resize(used_)) return ReadFileError::outOfMemory;
+    out = std::move(buffer_);
+    used_ = 0;
+    return ReadFileError::none;
+}
+
+}  // namespace qm5
