@@ -1,14 +1,13 @@
 // qm5 encode: the maker's conversion with the command's conventions. The
 // stages are the maker's own (input pictures, palette, writing), so the
 // texture is byte for byte the one qm5_maker writes for the same input and
-// mode. --best and --auto write through cli/encode_writer.hpp instead.
+// mode; --best and --auto are modes of the same writing stage.
 #include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "cli/commands.hpp"
-#include "cli/encode_writer.hpp"
 #include "cli/messages.hpp"
 #include "maker/colour_table.hpp"
 #include "maker/console.hpp"
@@ -85,22 +84,16 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     for (std::size_t i = 0; i < count; ++i) refs[i] = &pictures.pictures[i];
 
     const std::span<const Picture* const> all(refs.get(), count);
+    // --best and --auto are the modes qm5_maker lacks.
     const bool chosen = options.has(Opt::best) || options.has(Opt::automatic);
-    EncodeOutcome outcome;
-    WriteResult result;
-    if (chosen) {
-        EncodeChoice choice;
-        choice.best = options.has(Opt::best);
-        choice.smallest = options.has(Opt::automatic);
-        choice.threads = static_cast<unsigned>(jobs);
-        result = writeChosenTexture(console, output.c_str(), all, colours.colours(), levels, choice, outcome);
-    } else {
-        TextureWriteOptions writeOptions;
-        writeOptions.compress = options.has(Opt::compress);
-        writeOptions.threads = static_cast<unsigned>(jobs);
-        result = writeTexture(console, output.c_str(), all, colours.colours(), levels, writeOptions);
-        outcome.compressed = writeOptions.compress;
-    }
+    TextureWriteOptions writeOptions;
+    writeOptions.compress = options.has(Opt::compress) || options.has(Opt::best);
+    writeOptions.engine = options.has(Opt::best) ? MinimiserEngine::best : MinimiserEngine::fast;
+    writeOptions.smallest = options.has(Opt::automatic);
+    writeOptions.threads = static_cast<unsigned>(jobs);
+    WriteOutcome outcome;
+    const WriteResult result =
+        writeTexture(console, output.c_str(), all, colours.colours(), levels, writeOptions, &outcome);
     switch (result) {
         case WriteResult::written: break;
         case WriteResult::cannotOpen: {
@@ -110,7 +103,8 @@ int runEncode(const ParsedOptions& options, const Context& context) {
             return kFailure;
         }
         case WriteResult::outOfMemory:
-            if (outcome.tooLarge) {
+            // -c has always said only this much here.
+            if (chosen && outcome.tooLarge) {
                 fileError(context, input, "the pictures are too large to compress; write the texture plain or with --auto");
             } else {
                 fileError(context, input, "not enough memory to write the texture");
