@@ -16,7 +16,7 @@ using test::Bytes;
 namespace fs = std::filesystem;
 
 // A BMP file put together field by field.
-struct BmpSpec {
+struct BmpFields {
     std::int32_t width = 1;
     std::int32_t height = 1;
     std::uint16_t bits = 8;
@@ -29,9 +29,9 @@ struct BmpSpec {
     Bytes pixels;
 };
 
-BmpSpec spec(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression = 0,
-             std::vector<std::uint32_t> palette = {}, Bytes pixels = {}) {
-    BmpSpec s;
+BmpFields bmpFields(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression = 0,
+                    std::vector<std::uint32_t> palette = {}, Bytes pixels = {}) {
+    BmpFields s;
     s.width = width;
     s.height = height;
     s.bits = bits;
@@ -41,11 +41,9 @@ BmpSpec spec(std::int32_t width, std::int32_t height, std::uint16_t bits, std::u
     return s;
 }
 
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using test::put32;
 
-Bytes build(const BmpSpec& s) {
+Bytes build(const BmpFields& s) {
     Bytes b(14 + s.infoSize, 0);
     b[0] = 'B';
     b[1] = 'M';
@@ -106,7 +104,7 @@ PictureError loadEither(const Bytes& file, Picture& out, test::Packing& packing)
 
 TEST(BmpReader, TwentyFourBitRowsAreBottomUpAndPackBlueHigh) {
     // Width 2: 6 pixel bytes and 2 pad bytes per stored row.
-    BmpSpec s = spec(2, 2, 24);
+    BmpFields s = bmpFields(2, 2, 24);
     s.pixels = {0x10, 0x20, 0x30, 0x01, 0x02, 0x03, 0xAA, 0xAA,   // P, Q: bottom row
                 0x40, 0x50, 0x60, 0x04, 0x05, 0x06, 0xBB, 0xBB};  // S, T: top row
     Picture p;
@@ -119,7 +117,7 @@ TEST(BmpReader, TwentyFourBitRowsAreBottomUpAndPackBlueHigh) {
 
 TEST(BmpReader, EightBitPacksPaletteEntryBlueLow) {
     // Width 3: stored rows of 4 bytes.
-    BmpSpec s = spec(3, 2, 8, 0, std::vector<std::uint32_t>(256, 0));
+    BmpFields s = bmpFields(3, 2, 8, 0, std::vector<std::uint32_t>(256, 0));
     s.palette[7] = 0x302010;  // entry bytes 10 20 30 00
     s.palette[1] = 0x0000FF;
     s.pixels = {7, 1, 7, 9, 1, 1, 7, 9};
@@ -149,7 +147,7 @@ TEST(BmpReader, PaletteFollowsTheInfoHeaderAndPixelsTheOffset) {
     };
     for (const Case& c : cases) {
         for (std::uint32_t compression : {0u, 1u}) {
-            BmpSpec s = spec(3, 1, 8, compression);
+            BmpFields s = bmpFields(3, 1, 8, compression);
             s.infoSize = c.infoSize;
             s.coloursUsed = c.coloursUsed;
             s.gap = c.gap;
@@ -165,7 +163,7 @@ TEST(BmpReader, PaletteFollowsTheInfoHeaderAndPixelsTheOffset) {
         }
     }
     // A 24-bit file with a palette and a gap: pixels from the offset.
-    BmpSpec s = spec(1, 1, 24);
+    BmpFields s = bmpFields(1, 1, 24);
     s.infoSize = 108;
     s.coloursUsed = 3;
     s.palette = {1, 2, 3};
@@ -178,7 +176,7 @@ TEST(BmpReader, PaletteFollowsTheInfoHeaderAndPixelsTheOffset) {
 
 TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
     const auto tiny8 = [] {
-        BmpSpec s;
+        BmpFields s;
         s.palette = testPalette();
         s.pixels = {0, 0, 0, 0};
         return s;
@@ -208,14 +206,14 @@ TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
         add("file ends inside the info header", f, truncated, truncated);
     }
     for (std::uint32_t size : {12u, 16u, 52u, 56u, 64u, 125u}) {
-        BmpSpec s = tiny8();
+        BmpFields s = tiny8();
         s.infoSize = size < 40 ? 40 : size;
         Bytes f = build(s);
         put32(f, 14, size);
         add("info header size not 40, 108 or 124", f, malformed, malformed);
     }
     {
-        BmpSpec s = tiny8();
+        BmpFields s = tiny8();
         s.height = -1;
         add("top-down rows", build(s), malformed, unsupported);
         s = tiny8();
@@ -256,7 +254,7 @@ TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
         add("4 bits per pixel", build(s), unsupported, unsupported);
     }
     {
-        BmpSpec s = spec(1, 1, 24, 0, {}, {1, 2, 3, 0});
+        BmpFields s = bmpFields(1, 1, 24, 0, {}, {1, 2, 3, 0});
         add("24-bit file", build(s), unsupported, PictureError::none);
         s.compression = 1;
         add("24-bit with compression 1", build(s), unsupported, unsupported);
@@ -296,7 +294,7 @@ TEST(BmpReader, FailedLoadEmptiesAPictureThatHeldPixels) {
 
 TEST(BmpReader, ZeroSidesGiveAPictureWithoutPixels) {
     for (std::uint32_t compression : {0u, 1u}) {
-        BmpSpec s = spec(0, 3, 8, compression, testPalette());
+        BmpFields s = bmpFields(0, 3, 8, compression, testPalette());
         if (compression == 1) s.pixels = {0, 1};
         PictureLoader loader(nullptr);
         Picture p;
@@ -306,7 +304,7 @@ TEST(BmpReader, ZeroSidesGiveAPictureWithoutPixels) {
         EXPECT_EQ(p.height, 3);
         EXPECT_EQ(loader.palette[9], colourOf(9)) << "the palette is still read";
     }
-    BmpSpec s = spec(4, 0, 24);
+    BmpFields s = bmpFields(4, 0, 24);
     Picture p;
     EXPECT_EQ(load24(build(s), p), PictureError::none);
     EXPECT_EQ(p.width, 4);
@@ -323,7 +321,7 @@ struct RleCase {
 };
 
 void expectRle(const RleCase& c) {
-    BmpSpec s = spec(c.width, c.height, 8, 1, testPalette(), c.stream);
+    BmpFields s = bmpFields(c.width, c.height, 8, 1, testPalette(), c.stream);
     Picture p;
     ASSERT_EQ(load8(build(s), p), PictureError::none) << c.what << ": stream " << test::hex(c.stream);
     ASSERT_EQ(p.pixels.size(), c.want.size()) << c.what;
@@ -382,7 +380,7 @@ TEST(BmpRle8, StreamEndingBeforeAllPixelsIsTruncated) {
         {"end of line on the last row but one", {2, 1, 0, 0}},
     };
     for (const auto& [what, stream] : cases) {
-        BmpSpec s = spec(2, 2, 8, 1, testPalette(), stream);
+        BmpFields s = bmpFields(2, 2, 8, 1, testPalette(), stream);
         Picture p;
         EXPECT_EQ(load8(build(s), p), PictureError::truncated) << what << ": stream " << test::hex(stream);
         EXPECT_TRUE(p.pixels.empty()) << what;
