@@ -1,3 +1,7 @@
+// The BMP readers: 24-bit, 8-bit and RLE8 files built field by field, the
+// header faults each must refuse, the run-length codes, and the public
+// suite. Longer than most files because the three variants share the
+// builders here.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -174,19 +178,23 @@ TEST(BmpReader, PaletteFollowsTheInfoHeaderAndPixelsTheOffset) {
     EXPECT_EQ(p.pixels[0], 0x102030u);
 }
 
-TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
+// A file and what each reader must say of it.
+struct HeaderCase {
+    const char* what;
+    Bytes file;
+    PictureError want8, want24;
+};
+
+// Faults of the file and of the headers that both readers meet, checked on
+// 8-bit files.
+std::vector<HeaderCase> headerFaults() {
     const auto tiny8 = [] {
         BmpFields s;
         s.palette = testPalette();
         s.pixels = {0, 0, 0, 0};
         return s;
     };
-    struct Case {
-        const char* what;
-        Bytes file;
-        PictureError want8, want24;
-    };
-    std::vector<Case> cases;
+    std::vector<HeaderCase> cases;
     auto add = [&](const char* what, const Bytes& file, PictureError w8, PictureError w24) {
         cases.push_back({what, file, w8, w24});
     };
@@ -253,6 +261,16 @@ TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
         s.bits = 4;
         add("4 bits per pixel", build(s), unsupported, unsupported);
     }
+    return cases;
+}
+
+TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
+    std::vector<HeaderCase> cases = headerFaults();
+    auto add = [&](const char* what, const Bytes& file, PictureError w8, PictureError w24) {
+        cases.push_back({what, file, w8, w24});
+    };
+    const PictureError unsupported = PictureError::unsupported, truncated = PictureError::truncated,
+                       tooLarge = PictureError::tooLarge;
     {
         BmpFields s = bmpFields(1, 1, 24, 0, {}, {1, 2, 3, 0});
         add("24-bit file", build(s), unsupported, PictureError::none);
@@ -270,7 +288,7 @@ TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
         add("24-bit height above 32767", build(s), unsupported, tooLarge);
     }
 
-    for (const Case& c : cases) {
+    for (const HeaderCase& c : cases) {
         Picture p8, p24;
         EXPECT_EQ(load8(c.file, p8), c.want8) << c.what << ": loadBmp8";
         EXPECT_EQ(load24(c.file, p24), c.want24) << c.what << ": loadBmp24";

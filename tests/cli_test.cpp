@@ -1,6 +1,8 @@
 // Runs the built qm5 command in temporary directories: exit codes, the
 // split of results (standard output) and messages (standard error), the
 // error texts, and textures byte for byte against those of qm5_maker.
+// Longer than most files: every subcommand's runs share the pictures and
+// lists made here, and a split would only copy them.
 #include <gtest/gtest.h>
 
 #include <algorithm>

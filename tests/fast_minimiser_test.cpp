@@ -1,6 +1,7 @@
 // The fast minimisers against the reference FunctionMinimiser: byte-identical
 // records on random tables and on the tables of pictures, for every engine,
-// tuning and thread count.
+// tuning and thread count. Longer than most files: the rule the engines rest
+// on is written out here, plainly, as the oracle of every differential run.
 
 #include <gtest/gtest.h>
 

@@ -217,6 +217,50 @@ void place(const TextureProblem& p, char* out, std::size_t size) {
     }
 }
 
+// A problem inside a record, named by its place.
+void describeRecordProblem(const TextureInfo& info, const TextureProblem& p, char* out, std::size_t size) {
+    char where[96];
+    place(p, where, sizeof where);
+    const std::int32_t width = info.header.signedWidth();
+    const std::int32_t height = info.header.signedHeight();
+    switch (p.kind) {
+        case TextureProblemKind::recordTruncated:
+            std::snprintf(out, size, "%s runs past the end of the file", where);
+            break;
+        case TextureProblemKind::wrongBitCount:
+            if (p.value == 0 && p.expected == 0) {
+                std::snprintf(out, size, "%s is a general record with b = 0 (a one-pixel picture has only empty "
+                              "and whole records)", where);
+            } else {
+                std::snprintf(out, size, "%s has b = %" PRId64 ", want %" PRId64 " for %d x %d pixels", where, p.value,
+                              p.expected, width, height);
+            }
+            break;
+        case TextureProblemKind::cubeBothMasks: {
+            const int bit = std::countr_zero(static_cast<std::uint64_t>(p.value));
+            if (p.count > 1) {
+                std::snprintf(out, size, "%s has position bit %d in both masks (%" PRIu64 " such cubes in the record)",
+                              where, bit, p.count);
+            } else {
+                std::snprintf(out, size, "%s has position bit %d in both masks", where, bit);
+            }
+            break;
+        }
+        case TextureProblemKind::zeroCube:
+            if (p.count > 1) {
+                std::snprintf(out, size, "%s has both masks zero (%" PRIu64 " such cubes in the record)", where,
+                              p.count);
+            } else {
+                std::snprintf(out, size, "%s has both masks zero", where);
+            }
+            break;
+        case TextureProblemKind::fillBits:
+            std::snprintf(out, size, "%s has bits set after its last cube", where);
+            break;
+        default: break;
+    }
+}
+
 }  // namespace
 
 bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info) {
@@ -226,8 +270,6 @@ bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info) {
 
 const char* describeProblem(const TextureInfo& info, const TextureProblem& p, char* out, std::size_t size) {
     if (size == 0) return out;
-    char where[96];
-    place(p, where, sizeof where);
     const std::int32_t width = info.header.signedWidth();
     const std::int32_t height = info.header.signedHeight();
     switch (p.kind) {
@@ -263,38 +305,10 @@ const char* describeProblem(const TextureInfo& info, const TextureProblem& p, ch
                           " bytes present)", p.image, p.value, p.expected);
             break;
         case TextureProblemKind::recordTruncated:
-            std::snprintf(out, size, "%s runs past the end of the file", where);
-            break;
         case TextureProblemKind::wrongBitCount:
-            if (p.value == 0 && p.expected == 0) {
-                std::snprintf(out, size, "%s is a general record with b = 0 (a one-pixel picture has only empty "
-                              "and whole records)", where);
-            } else {
-                std::snprintf(out, size, "%s has b = %" PRId64 ", want %" PRId64 " for %d x %d pixels", where, p.value,
-                              p.expected, width, height);
-            }
-            break;
-        case TextureProblemKind::cubeBothMasks: {
-            const int bit = std::countr_zero(static_cast<std::uint64_t>(p.value));
-            if (p.count > 1) {
-                std::snprintf(out, size, "%s has position bit %d in both masks (%" PRIu64 " such cubes in the record)",
-                              where, bit, p.count);
-            } else {
-                std::snprintf(out, size, "%s has position bit %d in both masks", where, bit);
-            }
-            break;
-        }
+        case TextureProblemKind::cubeBothMasks:
         case TextureProblemKind::zeroCube:
-            if (p.count > 1) {
-                std::snprintf(out, size, "%s has both masks zero (%" PRIu64 " such cubes in the record)", where,
-                              p.count);
-            } else {
-                std::snprintf(out, size, "%s has both masks zero", where);
-            }
-            break;
-        case TextureProblemKind::fillBits:
-            std::snprintf(out, size, "%s has bits set after its last cube", where);
-            break;
+        case TextureProblemKind::fillBits: describeRecordProblem(info, p, out, size); break;
         case TextureProblemKind::indexOutOfRange: {
             const std::uint64_t w = width > 0 ? static_cast<std::uint64_t>(width) : 1;
             const int written = std::snprintf(out, size,
