@@ -274,7 +274,7 @@ WriteResult TextureJob::writeSmallest() {
 // texture can no longer be smaller than plain; smaller tells whether it is.
 WriteResult TextureJob::keepWhileSmaller(KeptRecords& kept, bool& smaller) {
     console_.print("   - Compressing image ..\n");
-    std::uint64_t total = kTextureHeaderSize + kPaletteEntrySize * std::uint64_t{colourCount_};  // the file so far
+    std::uint64_t total = textureHeadSize(colourCount_);  // the compressed file so far
     bool pastPlain = false;
     bool outOfMemory = false;
     for (std::size_t i = 0; i < pictures_.size() && !pastPlain; ++i) {

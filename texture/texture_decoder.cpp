@@ -133,7 +133,7 @@ TextureError decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t
     const TextureLayout& layout = check.layout;
     // The caller's limit comes before the palette: a huge picture is refused
     // as such even when its file is cut short too.
-    if (layout.pixelCount > options.maxPixels) return fail(TextureError::tooLarge, -1, -1, 14);
+    if (layout.pixelCount > options.maxPixels) return fail(TextureError::tooLarge, -1, -1, kWidthOffset);
     if (check.error() == LayoutError::paletteCut) return fail(TextureError::truncated, -1, -1, layout.paletteOffset);
 
     HeapArray<std::uint32_t> palette;

@@ -62,14 +62,16 @@ LayoutCheck checkTextureLayout(std::span<const std::uint8_t> file) {
         return check;
     }
     if (header->version != kTextureVersion) {
-        fault(LayoutError::badVersion, 4, header->version);
+        fault(LayoutError::badVersion, kVersionOffset, header->version);
         return check;
     }
     // The reader takes the counts and sizes as signed 16-bit values.
     const struct {
         std::int32_t value;
         std::uint64_t offset;
-    } fields[] = {{header->signedColourCount(), 6}, {header->signedWidth(), 14}, {header->signedHeight(), 16}};
+    } fields[] = {{header->signedColourCount(), kColourCountOffset},
+                  {header->signedWidth(), kWidthOffset},
+                  {header->signedHeight(), kHeightOffset}};
     for (const auto& field : fields) {
         if (field.value < 0) fault(LayoutError::negativeField, field.offset, field.value);
     }

@@ -20,6 +20,12 @@ inline constexpr std::size_t kRecordHeadSize = 3;
 inline constexpr std::uint32_t kMaxRecordDataLength = 65535;
 // Widest position a texture can have: W, H <= 32767 gives P < 2^30.
 inline constexpr int kMaxPositionBits = 30;
+// Places of the header fields that checks name when they find a fault.
+inline constexpr std::uint64_t kVersionOffset = 4;
+inline constexpr std::uint64_t kColourCountOffset = 6;
+inline constexpr std::uint64_t kImageCountOffset = 10;
+inline constexpr std::uint64_t kWidthOffset = 14;
+inline constexpr std::uint64_t kHeightOffset = 16;
 
 // The 20-byte header, and with it the layout of the whole file. All numbers
 // are little-endian; sections follow one another with no padding.
@@ -77,10 +83,13 @@ int positionBitCount(std::uint64_t pixelCount);
 
 // Bytes per index of a plain image: 1 up to 256 colours, else 2.
 constexpr std::uint64_t plainIndexBytes(std::uint64_t colourCount) { return colourCount <= 256 ? 1 : 2; }
+// Bytes before the first image: the header and the palette.
+constexpr std::uint64_t textureHeadSize(std::uint64_t colourCount) {
+    return kTextureHeaderSize + kPaletteEntrySize * colourCount;
+}
 // Size of a whole plain texture: header, palette and the indices of every image.
 constexpr std::uint64_t plainTextureSize(std::uint64_t colourCount, std::uint64_t pixelCount, std::uint64_t imageCount) {
-    return kTextureHeaderSize + kPaletteEntrySize * colourCount +
-           imageCount * pixelCount * plainIndexBytes(colourCount);
+    return textureHeadSize(colourCount) + imageCount * pixelCount * plainIndexBytes(colourCount);
 }
 
 // What the header and palette of a file say about the rest, as a reader
@@ -126,7 +135,8 @@ struct LayoutCheck {
     bool headerRead = false;  // layout.header holds the file's 20 bytes
     bool sizesKnown = false;  // colour count, sizes, P and b are set (no fault, or paletteCut)
     TextureLayout layout;
-    LayoutFault faults[3];
+    static constexpr std::size_t kMaxFaults = 3;
+    LayoutFault faults[kMaxFaults];
     std::size_t faultCount = 0;
 
     LayoutError error() const { return faultCount == 0 ? LayoutError::none : faults[0].error; }

@@ -65,9 +65,9 @@ bool Inspector::run() {
         info_.pixelCount = layout.pixelCount;
         info_.positionBits = layout.positionBits;
         info_.layoutKnown = true;
-        if (info_.pixelCount == 0) add(at(TextureProblemKind::zeroSize, -1, -1, 14));
-        if (colourCount_ == 0) add(at(TextureProblemKind::noColours, -1, -1, 6));
-        if (layout.header.imageCount == 0) add(at(TextureProblemKind::noImages, -1, -1, 10));
+        if (info_.pixelCount == 0) add(at(TextureProblemKind::zeroSize, -1, -1, kWidthOffset));
+        if (colourCount_ == 0) add(at(TextureProblemKind::noColours, -1, -1, kColourCountOffset));
+        if (layout.header.imageCount == 0) add(at(TextureProblemKind::noImages, -1, -1, kImageCountOffset));
         info_.paletteOffset = layout.paletteOffset;
     }
     for (const LayoutFault& fault : check.allFaults()) {
@@ -98,7 +98,7 @@ bool Inspector::run() {
 }
 
 bool Inspector::plainImage(std::int64_t image, ImageSummary&) {
-    const bool wide = colourCount_ > 256;
+    const bool wide = plainIndexBytes(static_cast<std::uint64_t>(colourCount_)) == 2;
     const std::uint64_t need = info_.pixelCount * (wide ? 2u : 1u);
     const std::uint64_t start = in_.offset();
     auto bytes = in_.readSpan(need);
@@ -283,7 +283,9 @@ const char* describeProblem(const TextureInfo& info, const TextureProblem& p, ch
             std::snprintf(out, size, "version %" PRId64 ", want %d", p.value, kTextureVersion);
             break;
         case TextureProblemKind::negativeField: {
-            const char* field = p.offset == 6 ? "colour count" : p.offset == 14 ? "width" : "height";
+            const char* field = p.offset == kColourCountOffset ? "colour count"
+                                : p.offset == kWidthOffset      ? "width"
+                                                                : "height";
             std::snprintf(out, size, "the %s %" PRId64 " is negative", field, p.value);
             break;
         }
