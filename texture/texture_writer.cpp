@@ -49,6 +49,7 @@ void TextureFileWriter::writePalette() {
 bool TextureFileWriter::writePlainImage() {
     if (!at(Step::images) || compressed_ || imagesWritten_ == pictures_.size()) return ok_ = false;
     const Picture& picture = *pictures_[imagesWritten_++];
+    if (picture.pixels.size() != pictures_[0]->pixels.size()) return ok_ = false;
     const bool wide = plainIndexBytes(palette_.size()) == 2;
     for (const std::uint32_t index : picture.pixels) {
         if (index >= palette_.size()) return ok_ = false;

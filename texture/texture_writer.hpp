@@ -37,7 +37,7 @@ public:
     void writeHeader(bool compressed);
     void writePalette();
     // The next image as indices in position order; false for an index
-    // outside the palette.
+    // outside the palette or a picture of another size than the first.
     bool writePlainImage();
     // The next image as the K records source hands over; false when the
     // source fails or a record is refused: out of colour order, a head that
