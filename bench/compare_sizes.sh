@@ -121,7 +121,7 @@ for input in "${cases[@]}"; do
     [[ -e $dir/$input ]] || continue
     row="| $input"
     qm5_cell "$input"; row+=" | $cell"
-    qm5_cell "$input" -c; row+=" | $cell"; described=$cubes; described_cell=$cell
+    qm5_cell "$input" -c; row+=" | $cell"; compressed=$cubes; compressed_cell=$cell
     qm5_cell "$input" --best; row+=" | $cell"; best=$cubes; best_cell=$cell
     qm5_cell "$input" --auto; row+=" | $cell"
     qm5_cell "$input" --auto --best; row+=" | $cell"
@@ -131,8 +131,8 @@ for input in "${cases[@]}"; do
         row+=" | $cell"
     done
     echo "$row |"
-    if ((described > 0 && best > 0)); then
-        cube_rows+=("| $input | $described | $best | $(awk -v d="$described" -v b="$best" 'BEGIN { printf "%.1f %%", 100 * (d - b) / d }') | ${described_cell#* / } | ${best_cell#* / } |")
+    if ((compressed > 0 && best > 0)); then
+        cube_rows+=("| $input | $compressed | $best | $(awk -v d="$compressed" -v b="$best" 'BEGIN { printf "%.1f %%", 100 * (d - b) / d }') | ${compressed_cell#* / } | ${best_cell#* / } |")
     fi
 done
 echo

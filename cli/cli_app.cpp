@@ -13,15 +13,15 @@ namespace qm5::cli {
 
 namespace {
 
-constexpr OptionSpec kHelp{Opt::help, 'h', "help", nullptr, "show this help"};
-constexpr OptionSpec kEncodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "no progress and no summary line"};
-constexpr OptionSpec kDecodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "do not print the names of the files written"};
-constexpr OptionSpec kVerifyQuiet{Opt::quiet, 'q', "quiet", nullptr, "print nothing when the texture matches"};
-constexpr OptionSpec kIgnoreAlpha{Opt::ignoreAlpha, '\0', "ignore-alpha", nullptr,
+constexpr CommandOption kHelp{Opt::help, 'h', "help", nullptr, "show this help"};
+constexpr CommandOption kEncodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "no progress and no summary line"};
+constexpr CommandOption kDecodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "do not print the names of the files written"};
+constexpr CommandOption kVerifyQuiet{Opt::quiet, 'q', "quiet", nullptr, "print nothing when the texture matches"};
+constexpr CommandOption kIgnoreAlpha{Opt::ignoreAlpha, '\0', "ignore-alpha", nullptr,
                                   "read pictures with pixels that are not fully opaque, dropping their alpha (a texture holds opaque colours; without this such pictures are refused)"};
 
 // A new option is one more row here and one more Opt value.
-constexpr OptionSpec kEncodeOptions[] = {
+constexpr CommandOption kEncodeOptions[] = {
     {Opt::compress, 'c', "compress", nullptr, "write the images compressed, colour by colour"},
     {Opt::best, '\0', "best", nullptr, "compress with as few cubes per colour as practical: a smaller texture that every reader decodes to the same picture, though not the bytes qm5_maker writes"},
     {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
@@ -32,7 +32,7 @@ constexpr OptionSpec kEncodeOptions[] = {
     kHelp,
 };
 
-constexpr OptionSpec kDecodeOptions[] = {
+constexpr CommandOption kDecodeOptions[] = {
     {Opt::output, 'o', "output", "FILE", "the file to write: FILE.bmp a 24-bit BMP, FILE.png a PNG (palette when the texture has at most 256 colours, else RGB); default TEXTURE with its extension replaced by .bmp. With --all, FILE without its extension is the stem of the names"},
     {Opt::image, '\0', "image", "N", "the image to write, from 0 (default: 0)"},
     {Opt::all, '\0', "all", nullptr, "write every image, image i to STEM-i.bmp (or STEM-i.png)"},
@@ -40,22 +40,23 @@ constexpr OptionSpec kDecodeOptions[] = {
     kHelp,
 };
 
-constexpr OptionSpec kInfoOptions[] = {kHelp};
+constexpr CommandOption kInfoOptions[] = {kHelp};
 
-constexpr OptionSpec kVerifyOptions[] = {kIgnoreAlpha, kVerifyQuiet, kHelp};
+constexpr CommandOption kVerifyOptions[] = {kIgnoreAlpha, kVerifyQuiet, kHelp};
 
-struct CommandSpec {
+// A subcommand: its usage, help and entry.
+struct Command {
     const char* name;
     const char* operands;          // for the usage line
     const char* operandNames[2];   // each operand, for "missing INPUT"
     std::size_t operandCount;
     const char* summary;
     const char* description;
-    std::span<const OptionSpec> options;
+    std::span<const CommandOption> options;
     int (*run)(const ParsedOptions&, const Context&);
 };
 
-const CommandSpec kCommands[] = {
+const Command kCommands[] = {
     {"encode", "INPUT", {"INPUT", nullptr}, 1, "make a texture from a picture or a list of pictures",
      "Makes a Qm5 texture from INPUT, a picture (BMP, PCX, PNG or TGA) or a list\n"
      "file naming pictures of equal size, as qm5_maker does: for the pictures\n"
@@ -89,7 +90,7 @@ void printMainHelp(std::FILE* out) {
                "Converts pictures into Qm5 textures and back, and checks textures.\n"
                "\n"
                "Commands:\n", out);
-    for (const CommandSpec& command : kCommands) {
+    for (const Command& command : kCommands) {
         const std::string head = std::string(command.name) + " " + command.operands;
         std::fprintf(out, "  %-22s %s\n", head.c_str(), command.summary);
     }
@@ -103,10 +104,10 @@ void printMainHelp(std::FILE* out) {
 }
 
 // Options column, then the help text wrapped at 79 columns.
-void printOptions(std::FILE* out, std::span<const OptionSpec> options) {
+void printOptions(std::FILE* out, std::span<const CommandOption> options) {
     constexpr std::size_t kColumn = 24;
     constexpr std::size_t kWidth = 79;
-    for (const OptionSpec& option : options) {
+    for (const CommandOption& option : options) {
         std::string left = "  ";
         left += option.shortName != '\0' ? std::string("-") + option.shortName + ", " : std::string("    ");
         left += std::string("--") + option.longName;
@@ -144,7 +145,7 @@ void printOptions(std::FILE* out, std::span<const OptionSpec> options) {
     }
 }
 
-void printCommandHelp(std::FILE* out, const CommandSpec& command) {
+void printCommandHelp(std::FILE* out, const Command& command) {
     std::fprintf(out, "Usage: qm5 %s %s [OPTIONS]\n\n%s\nOptions:\n", command.name, command.operands,
                  command.description);
     printOptions(out, command.options);
@@ -165,8 +166,8 @@ int run(int argc, char** argv, const Context& context) {
         std::fprintf(context.out, "qm5 %s\n", kVersion);
         return kSuccess;
     }
-    const CommandSpec* command = nullptr;
-    for (const CommandSpec& c : kCommands) {
+    const Command* command = nullptr;
+    for (const Command& c : kCommands) {
         if (std::strcmp(c.name, first) == 0) command = &c;
     }
     if (command == nullptr) {

@@ -29,8 +29,9 @@ int runInfo(const ParsedOptions& options, const Context& context) {
         std::fprintf(out, "colours: %d\n", static_cast<int>(colours));
         std::fprintf(out, "mipmap levels: %u\n", static_cast<unsigned>(h.mipmapCount));
         std::fprintf(out, "images: %u\n", static_cast<unsigned>(h.imageCount));
+        const bool wide = colours >= 0 && plainIndexBytes(static_cast<std::uint64_t>(colours)) == 2;
         const char* encoding = h.isCompressed() ? "colour records"
-                               : colours > 256  ? "plain, 2-byte indices"
+                               : wide           ? "plain, 2-byte indices"
                                                 : "plain, 1-byte indices";
         std::fprintf(out, "compression: %u (%s)\n", static_cast<unsigned>(h.compression), encoding);
     }

@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "core/byte_reader.hpp"
 #include "core/file_io.hpp"
 #include "formats/picture_formats.hpp"
 #include "texture/texture_info.hpp"
@@ -60,17 +59,17 @@ bool readInputFile(const Context& context, const char* path, HeapArray<std::uint
 
 bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
                        TextureHeader& header) {
-    ByteReader in(file);
-    const auto read = TextureHeader::read(in);
-    if (!read) {
-        fileError(context, path, "the file ends inside the 20-byte header");
-        return false;
+    const LayoutCheck check = checkTextureLayout(file);
+    switch (check.error()) {
+        case LayoutError::headerCut: fileError(context, path, "the file ends inside the 20-byte header"); return false;
+        case LayoutError::badMagic:
+        case LayoutError::badVersion: fileError(context, path, "not a Qm5 texture of version 100"); return false;
+        // The decoder reports the faults after the first 20 bytes, where it finds them.
+        case LayoutError::none:
+        case LayoutError::negativeField:
+        case LayoutError::paletteCut: break;
     }
-    if (!read->hasMagic() || read->version != kTextureVersion) {
-        fileError(context, path, "not a Qm5 texture of version 100");
-        return false;
-    }
-    header = *read;
+    header = check.layout.header;
     return true;
 }
 

@@ -7,28 +7,28 @@ namespace qm5::cli {
 
 namespace {
 
-const OptionSpec* findLong(std::span<const OptionSpec> specs, const char* name, std::size_t length) {
-    for (const OptionSpec& spec : specs) {
-        if (std::strlen(spec.longName) == length && std::strncmp(spec.longName, name, length) == 0) return &spec;
+const CommandOption* findLong(std::span<const CommandOption> table, const char* name, std::size_t length) {
+    for (const CommandOption& option : table) {
+        if (std::strlen(option.longName) == length && std::strncmp(option.longName, name, length) == 0) return &option;
     }
     return nullptr;
 }
 
-const OptionSpec* findShort(std::span<const OptionSpec> specs, char name) {
-    for (const OptionSpec& spec : specs) {
-        if (spec.shortName != '\0' && spec.shortName == name) return &spec;
+const CommandOption* findShort(std::span<const CommandOption> table, char name) {
+    for (const CommandOption& option : table) {
+        if (option.shortName != '\0' && option.shortName == name) return &option;
     }
     return nullptr;
 }
 
-void store(ParsedOptions& out, const OptionSpec& spec, const char* value) {
-    out.seen[static_cast<std::size_t>(spec.id)] = true;
-    out.values[static_cast<std::size_t>(spec.id)] = value;
+void store(ParsedOptions& out, const CommandOption& option, const char* value) {
+    out.seen[static_cast<std::size_t>(option.id)] = true;
+    out.values[static_cast<std::size_t>(option.id)] = value;
 }
 
 }  // namespace
 
-bool parseOptions(std::span<const OptionSpec> specs, std::span<char* const> args, ParsedOptions& out,
+bool parseOptions(std::span<const CommandOption> table, std::span<char* const> args, ParsedOptions& out,
                   std::string& error) {
     out = ParsedOptions{};
     bool operandsOnly = false;
@@ -46,23 +46,23 @@ bool parseOptions(std::span<const OptionSpec> specs, std::span<char* const> args
             const char* name = arg + 2;
             const char* equals = std::strchr(name, '=');
             const std::size_t length = equals != nullptr ? static_cast<std::size_t>(equals - name) : std::strlen(name);
-            const OptionSpec* spec = findLong(specs, name, length);
-            if (spec == nullptr) {
+            const CommandOption* option = findLong(table, name, length);
+            if (option == nullptr) {
                 error = "unknown option '--" + std::string(name, length) + "'";
                 return false;
             }
-            if (spec->valueName == nullptr) {
+            if (option->valueName == nullptr) {
                 if (equals != nullptr) {
-                    error = "option '--" + std::string(spec->longName) + "' takes no value";
+                    error = "option '--" + std::string(option->longName) + "' takes no value";
                     return false;
                 }
-                store(out, *spec, nullptr);
+                store(out, *option, nullptr);
             } else if (equals != nullptr) {
-                store(out, *spec, equals + 1);
+                store(out, *option, equals + 1);
             } else if (i + 1 < args.size()) {
-                store(out, *spec, args[++i]);
+                store(out, *option, args[++i]);
             } else {
-                error = "option '--" + std::string(spec->longName) + "' needs a value (" + spec->valueName + ")";
+                error = "option '--" + std::string(option->longName) + "' needs a value (" + option->valueName + ")";
                 return false;
             }
             continue;
@@ -70,21 +70,21 @@ bool parseOptions(std::span<const OptionSpec> specs, std::span<char* const> args
         // One or more short options; one that takes a value takes the rest
         // of the argument, or the next argument.
         for (const char* p = arg + 1; *p != '\0'; ++p) {
-            const OptionSpec* spec = findShort(specs, *p);
-            if (spec == nullptr) {
+            const CommandOption* option = findShort(table, *p);
+            if (option == nullptr) {
                 error = std::string("unknown option '-") + *p + "'";
                 return false;
             }
-            if (spec->valueName == nullptr) {
-                store(out, *spec, nullptr);
+            if (option->valueName == nullptr) {
+                store(out, *option, nullptr);
                 continue;
             }
             if (p[1] != '\0') {
-                store(out, *spec, p + 1);
+                store(out, *option, p + 1);
             } else if (i + 1 < args.size()) {
-                store(out, *spec, args[++i]);
+                store(out, *option, args[++i]);
             } else {
-                error = std::string("option '-") + *p + "' needs a value (" + spec->valueName + ")";
+                error = std::string("option '-") + *p + "' needs a value (" + option->valueName + ")";
                 return false;
             }
             break;

@@ -25,7 +25,8 @@ enum class Opt : std::size_t {
     count_,  // the number of options, not an option
 };
 
-struct OptionSpec {
+// One row of a command's option table.
+struct CommandOption {
     Opt id;
     char shortName;         // '\0': only the long form
     const char* longName;   // without the leading "--"
@@ -42,12 +43,12 @@ struct ParsedOptions {
     const char* value(Opt o) const { return values[static_cast<std::size_t>(o)]; }
 };
 
-// Reads args against specs, in the usual forms: "-c", "-cq" (flags joined),
-// "-o NAME", "-oNAME", "--output NAME", "--output=NAME"; options and operands
-// in any order; "--" makes every later argument an operand, and "-" alone is
-// an operand. On a usage error returns false with the reason in error
-// ("unknown option '--fast'").
-bool parseOptions(std::span<const OptionSpec> specs, std::span<char* const> args, ParsedOptions& out,
+// Reads args against the options of table, in the usual forms: "-c", "-cq"
+// (flags joined), "-o NAME", "-oNAME", "--output NAME", "--output=NAME";
+// options and operands in any order; "--" makes every later argument an
+// operand, and "-" alone is an operand. On a usage error returns false with
+// the reason in error ("unknown option '--fast'").
+bool parseOptions(std::span<const CommandOption> table, std::span<char* const> args, ParsedOptions& out,
                   std::string& error);
 
 // A whole decimal number from min to max, nothing else in the text.

@@ -37,14 +37,11 @@ public:
     bool open(const char* destination);
     bool write(const void* data, std::size_t size);
     bool writeByte(std::uint8_t byte) { return write(&byte, 1); }
-    // True when every write so far succeeded.
-    bool good() const { return good_; }
     // Flushes, closes and renames over the destination; false (and the
     // temporary removed) when any write failed or the rename fails.
     bool commit();
     // Closes and removes the temporary file; the destination is untouched.
     void discard();
-    std::FILE* stream() { return file_; }
 
 private:
     std::FILE* file_ = nullptr;

@@ -69,9 +69,4 @@ bool ColourTable::assign(std::span<const std::uint32_t> colours) {
     return true;
 }
 
-void ColourTable::clear() {
-    entries_.reset();
-    count_ = 0;
-}
-
 }  // namespace qm5

@@ -37,7 +37,6 @@ public:
     // Replaces the contents with colours, which must be strictly ascending.
     // False (table unchanged) when they are not or memory ran out.
     bool assign(std::span<const std::uint32_t> colours);
-    void clear();
 
 private:
     HeapArray<std::uint32_t> entries_;  // capacity; the first count_ are used

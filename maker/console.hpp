@@ -39,7 +39,6 @@ public:
     }
 
     std::FILE* out() const { return out_; }
-    std::FILE* in() const { return in_; }
 
 private:
     using Clock = std::chrono::steady_clock;

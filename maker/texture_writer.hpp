@@ -1,8 +1,8 @@
 #pragma once
-// The last stage of a conversion: writes the texture file (layout in
-// texture/texture_format.hpp) with its progress lines. The file appears under
-// its name only when complete; any failure leaves an existing file of that
-// name as it was.
+// The last stage of a conversion: compresses the pictures with the engine
+// asked for and writes the texture through TextureFileWriter, with the
+// stage's console lines. The file appears under its name only when
+// complete; any failure leaves an existing file of that name as it was.
 
 #include <cstdint>
 #include <span>
@@ -18,26 +18,50 @@ inline constexpr std::uint64_t kCompressMemoryLimit = std::uint64_t{1800} << 20;
 enum class MinimiserEngine {
     reference,  // FunctionMinimiser, one colour at a time
     fast,       // PictureCompressor, all colours of a picture, same bytes
+    best,       // BestCompressor: fewer cubes, other bytes, the same pictures
 };
 
 struct TextureWriteOptions {
     bool compress = false;
     MinimiserEngine engine = MinimiserEngine::fast;
+    // Plain unless compressed is smaller (a tie goes to plain); compress is
+    // then not looked at, and a picture that cannot be compressed (too large,
+    // a record too long) is written plain.
+    bool smallest = false;
     unsigned threads = 0;  // 0: one per core
 };
 
 enum class WriteResult {
     written,
-    cannotOpen,     // "Cannot open destination file !" was reported
-    outOfMemory,    // reported
-    recordTooLong,  // reported: a colour record needs more than 65535 data bytes
-    writeFailed,    // reported: the file could not be written completely
+    cannotOpen,     // the file cannot be created
+    outOfMemory,    // also: a picture too large to compress (WriteOutcome::tooLarge)
+    recordTooLong,  // a colour record needs more than 65535 data bytes
+    writeFailed,    // the file could not be written completely
+};
+
+// What a write chose and found, for the caller's messages.
+struct WriteOutcome {
+    bool compressed = false;          // the encoding written
+    std::uint64_t plainBytes = 0;     // the size of the texture written plain
+    // The size written compressed; 0 when unknown: with smallest, the
+    // compression stops as soon as it cannot be smaller than plain.
+    std::uint64_t compressedBytes = 0;
+    bool tooLarge = false;            // compressing would pass kCompressMemoryLimit
+    bool recordTooLong = false;       // a colour record needs more than 65535 data bytes
+    std::uint32_t failedImage = 0;    // with recordTooLong
+    std::uint32_t failedColour = 0;
 };
 
 // pictures: N >= 1 pictures of equal size whose pixels are palette indices
 // (< palette.size()). mipmapCount goes into the header.
+//
+// Console lines: the modes qm5_maker has (plain, or compressed by the
+// reference or the fast engine) print all of the maker's lines and report
+// their failures with reportError and reportOutOfMemory. The modes only
+// qm5 encode offers (best, smallest) print the progress lines alone and leave
+// every report to the caller, from the result and the outcome.
 WriteResult writeTexture(Console& console, const char* outputName, std::span<const Picture* const> pictures,
                          std::span<const std::uint32_t> palette, std::int32_t mipmapCount,
-                         const TextureWriteOptions& options);
+                         const TextureWriteOptions& options, WriteOutcome* outcome = nullptr);
 
 }  // namespace qm5

@@ -524,20 +524,18 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
     // does not; it has at most 2^b cubes (each holds a position that no
     // earlier one does).
     PictureCompressor maker;
-    FastTuning tuning;
-    tuning.maxDataLength = static_cast<std::int64_t>(
-        std::max<std::uint64_t>(limits_.maxDataLength, cubeDataLength(std::uint64_t{1} << b, b)));
-    maker.setTuningForTesting(tuning);
+    maker.setMaxDataLength(static_cast<std::int64_t>(
+        std::max<std::uint64_t>(limits_.maxDataLength, cubeDataLength(std::uint64_t{1} << b, b))));
 
     CoverSolver solver;
     solver.setLimits(limits_);
     HeapArray<CubeMasks> candidates;
     HeapArray<std::uint8_t> record;
     MinimiseStatus failure = MinimiseStatus::ok;
-    const Sink smaller = [&](std::uint32_t c, std::span<const std::uint8_t> described) {
-        const RecordHead head = RecordHead::from(described);
-        const std::span<const std::uint8_t> data = described.subspan(kRecordHeadSize);
-        if (!head.isGeneral() || data.empty()) return sink(c, described);
+    const Sink smaller = [&](std::uint32_t c, std::span<const std::uint8_t> makers) {
+        const RecordHead head = RecordHead::from(makers);
+        const std::span<const std::uint8_t> data = makers.subspan(kRecordHeadSize);
+        if (!head.isGeneral() || data.empty()) return sink(c, makers);
         // The data length is read from the record's size: the head keeps
         // only 16 bits of it. Zero cubes are the padding of small b.
         const std::uint64_t count = cubeCountOf(data.size(), b);

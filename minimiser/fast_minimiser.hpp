@@ -97,6 +97,8 @@ public:
     static std::uint64_t workingMemoryBound(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned threads,
                                             std::uint64_t memoryLimit = CompressOptions{}.memoryLimit);
 
+    // Longest cube data a record may have; past it, recordTooLong. 65535 by default.
+    void setMaxDataLength(std::int64_t length) { tuning_.maxDataLength = length; }
     void setTuningForTesting(const FastTuning& tuning) { tuning_ = tuning; }
 
 private:

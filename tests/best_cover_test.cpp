@@ -239,7 +239,7 @@ Compressed compressAll(Compressor& compressor, const std::vector<std::uint32_t>&
 }
 
 std::uint64_t cubesOf(const Bytes& record) {
-    const RecordHead head{{record[0], record[1], record[2]}};
+    const RecordHead head = RecordHead::from(record);
     return head.isGeneral() ? cubeCountOf(record.size() - kRecordHeadSize, head.bitCount()) : 0;
 }
 
@@ -264,11 +264,11 @@ TEST(BestCompressor, TexturesDecodeToTheirPicturesForEveryBitCount) {
                 BestCompressor best;
                 PictureCompressor maker;
                 const Compressed got = compressAll(best, indices, colours, 2);
-                const Compressed described = compressAll(maker, indices, colours, 1);
+                const Compressed makers = compressAll(maker, indices, colours, 1);
                 const std::string what = std::to_string(size.width) + " x " + std::to_string(size.height) + ", " +
                                          std::to_string(colours) + (smooth ? " colours, smooth" : " colours, noise");
                 ASSERT_EQ(got.status, MinimiseStatus::ok) << what;
-                ASSERT_EQ(described.status, MinimiseStatus::ok) << what;
+                ASSERT_EQ(makers.status, MinimiseStatus::ok) << what;
                 ASSERT_EQ(got.records.size(), colours) << what;
 
                 test::TextureBytes texture(static_cast<std::uint16_t>(colours), 1, static_cast<std::uint16_t>(size.width),
@@ -276,10 +276,10 @@ TEST(BestCompressor, TexturesDecodeToTheirPicturesForEveryBitCount) {
                 for (std::uint32_t c = 0; c < colours; ++c) texture.u32(0x10000 + c * 7);
                 for (std::uint32_t c = 0; c < colours; ++c) {
                     const Bytes& record = got.records[c];
-                    const Bytes& theirs = described.records[c];
+                    const Bytes& theirs = makers.records[c];
                     texture.raw(record);
-                    const RecordHead head{{record[0], record[1], record[2]}};
-                    if (!RecordHead{{theirs[0], theirs[1], theirs[2]}}.isGeneral() || theirs.size() == 3) {
+                    const RecordHead head = RecordHead::from(record);
+                    if (!RecordHead::from(theirs).isGeneral() || theirs.size() == 3) {
                         EXPECT_EQ(test::hex(record), test::hex(theirs)) << what << ", colour " << c << ": the maker's head";
                     }
                     EXPECT_LE(cubesOf(record), cubesOf(theirs)) << what << ", colour " << c;

@@ -1,3 +1,7 @@
+// The BMP readers: 24-bit, 8-bit and RLE8 files built field by field, the
+// header faults each must refuse, the run-length codes, and the public
+// suite. Longer than most files because the three variants share the
+// builders here.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -16,7 +20,7 @@ using test::Bytes;
 namespace fs = std::filesystem;
 
 // A BMP file put together field by field.
-struct BmpSpec {
+struct BmpFields {
     std::int32_t width = 1;
     std::int32_t height = 1;
     std::uint16_t bits = 8;
@@ -29,9 +33,9 @@ struct BmpSpec {
     Bytes pixels;
 };
 
-BmpSpec spec(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression = 0,
-             std::vector<std::uint32_t> palette = {}, Bytes pixels = {}) {
-    BmpSpec s;
+BmpFields bmpFields(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression = 0,
+                    std::vector<std::uint32_t> palette = {}, Bytes pixels = {}) {
+    BmpFields s;
     s.width = width;
     s.height = height;
     s.bits = bits;
@@ -41,11 +45,9 @@ BmpSpec spec(std::int32_t width, std::int32_t height, std::uint16_t bits, std::u
     return s;
 }
 
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using test::put32;
 
-Bytes build(const BmpSpec& s) {
+Bytes build(const BmpFields& s) {
     Bytes b(14 + s.infoSize, 0);
     b[0] = 'B';
     b[1] = 'M';
@@ -104,7 +106,7 @@ PictureError loadEither(const Bytes& file, Picture& out) {
 
 TEST(BmpReader, TwentyFourBitRowsAreBottomUpAndPackBlueHigh) {
     // Width 2: 6 pixel bytes and 2 pad bytes per stored row.
-    BmpSpec s = spec(2, 2, 24);
+    BmpFields s = bmpFields(2, 2, 24);
     s.pixels = {0x10, 0x20, 0x30, 0x01, 0x02, 0x03, 0xAA, 0xAA,   // P, Q: bottom row
                 0x40, 0x50, 0x60, 0x04, 0x05, 0x06, 0xBB, 0xBB};  // S, T: top row
     Picture p;
@@ -119,7 +121,7 @@ TEST(BmpReader, TwentyFourBitRowsAreBottomUpAndPackBlueHigh) {
 // one picture gives one texture whether saved with 8 or 24 bits.
 TEST(BmpReader, EightBitPacksPaletteEntryLikeTwentyFourBitPixel) {
     // Width 3: stored rows of 4 bytes.
-    BmpSpec s = spec(3, 2, 8, 0, std::vector<std::uint32_t>(256, 0));
+    BmpFields s = bmpFields(3, 2, 8, 0, std::vector<std::uint32_t>(256, 0));
     s.pixels = {7, 1, 7, 9, 1, 1, 7, 9};
     Bytes file = build(s);
     const std::uint8_t entry7[] = {0x10, 0x20, 0x30, 0x00}, entry1[] = {0xFF, 0x00, 0x00, 0x00};  // blue, green, red
@@ -133,7 +135,7 @@ TEST(BmpReader, EightBitPacksPaletteEntryLikeTwentyFourBitPixel) {
     EXPECT_EQ(loader.palette[7], 0x102030u);
 
     Picture q;
-    ASSERT_EQ(load24(build(spec(1, 1, 24, 0, {}, {0x10, 0x20, 0x30, 0})), q), PictureError::none);
+    ASSERT_EQ(load24(build(bmpFields(1, 1, 24, 0, {}, {0x10, 0x20, 0x30, 0})), q), PictureError::none);
     EXPECT_EQ(q.pixels[0], loader.palette[7]) << "24-bit pixel of the same bytes";
 }
 
@@ -154,7 +156,7 @@ TEST(BmpReader, PaletteFollowsTheInfoHeaderAndPixelsTheOffset) {
     };
     for (const Case& c : cases) {
         for (std::uint32_t compression : {0u, 1u}) {
-            BmpSpec s = spec(3, 1, 8, compression);
+            BmpFields s = bmpFields(3, 1, 8, compression);
             s.infoSize = c.infoSize;
             s.coloursUsed = c.coloursUsed;
             s.gap = c.gap;
@@ -170,7 +172,7 @@ TEST(BmpReader, PaletteFollowsTheInfoHeaderAndPixelsTheOffset) {
         }
     }
     // A 24-bit file with a palette and a gap: pixels from the offset.
-    BmpSpec s = spec(1, 1, 24);
+    BmpFields s = bmpFields(1, 1, 24);
     s.infoSize = 108;
     s.coloursUsed = 3;
     s.palette = {1, 2, 3};
@@ -181,19 +183,23 @@ TEST(BmpReader, PaletteFollowsTheInfoHeaderAndPixelsTheOffset) {
     EXPECT_EQ(p.pixels[0], 0x102030u);
 }
 
-TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
+// A file and what each reader must say of it.
+struct HeaderCase {
+    const char* what;
+    Bytes file;
+    PictureError want8, want24;
+};
+
+// Faults of the file and of the headers that both readers meet, checked on
+// 8-bit files.
+std::vector<HeaderCase> headerFaults() {
     const auto tiny8 = [] {
-        BmpSpec s;
+        BmpFields s;
         s.palette = testPalette();
         s.pixels = {0, 0, 0, 0};
         return s;
     };
-    struct Case {
-        const char* what;
-        Bytes file;
-        PictureError want8, want24;
-    };
-    std::vector<Case> cases;
+    std::vector<HeaderCase> cases;
     auto add = [&](const char* what, const Bytes& file, PictureError w8, PictureError w24) {
         cases.push_back({what, file, w8, w24});
     };
@@ -213,14 +219,14 @@ TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
         add("file ends inside the info header", f, truncated, truncated);
     }
     for (std::uint32_t size : {12u, 16u, 52u, 56u, 64u, 125u}) {
-        BmpSpec s = tiny8();
+        BmpFields s = tiny8();
         s.infoSize = size < 40 ? 40 : size;
         Bytes f = build(s);
         put32(f, 14, size);
         add("info header size not 40, 108 or 124", f, malformed, malformed);
     }
     {
-        BmpSpec s = tiny8();
+        BmpFields s = tiny8();
         s.height = -1;
         add("top-down rows", build(s), malformed, unsupported);
         s = tiny8();
@@ -260,8 +266,18 @@ TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
         s.bits = 4;
         add("4 bits per pixel", build(s), unsupported, unsupported);
     }
+    return cases;
+}
+
+TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
+    std::vector<HeaderCase> cases = headerFaults();
+    auto add = [&](const char* what, const Bytes& file, PictureError w8, PictureError w24) {
+        cases.push_back({what, file, w8, w24});
+    };
+    const PictureError unsupported = PictureError::unsupported, truncated = PictureError::truncated,
+                       tooLarge = PictureError::tooLarge;
     {
-        BmpSpec s = spec(1, 1, 24, 0, {}, {1, 2, 3, 0});
+        BmpFields s = bmpFields(1, 1, 24, 0, {}, {1, 2, 3, 0});
         add("24-bit file", build(s), unsupported, PictureError::none);
         s.compression = 1;
         add("24-bit with compression 1", build(s), unsupported, unsupported);
@@ -277,7 +293,7 @@ TEST(BmpReader, HeaderFaultsAreRefusedWithTheirReason) {
         add("24-bit height above 32767", build(s), unsupported, tooLarge);
     }
 
-    for (const Case& c : cases) {
+    for (const HeaderCase& c : cases) {
         Picture p8, p24;
         EXPECT_EQ(load8(c.file, p8), c.want8) << c.what << ": loadBmp8";
         EXPECT_EQ(load24(c.file, p24), c.want24) << c.what << ": loadBmp24";
@@ -301,7 +317,7 @@ TEST(BmpReader, FailedLoadEmptiesAPictureThatHeldPixels) {
 
 TEST(BmpReader, ZeroSidesGiveAPictureWithoutPixels) {
     for (std::uint32_t compression : {0u, 1u}) {
-        BmpSpec s = spec(0, 3, 8, compression, testPalette());
+        BmpFields s = bmpFields(0, 3, 8, compression, testPalette());
         if (compression == 1) s.pixels = {0, 1};
         PictureLoader loader(nullptr);
         Picture p;
@@ -311,7 +327,7 @@ TEST(BmpReader, ZeroSidesGiveAPictureWithoutPixels) {
         EXPECT_EQ(p.height, 3);
         EXPECT_EQ(loader.palette[9], colourOf(9)) << "the palette is still read";
     }
-    BmpSpec s = spec(4, 0, 24);
+    BmpFields s = bmpFields(4, 0, 24);
     Picture p;
     EXPECT_EQ(load24(build(s), p), PictureError::none);
     EXPECT_EQ(p.width, 4);
@@ -328,7 +344,7 @@ struct RleCase {
 };
 
 void expectRle(const RleCase& c) {
-    BmpSpec s = spec(c.width, c.height, 8, 1, testPalette(), c.stream);
+    BmpFields s = bmpFields(c.width, c.height, 8, 1, testPalette(), c.stream);
     Picture p;
     ASSERT_EQ(load8(build(s), p), PictureError::none) << c.what << ": stream " << test::hex(c.stream);
     ASSERT_EQ(p.pixels.size(), c.want.size()) << c.what;
@@ -393,7 +409,7 @@ TEST(BmpRle8, StreamEndingBeforeAllPixelsIsTruncated) {
         {"end of line on the last row but one", {2, 1, 0, 0}},
     };
     for (const auto& [what, stream] : cases) {
-        BmpSpec s = spec(2, 2, 8, 1, testPalette(), stream);
+        BmpFields s = bmpFields(2, 2, 8, 1, testPalette(), stream);
         Picture p;
         EXPECT_EQ(load8(build(s), p), PictureError::truncated) << what << ": stream " << test::hex(stream);
         EXPECT_TRUE(p.pixels.empty()) << what;

@@ -1,6 +1,8 @@
 // Runs the built qm5 command in temporary directories: exit codes, the
 // split of results (standard output) and messages (standard error), the
 // error texts, and textures byte for byte against those of qm5_maker.
+// Longer than most files: every subcommand's runs share the pictures and
+// lists made here, and a split would only copy them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,37 +14,20 @@
 #include <thread>
 #include <bit>
 #include <functional>
-#include <random>
 
 #include "formats/png_codec.hpp"
 #include "picture/picture_loader.hpp"
+#include "tests/synthetic_picture.hpp"
 #include "texture/texture_decoder.hpp"
-#include "texture/texture_info.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
 
 namespace qm5 {
 namespace {
 
+using test::bmp24;
 using test::Bytes;
-
-Bytes bmp24(std::int32_t w, std::int32_t h, const std::vector<std::uint32_t>& pixels) {
-    Picture p;
-    EXPECT_TRUE(p.allocate(w, h));
-    for (std::size_t i = 0; i < pixels.size(); ++i) p.pixels[i] = pixels[i];
-    HeapArray<std::uint8_t> out;
-    EXPECT_TRUE(PictureLoader::encodeBmp24(p, out));
-    return Bytes(out.begin(), out.end());
-}
-
-std::vector<std::uint32_t> randomPixels(std::size_t n, std::uint32_t colours, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::uint32_t> palette(colours);
-    for (auto& c : palette) c = rng() & 0xFFFFFF;
-    std::vector<std::uint32_t> out(n);
-    for (auto& v : out) v = palette[rng() % colours];
-    return out;
-}
+using test::randomPixels;
 
 // The formats qm5 names in its refusals.
 const char* formatNames() { return pngSupported() ? "BMP, PCX, PNG, TGA" : "BMP, PCX, TGA"; }
@@ -59,10 +44,7 @@ void writeSkyList(const test::TempDir& dir) {
     test::writeText(dir / "sky.lst", "3\ns0.bmp 0\ns1.bmp 0\ns2.bmp 7\n");
 }
 
-// The worked 2 x 2 texture: records 00 01 02 C3 and 80 00 00.
-const Bytes kWorkedTexture = test::fromHex(
-    "71 6D 35 00 64 00 02 00 01 00 01 00 01 00 02 00 02 00 00 00 FF 00 00 00 00 FF 00 00"
-    " 00 01 02 C3 80 00 00");
+const Bytes kWorkedTexture = test::workedTexture();
 
 TEST(CliProgram, HelpAndVersionGoToStandardOutput) {
     test::TempDir dir;
@@ -270,10 +252,10 @@ TEST(CliEncode, BestAndAutoTexturesVerifyAndAreSmallest) {
             return test::readFile(dir / "out.qm5").size();
         };
         const std::size_t plain = sizeOf({});
-        const std::size_t described = sizeOf({"-c"});
+        const std::size_t compressed = sizeOf({"-c"});
         const std::size_t best = sizeOf({"--best"});
-        EXPECT_LE(best, described) << input.name;
-        EXPECT_EQ(sizeOf({"--auto"}), std::min(plain, described)) << input.name;
+        EXPECT_LE(best, compressed) << input.name;
+        EXPECT_EQ(sizeOf({"--auto"}), std::min(plain, compressed)) << input.name;
         EXPECT_EQ(sizeOf({"--auto", "--best"}), std::min(plain, best)) << input.name;
         EXPECT_EQ(best < plain, input.compressedWins) << input.name << ": best " << best << ", plain " << plain;
 
@@ -591,71 +573,6 @@ TEST(CliVerify, MatchAndMismatch) {
     r = qm5(dir, {"verify", "-q", "s0.bmp", "sky.lst"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "sky.lst: not a Qm5 texture of version 100\n");
-}
-
-// The inspection behind `qm5 info`, on hand-made files: each case lists
-// every problem it must report, in order.
-TEST(TextureInspection, ReportsEveryProblem) {
-    const auto texture = [](std::uint16_t k, std::uint16_t compression, std::uint16_t w, std::uint16_t h,
-                            const char* rest, int paletteEntries = -1) {
-        test::TextureBytes t(k, compression, w, h);
-        for (int i = 0; i < (paletteEntries < 0 ? k : paletteEntries); ++i) t.u32(static_cast<std::uint32_t>(i));
-        return t.hex(rest).bytes;
-    };
-    const struct {
-        const char* what;
-        Bytes file;
-        std::vector<std::string> problems;
-    } cases[] = {
-        {"two zero cubes (b = 4, no fill possible)", texture(2, 1, 4, 4, "00 02 04 00 00 80 00 00"),
-         {"cube 0 of record 0 of image 0 has both masks zero (2 such cubes in the record)"}},
-        {"a set bit after the last cube (b = 3: one 6-bit cube)", texture(2, 1, 2, 4, "00 01 03 84 80 00 00"),
-         {"record 0 of image 0 has bits set after its last cube"}},
-        {"fill cubes of b = 2 are not content", texture(2, 1, 2, 2, "00 01 02 03 80 00 00"), {}},
-        {"a general record in a one-pixel picture", texture(1, 1, 1, 1, "00 01 00 FF"),
-         {"record 0 of image 0 is a general record with b = 0 (a one-pixel picture has only empty and whole records)"}},
-        {"negative width", texture(1, 0, 0xFFFF, 1, ""), {"the width -1 is negative"}},
-        {"short palette", texture(3, 0, 1, 1, "", 2), {"the palette of 3 colours runs past the end of the file"}},
-        {"2-byte indices are signed", texture(257, 0, 1, 1, "FF FF"),
-         {"pixel (0, 0) of image 0 has index -1, want below 257"}},
-        {"short plain image", texture(2, 0, 3, 1, "00 01"),
-         {"image 0 runs past the end of the file (2 of 3 bytes present)"}},
-    };
-    for (const auto& c : cases) {
-        TextureInfo info;
-        ASSERT_TRUE(inspectTexture(std::span<const std::uint8_t>(c.file.data(), c.file.size()), info)) << c.what;
-        std::vector<std::string> got;
-        char text[256];
-        for (const TextureProblem& p : info.kept()) got.push_back(describeProblem(info, p, text, sizeof text));
-        EXPECT_EQ(got, c.problems) << c.what;
-        EXPECT_EQ(info.problemCount, c.problems.size()) << c.what;
-    }
-}
-
-TEST(TextureInspection, SummarisesRecordsAndKeepsCounting) {
-    // b = 2, K = 3: an empty head, a general record of two cubes, a whole head.
-    test::TextureBytes t(3, 1, 2, 2, 2);
-    t.u32(1).u32(2).u32(3);
-    for (int image = 0; image < 2; ++image) t.hex("00 00 00 00 01 02 C3 80 00 00");
-    TextureInfo info;
-    ASSERT_TRUE(inspectTexture(std::span<const std::uint8_t>(t.bytes.data(), t.bytes.size()), info));
-    EXPECT_TRUE(info.valid());
-    ASSERT_EQ(info.imagesReached, 2u);
-    const ImageSummary& second = info.images[1];
-    EXPECT_EQ(second.offset, 20u + 12 + 10);
-    EXPECT_EQ(second.bytes, 10u);
-    EXPECT_EQ(second.emptyRecords, 1u);
-    EXPECT_EQ(second.generalRecords, 1u);
-    EXPECT_EQ(second.wholeRecords, 1u);
-    EXPECT_EQ(second.cubes, 2u);
-
-    // More problems than are kept are still counted.
-    test::TextureBytes many(1, 0, 1, 1, 300);
-    many.u32(7);
-    for (int image = 0; image < 300; ++image) many.u8(1);
-    ASSERT_TRUE(inspectTexture(std::span<const std::uint8_t>(many.bytes.data(), many.bytes.size()), info));
-    EXPECT_EQ(info.problemCount, 300u);
-    EXPECT_EQ(info.keptProblems, kMaxKeptProblems);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ Table table16(std::initializer_list<std::pair<int, int>> ranges, std::int32_t va
         return ::testing::AssertionSuccess();
     }
     if (record.size() < 3) return ::testing::AssertionFailure() << "short record " << hex(record);
-    const RecordHead head{{record[0], record[1], record[2]}};
+    const RecordHead head = RecordHead::from(record);
     if (!head.isGeneral() || head.bitCount() != b) {
         return ::testing::AssertionFailure() << "head " << hex(record.data(), 3) << " for b = " << b;
     }

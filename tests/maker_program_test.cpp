@@ -3,42 +3,25 @@
 // files byte for byte.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "picture/picture_loader.hpp"
 #include "maker/maker_app.hpp"
 #include "texture/texture_decoder.hpp"
 #include "tests/picture_fixtures.hpp"
+#include "tests/synthetic_picture.hpp"
 #include "tests/test_support.hpp"
+#include "tests/texture_builder.hpp"
 
 namespace qm5 {
 namespace {
 
+using test::bmp24;
 using test::Bytes;
+using test::randomPixels;
 
 const std::string kBanner =
     "                    ____Qm5_maker v1.0____ \n"
     "                      Supports .bmp .pcx   \n"
     "                      and true-color bmp    \n\n\n";
-
-// A 24-bit BMP whose pixels read back as the given values.
-Bytes bmp24(std::int32_t w, std::int32_t h, const std::vector<std::uint32_t>& pixels) {
-    Picture p;
-    EXPECT_TRUE(p.allocate(w, h));
-    for (std::size_t i = 0; i < pixels.size(); ++i) p.pixels[i] = pixels[i];
-    HeapArray<std::uint8_t> out;
-    EXPECT_TRUE(PictureLoader::encodeBmp24(p, out));
-    return Bytes(out.begin(), out.end());
-}
-
-std::vector<std::uint32_t> randomPixels(std::size_t n, std::uint32_t colours, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::uint32_t> palette(colours);
-    for (auto& c : palette) c = rng() & 0xFFFFFF;
-    std::vector<std::uint32_t> out(n);
-    for (auto& v : out) v = palette[rng() % colours];
-    return out;
-}
 
 test::RunResult maker(const test::TempDir& dir, std::vector<std::string> args) {
     return test::runProgram(QM5_MAKER_BIN, args, dir.path());
@@ -50,9 +33,7 @@ std::string loadingLines(int count) {
     return s + "\rLoading picture #" + std::to_string(count - 1) + " ..\n";
 }
 
-const Bytes kWorkedTexture = test::fromHex(
-    "71 6D 35 00 64 00 02 00 01 00 01 00 01 00 02 00 02 00 00 00 FF 00 00 00 00 FF 00 00"
-    " 00 01 02 C3 80 00 00");
+const Bytes kWorkedTexture = test::workedTexture();
 
 TEST(MakerProgram, WorkedTwoByTwoRunCompressed) {
     test::TempDir dir;

@@ -8,10 +8,9 @@
 
 #include <bit>
 #include <functional>
-#include <random>
 #include <set>
 
-#include "picture/picture_loader.hpp"
+#include "tests/synthetic_picture.hpp"
 #include "tests/test_support.hpp"
 
 namespace qm5 {
@@ -20,28 +19,13 @@ namespace {
 using test::Bytes;
 namespace fs = std::filesystem;
 
-Bytes randomBmp24(std::int32_t w, std::int32_t h, std::uint32_t colours, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::uint32_t> palette(colours);
-    for (auto& c : palette) c = rng() & 0xFFFFFF;
-    Picture p;
-    EXPECT_TRUE(p.allocate(w, h));
-    for (std::uint32_t& v : p.pixels) v = palette[rng() % colours];
-    HeapArray<std::uint8_t> out;
-    EXPECT_TRUE(PictureLoader::encodeBmp24(p, out));
-    return Bytes(out.begin(), out.end());
-}
-
 // Two colours by the parity of the pixel position: no two positions of one
 // colour are neighbours, so the minimiser has nothing to merge (fast) and
 // the compressed texture is still several KiB.
 Bytes parityBmp24(std::int32_t w, std::int32_t h) {
-    Picture p;
-    EXPECT_TRUE(p.allocate(w, h));
-    for (std::size_t i = 0; i < p.pixels.size(); ++i) p.pixels[i] = (std::popcount(i) & 1) != 0 ? 0xFFFFFF : 0x102030;
-    HeapArray<std::uint8_t> out;
-    EXPECT_TRUE(PictureLoader::encodeBmp24(p, out));
-    return Bytes(out.begin(), out.end());
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = (std::popcount(i) & 1) != 0 ? 0xFFFFFF : 0x102030;
+    return test::bmp24(w, h, pixels);
 }
 
 std::set<std::string> namesIn(const fs::path& dir) {
@@ -72,7 +56,7 @@ constexpr std::uint64_t kSizeLimit = 1024;
 
 void writePictures(const test::TempDir& dir) {
     test::writeFile(dir / "wall.bmp", parityBmp24(64, 64));
-    test::writeFile(dir / "other.bmp", randomBmp24(64, 64, 3, 8));
+    test::writeFile(dir / "other.bmp", test::bmp24(64, 64, test::randomPixels(64 * 64, 3, 8)));
 }
 
 std::vector<Fault> faults() {

@@ -13,7 +13,8 @@ namespace {
 using test::Bytes;
 namespace fs = std::filesystem;
 
-struct PcxSpec {
+// A PCX file put together field by field.
+struct PcxFields {
     std::uint16_t xMin = 0, yMin = 0, xMax = 0, yMax = 0;
     std::uint8_t version = 5;
     std::uint8_t encoding = 1;
@@ -28,22 +29,18 @@ struct PcxSpec {
 // Palette triple k = (k, 255 - k, k ^ 0x5A).
 std::uint32_t colourOf(std::uint32_t k) { return k | ((255 - k) << 8) | ((k ^ 0x5A) << 16); }
 
-Bytes build(const PcxSpec& s) {
+Bytes build(const PcxFields& s) {
     Bytes b(128, 0);
     b[0] = 0x0A;
     b[1] = s.version;
     b[2] = s.encoding;
     b[3] = s.bits;
-    auto put16 = [&](std::size_t at, std::uint16_t v) {
-        b[at] = static_cast<std::uint8_t>(v);
-        b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    put16(4, s.xMin);
-    put16(6, s.yMin);
-    put16(8, s.xMax);
-    put16(10, s.yMax);
+    test::put16(b, 4, s.xMin);
+    test::put16(b, 6, s.yMin);
+    test::put16(b, 8, s.xMax);
+    test::put16(b, 10, s.yMax);
     b[65] = s.planes;
-    put16(66, s.bytesPerLine);
+    test::put16(b, 66, s.bytesPerLine);
     for (std::uint8_t v : s.data) b.push_back(v);  // (insert trips a false -Warray-bounds in g++ 12)
     if (s.paletteBlock) {
         b.push_back(s.marker);
@@ -119,7 +116,7 @@ TEST(PcxReader, RunsLiteralsAndRunsCarriedAcrossLines) {
         {"a run spanning three lines", 2, 3, 2, {0xC6, 9}, {9, 9, 9, 9, 9, 9}},
     };
     for (const Case& c : cases) {
-        PcxSpec s;
+        PcxFields s;
         s.xMax = static_cast<std::uint16_t>(c.width - 1);
         s.yMax = static_cast<std::uint16_t>(c.height - 1);
         s.bytesPerLine = c.lineLength;
@@ -135,7 +132,7 @@ TEST(PcxReader, RunsLiteralsAndRunsCarriedAcrossLines) {
 
 // Encoding byte 0: lines stored as they are, bytes of 0xC0 and above included.
 TEST(PcxReader, EncodingZeroLinesAreStoredBytes) {
-    PcxSpec s;
+    PcxFields s;
     s.encoding = 0;
     s.xMax = 2;
     s.yMax = 1;
@@ -152,7 +149,7 @@ TEST(PcxReader, EncodingZeroLinesAreStoredBytes) {
 // Three planes of 8 bits, one line of each per row (qm5 only): colours
 // packed red low, no palette needed.
 TEST(PcxReader, TwentyFourBitLinesHoldRedGreenBluePlanes) {
-    PcxSpec s;
+    PcxFields s;
     s.planes = 3;
     s.paletteBlock = false;
     s.xMax = 1;
@@ -172,7 +169,7 @@ TEST(PcxReader, TwentyFourBitLinesHoldRedGreenBluePlanes) {
 
 TEST(PcxReader, SidesComeFromTheHeaderAndPaletteTriplesPackRedLow) {
     // x 10..14, y 3..4: 5 x 2; 320 x 200 from 0..319, 0..199.
-    PcxSpec s;
+    PcxFields s;
     s.xMin = 10;
     s.yMin = 3;
     s.xMax = 14;
@@ -191,7 +188,7 @@ TEST(PcxReader, SidesComeFromTheHeaderAndPaletteTriplesPackRedLow) {
         for (int k = 0; k < 5; ++k) data.insert(data.end(), {0xFF, static_cast<std::uint8_t>(line)});  // 5 x 63
         data.insert(data.end(), {0xC5, 1});                                                             // + 5
     }
-    PcxSpec big;
+    PcxFields big;
     big.xMax = 319;
     big.yMax = 199;
     big.bytesPerLine = 320;
@@ -211,7 +208,7 @@ TEST(PcxReader, SidesComeFromTheHeaderAndPaletteTriplesPackRedLow) {
 
 TEST(PcxReader, PendingRunIsResetForEachFile) {
     // A leaves two bytes of a run pending after its only line.
-    PcxSpec s;
+    PcxFields s;
     s.xMax = 3;
     s.bytesPerLine = 4;
     s.data = {0xC6, 0xAA};
@@ -230,7 +227,7 @@ TEST(PcxReader, PendingRunIsResetForEachFile) {
 TEST(PcxReader, DataEndingEarlyPrintsPerLineAndLeavesZeros) {
     // 4 x 3, lines of 4: the data give 6 bytes. The line data stop where the
     // palette block begins, so its marker is not taken as a pixel.
-    PcxSpec s;
+    PcxFields s;
     s.xMax = 3;
     s.yMax = 2;
     s.bytesPerLine = 4;
@@ -267,13 +264,13 @@ TEST(PcxReader, HeaderAndPaletteFaultsAreRefused) {
         Bytes file;
         PictureError want;
     };
-    PcxSpec ok;
+    PcxFields ok;
     ok.xMax = 1;
     ok.yMax = 0;
     ok.bytesPerLine = 2;
     ok.data = {1, 2};
     auto with = [&](auto change) {
-        PcxSpec s = ok;
+        PcxFields s = ok;
         change(s);
         return build(s);
     };
@@ -290,19 +287,19 @@ TEST(PcxReader, HeaderAndPaletteFaultsAreRefused) {
         {"manufacturer not 0x0A", wrongMaker, PictureError::notPicture},
         {"header cut at 100 bytes", shortHeader, PictureError::truncated},
         {"header cut, wrong manufacturer", shortHeaderOther, PictureError::notPicture},
-        {"version 3", with([](PcxSpec& s) { s.version = 3; }), PictureError::unsupported},
-        {"version 0", with([](PcxSpec& s) { s.version = 0; }), PictureError::unsupported},
+        {"version 3", with([](PcxFields& s) { s.version = 3; }), PictureError::unsupported},
+        {"version 0", with([](PcxFields& s) { s.version = 0; }), PictureError::unsupported},
         {"file shorter than the palette block", noPalette, PictureError::truncated},
-        {"palette marker not 12", with([](PcxSpec& s) { s.marker = 0x0D; }), PictureError::malformed},
-        {"line length below the width", with([](PcxSpec& s) { s.xMax = 2; }), PictureError::malformed},
-        {"line length 0", with([](PcxSpec& s) { s.bytesPerLine = 0; s.xMax = 0xFFFF; }), PictureError::malformed},
-        {"line length negative", with([](PcxSpec& s) { s.bytesPerLine = 0x8000; }), PictureError::malformed},
-        {"two planes", with([](PcxSpec& s) { s.planes = 2; }), PictureError::unsupported},
-        {"three planes (24-bit)", with([](PcxSpec& s) { s.planes = 3; }), PictureError::unsupported},
-        {"1 bit per pixel", with([](PcxSpec& s) { s.bits = 1; }), PictureError::unsupported},
-        {"width above 32767", with([](PcxSpec& s) { s.xMax = 40000; s.bytesPerLine = 20000; s.planes = 2; }),
+        {"palette marker not 12", with([](PcxFields& s) { s.marker = 0x0D; }), PictureError::malformed},
+        {"line length below the width", with([](PcxFields& s) { s.xMax = 2; }), PictureError::malformed},
+        {"line length 0", with([](PcxFields& s) { s.bytesPerLine = 0; s.xMax = 0xFFFF; }), PictureError::malformed},
+        {"line length negative", with([](PcxFields& s) { s.bytesPerLine = 0x8000; }), PictureError::malformed},
+        {"two planes", with([](PcxFields& s) { s.planes = 2; }), PictureError::unsupported},
+        {"three planes (24-bit)", with([](PcxFields& s) { s.planes = 3; }), PictureError::unsupported},
+        {"1 bit per pixel", with([](PcxFields& s) { s.bits = 1; }), PictureError::unsupported},
+        {"width above 32767", with([](PcxFields& s) { s.xMax = 40000; s.bytesPerLine = 20000; s.planes = 2; }),
          PictureError::tooLarge},
-        {"height above 32767 (y max below y min)", with([](PcxSpec& s) { s.yMin = 5; s.yMax = 3; }),
+        {"height above 32767 (y max below y min)", with([](PcxFields& s) { s.yMin = 5; s.yMax = 3; }),
          PictureError::tooLarge},
     };
     for (const Case& c : cases) {
@@ -316,7 +313,7 @@ TEST(PcxReader, HeaderAndPaletteFaultsAreRefused) {
     // Width 0 (x max one below x min) with a line length of 2: no pixels.
     PictureLoader loader(nullptr);
     Picture p;
-    EXPECT_EQ(loader.loadPcx(std::span<const std::uint8_t>(with([](PcxSpec& s) { s.xMin = 4; s.xMax = 3; })), p),
+    EXPECT_EQ(loader.loadPcx(std::span<const std::uint8_t>(with([](PcxFields& s) { s.xMin = 4; s.xMax = 3; })), p),
               PictureError::none);
     EXPECT_TRUE(p.pixels.empty());
     EXPECT_EQ(p.height, 1);

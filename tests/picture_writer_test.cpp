@@ -8,12 +8,6 @@ namespace {
 
 using test::Bytes;
 
-Bytes encode(const Picture& p) {
-    HeapArray<std::uint8_t> out;
-    EXPECT_TRUE(PictureLoader::encodeBmp24(p, out));
-    return Bytes(out.begin(), out.end());
-}
-
 Picture make(std::int32_t w, std::int32_t h) {
     Picture p;
     EXPECT_TRUE(p.allocate(w, h));
@@ -65,7 +59,7 @@ TEST(BmpWriter, OnePixelFileIsFiftyEightBytes) {
         " 28 00 00 00 01 00 00 00 01 00 00 00 01 00 18 00 00 00 00 00 04 00 00 00"
         " 60 00 00 00 60 00 00 00 00 00 00 00 00 00 00 00"
         " 11 22 33 00");
-    const Bytes got = encode(p);
+    const Bytes got = test::bmp24(p);
     EXPECT_EQ(test::hex(got), test::hex(want));
 }
 
@@ -73,7 +67,7 @@ TEST(BmpWriter, RowsArePaddedWithZerosAndStoredBottomUp) {
     for (std::int32_t w : {4, 5, 6, 7}) {
         const std::uint32_t rowLength = (3 * static_cast<std::uint32_t>(w) + 3) & ~3u;
         const Picture p = make(w, 3);
-        const Bytes got = encode(p);
+        const Bytes got = test::bmp24(p);
         ASSERT_EQ(got.size(), 54 + 3 * rowLength) << "width " << w;
         EXPECT_EQ(got[34] | got[35] << 8, static_cast<int>(3 * rowLength)) << "image size, width " << w;
         for (std::int32_t stored = 0; stored < 3; ++stored) {
@@ -94,7 +88,7 @@ TEST(BmpWriter, RowsArePaddedWithZerosAndStoredBottomUp) {
 TEST(BmpWriter, HeightZeroWritesHeadersOnly) {
     Picture p;
     ASSERT_TRUE(p.allocate(5, 0));
-    const Bytes got = encode(p);
+    const Bytes got = test::bmp24(p);
     ASSERT_EQ(got.size(), 54u);
     EXPECT_EQ(got[2], 54);
     EXPECT_EQ(got[34], 0);
@@ -107,7 +101,7 @@ TEST(BmpWriter, WritesAndReplacesFiles) {
     const Picture p = make(3, 2);
     PictureLoader loader;
     ASSERT_EQ(loader.writeBmp24(path.c_str(), p), 1);
-    EXPECT_EQ(test::readFile(path), encode(p));
+    EXPECT_EQ(test::readFile(path), test::bmp24(p));
     EXPECT_EQ(loader.writeBmp24((dir / "no-such-dir" / "x.bmp").c_str(), p), 0);
     EXPECT_EQ(loader.writeBmp24(dir.path().c_str(), p), 0) << "a directory is not a destination";
     // No temporary file is left behind.

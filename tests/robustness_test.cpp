@@ -30,14 +30,8 @@ namespace {
 
 using test::Bytes;
 
-void put16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    put16(b, at, v);
-    put16(b, at + 2, v >> 16);
-}
+using test::put16;
+using test::put32;
 
 // A BMP with a 40-byte information header, `colours` palette entries
 // (entry k = k * 0x010101) and the given pixel data, padded with zeros to

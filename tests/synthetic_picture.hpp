@@ -39,6 +39,17 @@ inline std::vector<std::uint32_t> photoLikeIndices(int width, int height, std::u
     return indices;
 }
 
+// n pixels, each a random entry of a random palette of `colours` 24-bit
+// colours.
+inline std::vector<std::uint32_t> randomPixels(std::size_t n, std::uint32_t colours, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::uint32_t> palette(colours);
+    for (auto& c : palette) c = rng() & 0xFFFFFF;
+    std::vector<std::uint32_t> out(n);
+    for (auto& v : out) v = palette[rng() % colours];
+    return out;
+}
+
 // Uniformly random indices: the hardest case for a minimiser.
 inline std::vector<std::uint32_t> noiseIndices(std::size_t count, std::uint32_t colours, std::uint32_t seed) {
     std::mt19937 rng(seed);

@@ -13,6 +13,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
+#include "core/byte_reader.hpp"
+#include "picture/picture_loader.hpp"
+
 namespace qm5::test {
 
 namespace fs = std::filesystem;
@@ -31,6 +36,22 @@ void writeFile(const fs::path& path, const Bytes& bytes) {
 
 void writeText(const fs::path& path, const std::string& text) {
     writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+void put16(Bytes& b, std::size_t at, std::uint32_t v) { storeU16(b.data() + at, v); }
+void put32(Bytes& b, std::size_t at, std::uint32_t v) { storeU32(b.data() + at, v); }
+
+Bytes bmp24(const Picture& picture) {
+    HeapArray<std::uint8_t> out;
+    EXPECT_TRUE(PictureLoader::encodeBmp24(picture, out));
+    return Bytes(out.begin(), out.end());
+}
+
+Bytes bmp24(std::int32_t width, std::int32_t height, const std::vector<std::uint32_t>& pixels) {
+    Picture p;
+    EXPECT_TRUE(p.allocate(width, height));
+    for (std::size_t i = 0; i < pixels.size() && i < p.pixels.size(); ++i) p.pixels[i] = pixels[i];
+    return bmp24(p);
 }
 
 bool fileExists(const fs::path& path) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "picture/picture.hpp"
+
 namespace qm5::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -20,6 +22,15 @@ bool fileExists(const std::filesystem::path& path);
 std::string hex(const Bytes& bytes);
 std::string hex(const std::uint8_t* data, std::size_t size);
 Bytes fromHex(const std::string& text);
+
+// Little-endian stores into b at offset at, which must lie inside b.
+void put16(Bytes& b, std::size_t at, std::uint32_t v);
+void put32(Bytes& b, std::size_t at, std::uint32_t v);
+
+// A 24-bit BMP file of the picture, as qm5_test writes it; its pixels read
+// back as the same values. The second form makes the picture from pixels.
+Bytes bmp24(const Picture& picture);
+Bytes bmp24(std::int32_t width, std::int32_t height, const std::vector<std::uint32_t>& pixels);
 
 // Source tree path, e.g. sourcePath("tests/fixtures/x.bmp").
 std::filesystem::path sourcePath(const std::string& relative);

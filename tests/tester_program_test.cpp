@@ -1,8 +1,8 @@
 // Runs the built qm5_test in a temporary directory.
 #include <gtest/gtest.h>
 
-#include "picture/picture_loader.hpp"
 #include "tests/test_support.hpp"
+#include "tests/texture_builder.hpp"
 
 namespace qm5 {
 namespace {
@@ -14,24 +14,11 @@ const char* kBanner =
     "                      Supports .bmp .pcx   \n"
     "                      and true-color bmp    \n\n\n";
 
-Bytes workedExample() {
-    return test::fromHex(
-        "71 6D 35 00 64 00 02 00 01 00 01 00 01 00 02 00 02 00 00 00 FF 00 00 00 00 FF 00 00"
-        " 00 01 02 C3 80 00 00");
-}
-
-Bytes bmpOf(std::int32_t w, std::int32_t h, std::vector<std::uint32_t> pixels) {
-    Picture p;
-    EXPECT_TRUE(p.allocate(w, h));
-    for (std::size_t i = 0; i < pixels.size(); ++i) p.pixels[i] = pixels[i];
-    HeapArray<std::uint8_t> out;
-    EXPECT_TRUE(PictureLoader::encodeBmp24(p, out));
-    return Bytes(out.begin(), out.end());
-}
+using test::workedTexture;
 
 TEST(TesterProgram, DecodesBothFixedNames) {
     test::TempDir dir;
-    Bytes compressed = workedExample();
+    Bytes compressed = workedTexture();
     Bytes plain = compressed;
     plain.resize(28);
     plain[12] = 0;  // compression flag 0
@@ -43,7 +30,7 @@ TEST(TesterProgram, DecodesBothFixedNames) {
     const auto r = test::runProgram(QM5_TEST_BIN, {}, dir.path());
     EXPECT_EQ(r.out, kBanner);
     EXPECT_EQ(r.exitCode, 0);
-    const Bytes want = bmpOf(2, 2, {0xFF, 0xFF00, 0xFF00, 0xFF});
+    const Bytes want = test::bmp24(2, 2, {0xFF, 0xFF00, 0xFF00, 0xFF});
     ASSERT_EQ(want.size(), 54u + 2 * 8);
     EXPECT_EQ(test::hex(test::readFile(dir / "qm5.bmp")), test::hex(want));
     EXPECT_EQ(test::hex(test::readFile(dir / "qm5_compr.bmp")), test::hex(want));
@@ -59,7 +46,7 @@ TEST(TesterProgram, WritesNothingWithoutTextures) {
 
 TEST(TesterProgram, EachTextureStandsAlone) {
     test::TempDir dir;
-    test::writeFile(dir / "pcx_compr.qm5", workedExample());
+    test::writeFile(dir / "pcx_compr.qm5", workedTexture());
     test::writeText(dir / "pcx_uncompr.qm5", "not a texture");
     const auto r = test::runProgram(QM5_TEST_BIN, {}, dir.path());
     EXPECT_EQ(r.out, kBanner);

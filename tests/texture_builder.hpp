@@ -1,5 +1,5 @@
 #pragma once
-// Builds texture files byte by byte for the decoder tests.
+// Texture files built byte by byte for the tests.
 
 #include <cstdint>
 #include <vector>
@@ -7,6 +7,16 @@
 #include "tests/test_support.hpp"
 
 namespace qm5::test {
+
+// The 35-byte texture of a compressed 2 x 2 picture: pixels 0 and 3 colour
+// 0xFF, pixels 1 and 2 colour 0xFF00; records 00 01 02 C3 and 80 00 00.
+inline Bytes workedTexture() {
+    return fromHex(
+        "71 6D 35 00 64 00 02 00 01 00 01 00 01 00 02 00 02 00 00 00"
+        " FF 00 00 00 00 FF 00 00"
+        " 00 01 02 C3"
+        " 80 00 00");
+}
 
 struct TextureBytes {
     Bytes bytes;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "texture/texture_decoder.hpp"
 #include "tests/texture_builder.hpp"
 
@@ -15,18 +17,10 @@ TextureError decode(const Bytes& file, Picture& out, std::int64_t image = 0) {
     return decodeTextureImage(std::span<const std::uint8_t>(file.data(), file.size()), image, out);
 }
 
-// The 35-byte texture of a 2 x 2 picture: pixels 0 and 3 colour 0xFF,
-// pixels 1 and 2 colour 0xFF00.
-Bytes workedExample() {
-    return test::fromHex(
-        "71 6D 35 00 64 00 02 00 01 00 01 00 01 00 02 00 02 00 00 00"
-        " FF 00 00 00 00 FF 00 00"
-        " 00 01 02 C3"
-        " 80 00 00");
-}
+using test::workedTexture;
 
 TEST(TextureDecoder, WorkedExampleDecodesToItsPixels) {
-    Bytes file = workedExample();
+    Bytes file = workedTexture();
     ASSERT_EQ(file.size(), 35u);
     Picture p;
     ASSERT_EQ(decode(file, p), TextureError::none);
@@ -157,15 +151,50 @@ TEST(TextureDecoder, UncoveredPixelsAreZero) {
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{0, 9}));
 }
 
+// The one check of header and palette every reader starts with: each fault
+// with its place, every negative field at once, and the layout of a good file.
+TEST(TextureLayout, ChecksHeaderAndPaletteInFileOrder) {
+    const Bytes worked = workedTexture();
+    Bytes badMagic = worked;
+    badMagic[0] = 'Q';
+    Bytes badVersion = worked;
+    badVersion[4] = 101;
+    const struct {
+        const char* what;
+        Bytes file;
+        std::vector<std::tuple<LayoutError, std::uint64_t, std::int64_t>> faults;  // error, offset, value
+    } cases[] = {
+        {"19 bytes", Bytes(worked.begin(), worked.begin() + 19), {{LayoutError::headerCut, 0, 19}}},
+        {"bad magic", badMagic, {{LayoutError::badMagic, 0, 0}}},
+        {"version 101", badVersion, {{LayoutError::badVersion, 4, 101}}},
+        {"K, W and H negative", TextureBytes(0xFFFF, 0, 0x8000, 0xFFFE).bytes,
+         {{LayoutError::negativeField, 6, -1}, {LayoutError::negativeField, 14, -32768},
+          {LayoutError::negativeField, 16, -2}}},
+        {"palette cut", Bytes(worked.begin(), worked.begin() + 27), {{LayoutError::paletteCut, 20, 0}}},
+        {"the worked texture", worked, {}},
+    };
+    for (const auto& c : cases) {
+        const LayoutCheck check = checkTextureLayout(c.file);
+        std::vector<std::tuple<LayoutError, std::uint64_t, std::int64_t>> got;
+        for (const LayoutFault& f : check.allFaults()) got.emplace_back(f.error, f.offset, f.value);
+        EXPECT_EQ(got, c.faults) << c.what;
+    }
+    const LayoutCheck good = checkTextureLayout(worked);
+    EXPECT_EQ(good.layout.pixelCount, 4u);
+    EXPECT_EQ(good.layout.positionBits, 2);
+    EXPECT_EQ(good.layout.imagesOffset, 28u);
+    EXPECT_EQ(good.layout.colour(1), 0xFF00u);
+}
+
 TEST(TextureDecoder, RefusesMalformedFiles) {
     struct Case {
         const char* name;
         Bytes file;
         TextureError want;
     };
-    Bytes badMagic = workedExample();
+    Bytes badMagic = workedTexture();
     badMagic[2] = '6';
-    Bytes badVersion = workedExample();
+    Bytes badVersion = workedTexture();
     badVersion[4] = 101;
     const Case cases[] = {
         {"empty", {}, TextureError::truncated},
@@ -203,7 +232,7 @@ TEST(TextureDecoder, EveryTruncationFailsCleanly) {
     TextureBytes wide(257, 0, 3, 3);
     for (int k = 0; k < 257; ++k) wide.u32(static_cast<std::uint32_t>(k));
     for (int i = 0; i < 9; ++i) wide.u16(static_cast<std::uint16_t>(i * 30));
-    const Bytes files[] = {workedExample(), TextureBytes(2, 0, 3, 2).u32(1).u32(2).hex("00 01 01 00 01 01").bytes,
+    const Bytes files[] = {workedTexture(), TextureBytes(2, 0, 3, 2).u32(1).u32(2).hex("00 01 01 00 01 01").bytes,
                            wide.bytes};
     for (const Bytes& full : files) {
         Picture p;

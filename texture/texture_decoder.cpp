@@ -96,39 +96,54 @@ TextureError walkCompressedImage(ByteReader& in, std::span<const std::uint32_t> 
     return TextureError::none;
 }
 
+// Paints a plain image, reader at its first index; the caller has checked
+// that all its indices are in the file.
+TextureError paintPlainImage(ByteReader& in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
+                             Picture& picture, std::int64_t image, const Fail& fail) {
+    const std::uint64_t start = in.offset();
+    const std::uint64_t indexBytes = layout.indexBytes();
+    const auto indices = *in.readSpan(layout.plainImageBytes());
+    for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
+        // Unsigned bytes, signed 16-bit values: the classic reader's view.
+        const std::int32_t index =
+            indexBytes == 1 ? indices[p] : static_cast<std::int16_t>(indices[2 * p] | (indices[2 * p + 1] << 8));
+        if (index < 0 || index >= layout.colourCount)
+            return fail(TextureError::malformed, image, -1, start + p * indexBytes);
+        picture.pixels[p] = palette[static_cast<std::size_t>(index)];
+    }
+    return TextureError::none;
+}
+
 }  // namespace
 
 TextureError decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t imageIndex, Picture& out,
                                 const DecodeOptions& options, TextureFault* fault) {
     out = Picture{};
     const Fail fail{fault};
-    ByteReader in(file);
-    auto header = TextureHeader::read(in);
-    if (!header) return fail(TextureError::truncated, -1, -1, 0);
-    if (!header->hasMagic() || header->version != kTextureVersion) return fail(TextureError::notTexture, -1, -1, 0);
-    const std::int32_t colourCount = header->signedColourCount();
-    const std::int32_t width = header->signedWidth();
-    const std::int32_t height = header->signedHeight();
-    if (colourCount < 0 || width < 0 || height < 0) return fail(TextureError::malformed, -1, -1, 6);
-    if (imageIndex < 0) return TextureError::malformed;
-    const std::uint64_t pixelCount = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    if (pixelCount > options.maxPixels) return fail(TextureError::tooLarge, -1, -1, 14);
-
-    // Palette: K entries of 4 bytes, checked against the file before use.
-    const std::uint64_t paletteOffset = in.offset();
-    auto paletteBytes = in.readSpan(static_cast<std::uint64_t>(colourCount) * kPaletteEntrySize);
-    if (!paletteBytes) return fail(TextureError::truncated, -1, -1, paletteOffset);
-    HeapArray<std::uint32_t> palette;
-    if (!palette.allocate(static_cast<std::uint64_t>(colourCount))) return TextureError::outOfMemory;
-    {
-        ByteReader pr(*paletteBytes);
-        for (std::int32_t k = 0; k < colourCount; ++k) palette[static_cast<std::size_t>(k)] = *pr.readU32();
+    const LayoutCheck check = checkTextureLayout(file);
+    switch (check.error()) {
+        case LayoutError::headerCut: return fail(TextureError::truncated, -1, -1, 0);
+        case LayoutError::badMagic:
+        case LayoutError::badVersion: return fail(TextureError::notTexture, -1, -1, 0);
+        case LayoutError::negativeField: return fail(TextureError::malformed, -1, -1, check.firstFault().offset);
+        case LayoutError::none:
+        case LayoutError::paletteCut: break;
     }
+    if (imageIndex < 0) return TextureError::malformed;
+    const TextureLayout& layout = check.layout;
+    // The caller's limit comes before the palette: a huge picture is refused
+    // as such even when its file is cut short too.
+    if (layout.pixelCount > options.maxPixels) return fail(TextureError::tooLarge, -1, -1, kWidthOffset);
+    if (check.error() == LayoutError::paletteCut) return fail(TextureError::truncated, -1, -1, layout.paletteOffset);
 
-    const bool compressed = header->isCompressed();
-    const std::uint64_t indexBytes = colourCount <= 256 ? 1 : 2;
-    const std::uint64_t plainImageBytes = pixelCount * indexBytes;
+    HeapArray<std::uint32_t> palette;
+    if (!palette.allocate(static_cast<std::uint64_t>(layout.colourCount))) return TextureError::outOfMemory;
+    for (std::size_t k = 0; k < palette.size(); ++k) palette[k] = layout.colour(k);
 
+    ByteReader in(file);
+    in.seek(layout.imagesOffset);
+    const bool compressed = layout.compressed();
+    const std::uint64_t plainImageBytes = layout.plainImageBytes();
     // Skip the images before the one asked for.
     for (std::int64_t image = 0; image < imageIndex; ++image) {
         if (compressed) {
@@ -142,26 +157,14 @@ TextureError decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t
     // Every image needs at least 3 bytes per record or its plain indices:
     // refuse a file too short for that before allocating the picture.
     const std::uint64_t minimumImageBytes =
-        compressed ? static_cast<std::uint64_t>(colourCount) * kRecordHeadSize : plainImageBytes;
+        compressed ? palette.size() * kRecordHeadSize : plainImageBytes;
     if (in.remaining() < minimumImageBytes) return fail(TextureError::truncated, imageIndex, -1, in.offset());
 
     Picture picture;
-    if (!picture.allocate(width, height)) return TextureError::outOfMemory;
-    if (compressed) {
-        TextureError e = walkCompressedImage(in, palette.span(), &picture, imageIndex, fail);
-        if (e != TextureError::none) return e;
-    } else {
-        auto indices = *in.readSpan(plainImageBytes);
-        for (std::uint64_t p = 0; p < pixelCount; ++p) {
-            std::int32_t index = indexBytes == 1
-                ? indices[p]
-                : static_cast<std::int16_t>(indices[2 * p] | (indices[2 * p + 1] << 8));
-            if (index < 0 || index >= colourCount)
-                return fail(TextureError::malformed, imageIndex, -1,
-                            in.offset() - plainImageBytes + p * indexBytes);
-            picture.pixels[p] = palette[static_cast<std::size_t>(index)];
-        }
-    }
+    if (!picture.allocate(layout.width, layout.height)) return TextureError::outOfMemory;
+    const TextureError e = compressed ? walkCompressedImage(in, palette.span(), &picture, imageIndex, fail)
+                                      : paintPlainImage(in, layout, palette.span(), picture, imageIndex, fail);
+    if (e != TextureError::none) return e;
     out = std::move(picture);
     return TextureError::none;
 }

@@ -37,6 +37,63 @@ std::optional<TextureHeader> TextureHeader::read(ByteReader& in) {
     return h;
 }
 
+std::uint32_t TextureLayout::colour(std::size_t k) const {
+    const std::uint8_t* entry = palette.data() + k * kPaletteEntrySize;
+    return std::uint32_t{entry[0]} | (std::uint32_t{entry[1]} << 8) | (std::uint32_t{entry[2]} << 16) |
+           (std::uint32_t{entry[3]} << 24);
+}
+
+LayoutCheck checkTextureLayout(std::span<const std::uint8_t> file) {
+    LayoutCheck check;
+    const auto fault = [&check](LayoutError error, std::uint64_t offset, std::int64_t value) {
+        check.faults[check.faultCount++] = {error, offset, value};
+    };
+    ByteReader in(file);
+    const auto header = TextureHeader::read(in);
+    if (!header) {
+        fault(LayoutError::headerCut, 0, static_cast<std::int64_t>(file.size()));
+        return check;
+    }
+    TextureLayout& layout = check.layout;
+    layout.header = *header;
+    check.headerRead = true;
+    if (!header->hasMagic()) {
+        fault(LayoutError::badMagic, 0, 0);
+        return check;
+    }
+    if (header->version != kTextureVersion) {
+        fault(LayoutError::badVersion, kVersionOffset, header->version);
+        return check;
+    }
+    // The reader takes the counts and sizes as signed 16-bit values.
+    const struct {
+        std::int32_t value;
+        std::uint64_t offset;
+    } fields[] = {{header->signedColourCount(), kColourCountOffset},
+                  {header->signedWidth(), kWidthOffset},
+                  {header->signedHeight(), kHeightOffset}};
+    for (const auto& field : fields) {
+        if (field.value < 0) fault(LayoutError::negativeField, field.offset, field.value);
+    }
+    if (check.faultCount > 0) return check;
+
+    layout.colourCount = header->signedColourCount();
+    layout.width = header->signedWidth();
+    layout.height = header->signedHeight();
+    layout.pixelCount = static_cast<std::uint64_t>(layout.width) * static_cast<std::uint64_t>(layout.height);
+    layout.positionBits = positionBitCount(layout.pixelCount);
+    check.sizesKnown = true;
+    layout.paletteOffset = in.offset();
+    const auto palette = in.readSpan(static_cast<std::uint64_t>(layout.colourCount) * kPaletteEntrySize);
+    if (!palette) {
+        fault(LayoutError::paletteCut, layout.paletteOffset, 0);
+        return check;
+    }
+    layout.palette = *palette;
+    layout.imagesOffset = in.offset();
+    return check;
+}
+
 int positionBitCount(std::uint64_t pixelCount) {
     int b = 0;
     while (b < 63 && (std::uint64_t{1} << b) < pixelCount) ++b;

@@ -1,44 +1,8 @@
 #pragma once
-// The Qm5 texture file (extension ".qm5"), the one format both programs
-// share. All numbers are little-endian; sections follow one another with no
-// padding.
-//
-//   offset  size  field
-//   0       3     magic "qm5" (no terminating zero)
-//   3       1     reserved, written 0, ignored
-//   4       2     version, signed 16-bit, always 100
-//   6       2     colour count K (the reader takes it as signed)
-//   8       2     mipmap level count L (levels are counted, never stored)
-//   10      2     image count N (the classic reader decodes image 0 only)
-//   12      2     compression flag: 1 = colour records, any other value = plain
-//   14      2     width W (signed on reading)
-//   16      2     height H (signed on reading)
-//   18      2     reserved, written 0, ignored
-//   20      4K    palette: K 32-bit pixel values, entry k = colour of index k
-//   20+4K   ...   N images of P = W x H pixels each, one after another:
-//
-// Plain image: P indices in position order (p = y * W + x, row 0 at the
-// top): 1 byte each when K <= 256, else 2 bytes (16-bit).
-//
-// Compressed image: K colour records, index 0 first. A record is a 3-byte
-// head followed by L data bytes:
-//   byte 0  L >> 8        byte 1  L & 0xFF        byte 2  b
-// where b is the position bit count, the smallest b with 2^b >= P. Two heads
-// carry no data: 00 00 00 (empty: paints nothing) and 80 00 00 (whole:
-// paints every pixel). Any other head is a general record holding
-// n = floor(4L / b) cubes of 2b bits each, packed LSB-first into the bytes:
-// stream bit q is bit (q & 7) of data byte (q >> 3). Cube k takes stream bits
-// 2bk .. 2bk + 2b - 1: first its zero mask Z, then its one mask O, each
-// written from position bit b - 1 down to bit 0. Position p lies in the cube
-// when (p & O) == O and (~p & Z) == Z. Bits after the last cube are zero.
-//
-// A reader paints the records from index K - 1 down to 0, so a lower index
-// overwrites a higher one. For index c the writer guarantees: every pixel of
-// index c is covered, no pixel of a higher index is, and pixels of lower
-// indices and positions P .. 2^b - 1 may be covered or not. The writer never
-// writes a cube whose masks are both zero (the whole head stands for that),
-// and readers ignore such cubes: for b <= 3 the zero bits that pad the last
-// byte can look like whole cubes under the count rule.
+// The Qm5 texture format (extension ".qm5"), the one format both programs
+// share: its layout, documented byte by byte on the types that own each part
+// (TextureHeader: the file; RecordHead: a colour record; CubeMasks: the cube
+// data), the validator of the header and palette, and the cube-bit stream.
 
 #include <cstddef>
 #include <cstdint>
@@ -56,7 +20,40 @@ inline constexpr std::size_t kRecordHeadSize = 3;
 inline constexpr std::uint32_t kMaxRecordDataLength = 65535;
 // Widest position a texture can have: W, H <= 32767 gives P < 2^30.
 inline constexpr int kMaxPositionBits = 30;
+// Places of the header fields that checks name when they find a fault.
+inline constexpr std::uint64_t kVersionOffset = 4;
+inline constexpr std::uint64_t kColourCountOffset = 6;
+inline constexpr std::uint64_t kImageCountOffset = 10;
+inline constexpr std::uint64_t kWidthOffset = 14;
+inline constexpr std::uint64_t kHeightOffset = 16;
 
+// The 20-byte header, and with it the layout of the whole file. All numbers
+// are little-endian; sections follow one another with no padding.
+//
+//   offset  size  field
+//   0       3     magic "qm5" (no terminating zero)
+//   3       1     reserved, written 0, ignored
+//   4       2     version, signed 16-bit, always 100
+//   6       2     colour count K (the reader takes it as signed)
+//   8       2     mipmap level count (levels are counted, never stored)
+//   10      2     image count N (the classic reader decodes image 0 only)
+//   12      2     compression flag: 1 = colour records, any other value = plain
+//   14      2     width W (signed on reading)
+//   16      2     height H (signed on reading)
+//   18      2     reserved, written 0, ignored
+//   20      4K    palette: K 32-bit pixel values, entry k = colour of index k
+//   20+4K   ...   N images of P = W x H pixels each, one after another:
+//
+// Plain image: P indices in position order (p = y * W + x, row 0 at the
+// top): 1 byte each when K <= 256, else 2 bytes (16-bit, read as signed).
+//
+// Compressed image: K colour records (RecordHead), index 0 first. A reader
+// paints them from index K - 1 down to 0, so a lower index overwrites a
+// higher one. For index c the writer guarantees: every pixel of index c is
+// covered, no pixel of a higher index is, and pixels of lower indices and
+// positions P .. 2^b - 1 may be covered or not.
+//
+// The writer stores the low 16 bits of each count and size.
 struct TextureHeader {
     std::uint8_t magic[3] = {'q', 'm', '5'};
     std::uint8_t reserved0 = 0;
@@ -84,6 +81,78 @@ struct TextureHeader {
 // The smallest b with 2^b >= pixelCount (0 for 0 or 1 pixel).
 int positionBitCount(std::uint64_t pixelCount);
 
+// Bytes per index of a plain image: 1 up to 256 colours, else 2.
+constexpr std::uint64_t plainIndexBytes(std::uint64_t colourCount) { return colourCount <= 256 ? 1 : 2; }
+// Bytes before the first image: the header and the palette.
+constexpr std::uint64_t textureHeadSize(std::uint64_t colourCount) {
+    return kTextureHeaderSize + kPaletteEntrySize * colourCount;
+}
+// Size of a whole plain texture: header, palette and the indices of every image.
+constexpr std::uint64_t plainTextureSize(std::uint64_t colourCount, std::uint64_t pixelCount, std::uint64_t imageCount) {
+    return textureHeadSize(colourCount) + imageCount * pixelCount * plainIndexBytes(colourCount);
+}
+
+// What the header and palette of a file say about the rest, as a reader
+// takes them: counts and sizes signed, the palette inside the file.
+struct TextureLayout {
+    TextureHeader header;          // the 20 bytes as stored
+    std::int32_t colourCount = 0;  // K, W and H, never negative once checked
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::uint64_t pixelCount = 0;  // P = W x H
+    int positionBits = 0;          // b for P
+    std::uint64_t paletteOffset = kTextureHeaderSize;
+    std::span<const std::uint8_t> palette;  // K entries of kPaletteEntrySize bytes
+    std::uint64_t imagesOffset = 0;         // the first byte after the palette
+
+    bool compressed() const { return header.isCompressed(); }
+    std::uint64_t indexBytes() const { return plainIndexBytes(static_cast<std::uint64_t>(colourCount)); }
+    std::uint64_t plainImageBytes() const { return pixelCount * indexBytes(); }
+    // Palette entry k < colourCount.
+    std::uint32_t colour(std::size_t k) const;
+};
+
+// Why a file's header or palette cannot be read as a texture's, in the order
+// they are checked; faults past the palette are the images' readers' to find.
+enum class LayoutError {
+    none,
+    headerCut,      // fewer than 20 bytes; value = the file size
+    badMagic,       // the file does not start with q, m, 5
+    badVersion,     // value = the version
+    negativeField,  // the colour count, width or height (offset 6, 14 or 16) is negative; value = it
+    paletteCut,     // the palette runs past the end of the file
+};
+
+struct LayoutFault {
+    LayoutError error = LayoutError::none;
+    std::uint64_t offset = 0;  // of the field or section at fault
+    std::int64_t value = 0;
+};
+
+// The verdict on a file's header and palette. Checking stops at the first
+// fault, except that every negative field is reported (at most three).
+struct LayoutCheck {
+    bool headerRead = false;  // layout.header holds the file's 20 bytes
+    bool sizesKnown = false;  // colour count, sizes, P and b are set (no fault, or paletteCut)
+    TextureLayout layout;
+    static constexpr std::size_t kMaxFaults = 3;
+    LayoutFault faults[kMaxFaults];
+    std::size_t faultCount = 0;
+
+    LayoutError error() const { return faultCount == 0 ? LayoutError::none : faults[0].error; }
+    const LayoutFault& firstFault() const { return faults[0]; }
+    std::span<const LayoutFault> allFaults() const { return {faults, faultCount}; }
+};
+
+// The one check of a texture's header and palette, shared by every reader.
+LayoutCheck checkTextureLayout(std::span<const std::uint8_t> file);
+
+// The 3-byte head of a colour record, followed by L data bytes:
+//   byte 0  L >> 8        byte 1  L & 0xFF        byte 2  b
+// where b is the position bit count, the smallest b with 2^b >= P. Two heads
+// carry no data: 00 00 00 (empty: paints nothing) and 80 00 00 (whole: paints
+// every pixel). Any other head is a general record whose L bytes hold its
+// cubes (CubeMasks); L = 0 is a general record without cubes.
 struct RecordHead {
     std::uint8_t bytes[kRecordHeadSize] = {0, 0, 0};
 
@@ -110,7 +179,18 @@ struct RecordHead {
     }
 };
 
-// One cube as its two masks. care mask = zero | one, value = one.
+// One cube of a general record, as its two masks: care mask = zero | one,
+// value = one. Position p lies in the cube when (p & one) == one and
+// (~p & zero) == zero.
+//
+// Cube data: n = floor(4L / b) cubes of 2b bits each, packed LSB-first into
+// the L bytes: stream bit q is bit (q & 7) of data byte (q >> 3). Cube k takes
+// stream bits 2bk .. 2bk + 2b - 1: first its zero mask, then its one mask,
+// each written from position bit b - 1 down to bit 0. Bits after the last
+// cube are zero. The writer never writes a cube whose masks are both zero
+// (the whole head stands for that), and readers ignore such cubes: for
+// b <= 3 the zero bits that pad the last byte can look like whole cubes
+// under the count rule.
 struct CubeMasks {
     std::uint32_t zero = 0;
     std::uint32_t one = 0;

@@ -10,9 +10,21 @@ namespace qm5 {
 
 namespace {
 
+TextureProblemKind problemOf(LayoutError error) {
+    switch (error) {
+        case LayoutError::headerCut: return TextureProblemKind::truncatedHeader;
+        case LayoutError::badMagic: return TextureProblemKind::badMagic;
+        case LayoutError::badVersion: return TextureProblemKind::badVersion;
+        case LayoutError::negativeField: return TextureProblemKind::negativeField;
+        case LayoutError::none:
+        case LayoutError::paletteCut: break;
+    }
+    return TextureProblemKind::paletteTruncated;
+}
+
 class Inspector {
 public:
-    Inspector(std::span<const std::uint8_t> file, TextureInfo& info) : in_(file), info_(info) {}
+    Inspector(std::span<const std::uint8_t> file, TextureInfo& info) : file_(file), in_(file), info_(info) {}
 
     bool run();
 
@@ -35,6 +47,7 @@ private:
     void checkCubes(std::span<const std::uint8_t> data, int b, std::int64_t image, std::int64_t record,
                     std::uint64_t offset, ImageSummary& summary);
 
+    std::span<const std::uint8_t> file_;
     ByteReader in_;
     TextureInfo& info_;
     std::int32_t colourCount_ = 0;
@@ -43,61 +56,35 @@ private:
 bool Inspector::run() {
     info_.fileSize = in_.size();
     if (!info_.problems.allocate(kMaxKeptProblems)) return false;
-    auto header = TextureHeader::read(in_);
-    if (!header) {
-        TextureProblem p = at(TextureProblemKind::truncatedHeader, -1, -1, 0);
-        p.value = static_cast<std::int64_t>(in_.size());
+    const LayoutCheck check = checkTextureLayout(file_);
+    const TextureLayout& layout = check.layout;
+    info_.header = layout.header;
+    info_.headerRead = check.headerRead;
+    if (check.sizesKnown) {
+        colourCount_ = layout.colourCount;
+        info_.pixelCount = layout.pixelCount;
+        info_.positionBits = layout.positionBits;
+        info_.layoutKnown = true;
+        if (info_.pixelCount == 0) add(at(TextureProblemKind::zeroSize, -1, -1, kWidthOffset));
+        if (colourCount_ == 0) add(at(TextureProblemKind::noColours, -1, -1, kColourCountOffset));
+        if (layout.header.imageCount == 0) add(at(TextureProblemKind::noImages, -1, -1, kImageCountOffset));
+        info_.paletteOffset = layout.paletteOffset;
+    }
+    for (const LayoutFault& fault : check.allFaults()) {
+        TextureProblem p = at(problemOf(fault.error), -1, -1, fault.offset);
+        p.value = fault.value;
         add(p);
-        return true;
     }
-    info_.header = *header;
-    info_.headerRead = true;
-    if (!header->hasMagic()) {
-        add(at(TextureProblemKind::badMagic, -1, -1, 0));
-        return true;
-    }
-    if (header->version != kTextureVersion) {
-        TextureProblem p = at(TextureProblemKind::badVersion, -1, -1, 4);
-        p.value = header->version;
-        add(p);
-        return true;
-    }
-    // The reader takes the counts and sizes as signed 16-bit values.
-    const struct {
-        std::int32_t value;
-        std::uint64_t offset;
-    } fields[] = {{header->signedColourCount(), 6}, {header->signedWidth(), 14}, {header->signedHeight(), 16}};
-    bool negative = false;
-    for (const auto& field : fields) {
-        if (field.value >= 0) continue;
-        TextureProblem p = at(TextureProblemKind::negativeField, -1, -1, field.offset);
-        p.value = field.value;
-        add(p);
-        negative = true;
-    }
-    if (negative) return true;
+    if (check.error() != LayoutError::none) return true;
 
-    colourCount_ = header->signedColourCount();
-    info_.pixelCount = static_cast<std::uint64_t>(header->signedWidth()) * static_cast<std::uint64_t>(header->signedHeight());
-    info_.positionBits = positionBitCount(info_.pixelCount);
-    info_.layoutKnown = true;
-    if (info_.pixelCount == 0) add(at(TextureProblemKind::zeroSize, -1, -1, 14));
-    if (colourCount_ == 0) add(at(TextureProblemKind::noColours, -1, -1, 6));
-    if (header->imageCount == 0) add(at(TextureProblemKind::noImages, -1, -1, 10));
-
-    info_.paletteOffset = in_.offset();
-    if (!in_.skip(static_cast<std::uint64_t>(colourCount_) * kPaletteEntrySize)) {
-        add(at(TextureProblemKind::paletteTruncated, -1, -1, info_.paletteOffset));
-        return true;
-    }
-
-    if (!info_.images.allocate(header->imageCount)) return false;
+    in_.seek(layout.imagesOffset);
+    if (!info_.images.allocate(layout.header.imageCount)) return false;
     for (std::size_t i = 0; i < info_.images.size(); ++i) {
         ImageSummary& summary = info_.images[i];
         summary.offset = in_.offset();
         info_.imagesReached = i + 1;
-        const bool complete = header->isCompressed() ? compressedImage(static_cast<std::int64_t>(i), summary)
-                                                     : plainImage(static_cast<std::int64_t>(i), summary);
+        const bool complete = layout.compressed() ? compressedImage(static_cast<std::int64_t>(i), summary)
+                                                  : plainImage(static_cast<std::int64_t>(i), summary);
         summary.complete = complete;
         summary.bytes = in_.offset() - summary.offset;
         if (!complete) return true;
@@ -111,7 +98,7 @@ bool Inspector::run() {
 }
 
 bool Inspector::plainImage(std::int64_t image, ImageSummary&) {
-    const bool wide = colourCount_ > 256;
+    const bool wide = plainIndexBytes(static_cast<std::uint64_t>(colourCount_)) == 2;
     const std::uint64_t need = info_.pixelCount * (wide ? 2u : 1u);
     const std::uint64_t start = in_.offset();
     auto bytes = in_.readSpan(need);
@@ -230,51 +217,13 @@ void place(const TextureProblem& p, char* out, std::size_t size) {
     }
 }
 
-}  // namespace
-
-bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info) {
-    info = TextureInfo{};
-    return Inspector(file, info).run();
-}
-
-const char* describeProblem(const TextureInfo& info, const TextureProblem& p, char* out, std::size_t size) {
-    if (size == 0) return out;
+// A problem inside a record, named by its place.
+void describeRecordProblem(const TextureInfo& info, const TextureProblem& p, char* out, std::size_t size) {
     char where[96];
     place(p, where, sizeof where);
     const std::int32_t width = info.header.signedWidth();
     const std::int32_t height = info.header.signedHeight();
     switch (p.kind) {
-        case TextureProblemKind::truncatedHeader:
-            std::snprintf(out, size, "the file ends inside the 20-byte header (it holds %" PRId64 " bytes)", p.value);
-            break;
-        case TextureProblemKind::badMagic:
-            std::snprintf(out, size, "not a Qm5 texture (the file does not start with q, m, 5)");
-            break;
-        case TextureProblemKind::badVersion:
-            std::snprintf(out, size, "version %" PRId64 ", want %d", p.value, kTextureVersion);
-            break;
-        case TextureProblemKind::negativeField: {
-            const char* field = p.offset == 6 ? "colour count" : p.offset == 14 ? "width" : "height";
-            std::snprintf(out, size, "the %s %" PRId64 " is negative", field, p.value);
-            break;
-        }
-        case TextureProblemKind::zeroSize:
-            std::snprintf(out, size, "the picture size %d x %d holds no pixels", width, height);
-            break;
-        case TextureProblemKind::noColours:
-            std::snprintf(out, size, "the palette is empty (colour count 0)");
-            break;
-        case TextureProblemKind::noImages:
-            std::snprintf(out, size, "the image count is 0");
-            break;
-        case TextureProblemKind::paletteTruncated:
-            std::snprintf(out, size, "the palette of %d colours runs past the end of the file",
-                          info.header.signedColourCount());
-            break;
-        case TextureProblemKind::imageTruncated:
-            std::snprintf(out, size, "image %" PRId64 " runs past the end of the file (%" PRId64 " of %" PRId64
-                          " bytes present)", p.image, p.value, p.expected);
-            break;
         case TextureProblemKind::recordTruncated:
             std::snprintf(out, size, "%s runs past the end of the file", where);
             break;
@@ -308,6 +257,60 @@ const char* describeProblem(const TextureInfo& info, const TextureProblem& p, ch
         case TextureProblemKind::fillBits:
             std::snprintf(out, size, "%s has bits set after its last cube", where);
             break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info) {
+    info = TextureInfo{};
+    return Inspector(file, info).run();
+}
+
+const char* describeProblem(const TextureInfo& info, const TextureProblem& p, char* out, std::size_t size) {
+    if (size == 0) return out;
+    const std::int32_t width = info.header.signedWidth();
+    const std::int32_t height = info.header.signedHeight();
+    switch (p.kind) {
+        case TextureProblemKind::truncatedHeader:
+            std::snprintf(out, size, "the file ends inside the 20-byte header (it holds %" PRId64 " bytes)", p.value);
+            break;
+        case TextureProblemKind::badMagic:
+            std::snprintf(out, size, "not a Qm5 texture (the file does not start with q, m, 5)");
+            break;
+        case TextureProblemKind::badVersion:
+            std::snprintf(out, size, "version %" PRId64 ", want %d", p.value, kTextureVersion);
+            break;
+        case TextureProblemKind::negativeField: {
+            const char* field = p.offset == kColourCountOffset ? "colour count"
+                                : p.offset == kWidthOffset      ? "width"
+                                                                : "height";
+            std::snprintf(out, size, "the %s %" PRId64 " is negative", field, p.value);
+            break;
+        }
+        case TextureProblemKind::zeroSize:
+            std::snprintf(out, size, "the picture size %d x %d holds no pixels", width, height);
+            break;
+        case TextureProblemKind::noColours:
+            std::snprintf(out, size, "the palette is empty (colour count 0)");
+            break;
+        case TextureProblemKind::noImages:
+            std::snprintf(out, size, "the image count is 0");
+            break;
+        case TextureProblemKind::paletteTruncated:
+            std::snprintf(out, size, "the palette of %d colours runs past the end of the file",
+                          info.header.signedColourCount());
+            break;
+        case TextureProblemKind::imageTruncated:
+            std::snprintf(out, size, "image %" PRId64 " runs past the end of the file (%" PRId64 " of %" PRId64
+                          " bytes present)", p.image, p.value, p.expected);
+            break;
+        case TextureProblemKind::recordTruncated:
+        case TextureProblemKind::wrongBitCount:
+        case TextureProblemKind::cubeBothMasks:
+        case TextureProblemKind::zeroCube:
+        case TextureProblemKind::fillBits: describeRecordProblem(info, p, out, size); break;
         case TextureProblemKind::indexOutOfRange: {
             const std::uint64_t w = width > 0 ? static_cast<std::uint64_t>(width) : 1;
             const int written = std::snprintf(out, size,

@@ -1,0 +1,98 @@
+#include "texture/texture_writer.hpp"
+
+#include "core/byte_reader.hpp"
+#include "texture/texture_format.hpp"
+
+namespace qm5 {
+
+TextureFileWriter::TextureFileWriter(std::span<const Picture* const> pictures, std::span<const std::uint32_t> palette,
+                                     std::int32_t mipmapCount)
+    : pictures_(pictures),
+      palette_(palette),
+      mipmapCount_(mipmapCount),
+      positionBits_(positionBitCount(pictures.empty() ? 0 : pictures[0]->pixels.size())) {}
+
+bool TextureFileWriter::open(const char* path) {
+    if (!at(Step::closed) || pictures_.empty()) return ok_ = false;
+    if (!file_.open(path)) return false;
+    step_ = Step::opened;
+    return true;
+}
+
+void TextureFileWriter::writeHeader(bool compressed) {
+    if (!at(Step::opened)) return;
+    const Picture& first = *pictures_[0];
+    TextureHeader header;
+    header.colourCount = static_cast<std::uint16_t>(palette_.size());
+    header.mipmapCount = static_cast<std::uint16_t>(mipmapCount_);
+    header.imageCount = static_cast<std::uint16_t>(pictures_.size());
+    header.compression = compressed ? 1 : 0;
+    header.width = static_cast<std::uint16_t>(first.width);
+    header.height = static_cast<std::uint16_t>(first.height);
+    std::uint8_t bytes[kTextureHeaderSize];
+    header.store(bytes);
+    file_.write(bytes, sizeof bytes);
+    compressed_ = compressed;
+    step_ = Step::header;
+}
+
+void TextureFileWriter::writePalette() {
+    if (!at(Step::header)) return;
+    for (const std::uint32_t colour : palette_) {
+        std::uint8_t entry[kPaletteEntrySize];
+        storeU32(entry, colour);
+        file_.write(entry, sizeof entry);
+    }
+    step_ = Step::images;
+}
+
+bool TextureFileWriter::writePlainImage() {
+    if (!at(Step::images) || compressed_ || imagesWritten_ == pictures_.size()) return ok_ = false;
+    const Picture& picture = *pictures_[imagesWritten_++];
+    if (picture.pixels.size() != pictures_[0]->pixels.size()) return ok_ = false;
+    const bool wide = plainIndexBytes(palette_.size()) == 2;
+    for (const std::uint32_t index : picture.pixels) {
+        if (index >= palette_.size()) return ok_ = false;
+        if (wide) {
+            std::uint8_t two[2];
+            storeU16(two, index);
+            file_.write(two, 2);
+        } else {
+            file_.writeByte(static_cast<std::uint8_t>(index));
+        }
+    }
+    return true;
+}
+
+bool TextureFileWriter::acceptRecord(std::uint32_t colour, std::span<const std::uint8_t> record) {
+    if (colour != nextColour_ || colour >= palette_.size() || record.size() < kRecordHeadSize) return false;
+    const RecordHead head = RecordHead::from(record);
+    // A general record needs a b, and the picture's: a reader unpacks its cubes with it.
+    if (head.isGeneral() && (head.bitCount() == 0 || head.bitCount() != positionBits_)) return false;
+    if (record.size() != kRecordHeadSize + head.dataLength()) return false;
+    file_.write(record.data(), record.size());
+    ++nextColour_;
+    return true;
+}
+
+bool TextureFileWriter::writeRecords(const RecordSource& source) {
+    if (!at(Step::images) || !compressed_ || imagesWritten_ == pictures_.size()) return ok_ = false;
+    ++imagesWritten_;
+    nextColour_ = 0;
+    bool refused = false;
+    const bool made = source([&](std::uint32_t colour, std::span<const std::uint8_t> record) {
+        refused = refused || !acceptRecord(colour, record);
+        return !refused;
+    });
+    return ok_ = made && !refused && nextColour_ == palette_.size();
+}
+
+bool TextureFileWriter::commit() {
+    if (!at(Step::images) || imagesWritten_ != pictures_.size()) {
+        file_.discard();
+        return false;
+    }
+    return file_.commit();
+}
+
+}  // namespace qm5

@@ -1,0 +1,68 @@
+#pragma once
+// Writing a texture file (layout in texture/texture_format.hpp): the header,
+// the palette, then every image as plain indices or as its colour records.
+// The records come from the caller, who compresses (the minimisers live in a
+// layer above this one). The writer checks what it is given against the
+// header it wrote, so that no file it commits disagrees with its own layout:
+// steps in file order, N images, K records per image in colour order, each
+// record's head matching its length and the picture's b. The file is written
+// under a temporary name and appears under its own only on commit().
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "core/file_io.hpp"
+#include "picture/picture.hpp"
+
+namespace qm5 {
+
+// Takes the record of one colour; false when it refuses it (the caller then stops).
+using RecordSink = std::function<bool(std::uint32_t colour, std::span<const std::uint8_t> record)>;
+// Hands the records of one image to sink, colour 0 first; false when it
+// could not make them all (the caller knows why).
+using RecordSource = std::function<bool(const RecordSink& sink)>;
+
+class TextureFileWriter {
+public:
+    // pictures: N >= 1 pictures of equal size whose pixels are palette
+    // indices; pictures and palette must outlive the writer. The header takes
+    // the low 16 bits of the counts and sizes.
+    TextureFileWriter(std::span<const Picture* const> pictures, std::span<const std::uint32_t> palette,
+                      std::int32_t mipmapCount);
+
+    // False when the file cannot be created (see AtomicOutputFile::open).
+    [[nodiscard]] bool open(const char* path);
+    // The header; compressed sets its flag, and with it how images are written.
+    void writeHeader(bool compressed);
+    void writePalette();
+    // The next image as indices in position order; false for an index
+    // outside the palette or a picture of another size than the first.
+    bool writePlainImage();
+    // The next image as the K records source hands over; false when the
+    // source fails or a record is refused: out of colour order, a head that
+    // disagrees with the record's length or the picture's b, or missing.
+    bool writeRecords(const RecordSource& source);
+    // Renames the file over the path; false (the path untouched) when a write
+    // failed, a step was out of order or an image is missing.
+    [[nodiscard]] bool commit();
+
+private:
+    enum class Step { closed, opened, header, palette, images };
+
+    bool at(Step step) { return ok_ = ok_ && step_ == step; }
+    bool acceptRecord(std::uint32_t colour, std::span<const std::uint8_t> record);
+
+    std::span<const Picture* const> pictures_;
+    std::span<const std::uint32_t> palette_;
+    std::int32_t mipmapCount_;
+    int positionBits_;
+    AtomicOutputFile file_;
+    Step step_ = Step::closed;
+    bool ok_ = true;  // every step so far in order and accepted
+    bool compressed_ = false;
+    std::size_t imagesWritten_ = 0;
+    std::uint32_t nextColour_ = 0;
+};
+
+}  // namespace qm5
