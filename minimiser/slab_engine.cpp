@@ -35,8 +35,14 @@ public:
 
     // Low digits per slab. More high digits save memory (the kept slabs take
     // (2/3)^k of 3^b entries) but cost work: a slab with f free high digits
-    // is the maximum of 2^f kept slabs. Up to b = 18 four high digits; above,
-    // slabs of 3^14 entries.
+    // is the maximum of 2^f kept slabs, and the 3^k slabs read 4^k kept
+    // slabs' worth of entries and more. Why the numbers:
+    // - up to 3^11 one-byte (3^10 two-byte) entries the whole table is one
+    //   slab, within kCacheBlockBytes: nothing to save;
+    // - above, four high digits while b <= 18: a fifth of the table kept,
+    //   for about 256 slab reads per pass;
+    // - from b = 19 slabs of 3^14 entries (4.8 MB in one byte), so that the
+    //   kept slabs grow as 2^b, not 3^b: 306 MB at b = 20.
     static int slabVarsFor(int b, int wanted) {
         if (wanted > 0) return std::min(b, wanted);
         const int cached = sizeof(T) == 1 ? 11 : 10;
@@ -109,6 +115,7 @@ private:
                 for (std::size_t x = 0; x < len; ++x) out[x] = Policy::expand(out[x], next[x]);
             }
         };
+        // Pieces of 2 KiB: the sibling buffer stays in L1 beside the slab.
         constexpr std::size_t kChunk = 2048;
         T sibling[kChunk];
         for (std::uint64_t at = 0; at < size; at += kChunk) {
