@@ -22,3 +22,10 @@ printf '4\nplasma0.bmp 0\nplasma1.bmp 0\nrose256f.bmp 0\nlogo256.bmp 0\n' > "$ou
 $im logo: -resize '1024x1024!' -colors 256 -type TrueColor "BMP3:$out/logo1024.bmp"
 # 1024 x 1024 with about 30000 colours, written plain.
 $im -seed 9 -size 1024x1024 plasma:fractal -blur 0x2 -colors 30000 -type TrueColor "BMP3:$out/plasma1024.bmp"
+# Large textures: flat (16 colours), cartoon (64 colours, large flat areas)
+# and dithered photo (256 colours) at 1024, 2048 and 4096 pixels square.
+for n in 1024 2048 4096; do
+  $im -seed 3 -size 128x128 plasma:fractal -resize "${n}x${n}!" -dither None -colors 16 -type TrueColor "BMP3:$out/flat$n.bmp"
+  $im logo: -resize "${n}x${n}!" -dither None -colors 64 -type TrueColor "BMP3:$out/cartoon$n.bmp"
+  $im rose: -resize "${n}x${n}!" -colors 256 -type TrueColor "BMP3:$out/photo$n.bmp"
+done

@@ -69,7 +69,11 @@ private:
     enum class ExactResult { solved, declined, outOfMemory };
 
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
+    MinimiseStatus buildColumns(int b, std::span<const std::uint32_t> on, std::size_t distinct);
+    MinimiseStatus buildRows();
     MinimiseStatus choose();
+    [[nodiscard]] bool group(std::uint32_t& groups);
+    [[nodiscard]] bool solveGroups(std::uint32_t groups);
     void cover(std::uint32_t col);
     // The greedy's weight of a row: high when few columns hold it.
     std::uint64_t rowWeight(std::uint32_t r) const { return (std::uint64_t{1} << 24) / (rowStart_[r + 1] - rowStart_[r]); }
@@ -101,6 +105,7 @@ private:
     HeapArray<std::uint64_t> score_;      // per column: the greedy's weight of those rows
     HeapArray<std::uint32_t> scratch_;    // union-find and grouping
     HeapArray<std::uint32_t> order_;
+    HeapArray<std::uint32_t> groupStarts_;  // per group: first column, then first row, in order_
     struct GreedyEntry {
         std::uint64_t score;
         std::uint32_t col;

@@ -1,32 +1,32 @@
 #pragma once
 // Fast exact minimisers. They write byte for byte the records of the
 // reference FunctionMinimiser, without its pairwise merging and position
-// lists, from this fact about the reference: the cubes it writes are those of
-// a greedy walk over the prime implicants of the non-off set (maximal cubes
-// without an off position), visited by number of free digits descending,
-// then by one mask ascending, then by the ascending list of free bit indices
-// compared lexicographically. A prime is skipped when all its positions are
-// don't cares or all are covered already; otherwise it is written and all
-// its positions count as covered.
+// lists, from this fact about the reference (argued in prime_cover.hpp): the
+// cubes it writes are those of a greedy walk over the prime implicants of
+// the non-off set (maximal cubes without an off position), visited by number
+// of free digits descending, then by one mask ascending, then by the
+// ascending list of free bit indices compared lexicographically. A prime is
+// skipped when all its positions are don't cares or all are covered already;
+// otherwise it is written and all its positions count as covered.
 //
 // The primes come from the 3^b cubes over the position bits, each cube a
-// ternary number (digit 0, 1 or free per bit):
-// - FastMinimiser, and PictureCompressor's per-colour engine, keep one bit
-//   per cube, "inside the non-off set", built one bit at a time
-//   (free = digit 0 AND digit 1), and clear every cube that a one-digit
-//   widening contains.
-// - PictureCompressor's all-colours engine keeps per cube the highest palette
-//   index among its positions (positions past the picture count as index 0):
-//   colour c's primes are the cubes of value c that no one-digit widening of
-//   the same value contains. One pass serves every colour; it works slab by
-//   slab (fast_minimiser.cpp) to keep its memory small.
+// ternary number (digit 0, 1 or free per bit; ternary.hpp):
+// - FastMinimiser, and PictureCompressor's per-colour engine
+//   (colour_engine.hpp), keep one bit per cube, "inside the non-off set".
+// - PictureCompressor's all-colours engine (slab_engine.hpp) keeps per cube
+//   the highest palette index among its positions; one pass serves every
+//   colour.
+// scheduler.hpp spreads the colours over threads, delivers them in order and
+// picks the engine within the memory budget.
 
 #include <cstdint>
 #include <functional>
 #include <span>
 
 #include "minimiser/function_minimiser.hpp"
+#include "minimiser/limits.hpp"
 #include "core/heap_array.hpp"
+#include "texture/texture_format.hpp"
 
 namespace qm5 {
 
@@ -34,7 +34,7 @@ namespace qm5 {
 struct FastTuning {
     enum class Engine { automatic, perColour, allColours };
     Engine engine = Engine::automatic;     // PictureCompressor only
-    std::int64_t maxDataLength = 65535;    // longest cube data a record may have
+    std::int64_t maxDataLength = kMaxRecordDataLength;  // longest cube data a record may have
     std::uint64_t keyChunk = 0;            // primes kept and sorted at once; 0: automatic
     int blockVars = 0;                     // digits per cache block; 0: automatic (at least 3)
     int slabVars = 0;                      // low digits per slab of the all-colours engine; 0: automatic
@@ -72,7 +72,7 @@ struct CompressOptions {
     // per-colour engine is used (slower; 3^b / 6.75 bytes per thread), and
     // above that too the picture is refused (outOfMemory at its first colour
     // that needs a minimiser).
-    std::uint64_t memoryLimit = std::uint64_t{1536} << 20;
+    std::uint64_t memoryLimit = kDefaultCompressMemory;
 };
 
 // All colours of one picture, as the texture writer needs them. Colour c's

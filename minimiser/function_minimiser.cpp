@@ -7,14 +7,12 @@
 #include <new>
 #include <utility>
 
+#include "minimiser/position_code.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
 
 namespace {
-
-constexpr std::int32_t kOff = 0;
-constexpr std::int32_t kDontCare = 2;
 
 // Level k holds cubes with k free digits, so there are at most b + 1 levels.
 constexpr std::size_t kMaxLevels = kMaxPositionBits + 2;
@@ -57,7 +55,7 @@ bool FunctionMinimiser::minimise(std::int32_t entryCount, const std::int32_t* ta
     // 2. - 4. The two heads without data.
     std::int32_t nonOff = 0;
     for (std::int32_t entry : table_) {
-        if (entry != kOff) ++nonOff;
+        if (!isOff(entry)) ++nonOff;
     }
     if (nonOff == 0 || nonOff == size) {
         if (!gatedAllocate(record_, kRecordHeadSize, &gate_)) {
@@ -94,7 +92,7 @@ bool FunctionMinimiser::makeLevelZero(CubeLevel& level0, std::int32_t nonOff) {
     const auto size = static_cast<std::int32_t>(table_.size());
     for (std::int32_t p = 0; p < size; ++p) {
         const std::int32_t entry = table_[static_cast<std::size_t>(p)];
-        if (entry == kOff) continue;
+        if (isOff(entry)) continue;
         Cube cube;
         switch (makePositionCube(p, bitCount_, cube, &gate_)) {
             case CubeStorage::ok:
@@ -106,7 +104,7 @@ bool FunctionMinimiser::makeLevelZero(CubeLevel& level0, std::int32_t nonOff) {
                 say(" ERROR : Not enough memory !\n");
                 return false;
         }
-        if (entry == kDontCare) cube.merged = 1;
+        if (isDontCare(entry)) cube.merged = 1;
         level0.append(std::move(cube));
     }
     return true;
@@ -179,7 +177,7 @@ bool FunctionMinimiser::chooseCover(CubeLevel& level0, CubeSelection& selection)
             bool allDontCare = true;
             bool allCovered = true;
             for (std::int32_t p : cube.positions) {
-                if (table_[static_cast<std::size_t>(p)] != kDontCare) allDontCare = false;
+                if (!isDontCare(table_[static_cast<std::size_t>(p)])) allDontCare = false;
                 if (selection.coverTable[static_cast<std::size_t>(p)] != 1) allCovered = false;
             }
             // A cube is chosen when one of its positions is not yet covered,

@@ -161,6 +161,32 @@ TEST(Cube, FiveBitCubesLeaveTheLastBitsZero) {
     EXPECT_EQ(cubeCountOf(data.size(), 5), 3u);
 }
 
+TEST(Cube, StreamedCubesReadBackForEveryBitCount) {
+    // Odd counts of cubes put the masks at every bit offset of a byte.
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (int b = 1; b <= 30; ++b) {
+        const std::uint32_t all = (std::uint32_t{1} << b) - 1;
+        std::vector<CubeMasks> cubes(9);
+        for (CubeMasks& cube : cubes) {
+            const std::uint32_t care = next() & all;
+            cube = CubeMasks{care & ~next(), 0};
+            cube.one = care & ~cube.zero;
+        }
+        Bytes data(cubeDataLength(cubes.size(), b), 0);
+        CubeStreamWriter writer(data, b);
+        for (const CubeMasks& cube : cubes) ASSERT_TRUE(writer.put(cube)) << "b = " << b;
+        std::size_t put = cubes.size();
+        while (writer.put(cubes[0])) ++put;
+        EXPECT_EQ(put, data.size() * 8 / (2 * static_cast<std::size_t>(b))) << "b = " << b << ": cubes that fit";
+        for (std::size_t k = 0; k < cubes.size(); ++k) {
+            const CubeMasks got = readCube(data, b, k);
+            EXPECT_EQ(got, cubes[k]) << "b = " << b << ", cube " << k << ": got " << got.zero << "/" << got.one
+                                     << ", want " << cubes[k].zero << "/" << cubes[k].one;
+        }
+    }
+}
+
 TEST(Cube, EncodeRefusesDataOfTheWrongSize) {
     const Cube cube = cubeFromText("0110");
     const std::vector<const Cube*> one{&cube};

@@ -100,13 +100,30 @@ int positionBitCount(std::uint64_t pixelCount) {
     return b;
 }
 
+namespace {
+
+// The low b bits of v in reverse order (1 <= b <= 32).
+std::uint64_t reversedLow(std::uint32_t v, int b) {
+    v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
+    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
+    v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
+    v = ((v >> 8) & 0x00FF00FFu) | ((v & 0x00FF00FFu) << 8);
+    v = (v >> 16) | (v << 16);
+    return std::uint64_t{v} >> (32 - b);
+}
+
+}  // namespace
+
 bool CubeStreamWriter::put(CubeMasks cube) {
     const std::uint64_t bits = 2u * static_cast<std::uint64_t>(b_);
     if (bit_ + bits > static_cast<std::uint64_t>(out_.size()) * 8u) return false;
-    // The 2b-bit number (Z << b) | O, most significant bit first.
-    const std::uint64_t value = (std::uint64_t{cube.zero} << b_) | cube.one;
-    for (std::uint64_t j = 0; j < bits; ++j, ++bit_) {
-        if ((value >> (bits - 1 - j)) & 1u) out_[bit_ >> 3] |= static_cast<std::uint8_t>(1u << (bit_ & 7));
+    if (b_ <= 0) return true;
+    // Each mask most significant bit first: reversed, the stream's first bit
+    // is the value's lowest, and at most 32 + 7 bits land in a few bytes.
+    for (const std::uint32_t mask : {cube.zero, cube.one}) {
+        std::uint64_t value = reversedLow(mask, b_) << (bit_ & 7);
+        for (std::uint64_t at = bit_ >> 3; value != 0; ++at, value >>= 8) out_[at] |= static_cast<std::uint8_t>(value);
+        bit_ += static_cast<std::uint64_t>(b_);
     }
     return true;
 }

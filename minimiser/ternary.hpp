@@ -1,28 +1,27 @@
 #pragma once
-// Internals of the fast minimisers (fast_minimiser.hpp): ternary cube
-// numbering, the visiting order of primes as a sort key, the greedy cover
-// over position bitmaps, the ternary cube arrays and a small parallel loop.
+// Ternary arrays over the 3^n cubes of n position bits. A cube is the
+// ternary number x = sum d_i * 3^i with digit d_i = 0 (bit i must be 0),
+// 1 (must be 1) or 2 (free); an array holds one element per cube, built
+// from the 2^n cubes without a free digit (free = the two cubes with that
+// digit 0 and 1 combined) and pruned (an element is cleared or marked where
+// a one-digit widening holds the same).
 //
-// A cube over n position bits is the ternary number x = sum d_i * 3^i with
-// digit d_i = 0 (bit i must be 0), 1 (must be 1) or 2 (free).
+// Built and pruned block by block: a block is 3^j consecutive cubes (the j
+// lowest digits), small enough for the cache; the digits above a block are
+// done over the whole array in long runs. A prime of the set is then a cube
+// that pruning left standing.
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <span>
-#include <thread>
+#include <type_traits>
 
-#include "minimiser/fast_minimiser.hpp"
 #include "core/heap_array.hpp"
-#include "texture/texture_format.hpp"
+#include "minimiser/limits.hpp"
+#include "minimiser/scheduler.hpp"
 
 namespace qm5::fast {
-
-// Largest b the engines take: a sort key holds the count of fixed digits
-// (6 bits) and two b-bit masks.
-inline constexpr int kMaxBits = 29;
 
 inline constexpr std::array<std::uint64_t, 41> kPow3 = [] {
     std::array<std::uint64_t, 41> p{};
@@ -41,73 +40,6 @@ struct CareOne {
 
 // The masks of the cube with ternary number x over n digits.
 CareOne ternaryMasks(std::uint64_t x, int n);
-
-inline std::uint32_t lowBits(int b) { return b >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << b) - 1; }
-
-inline std::uint32_t reverseLow(std::uint32_t v, int b) {
-    v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
-    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
-    v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
-    v = ((v >> 8) & 0x00FF00FFu) | ((v & 0x00FF00FFu) << 8);
-    v = (v >> 16) | (v << 16);
-    return b == 0 ? 0 : v >> (32 - b);
-}
-
-// Ascending keys are the visiting order: fewer fixed digits first, then the
-// one mask ascending, then the free-bit list. Of two free sets of equal size
-// the lexicographically smaller list has the lowest differing bit, which is
-// the larger reversed free mask, so the smaller reversed care mask.
-inline std::uint64_t cubeKey(std::uint32_t care, std::uint32_t one, int b) {
-    const auto fixed = static_cast<std::uint64_t>(std::popcount(care));
-    return (fixed << 58) | (std::uint64_t{one} << (58 - b)) | (std::uint64_t{reverseLow(care, b)} << (58 - 2 * b));
-}
-inline CareOne keyMasks(std::uint64_t key, int b) {
-    const std::uint32_t mask = lowBits(b);
-    CareOne m;
-    m.one = static_cast<std::uint32_t>(key >> (58 - b)) & mask;
-    m.care = reverseLow(static_cast<std::uint32_t>(key >> (58 - 2 * b)) & mask, b);
-    return m;
-}
-
-// ---------------------------------------------------------------------------
-// Runs f(part, begin, end) for parts 0 .. parts - 1 over [0, n), part p
-// taking [p * n / parts, (p + 1) * n / parts), on up to parts threads (the
-// calling thread included). When a thread cannot be started its parts run
-// on the calling thread, so the split, and any per-part result, stays the
-// same.
-inline constexpr unsigned kMaxThreads = 64;
-
-template <class F>
-void parallelParts(unsigned parts, std::uint64_t n, const F& f) {
-    parts = std::clamp(parts, 1u, kMaxThreads);
-    auto range = [&](unsigned p) {
-        const std::uint64_t begin = n / parts * p + std::min<std::uint64_t>(p, n % parts);
-        const std::uint64_t end = begin + n / parts + (p < n % parts ? 1 : 0);
-        f(p, begin, end);
-    };
-    if (parts == 1 || n == 0) {
-        for (unsigned p = 0; p < parts; ++p) range(p);
-        return;
-    }
-    std::array<std::thread, kMaxThreads> pool;
-    std::array<bool, kMaxThreads> started{};
-    for (unsigned p = 1; p < parts; ++p) {
-        try {
-            pool[p] = std::thread(range, p);
-            started[p] = true;
-        } catch (...) {
-            started[p] = false;
-        }
-    }
-    range(0);
-    for (unsigned p = 1; p < parts; ++p) {
-        if (started[p]) {
-            pool[p].join();
-        } else {
-            range(p);
-        }
-    }
-}
 
 // ---------------------------------------------------------------------------
 // Per-cube operations of the two ternary arrays.
@@ -156,13 +88,14 @@ struct DigitPatterns {
     }
 };
 
-// Digits per cache block: at least 3, a block of about 192 KiB.
+// Digits per cache block: at least 3 (the three lowest digits live in
+// aligned groups of 27), as many as keep a block within kCacheBlockBytes.
 inline int chooseBlockVars(int vars, std::size_t elementSize, int wanted) {
     int j = 3;
     if (wanted > 0) {
         j = std::max(3, wanted);
     } else {
-        while (j + 1 <= vars && kPow3[static_cast<std::size_t>(j + 1)] * elementSize <= (std::size_t{192} << 10)) ++j;
+        while (j + 1 <= vars && kPow3[static_cast<std::size_t>(j + 1)] * elementSize <= kCacheBlockBytes) ++j;
     }
     return std::min(j, vars);
 }
@@ -393,90 +326,5 @@ void TernaryView<Policy>::prune(unsigned threads, const After& after) {
         }
     });
 }
-
-// ---------------------------------------------------------------------------
-// The greedy cover of one colour, over bitmaps of the 2^b positions: a cube
-// is written when it holds an on position and a position not yet covered.
-class CoverBuilder {
-public:
-    // Storage for b position bits; false when it cannot be had.
-    [[nodiscard]] bool prepare(int b, std::int64_t maxDataLength);
-    static std::uint64_t bytesFor(int b, std::int64_t maxDataLength);
-
-    // Clears the on and covered bitmaps and the written cubes.
-    void start();
-    std::uint64_t* onWords() { return on_.data(); }
-    std::size_t wordCount() const { return words_; }
-
-    // Visits cubes in ascending key order (the caller sorts); false as soon
-    // as more cubes are written than the record may hold.
-    bool visit(std::span<const std::uint64_t> sortedKeys);
-
-    // The record of the cubes written: head and cube data.
-    MinimiseStatus writeRecord(HeapArray<std::uint8_t>& record) const;
-    std::size_t cubeCount() const { return count_; }
-
-private:
-    int b_ = -1;
-    std::size_t words_ = 0;
-    std::uint64_t maxCubes_ = 0;
-    HeapArray<std::uint64_t> on_;
-    HeapArray<std::uint64_t> covered_;
-    HeapArray<CubeMasks> cubes_;
-    std::size_t count_ = 0;
-};
-
-// Record bytes for cubes in order: head (L >> 8, L & 0xFF, b) and data.
-[[nodiscard]] bool encodeRecord(std::span<const CubeMasks> cubes, int b, HeapArray<std::uint8_t>& record);
-
-// Sets record to one of the heads without data.
-[[nodiscard]] bool headRecord(const RecordHead& head, HeapArray<std::uint8_t>& record);
-
-// Cover of one colour from its primes, given as forEach(sink) that calls
-// sink(key) for every prime (any order). When count primes fit into chunk,
-// one pass; otherwise the key space is cut into ranges of at most chunk
-// primes (as far as one histogram bucket allows) and each range is
-// collected, sorted and visited in turn.
-template <class ForEach>
-MinimiseStatus coverFromPrimes(const ForEach& forEach, std::uint64_t count, std::uint64_t chunk,
-                               HeapArray<std::uint64_t>& keys, CoverBuilder& cover) {
-    if (count <= chunk) {
-        if (keys.size() < count && !keys.allocate(count)) return MinimiseStatus::outOfMemory;
-        std::uint64_t n = 0;
-        forEach([&](std::uint64_t key) {
-            if (n < count) keys[static_cast<std::size_t>(n)] = key;
-            ++n;
-        });
-        const auto used = static_cast<std::size_t>(std::min(n, count));
-        std::sort(keys.data(), keys.data() + used);
-        return cover.visit({keys.data(), used}) ? MinimiseStatus::ok : MinimiseStatus::recordTooLong;
-    }
-    constexpr std::size_t kBuckets = std::size_t{1} << 16;
-    HeapArray<std::uint64_t> histogram;
-    if (!histogram.allocate(kBuckets)) return MinimiseStatus::outOfMemory;
-    forEach([&](std::uint64_t key) { ++histogram[static_cast<std::size_t>(key >> 48)]; });
-    std::size_t bucket = 0;
-    while (bucket < kBuckets) {
-        std::size_t last = bucket;
-        std::uint64_t inRange = histogram[bucket];
-        while (last + 1 < kBuckets && inRange + histogram[last + 1] <= chunk) inRange += histogram[++last];
-        if (inRange > 0) {
-            if (keys.size() < inRange && !keys.allocate(std::max(inRange, chunk))) return MinimiseStatus::outOfMemory;
-            const std::uint64_t lo = static_cast<std::uint64_t>(bucket) << 48;
-            const std::uint64_t hiBucket = static_cast<std::uint64_t>(last) + 1;
-            std::uint64_t n = 0;
-            forEach([&](std::uint64_t key) {
-                if (key >= lo && (key >> 48) < hiBucket && n < inRange) keys[static_cast<std::size_t>(n++)] = key;
-            });
-            std::sort(keys.data(), keys.data() + n);
-            if (!cover.visit({keys.data(), static_cast<std::size_t>(n)})) return MinimiseStatus::recordTooLong;
-        }
-        bucket = last + 1;
-    }
-    return MinimiseStatus::ok;
-}
-
-// Primes per sort: about 8 bytes each.
-inline std::uint64_t defaultKeyChunk() { return std::uint64_t{1} << 23; }
 
 }  // namespace qm5::fast

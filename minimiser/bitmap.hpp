@@ -1,0 +1,74 @@
+#pragma once
+// Position bitmaps: bit p of word p >> 6 stands for pixel position p, for
+// the 2^b positions of a colour (one word when b <= 6, its bits past 2^b
+// kept 0). A cube's positions are found word by word: its six low digits
+// give a pattern inside a word, its higher digits the words.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace qm5::bitmap {
+
+inline constexpr std::size_t wordsFor(int b) { return b <= 6 ? 1 : std::size_t{1} << (b - 6); }
+
+inline constexpr std::uint32_t lowBits(int b) { return b >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << b) - 1; }
+
+inline void set(std::uint64_t* words, std::uint64_t p) { words[p >> 6] |= std::uint64_t{1} << (p & 63); }
+inline bool test(const std::uint64_t* words, std::uint64_t p) { return ((words[p >> 6] >> (p & 63)) & 1u) != 0; }
+
+// Bit j of kBitOf[i] is bit i of j: the positions 0 .. 63 of a word.
+inline constexpr std::array<std::uint64_t, 6> kBitOf = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull,
+                                                        0xF0F0F0F0F0F0F0F0ull, 0xFF00FF00FF00FF00ull,
+                                                        0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
+
+// The positions j of one word that match six low digits, by (care << 6) | one.
+inline constexpr std::array<std::uint64_t, 4096> kLowPatterns = [] {
+    std::array<std::uint64_t, 4096> t{};
+    for (std::uint32_t care = 0; care < 64; ++care) {
+        for (std::uint32_t one = 0; one < 64; ++one) {
+            std::uint64_t pattern = ~std::uint64_t{0};
+            for (unsigned i = 0; i < 6; ++i) {
+                if ((care >> i) & 1u) pattern &= ((one >> i) & 1u) ? kBitOf[i] : ~kBitOf[i];
+            }
+            t[(care << 6) | one] = pattern;
+        }
+    }
+    return t;
+}();
+
+// The words of the cube (care mask, one mask) over b position bits.
+class CubeWords {
+public:
+    CubeWords(int b, std::uint32_t care, std::uint32_t one) {
+        const std::uint32_t all = lowBits(b);
+        if (b <= 6) {
+            // Bits b .. 5 of the word are no positions: held at digit 0.
+            pattern_ = kLowPatterns[(((care | (0x3Fu & ~all)) & 63u) << 6) | (one & 63u)];
+        } else {
+            pattern_ = kLowPatterns[((care & 63u) << 6) | (one & 63u)];
+            base_ = one >> 6;
+            highFree_ = ~(care >> 6) & (all >> 6);
+        }
+    }
+    std::uint64_t pattern() const { return pattern_; }
+
+    // f(word, pattern) for every word holding positions of the cube, in
+    // ascending order, while f returns true; false when f stopped it.
+    template <class F>
+    bool each(const F& f) const {
+        std::uint32_t s = 0;
+        do {
+            if (!f(base_ | s, pattern_)) return false;
+            s = (s - highFree_) & highFree_;
+        } while (s != 0);
+        return true;
+    }
+
+private:
+    std::uint64_t pattern_ = 0;
+    std::uint32_t base_ = 0;
+    std::uint32_t highFree_ = 0;
+};
+
+}  // namespace qm5::bitmap

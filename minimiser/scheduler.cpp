@@ -1,0 +1,194 @@
+#include "minimiser/scheduler.hpp"
+
+#include <condition_variable>
+#include <mutex>
+
+#include "minimiser/colour_engine.hpp"
+#include "minimiser/prime_cover.hpp"
+#include "minimiser/slab_engine.hpp"
+#include "texture/texture_format.hpp"
+
+namespace qm5::fast {
+
+MinimiseStatus PictureJob::classify() {
+    b = positionBitCount(pixels);
+    HeapArray<std::uint64_t> counts;
+    if (!kinds.allocate(colours) || !counts.allocate(colours)) return MinimiseStatus::outOfMemory;
+    for (std::uint64_t p = 0; p < pixels; ++p) {
+        if (indices[p] >= colours) return MinimiseStatus::invalidTable;
+        ++counts[indices[p]];
+    }
+    // Colour c's non-off set: indices up to c and the positions past P.
+    const std::uint64_t domain = std::uint64_t{1} << b;
+    std::uint64_t nonOff = domain - pixels;
+    generalCount = 0;
+    for (std::uint32_t c = 0; c < colours; ++c) {
+        nonOff += counts[c];
+        if (nonOff == 0) {
+            kinds[c] = ColourKind::empty;
+        } else if (nonOff == domain) {
+            kinds[c] = ColourKind::whole;
+        } else if (counts[c] == 0) {
+            kinds[c] = ColourKind::bare;
+        } else {
+            kinds[c] = ColourKind::general;
+            ++generalCount;
+        }
+    }
+    return MinimiseStatus::ok;
+}
+
+bool PictureJob::listPositions() {
+    if (!firstOf.allocate(std::uint64_t{colours} + 1) || !byColour.allocate(pixels)) return false;
+    for (std::uint64_t p = 0; p < pixels; ++p) ++firstOf[indices[p] + 1];
+    for (std::uint32_t c = 0; c < colours; ++c) firstOf[c + 1] += firstOf[c];
+    HeapArray<std::uint64_t> fill;
+    if (!fill.allocate(colours)) return false;
+    std::copy(firstOf.data(), firstOf.data() + colours, fill.data());
+    for (std::uint64_t p = 0; p < pixels; ++p) byColour[fill[indices[p]]++] = static_cast<std::uint32_t>(p);
+    return true;
+}
+
+MinimiseStatus PictureJob::special(std::uint32_t c, HeapArray<std::uint8_t>& record) const {
+    switch (kinds[c]) {
+        case ColourKind::empty:
+            return headRecord(RecordHead::empty(), record) ? MinimiseStatus::ok : MinimiseStatus::outOfMemory;
+        case ColourKind::whole:
+            return headRecord(RecordHead::whole(), record) ? MinimiseStatus::ok : MinimiseStatus::outOfMemory;
+        case ColourKind::bare:
+            return encodeRecord({}, b, record) ? MinimiseStatus::ok : MinimiseStatus::outOfMemory;
+        case ColourKind::general:
+            break;
+    }
+    return MinimiseStatus::ok;
+}
+
+void PictureJob::fillOn(std::uint32_t c, std::uint64_t* on) const {
+    for (std::uint64_t i = firstOf[c]; i < firstOf[c + 1]; ++i) bitmap::set(on, byColour[i]);
+}
+
+MinimiseStatus PictureJob::failFrom(std::uint32_t from) {
+    const RecordJob job = [&](unsigned, std::uint32_t c, HeapArray<std::uint8_t>& record) {
+        return isGeneral(c) ? MinimiseStatus::outOfMemory : special(c, record);
+    };
+    return deliver(1, from, colours, job);
+}
+
+namespace {
+
+struct Slot {
+    HeapArray<std::uint8_t> record;
+    MinimiseStatus status = MinimiseStatus::ok;
+    bool ready = false;
+};
+
+}  // namespace
+
+MinimiseStatus PictureJob::deliver(unsigned threadCount, std::uint32_t first, std::uint32_t last,
+                                   const RecordJob& job) {
+    if (threadCount <= 1 || last - first <= 1) {
+        HeapArray<std::uint8_t> record;
+        for (std::uint32_t c = first; c < last; ++c) {
+            const MinimiseStatus status = job(0u, c, record);
+            if (status != MinimiseStatus::ok) {
+                failed = c;
+                return status;
+            }
+            if (!(*sink)(c, record.span())) {
+                stopped = true;
+                return MinimiseStatus::ok;
+            }
+        }
+        return MinimiseStatus::ok;
+    }
+    const unsigned window = 2 * threadCount;
+    std::array<Slot, 2 * kMaxThreads> slots;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::uint32_t next = first;
+    std::uint32_t delivered = first;
+    std::uint32_t limit = last;  // no colour at or past it is started
+    bool stop = false;
+
+    auto work = [&](unsigned worker) {
+        for (;;) {
+            std::uint32_t c;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || next >= limit || next - delivered < window; });
+                if (stop || next >= limit) return;
+                c = next++;
+            }
+            Slot& slot = slots[c % window];
+            const MinimiseStatus status = job(worker, c, slot.record);
+            {
+                std::lock_guard lock(mutex);
+                slot.status = status;
+                slot.ready = true;
+                if (status != MinimiseStatus::ok) limit = std::min(limit, c + 1);
+            }
+            changed.notify_all();
+        }
+    };
+    std::array<std::thread, kMaxThreads> pool;
+    unsigned started = 0;
+    for (unsigned w = 0; w < threadCount; ++w) {
+        try {
+            pool[started] = std::thread(work, w);
+            ++started;
+        } catch (...) {
+            break;
+        }
+    }
+    if (started == 0) return deliver(1, first, last, job);
+    MinimiseStatus result = MinimiseStatus::ok;
+    for (std::uint32_t d = first; d < last; ++d) {
+        Slot& slot = slots[d % window];
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return slot.ready; });
+        }
+        if (slot.status != MinimiseStatus::ok) {
+            failed = d;
+            result = slot.status;
+            break;
+        }
+        const bool keep = (*sink)(d, slot.record.span());
+        {
+            std::lock_guard lock(mutex);
+            slot.ready = false;
+            delivered = d + 1;
+        }
+        changed.notify_all();
+        if (!keep) {
+            stopped = true;
+            break;
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    for (unsigned w = 0; w < started; ++w) pool[w].join();
+    return result;
+}
+
+EnginePlan planEngine(int b, std::uint32_t colours, unsigned threads, const FastTuning& tuning,
+                      std::uint64_t memoryLimit) {
+    // The all-colours engine keeps one byte (two past 256 colours) per
+    // cube; it stops at b = 24, where even its slabs pass any budget.
+    if (colours <= 65536 && b <= 24 && tuning.engine != FastTuning::Engine::perColour) {
+        const std::uint64_t bytes = allColoursBytes(b, colours, threads, tuning);
+        if (bytes <= memoryLimit || tuning.engine == FastTuning::Engine::allColours) {
+            return EnginePlan{EngineKind::allColours, bytes};
+        }
+    }
+    return EnginePlan{EngineKind::perColour, perColourBytes(b, threads, tuning)};
+}
+
+std::uint64_t commonBytes(std::uint64_t pixels, std::uint32_t colours, unsigned threads) {
+    return std::uint64_t{colours} * 25 + pixels * 4 + 2 * threads * (kRecordHeadSize + kMaxRecordDataLength);
+}
+
+}  // namespace qm5::fast

@@ -1,0 +1,124 @@
+#pragma once
+// Scheduling of the fast minimisers: loops split over threads, the colours
+// of one picture delivered in colour order, and the choice of engine within
+// the memory budget.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+#include "core/heap_array.hpp"
+#include "minimiser/fast_minimiser.hpp"
+
+namespace qm5::fast {
+
+inline constexpr unsigned kMaxThreads = 64;
+
+// Runs f(part, begin, end) for parts 0 .. parts - 1 over [0, n), part p
+// taking [p * n / parts, (p + 1) * n / parts), on up to parts threads (the
+// calling thread included). When a thread cannot be started its parts run
+// on the calling thread, so the split, and any per-part result, stays the
+// same.
+template <class F>
+void parallelParts(unsigned parts, std::uint64_t n, const F& f) {
+    parts = std::clamp(parts, 1u, kMaxThreads);
+    auto range = [&](unsigned p) {
+        const std::uint64_t begin = n / parts * p + std::min<std::uint64_t>(p, n % parts);
+        const std::uint64_t end = begin + n / parts + (p < n % parts ? 1 : 0);
+        f(p, begin, end);
+    };
+    if (parts == 1 || n == 0) {
+        for (unsigned p = 0; p < parts; ++p) range(p);
+        return;
+    }
+    std::array<std::thread, kMaxThreads> pool;
+    std::array<bool, kMaxThreads> started{};
+    for (unsigned p = 1; p < parts; ++p) {
+        try {
+            pool[p] = std::thread(range, p);
+            started[p] = true;
+        } catch (...) {
+            started[p] = false;
+        }
+    }
+    range(0);
+    for (unsigned p = 1; p < parts; ++p) {
+        if (started[p]) {
+            pool[p].join();
+        } else {
+            range(p);
+        }
+    }
+}
+
+// What a colour's record is, from the counts of its on and non-off
+// positions alone.
+enum class ColourKind : std::uint8_t {
+    empty,    // no position is non-off: 00 00 00
+    whole,    // no position is off: 80 00 00
+    bare,     // no position is on: a head without cubes
+    general,  // cubes to find
+};
+
+// Computes colour's record on behalf of worker (0 .. threads - 1).
+using RecordJob = std::function<MinimiseStatus(unsigned worker, std::uint32_t colour, HeapArray<std::uint8_t>& record)>;
+
+// The colours of one picture, as every engine sees them: colour c's table
+// is on = index c, don't care = index below c or position P .. 2^b - 1,
+// off = index above c.
+struct PictureJob {
+    const std::uint32_t* indices = nullptr;
+    std::uint64_t pixels = 0;
+    std::uint32_t colours = 0;
+    unsigned threads = 1;
+    FastTuning tuning;
+    const PictureCompressor::Sink* sink = nullptr;
+
+    int b = 0;
+    std::uint32_t generalCount = 0;
+    HeapArray<ColourKind> kinds;
+    HeapArray<std::uint64_t> firstOf;  // colour c's positions: byColour[firstOf[c] .. firstOf[c + 1])
+    HeapArray<std::uint32_t> byColour;
+    std::uint32_t failed = 0;  // the colour that failed
+    bool stopped = false;      // the sink asked to stop
+
+    // Sets b, kinds and generalCount; invalidTable for an index outside
+    // the palette.
+    MinimiseStatus classify();
+    // Lists the positions of each colour (firstOf, byColour).
+    [[nodiscard]] bool listPositions();
+    bool isGeneral(std::uint32_t c) const { return kinds[c] == ColourKind::general; }
+    // The record of a colour that is not general.
+    MinimiseStatus special(std::uint32_t c, HeapArray<std::uint8_t>& record) const;
+    // Sets the bits of colour c's positions.
+    void fillOn(std::uint32_t c, std::uint64_t* on) const;
+
+    // Computes job for colours first .. last - 1 on `threads` threads, at
+    // most 2 * threads ahead of delivery, and hands the records to the sink
+    // in colour order on the calling thread. Stops at the first failing
+    // colour (failed) or when the sink returns false (stopped).
+    MinimiseStatus deliver(unsigned threads, std::uint32_t first, std::uint32_t last, const RecordJob& job);
+    // Storage that cannot be had fails the first colour from `from` on that
+    // needs it; the colours before that one are still delivered.
+    MinimiseStatus failFrom(std::uint32_t from);
+};
+
+// The engines, and the memory each takes.
+enum class EngineKind { perColour, allColours };
+struct EnginePlan {
+    EngineKind engine = EngineKind::perColour;
+    std::uint64_t bytes = 0;  // working memory of the engine
+};
+
+// The all-colours engine when it fits memoryLimit (or is forced), else the
+// per-colour one (whose bytes may still pass the limit).
+EnginePlan planEngine(int b, std::uint32_t colours, unsigned threads, const FastTuning& tuning,
+                      std::uint64_t memoryLimit);
+
+// Memory besides the engine's: colour kinds and counts, positions by
+// colour, the records waiting for delivery (two per thread).
+std::uint64_t commonBytes(std::uint64_t pixels, std::uint32_t colours, unsigned threads);
+
+}  // namespace qm5::fast
