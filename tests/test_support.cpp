@@ -218,6 +218,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         handles[2] != INVALID_HANDLE_VALUE) {
         std::fflush(stdout);
         std::fflush(stderr);
+        // The child shares this program's console, if any: with
+        // CREATE_NO_WINDOW Wine gives it a console host of its own, which
+        // inherits the redirected files and holds them after the child ends.
         started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                    cwd.wstring().c_str(), &startup, &process) != 0;
     }
