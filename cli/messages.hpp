@@ -10,14 +10,13 @@
 #include "maker/file_list.hpp"
 #include "maker/input_pictures.hpp"
 #include "core/heap_array.hpp"
+#include "core/printf_format.hpp"
 #include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
 
 // "<file>: <reason>\n" on the error stream.
-#if defined(__GNUC__)
-__attribute__((format(printf, 3, 4)))
-#endif
+QM5_PRINTF_FORMAT(3, 4)
 void fileError(const Context& context, const char* file, const char* format, ...);
 
 // "qm5 <command>: <what>\nTry 'qm5 <command> --help'.\n"; returns kUsage.

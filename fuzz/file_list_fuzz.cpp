@@ -1,9 +1,14 @@
 // List-file loader over arbitrary bytes. FileList reads a named file, so the
 // input is written to one temporary file per process first.
 
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "fuzz/fuzz_target.hpp"
@@ -19,9 +24,16 @@ const char* listPath() {
     if (gListPath[0] == '\0') {
         // Memory-backed /dev/shm when there is one: a write per input to a
         // disk file costs milliseconds.
-        const char* dir = std::getenv("TMPDIR");
-        if (dir == nullptr || *dir == '\0') dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        const std::string p = std::string(dir) + "/qm5-fuzz-list-" + std::to_string(::getpid()) + ".txt";
+        const char* tmpdir = std::getenv("TMPDIR");
+        std::string dir = tmpdir != nullptr ? tmpdir : "";
+#if defined(_WIN32)
+        const int pid = ::_getpid();
+#else
+        const int pid = static_cast<int>(::getpid());
+        if (dir.empty() && ::access("/dev/shm", W_OK) == 0) dir = "/dev/shm";
+#endif
+        if (dir.empty()) dir = std::filesystem::temp_directory_path().string();
+        const std::string p = dir + "/qm5-fuzz-list-" + std::to_string(pid) + ".txt";
         if (p.size() >= sizeof gListPath) qm5::fuzz::fail("temporary path too long");
         std::memcpy(gListPath, p.c_str(), p.size() + 1);
         std::atexit([] { std::remove(gListPath); });

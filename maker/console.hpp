@@ -8,15 +8,15 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "core/printf_format.hpp"
+
 namespace qm5 {
 
 class Console {
 public:
     explicit Console(std::FILE* out = stdout, std::FILE* in = stdin) : out_(out), in_(in) {}
 
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
+    QM5_PRINTF_FORMAT(2, 3)
     void print(const char* format, ...) {
         if (out_ == nullptr) return;
         std::va_list args;

@@ -213,6 +213,15 @@ TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
     r = qm5(dir, {"encode", "a.bmp"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "a.qm5: is a directory, not a file\n");
+
+    // Fault class: printf conversions of sizes (%zu), formatted by a C
+    // library that lacks them (the Windows system one) or checked for it.
+    std::string deep;
+    while (deep.size() < 252) deep += "./";
+    deep += "a.bmp";
+    r = qm5(dir, {"encode", deep, "-o", "deep.qm5"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, deep + ": the path is longer than 255 characters\n");
 }
 
 // --best and --auto: textures that decode to their pictures, never larger

@@ -32,7 +32,7 @@ Entries loadText(const std::string& text) {
     test::writeText(dir / "list.txt", text);
     FileList list;
     FileListError why = FileListError::none;
-    const bool loaded = list.load((dir / "list.txt").c_str(), &why);
+    const bool loaded = list.load((dir / "list.txt").string().c_str(), &why);
     EXPECT_TRUE(loaded) << "load failed, reason " << static_cast<int>(why);
     EXPECT_EQ(why, FileListError::none);
     return entriesOf(list);
@@ -131,8 +131,8 @@ TEST(FileListLoad, ReloadingReplacesTheEntries) {
     test::writeText(dir / "one.txt", "2\na.bmp 1\nb.bmp 2\n");
     test::writeText(dir / "two.txt", "1\nc.bmp 3\n");
     FileList list;
-    ASSERT_TRUE(list.load((dir / "one.txt").c_str()));
-    ASSERT_TRUE(list.load((dir / "two.txt").c_str()));
+    ASSERT_TRUE(list.load((dir / "one.txt").string().c_str()));
+    ASSERT_TRUE(list.load((dir / "two.txt").string().c_str()));
     EXPECT_EQ(entriesOf(list), (Entries{{"c.bmp", 3}}));
 }
 
@@ -141,15 +141,15 @@ TEST(FileListLoad, FailuresSayWhyAndLeaveTheListEmpty) {
     FileList list;
     ASSERT_EQ(list.add("old.bmp", 0), 0);
     FileListError why = FileListError::none;
-    EXPECT_FALSE(list.load((dir / "missing.txt").c_str(), &why));
+    EXPECT_FALSE(list.load((dir / "missing.txt").string().c_str(), &why));
     EXPECT_EQ(why, FileListError::cannotOpen);
     EXPECT_EQ(list.count(), 0);
 
     test::writeText(dir / "empty.txt", "");
-    EXPECT_FALSE(list.load((dir / "empty.txt").c_str(), &why));
+    EXPECT_FALSE(list.load((dir / "empty.txt").string().c_str(), &why));
     EXPECT_EQ(why, FileListError::noCountLine);
 
-    EXPECT_FALSE(list.load(dir.path().c_str(), &why));  // a directory cannot be read
+    EXPECT_FALSE(list.load(dir.path().string().c_str(), &why));  // a directory cannot be read
     EXPECT_NE(why, FileListError::none);
     EXPECT_FALSE(list.load(nullptr, &why));
     EXPECT_EQ(why, FileListError::cannotOpen);

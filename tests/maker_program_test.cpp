@@ -283,7 +283,7 @@ TEST(MakerProgram, FixturesRoundTripThroughTheTester) {
         for (const char* out : {"qm5.bmp", "qm5_compr.bmp"}) {
             Picture got;
             PictureLoader loader;
-            ASSERT_EQ(loader.loadBmp24((dir / out).c_str(), got), PictureError::none) << out;
+            ASSERT_EQ(loader.loadBmp24((dir / out).string().c_str(), got), PictureError::none) << out;
             EXPECT_EQ(test::compare(got, *want), "") << out;
         }
     }

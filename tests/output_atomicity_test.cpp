@@ -4,7 +4,6 @@
 // is 1. The tests run as root in CI, where permission bits alone do not stop
 // a write; the faults used are those that stop root too.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <bit>
 #include <functional>
@@ -12,6 +11,10 @@
 
 #include "tests/synthetic_picture.hpp"
 #include "tests/test_support.hpp"
+
+#if defined(QM5_TEST_POSIX)
+#include <unistd.h>
+#endif
 
 namespace qm5 {
 namespace {
@@ -74,6 +77,8 @@ std::vector<Fault> faults() {
                      fs::permissions(d / "wall.qm5", fs::perms::owner_read | fs::perms::group_read);
                  },
                  "wall.qm5", {}});
+#if defined(QM5_TEST_POSIX)
+    // A process file size limit (RLIMIT_FSIZE) has no Windows counterpart.
     f.push_back({"file size limit, plain, over an old texture", {"wall.bmp"},
                  [](const test::TempDir& d) {
                      writePictures(d);
@@ -89,6 +94,7 @@ std::vector<Fault> faults() {
                      test::writeText(d / "list.qm5", kOld);
                  },
                  "list.qm5", {kSizeLimit}});
+#endif
     f.push_back({"second picture of the list is refused", {"list.txt", "c"},
                  [](const test::TempDir& d) {
                      writePictures(d);
@@ -143,6 +149,9 @@ TEST(OutputAtomicity, InjectedFailuresKeepTheOldOutputAndLeaveNoTemporary) {
     }
 }
 
+#if defined(QM5_TEST_POSIX)
+// POSIX only: a file size limit, and permission bits on a directory (a
+// Windows directory's read-only attribute does not stop writes into it).
 TEST(OutputAtomicity, FileSizeLimitIsReportedAsAWriteFailure) {
     test::TempDir dir;
     writePictures(dir);
@@ -166,6 +175,7 @@ TEST(OutputAtomicity, UnwritableDirectoryWhenNotRoot) {
     const Fault f{"unwritable directory", {}, {}, "wall.qm5", {}};
     expectUntouched(f, dir, before, true, false, r);
 }
+#endif
 
 }  // namespace
 }  // namespace qm5

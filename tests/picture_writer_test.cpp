@@ -42,12 +42,12 @@ TEST(DetectFormat, ClassifiesByTheFirstBytesOnly) {
         const auto path = dir / ("f" + std::to_string(i++));
         test::writeFile(path, c.start);
         PictureLoader loader;
-        EXPECT_EQ(loader.detectFormat(path.c_str()), c.want) << "bytes " << test::hex(c.start);
+        EXPECT_EQ(loader.detectFormat(path.string().c_str()), c.want) << "bytes " << test::hex(c.start);
     }
     PictureLoader loader;
-    EXPECT_EQ(loader.detectFormat((dir / "missing").c_str()), FormatUnknown);
+    EXPECT_EQ(loader.detectFormat((dir / "missing").string().c_str()), FormatUnknown);
     Picture p;
-    EXPECT_NE(loader.loadGif((dir / "f2").c_str(), p), PictureError::none);
+    EXPECT_NE(loader.loadGif((dir / "f2").string().c_str(), p), PictureError::none);
 }
 
 TEST(BmpWriter, OnePixelFileIsFiftyEightBytes) {
@@ -100,10 +100,10 @@ TEST(BmpWriter, WritesAndReplacesFiles) {
     test::writeText(path, "old contents");
     const Picture p = make(3, 2);
     PictureLoader loader;
-    ASSERT_EQ(loader.writeBmp24(path.c_str(), p), 1);
+    ASSERT_EQ(loader.writeBmp24(path.string().c_str(), p), 1);
     EXPECT_EQ(test::readFile(path), test::bmp24(p));
-    EXPECT_EQ(loader.writeBmp24((dir / "no-such-dir" / "x.bmp").c_str(), p), 0);
-    EXPECT_EQ(loader.writeBmp24(dir.path().c_str(), p), 0) << "a directory is not a destination";
+    EXPECT_EQ(loader.writeBmp24((dir / "no-such-dir" / "x.bmp").string().c_str(), p), 0);
+    EXPECT_EQ(loader.writeBmp24(dir.path().string().c_str(), p), 0) << "a directory is not a destination";
     // No temporary file is left behind.
     int files = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) {

@@ -1,22 +1,34 @@
 #include "tests/test_support.hpp"
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
+#endif
+
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
 #include "core/byte_reader.hpp"
 #include "picture/picture_loader.hpp"
+#include "tests/program_launcher.hpp"
 
 namespace qm5::test {
 
@@ -91,19 +103,44 @@ Bytes fromHex(const std::string& text) {
     return out;
 }
 
-fs::path sourcePath(const std::string& relative) { return fs::path(QM5_SOURCE_DIR) / relative; }
+// Absolute from the start: on Windows a path without a drive letter means
+// the current drive, and a program started in a temporary directory on
+// another drive would look for the sources there.
+fs::path sourcePath(const std::string& relative) {
+    static const fs::path root = fs::absolute(fs::path(QM5_SOURCE_DIR));
+    return root / relative;
+}
 
+namespace {
+int processId() {
+#if defined(_WIN32)
+    return ::_getpid();
+#else
+    return static_cast<int>(::getpid());
+#endif
+}
+}  // namespace
+
+// A directory of that name may be left from an earlier process of the same
+// id (Wine reuses small ids): it is passed over, never taken over.
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() /
-            ("qm5-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
+    const fs::path base = fs::temp_directory_path();
+    do {
+        path_ = base / ("qm5-test-" + std::to_string(processId()) + "-" + std::to_string(counter.fetch_add(1)));
+    } while (!fs::create_directory(path_));
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
+    if (!ec) return;
+    // Windows deletes no read-only file (tests make some): unprotect, retry.
+    std::error_code ignored;
+    for (fs::recursive_directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec)) {
+        fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(path_, ignored);
 }
 
 namespace {
@@ -111,7 +148,119 @@ std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// The program's path and arguments behind the build's launcher words.
+std::vector<std::string> commandWords(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> words;
+    for (const char* const* w = kProgramLauncher; *w != nullptr; ++w) words.emplace_back(*w);
+    words.push_back(fs::absolute(fs::path(program)).string());
+    words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
 }  // namespace
+
+#if defined(_WIN32)
+
+namespace {
+
+// The test program's own output stays as written: ctest reads the test
+// list from it line by line, and text mode would end each name with '\r'.
+[[maybe_unused]] const bool kBinaryStandardOutput = ::_setmode(::_fileno(stdout), _O_BINARY) != -1;
+
+// Undoes text mode's "\n" -> "\r\n"; a '\r' of the program's own stays.
+std::string fromTextMode(const std::string& bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        text += bytes[i];
+    }
+    return text;
+}
+
+// One argument as the C runtime's command-line parser reads it back.
+std::wstring quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring q = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are literal except before a quote, where they double.
+        q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        q += c;
+    }
+    q.append(2 * backslashes, L'\\');
+    return q + L'"';
+}
+
+HANDLE openInheritable(const fs::path& path, bool forWriting) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return ::CreateFileW(path.wstring().c_str(), forWriting ? GENERIC_WRITE : GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, forWriting ? CREATE_ALWAYS : OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
+                     const std::string& input, const RunLimits& limits) {
+    if (limits.maxFileSize != 0) throw std::logic_error("no file size limit for a process on Windows");
+    return runProgram(program, args, cwd, input);
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
+                     const std::string& input) {
+    TempDir io;
+    const fs::path inPath = io / "stdin";
+    const fs::path outPath = io / "stdout";
+    const fs::path errPath = io / "stderr";
+    writeText(inPath, input);
+    std::wstring commandLine;
+    for (const std::string& word : commandWords(program, args)) {
+        if (!commandLine.empty()) commandLine += L' ';
+        commandLine += quoted(fs::path(word).wstring());
+    }
+    HANDLE handles[3] = {openInheritable(inPath, false), openInheritable(outPath, true),
+                         openInheritable(errPath, true)};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = handles[0];
+    startup.hStdOutput = handles[1];
+    startup.hStdError = handles[2];
+    PROCESS_INFORMATION process{};
+    bool started = false;
+    if (handles[0] != INVALID_HANDLE_VALUE && handles[1] != INVALID_HANDLE_VALUE &&
+        handles[2] != INVALID_HANDLE_VALUE) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        // The child shares this program's console, if any: with
+        // CREATE_NO_WINDOW Wine gives it a console host of its own, which
+        // inherits the redirected files and holds them after the child ends.
+        started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   cwd.wstring().c_str(), &startup, &process) != 0;
+    }
+    for (HANDLE h : handles) {
+        if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    }
+    if (!started) throw std::runtime_error("cannot start " + program);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    RunResult result;
+    result.exitCode = static_cast<int>(code);
+    result.out = fromTextMode(slurp(outPath));
+    result.err = fromTextMode(slurp(errPath));
+    return result;
+}
+
+#else
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
                      const std::string& input) {
@@ -125,6 +274,10 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     const fs::path outPath = io / "stdout";
     const fs::path errPath = io / "stderr";
     writeText(inPath, input);
+    std::vector<std::string> words = commandWords(program, args);
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
     RunResult result;
     // Buffered output would otherwise be written twice, once by the child.
     std::fflush(stdout);
@@ -150,11 +303,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             const rlimit size{static_cast<rlim_t>(limits.maxFileSize), static_cast<rlim_t>(limits.maxFileSize)};
             if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(126);
         }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
+        // A launcher given by name (not a path) is looked up in PATH.
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     std::string piped;
@@ -175,5 +325,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     result.err = slurp(errPath);
     return result;
 }
+
+#endif
 
 }  // namespace qm5::test

@@ -56,11 +56,23 @@ struct RunResult {
 };
 
 // Runs program with args in directory cwd; standard input is the given text
-// (empty: at its end at once).
+// (empty: at its end at once). The program starts through the build's
+// launcher (tests/program_launcher.hpp.in), as the tests themselves do.
+// Output is read back as text: where the C library writes "\n" as "\r\n"
+// (Windows), each "\r\n" becomes "\n" again, so that expected texts are
+// the same everywhere and stay exact to the byte.
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::filesystem::path& cwd, const std::string& input = "");
 
-// Resource limits set in the child before it starts the program.
+#if !defined(_WIN32)
+// Resource limits, signals, permission bits and fork are POSIX only; the
+// tests that need them are compiled without this.
+#define QM5_TEST_POSIX 1
+#endif
+
+// Resource limits set in the child before it starts the program. POSIX
+// only: Windows has no file size limit for a process, and runProgram there
+// throws std::logic_error when one is asked for.
 struct RunLimits {
     // Largest file the program may write (RLIMIT_FSIZE, as `ulimit -f`), in
     // bytes; 0 = unlimited. SIGXFSZ is ignored, so a write past the limit
