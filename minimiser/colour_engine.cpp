@@ -127,6 +127,7 @@ MinimiseStatus runPerColour(PictureJob& job) {
     std::unique_ptr<ColourWorker[]> workers(new (std::nothrow) ColourWorker[job.threads]);
     if (!workers) return MinimiseStatus::outOfMemory;
     const int b = job.b;
+    job.engineUsed = FastTuning::Engine::perColour;
     const RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (!job.isGeneral(c)) return job.special(c, record);
         ColourWorker& worker = workers[w];

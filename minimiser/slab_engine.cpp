@@ -261,17 +261,18 @@ public:
         workers_.reset(new (std::nothrow) ColourWorker[job_.threads]);
         if (!workers_ || !slabs_.prepare(job_.b, parts, job_.tuning) || !counts_.allocate(k_ * parts) ||
             !lists_.prepare(parts, job_.colours, budget_ / parts)) {
-            return job_.failFrom(0);
+            return job_.failFrom(job_.first);
         }
         slabs_.build(job_.indices, job_.pixels, job_.threads);
-        slabs_.pass(parts, [&](T v) { return job_.isGeneral(v); }, [&](unsigned part, T v, std::uint64_t key) {
+        const std::uint32_t first = job_.first;
+        slabs_.pass(parts, [&](T v) { return v >= first && job_.isGeneral(v); }, [&](unsigned part, T v, std::uint64_t key) {
             ++counts_[part * k_ + v];
             lists_.push(part, v, key);
         });
         const RecordJob kept = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             return fromLists(w, c, record);
         };
-        if (!lists_.anyFull()) return job_.deliver(job_.threads, 0, job_.colours, kept);
+        if (!lists_.anyFull()) return job_.deliver(job_.threads, first, job_.colours, kept);
         return inBatches(kept);
     }
 
@@ -319,7 +320,7 @@ private:
         const RecordJob single = [&](unsigned, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             return alone(c, record);
         };
-        std::uint32_t c0 = 0;
+        std::uint32_t c0 = job_.first;
         while (c0 < job_.colours) {
             std::uint32_t c1 = c0;
             std::uint64_t total = 0;
@@ -370,6 +371,7 @@ std::uint64_t allColoursBytes(int b, std::uint32_t colours, unsigned threads, co
 }
 
 MinimiseStatus runAllColours(PictureJob& job) {
+    job.engineUsed = FastTuning::Engine::allColours;
     if (job.colours <= 256) return AllColours<std::uint8_t>(job).run();
     return AllColours<std::uint16_t>(job).run();
 }

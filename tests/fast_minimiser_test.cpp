@@ -237,6 +237,10 @@ std::vector<Variant> variants() {
     batches.keyChunk = 40;  // primes kept in batches of colours, or one colour range by range
     v.push_back({"per colour, ranges", Engine::perColour, batches});
     v.push_back({"all colours, batches", Engine::allColours, batches});
+    v.push_back({"top down", Engine::topDown, {}});
+    v.push_back({"top down, ranges", Engine::topDown, batches});
+    // Top-down first under a budget, then either engine for the colours left.
+    v.push_back({"automatic", Engine::automatic, {}});
     for (Variant& variant : v) variant.tuning.engine = variant.engine;
     return v;
 }
@@ -290,7 +294,11 @@ TEST(FastMinimiser, MatchesTheReferenceOnRandomTables) {
     smallBlocks.blockVars = 3;
     FastTuning ranges;
     ranges.keyChunk = 5;
-    const FastTuning tunings[] = {FastTuning{}, smallBlocks, ranges};
+    FastTuning topDown;
+    topDown.engine = Engine::topDown;
+    FastTuning topDownRanges = ranges;
+    topDownRanges.engine = Engine::topDown;
+    const FastTuning tunings[] = {FastTuning{}, smallBlocks, ranges, topDown, topDownRanges};
     FastMinimiser reused;  // one object over tables of every size
     std::mt19937 rng(2024);
     for (int b = 0; b <= 10; ++b) {
@@ -427,11 +435,17 @@ TEST(PictureCompressor, EnginesAgreeOnLargerPicturesAndRecordsPaintThem) {
     // Too large for the reference: the two engines, with the passes over
     // whole arrays and many slabs, must agree, and the records must give the
     // picture back.
-    const std::vector<Picture> pictures = {
+    std::vector<Picture> pictures = {
+        {"256 x 256 photo", test::photoLikeIndices(256, 256, 24, 8), 24},
         {"100 x 60 photo", test::photoLikeIndices(100, 60, 40, 8), 40},
         {"75 x 77 photo", test::photoLikeIndices(75, 77, 20, 9), 20},
         {"64 x 64 noise", test::noiseIndices(4096, 5, 10), 5},
+        // Cheap first colours, then costly ones: the automatic choice hands
+        // over from top-down to another engine in the middle of the palette.
+        {"64 x 64, specks then noise", test::noiseIndices(4096, 6, 11), 8},
     };
+    for (std::uint32_t& index : pictures.back().indices) index += 2;
+    for (std::size_t p = 0; p < 4096; p += 97) pictures.back().indices[p] = static_cast<std::uint32_t>(p % 2);
     for (const Picture& picture : pictures) {
         FastTuning perColour;
         perColour.engine = Engine::perColour;
@@ -444,8 +458,11 @@ TEST(PictureCompressor, EnginesAgreeOnLargerPicturesAndRecordsPaintThem) {
         FastTuning manySlabs = allColours;
         manySlabs.slabVars = 7;
         manySlabs.blockVars = 4;
+        FastTuning topDown;
+        topDown.engine = Engine::topDown;
         for (const auto& [tuning, threads] : {std::pair{allColours, 1u}, std::pair{allColours, 2u}, std::pair{allColours, 3u},
-                                              std::pair{manySlabs, 2u}}) {
+                                              std::pair{manySlabs, 2u}, std::pair{topDown, 1u}, std::pair{topDown, 3u},
+                                              std::pair{FastTuning{}, 1u}, std::pair{FastTuning{}, 2u}}) {
             const Compressed got = compress(picture, threads, tuning);
             ASSERT_EQ(got.status, MinimiseStatus::ok) << picture.name;
             ASSERT_EQ(got.records.size(), want.records.size());
