@@ -22,8 +22,8 @@ bool ensure(HeapArray<T>& a, std::uint64_t n) {
 bool cubeBefore(const CubeMasks& x, const CubeMasks& y) {
     const std::uint32_t cx = x.zero | x.one;
     const std::uint32_t cy = y.zero | y.one;
-    const int fx = std::popcount(cx);
-    const int fy = std::popcount(cy);
+    const int fx = bitmap::ones(cx);
+    const int fy = bitmap::ones(cy);
     if (fx != fy) return fx < fy;
     if (cx != cy) return cx < cy;
     return x.one < y.one;
@@ -86,7 +86,7 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
 
     std::uint64_t* bits = bits_.data();
     for (const std::uint32_t p : on) bitmap::set(bits, p);
-    const MinimiseStatus columns = buildColumns(b, on, distinct);
+    const MinimiseStatus columns = buildColumns(b, static_cast<std::uint32_t>(on.size()), distinct);
     // bits_ is all 0 between solves.
     for (const std::uint32_t p : on) bits[p >> 6] = 0;
     if (columns != MinimiseStatus::ok) return columns;
@@ -94,38 +94,36 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
 }
 
 // Columns: the candidates holding an on position, each with its rows.
-MinimiseStatus CoverSolver::buildColumns(int b, std::span<const std::uint32_t> on, std::size_t distinct) {
+MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t distinct) {
     const std::uint64_t* bits = bits_.data();
-    std::uint64_t incidences = 0;
-    std::uint32_t cols = 0;
-    for (std::size_t k = 0; k < distinct; ++k) {
-        std::uint64_t n = 0;
-        forEachWord(b, candidates_[k], [&](std::uint32_t w, std::uint64_t pattern) {
-            n += static_cast<std::uint64_t>(std::popcount(bits[w] & pattern));
-        });
-        if (n > 0) ++cols;
-        incidences += n;
-    }
-    rowCount_ = static_cast<std::uint32_t>(on.size());
-    colCount_ = cols;
-    if (!ensure(colCand_, cols) || !ensure(colStart_, std::uint64_t{cols} + 1) || !ensure(colRows_, incidences) ||
-        !ensure(rowStart_, std::uint64_t{rowCount_} + 1) || !ensure(rowCols_, incidences)) {
+    // The rank of an on position: the on positions of the words before its
+    // word, then those below it in its word.
+    const std::size_t words = bitmap::wordsFor(b);
+    if (!ensure(rankBase_, words) || !ensure(colCand_, distinct) || !ensure(colStart_, std::uint64_t{distinct} + 1)) {
         return MinimiseStatus::outOfMemory;
     }
+    std::uint32_t below = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+        rankBase_[w] = below;
+        below += static_cast<std::uint32_t>(bitmap::ones(bits[w]));
+    }
+    // One pass; colRows_ grows by half again when full.
     std::uint32_t col = 0;
     std::uint64_t at = 0;
-    for (std::size_t k = 0; k < distinct; ++k) {
+    bool grown = true;
+    for (std::size_t k = 0; k < distinct && grown; ++k) {
         const std::uint64_t start = at;
-        // Positions come in ascending order: each rank is searched from the last.
-        const std::uint32_t* cursor = on.data();
-        const std::uint32_t* end = on.data() + on.size();
         forEachWord(b, candidates_[k], [&](std::uint32_t w, std::uint64_t pattern) {
-            std::uint64_t hits = bits[w] & pattern;
-            while (hits != 0) {
-                const std::uint32_t p = (w << 6) | static_cast<std::uint32_t>(std::countr_zero(hits));
-                hits &= hits - 1;
-                cursor = std::lower_bound(cursor, end, p);
-                colRows_[at++] = static_cast<std::uint32_t>(cursor - on.data());
+            std::uint64_t rest = bits[w];
+            if ((rest & pattern) == 0) return;
+            if (colRows_.size() < at + 64) {
+                grown = grown && colRows_.resize(std::max<std::uint64_t>(at + 64 + at / 2, std::uint64_t{1} << 16));
+                if (!grown) return;
+            }
+            for (std::uint32_t rank = rankBase_[w]; rest != 0; ++rank) {
+                const std::uint64_t lowest = rest & (0 - rest);
+                if ((pattern & lowest) != 0) colRows_[at++] = rank;
+                rest ^= lowest;
             }
         });
         if (at > start) {
@@ -134,7 +132,10 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::span<const std::uint32_t> o
             ++col;
         }
     }
-    colStart_[cols] = at;
+    colStart_[col] = at;
+    rowCount_ = rows;
+    colCount_ = col;
+    if (!grown || !ensure(rowStart_, std::uint64_t{rows} + 1) || !ensure(rowCols_, at)) return MinimiseStatus::outOfMemory;
     return MinimiseStatus::ok;
 }
 

@@ -69,7 +69,7 @@ private:
     enum class ExactResult { solved, declined, outOfMemory };
 
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
-    MinimiseStatus buildColumns(int b, std::span<const std::uint32_t> on, std::size_t distinct);
+    MinimiseStatus buildColumns(int b, std::uint32_t rows, std::size_t distinct);
     MinimiseStatus buildRows();
     MinimiseStatus choose();
     [[nodiscard]] bool group(std::uint32_t& groups);
@@ -85,6 +85,7 @@ private:
 
     CoverLimits limits_;
     HeapArray<std::uint64_t> bits_;       // on positions of the current solve; all 0 between solves
+    HeapArray<std::uint32_t> rankBase_;   // per word of bits_: on positions in the words before it
     HeapArray<CubeMasks> candidates_;     // sorted, without duplicates
     HeapArray<CubeMasks> chosen_;
     std::size_t chosenCount_ = 0;

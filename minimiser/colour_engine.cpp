@@ -96,7 +96,7 @@ MinimiseStatus ColourWorker::run(int b, const FastTuning& tuning, HeapArray<std:
                 w &= ~((wide >> s) | (wide >> (2 * s)));
             }
             block[x] = w;
-            count += static_cast<std::uint64_t>(std::popcount(w));
+            count += static_cast<std::uint64_t>(bitmap::ones(w));
         }
     });
     const std::uint32_t* elements = view.data();

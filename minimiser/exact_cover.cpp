@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "minimiser/best_cover.hpp"
+#include "minimiser/bitmap.hpp"
 
 namespace qm5 {
 
@@ -39,8 +40,8 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
     // A row holding all columns of another row is covered with it: keep the
     // minimal rows, fewest columns first (which also helps the bound).
     std::sort(masks, masks + rowCount, [](std::uint64_t x, std::uint64_t y) {
-        const int px = std::popcount(x);
-        const int py = std::popcount(y);
+        const int px = bitmap::ones(x);
+        const int py = bitmap::ones(y);
         return px != py ? px < py : x < y;
     });
     std::uint32_t kept = 0;
@@ -114,7 +115,7 @@ void CoverSolver::search(std::uint64_t* rows, std::uint32_t count, std::uint64_t
             used |= rows[i];
             ++bound;
         }
-        const int n = std::popcount(rows[i]);
+        const int n = bitmap::ones(rows[i]);
         if (n < pivotColumns) {
             pivotColumns = n;
             pivot = i;
