@@ -17,6 +17,7 @@
 #include "maker/mipmaps.hpp"
 #include "maker/palette.hpp"
 #include "maker/texture_writer.hpp"
+#include "minimiser/fast_minimiser.hpp"
 #include "picture/picture_loader.hpp"
 
 namespace qm5::cli {
@@ -100,6 +101,10 @@ int runEncode(const ParsedOptions& options, const Context& context) {
         writeOptions.threads = static_cast<unsigned>(jobs);
         result = writeTexture(console, output.c_str(), all, colours.colours(), levels, writeOptions);
         outcome.compressed = writeOptions.compress;
+        // The writer refuses a picture whose compression passes the limit even on one thread.
+        outcome.tooLarge = writeOptions.compress && PictureCompressor::workingMemoryBound(
+                                                        first.pixels.size(), static_cast<std::uint32_t>(colours.count()), 1) >
+                                                        kCompressMemoryLimit;
     }
     switch (result) {
         case WriteResult::written: break;
@@ -111,7 +116,8 @@ int runEncode(const ParsedOptions& options, const Context& context) {
         }
         case WriteResult::outOfMemory:
             if (outcome.tooLarge) {
-                fileError(context, input, "the pictures are too large to compress; write the texture plain or with --auto");
+                fileError(context, input, "too large to compress in %llu MB; write it plain or use --auto",
+                          static_cast<unsigned long long>(kCompressMemoryLimit >> 20));
             } else {
                 fileError(context, input, "not enough memory to write the texture");
             }

@@ -535,6 +535,8 @@ TEST(PictureCompressor, BoundsItsWorkingMemory) {
     EXPECT_LE(PictureCompressor::workingMemoryBound(1024 * 1024, 256, 2), 2048 * mib);
     EXPECT_LE(PictureCompressor::workingMemoryBound(64 * 64, 40, 2), PictureCompressor::workingMemoryBound(256 * 256, 40, 2));
     EXPECT_LE(PictureCompressor::workingMemoryBound(256 * 256, 256, 1), PictureCompressor::workingMemoryBound(256 * 256, 256, 4));
+    // Past the table's budget the top-down engine needs bitmaps and keys only.
+    EXPECT_LE(PictureCompressor::workingMemoryBound(4096 * 4096, 256, 2), 512 * mib);
 }
 
 }  // namespace
