@@ -97,6 +97,7 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
         return job.deliver(job.threads, 0, colourCount, colourJob);
     }();
     failedColour_ = job.failed;
+    job.report(true);
     return status;
 }
 

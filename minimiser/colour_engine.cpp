@@ -128,8 +128,10 @@ MinimiseStatus runPerColour(PictureJob& job) {
     if (!workers) return MinimiseStatus::outOfMemory;
     const int b = job.b;
     job.engineUsed = FastTuning::Engine::perColour;
+    job.restartProgress(job.generalFromFirst());
     const RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (!job.isGeneral(c)) return job.special(c, record);
+        job.done.fetch_add(1, std::memory_order_relaxed);
         ColourWorker& worker = workers[w];
         if (!worker.prepare(b, job.tuning)) return MinimiseStatus::outOfMemory;
         std::uint64_t* nonOff = worker.nonOff.data();

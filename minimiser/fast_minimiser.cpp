@@ -104,6 +104,7 @@ MinimiseStatus PictureCompressor::compress(const std::uint32_t* indices, std::ui
     }();
     failedColour_ = job.failed;
     engineUsed_ = job.engineUsed;
+    job.report(true);
     return status;
 }
 

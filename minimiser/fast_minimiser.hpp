@@ -69,8 +69,9 @@ private:
 
 struct CompressOptions {
     // Called on the thread that called compress, a few times a second while
-    // the work goes on: done of total units of work so far (done <= total;
-    // total may change when the engine changes its plan). Empty: no calls.
+    // the work goes on (within a colour too), and once at the end: done of
+    // total units of work so far, done <= total. When the engine changes
+    // its plan, done starts again from 0 of a new total. Empty: no calls.
     using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
     unsigned threads = 1;  // 0 counts as 1

@@ -89,7 +89,7 @@ bool PrimeWorker::start(PictureJob& job, std::uint32_t c) {
 MinimiseStatus runTopDown(PictureJob& job, std::uint64_t budget) {
     std::unique_ptr<PrimeWorker[]> workers(new (std::nothrow) PrimeWorker[job.threads]);
     if (!workers) return MinimiseStatus::outOfMemory;
-    job.total.store(std::uint64_t{job.generalCount} * kSearchShare);
+    job.restartProgress(std::uint64_t{job.generalFromFirst()} * kSearchShare);
     job.engineUsed = FastTuning::Engine::topDown;
     std::atomic<std::uint64_t> spent{0};
     const RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
@@ -119,8 +119,7 @@ std::uint64_t tableCost(const PictureJob& job) {
 }
 
 bool topDownWins(PictureJob& job) {
-    std::uint32_t general = 0;
-    for (std::uint32_t c = job.first; c < job.colours; ++c) general += job.isGeneral(c) ? 1 : 0;
+    const std::uint32_t general = job.generalFromFirst();
     if (general == 0) return true;
     const std::uint32_t samples = std::max<std::uint32_t>(1, general / kSampleShare);
     // The sample wins when its cost, scaled to all colours, stays below the

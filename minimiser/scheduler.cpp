@@ -39,6 +39,12 @@ MinimiseStatus PictureJob::classify() {
     return MinimiseStatus::ok;
 }
 
+std::uint32_t PictureJob::generalFromFirst() const {
+    std::uint32_t n = 0;
+    for (std::uint32_t c = first; c < colours; ++c) n += isGeneral(c) ? 1 : 0;
+    return n;
+}
+
 bool PictureJob::listPositions() {
     if (!firstOf.allocate(std::uint64_t{colours} + 1) || !byColour.allocate(pixels)) return false;
     for (std::uint64_t p = 0; p < pixels; ++p) ++firstOf[indices[p] + 1];

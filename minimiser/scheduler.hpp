@@ -108,6 +108,13 @@ struct PictureJob {
     // Calls progress with done and total, at most a few times a second
     // unless forced; only on the thread that called compress.
     void report(bool force = false);
+    // An engine starts: done from 0 of total.
+    void restartProgress(std::uint64_t units) {
+        done.store(0);
+        total.store(units);
+    }
+    // The general colours from first on.
+    std::uint32_t generalFromFirst() const;
 
     // Computes job for colours first .. last - 1 on `threads` threads, at
     // most 2 * threads ahead of delivery, and hands the records to the sink

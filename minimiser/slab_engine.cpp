@@ -82,13 +82,21 @@ public:
     // take(part, value, key) for every prime whose value passes wanted, on
     // the thread of its part; part p takes slabs p, p + parts, ... (the
     // costly slabs, with free high digits, lie together at the end).
+    // slabCount: a slab is a unit of progress.
+    std::uint64_t slabCount() const { return kPow3[static_cast<std::size_t>(k_)]; }
+
     template <class Wanted, class Take>
-    void pass(unsigned parts, const Wanted& wanted, const Take& take) {
+    void pass(unsigned parts, const Wanted& wanted, const Take& take, PictureJob* progress = nullptr) {
         const std::uint64_t slabs = kPow3[static_cast<std::size_t>(k_)];
         parts = static_cast<unsigned>(std::min<std::uint64_t>(parts, slabs));
         parallelParts(parts, parts, [&](unsigned part, std::uint64_t, std::uint64_t) {
             T* w = work_.data() + part * stride_;
-            for (std::uint64_t u = part; u < slabs; u += parts) slab(u, w, part, wanted, take);
+            for (std::uint64_t u = part; u < slabs; u += parts) {
+                slab(u, w, part, wanted, take);
+                if (progress == nullptr) continue;
+                progress->done.fetch_add(1, std::memory_order_relaxed);
+                if (part == 0) progress->report();  // part 0 runs on the calling thread
+            }
         });
     }
 
@@ -264,11 +272,15 @@ public:
             return job_.failFrom(job_.first);
         }
         slabs_.build(job_.indices, job_.pixels, job_.threads);
+        job_.restartProgress(slabs_.slabCount() + job_.generalFromFirst());
         const std::uint32_t first = job_.first;
-        slabs_.pass(parts, [&](T v) { return v >= first && job_.isGeneral(v); }, [&](unsigned part, T v, std::uint64_t key) {
-            ++counts_[part * k_ + v];
-            lists_.push(part, v, key);
-        });
+        slabs_.pass(
+            parts, [&](T v) { return v >= first && job_.isGeneral(v); },
+            [&](unsigned part, T v, std::uint64_t key) {
+                ++counts_[part * k_ + v];
+                lists_.push(part, v, key);
+            },
+            &job_);
         const RecordJob kept = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             return fromLists(w, c, record);
         };
@@ -294,6 +306,7 @@ private:
         if (!lists_.take(c, worker.keys, n)) return MinimiseStatus::outOfMemory;
         std::sort(worker.keys.data(), worker.keys.data() + n);
         if (!worker.cover.visit({worker.keys.data(), static_cast<std::size_t>(n)})) return MinimiseStatus::recordTooLong;
+        job_.done.fetch_add(1, std::memory_order_relaxed);
         return worker.cover.writeRecord(record);
     }
 
@@ -310,6 +323,7 @@ private:
         };
         const MinimiseStatus found = coverFromPrimes(forEach, primesOf(c), budget_, worker.keys, worker.cover);
         if (found != MinimiseStatus::ok) return found;
+        job_.done.fetch_add(1, std::memory_order_relaxed);
         return worker.cover.writeRecord(record);
     }
 

@@ -9,6 +9,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "minimiser/fast_minimiser.hpp"
@@ -527,6 +528,33 @@ TEST(PictureCompressor, RejectsIndicesOutsideThePalette) {
     const Picture none{"no colours", {}, 0};
     EXPECT_EQ(compress(none, 1, {}).status, MinimiseStatus::ok);
     EXPECT_TRUE(compress(none, 1, {}).records.empty());
+}
+
+TEST(PictureCompressor, ReportsProgressOnTheCallingThread) {
+    const Picture picture{"64 x 64 photo", test::photoLikeIndices(64, 64, 30, 3), 30};
+    for (const Variant& v : variants()) {
+        for (const unsigned threads : {1u, 2u}) {
+            PictureCompressor compressor;
+            compressor.setTuningForTesting(v.tuning);
+            CompressOptions options;
+            options.threads = threads;
+            const std::thread::id caller = std::this_thread::get_id();
+            std::uint64_t calls = 0, done = 0, total = 0;
+            options.progress = [&](std::uint64_t d, std::uint64_t t) {
+                EXPECT_EQ(std::this_thread::get_id(), caller) << v.name;
+                EXPECT_LE(d, t) << v.name;
+                ++calls;
+                done = d;
+                total = t;
+            };
+            ASSERT_EQ(compressor.compress(picture.indices.data(), picture.indices.size(), picture.colours, options,
+                                          [](std::uint32_t, std::span<const std::uint8_t>) { return true; }),
+                      MinimiseStatus::ok);
+            EXPECT_GE(calls, 1u) << v.name;
+            EXPECT_GT(total, 0u) << v.name;
+            EXPECT_EQ(done, total) << v.name << ", " << threads << " threads: the last call reports the whole work";
+        }
+    }
 }
 
 TEST(PictureCompressor, BoundsItsWorkingMemory) {
