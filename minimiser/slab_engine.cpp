@@ -52,7 +52,7 @@ public:
     }
     static std::uint64_t bytesFor(int b, unsigned parts, int wanted) {
         const int n = slabVarsFor(b, wanted);
-        return ((std::uint64_t{1} << (b - n)) + parts) * View::storageFor(n) * sizeof(T);
+        return ((std::uint64_t{1} << (b - n)) + 2 * std::uint64_t{parts}) * View::storageFor(n) * sizeof(T);
     }
 
     [[nodiscard]] bool prepare(int b, unsigned parts, const FastTuning& tuning) {
@@ -61,7 +61,8 @@ public:
         k_ = b - n_;
         blockVars_ = tuning.blockVars;
         stride_ = View::storageFor(n_);
-        return bases_.allocate((std::uint64_t{1} << k_) * stride_) && work_.allocate(std::uint64_t{parts} * stride_);
+        return bases_.allocate((std::uint64_t{1} << k_) * stride_) && work_.allocate(std::uint64_t{parts} * stride_) &&
+               sib_.allocate(std::uint64_t{parts} * stride_);
     }
 
     void build(const std::uint32_t* indices, std::uint64_t pixels, unsigned threads) {
@@ -123,19 +124,15 @@ private:
                 for (std::size_t x = 0; x < len; ++x) out[x] = Policy::expand(out[x], next[x]);
             }
         };
-        // Pieces of 2 KiB: the sibling buffer stays in L1 beside the slab.
-        constexpr std::size_t kChunk = 2048;
-        T sibling[kChunk];
-        for (std::uint64_t at = 0; at < size; at += kChunk) {
-            const auto len = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - at));
-            T* self = w + at;
-            span(one, at, len, self);
-            for (std::uint32_t fixed = care; fixed != 0; fixed &= fixed - 1) {
-                span(one ^ (fixed & (0u - fixed)), at, len, sibling);
-                for (std::size_t x = 0; x < len; ++x) {
-                    self[x] = static_cast<T>(self[x] | static_cast<T>(-T{sibling[x] <= self[x]}));
-                }
-            }
+        // Whole slabs, one kept slab after another: each is read once per
+        // use in one sequential run (reading many slabs in small pieces at
+        // once ran at a third of the speed).
+        T* sibling = sib_.data() + part * stride_;
+        const auto len = static_cast<std::size_t>(size);
+        span(one, 0, len, w);
+        for (std::uint32_t fixed = care; fixed != 0; fixed &= fixed - 1) {
+            span(one ^ (fixed & (0u - fixed)), 0, len, sibling);
+            for (std::size_t x = 0; x < len; ++x) w[x] = static_cast<T>(w[x] | static_cast<T>(-T{sibling[x] <= w[x]}));
         }
         View view(w, n_, blockVars_);
         const int n = n_;
@@ -168,6 +165,7 @@ private:
     std::uint64_t stride_ = 0;
     HeapArray<T> bases_;
     HeapArray<T> work_;
+    HeapArray<T> sib_;
 };
 
 // The primes found, one growing list per part and colour.
