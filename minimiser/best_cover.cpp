@@ -65,6 +65,31 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     return choose();
 }
 
+// Sorts the candidates into candidates_ (cubeBefore order, duplicates
+// dropped); the count kept. Up to b = 29 through one 64-bit key per cube.
+std::size_t CoverSolver::sortCandidates(int b, std::span<const CubeMasks> candidates) {
+    CubeMasks* out = candidates_.data();
+    if (b > 29 || !ensure(sortKeys_, candidates.size())) {
+        std::copy(candidates.begin(), candidates.end(), out);
+        std::sort(out, out + candidates.size(), cubeBefore);
+        return static_cast<std::size_t>(std::unique(out, out + candidates.size()) - out);
+    }
+    std::uint64_t* keys = sortKeys_.data();
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::uint64_t care = candidates[i].zero | candidates[i].one;
+        keys[i] = (static_cast<std::uint64_t>(bitmap::ones(care)) << 58) | (care << 29) | candidates[i].one;
+    }
+    std::sort(keys, keys + candidates.size());
+    const auto distinct = static_cast<std::size_t>(std::unique(keys, keys + candidates.size()) - keys);
+    const std::uint64_t mask = (std::uint64_t{1} << 29) - 1;
+    for (std::size_t i = 0; i < distinct; ++i) {
+        const auto care = static_cast<std::uint32_t>((keys[i] >> 29) & mask);
+        const auto one = static_cast<std::uint32_t>(keys[i] & mask);
+        out[i] = CubeMasks{care & ~one, one};
+    }
+    return distinct;
+}
+
 MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates) {
     const std::uint32_t all = bitmap::lowBits(b);
     if (on.size() > std::uint64_t{all} + 1) return MinimiseStatus::invalidTable;
@@ -79,10 +104,7 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
     }
     const std::uint64_t words = bitmap::wordsFor(b);
     if (!ensure(bits_, words) || !ensure(candidates_, candidates.size())) return MinimiseStatus::outOfMemory;
-    std::copy(candidates.begin(), candidates.end(), candidates_.data());
-    std::sort(candidates_.data(), candidates_.data() + candidates.size(), cubeBefore);
-    const std::size_t distinct =
-        static_cast<std::size_t>(std::unique(candidates_.data(), candidates_.data() + candidates.size()) - candidates_.data());
+    const std::size_t distinct = sortCandidates(b, candidates);
 
     std::uint64_t* bits = bits_.data();
     for (const std::uint32_t p : on) bitmap::set(bits, p);

@@ -69,6 +69,7 @@ private:
     enum class ExactResult { solved, declined, outOfMemory };
 
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
+    std::size_t sortCandidates(int b, std::span<const CubeMasks> candidates);
     MinimiseStatus buildColumns(int b, std::uint32_t rows, std::size_t distinct);
     MinimiseStatus buildRows();
     MinimiseStatus choose();
@@ -87,6 +88,7 @@ private:
     HeapArray<std::uint64_t> bits_;       // on positions of the current solve; all 0 between solves
     HeapArray<std::uint32_t> rankBase_;   // per word of bits_: on positions in the words before it
     HeapArray<CubeMasks> candidates_;     // sorted, without duplicates
+    HeapArray<std::uint64_t> sortKeys_;
     HeapArray<CubeMasks> chosen_;
     std::size_t chosenCount_ = 0;
 
