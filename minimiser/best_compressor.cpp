@@ -74,13 +74,7 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
                                         std::uint32_t colourCount, const CompressOptions& options, const Sink& sink) {
     failedColour_ = 0;
     if (indices == nullptr && pixelCount > 0) return MinimiseStatus::invalidTable;
-    fast::PictureJob job;
-    job.indices = indices;
-    job.pixels = pixelCount;
-    job.colours = colourCount;
-    job.threads = std::clamp(options.threads, 1u, fast::kMaxThreads);
-    job.sink = &sink;
-    job.progress = &options.progress;
+    fast::PictureJob job(indices, pixelCount, colourCount, options, sink);
     const MinimiseStatus status = [&] {
         if (colourCount == 0) return MinimiseStatus::ok;
         if (positionBitCount(pixelCount) > kMaxPositionBits) return MinimiseStatus::outOfMemory;

@@ -33,9 +33,11 @@
 namespace qm5 {
 
 struct CoverLimits {
-    std::uint32_t exactColumns = 64;   // most candidates of a group searched exactly (at most 64)
+    // Most candidates of a group searched exactly: a row is a 64-bit mask
+    // of the group's columns.
+    std::uint32_t exactColumns = 64;
     // Work of the search per group, in rows visited (a few nanoseconds
-    // each); past it the best cover found so far stays.
+    // each, so about 20 ms); past it the best cover found so far stays.
     std::uint64_t exactWork = std::uint64_t{1} << 22;
     std::uint32_t maxDataLength = kMaxRecordDataLength;  // BestCompressor: longest cube data of a record
 };

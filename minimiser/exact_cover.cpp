@@ -12,7 +12,8 @@ namespace qm5 {
 namespace {
 
 // Exact search stays with groups whose rows, after removing duplicates and
-// rows that hold another row's columns, fit this.
+// rows that hold another row's columns, fit this: the search copies its
+// rows at each depth, at most 66 * 4096 masks (2 MiB).
 constexpr std::uint32_t kExactRows = 4096;
 
 template <class T>

@@ -81,14 +81,8 @@ MinimiseStatus PictureCompressor::compress(const std::uint32_t* indices, std::ui
     failedColour_ = 0;
     engineUsed_ = FastTuning::Engine::automatic;
     if (indices == nullptr && pixelCount > 0) return MinimiseStatus::invalidTable;
-    fast::PictureJob job;
-    job.indices = indices;
-    job.pixels = pixelCount;
-    job.colours = colourCount;
-    job.threads = std::clamp(options.threads, 1u, fast::kMaxThreads);
+    fast::PictureJob job(indices, pixelCount, colourCount, options, sink);
     job.tuning = tuning_;
-    job.sink = &sink;
-    job.progress = &options.progress;
     const MinimiseStatus status = [&] {
         if (colourCount == 0) return MinimiseStatus::ok;
         const MinimiseStatus classified = job.classify();

@@ -158,6 +158,8 @@ MinimiseStatus coverFromPrimes(const ForEach& forEach, std::uint64_t count, std:
         std::sort(keys.data(), keys.data() + used);
         return cover.visit({keys.data(), used}) ? MinimiseStatus::ok : MinimiseStatus::recordTooLong;
     }
+    // Ranges by the top 16 bits of the key: the fixed digit count and the
+    // highest bits of the one mask; the histogram takes 512 KiB.
     constexpr std::size_t kBuckets = std::size_t{1} << 16;
     HeapArray<std::uint64_t> histogram;
     if (!histogram.allocate(kBuckets)) return MinimiseStatus::outOfMemory;

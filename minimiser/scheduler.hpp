@@ -16,6 +16,7 @@
 
 namespace qm5::fast {
 
+// Threads at most; the delivery window keeps two records per thread.
 inline constexpr unsigned kMaxThreads = 64;
 
 // Runs f(part, begin, end) for parts 0 .. parts - 1 over [0, n), part p
@@ -71,6 +72,11 @@ using RecordJob = std::function<MinimiseStatus(unsigned worker, std::uint32_t co
 // is on = index c, don't care = index below c or position P .. 2^b - 1,
 // off = index above c.
 struct PictureJob {
+    PictureJob(const std::uint32_t* indices_, std::uint64_t pixels_, std::uint32_t colours_, const CompressOptions& options,
+               const PictureCompressor::Sink& sink_)
+        : indices(indices_), pixels(pixels_), colours(colours_), threads(std::clamp(options.threads, 1u, kMaxThreads)),
+          sink(&sink_), progress(&options.progress) {}
+
     const std::uint32_t* indices = nullptr;
     std::uint64_t pixels = 0;
     std::uint32_t colours = 0;
