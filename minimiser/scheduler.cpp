@@ -222,7 +222,8 @@ MinimiseStatus runPlan(PictureJob& job, const EnginePlan& plan, bool automatic) 
             break;
     }
     if (!automatic) return runAllColours(job);
-    const MinimiseStatus first = runTopDown(job, tableCost(job) / kTopDownFirstShare);
+    // (A budget of 0 would mean none: the smallest is 1.)
+    const MinimiseStatus first = runTopDown(job, std::max<std::uint64_t>(1, tableCost(job) / kTopDownFirstShare));
     // Done, stopped by the sink, or failed at a colour of its own.
     if (first == MinimiseStatus::ok || job.failed != job.overBudgetAt) return first;
     job.first = job.failed;
