@@ -25,7 +25,7 @@ $im -seed 9 -size 1024x1024 plasma:fractal -blur 0x2 -colors 30000 -type TrueCol
 # Large textures: flat (16 colours), cartoon (64 colours, large flat areas)
 # and dithered photo (256 colours) at 1024, 2048 and 4096 pixels square.
 for n in 1024 2048 4096; do
-  $im -seed 3 -size 128x128 plasma:fractal -resize "${n}x${n}!" -dither None -colors 16 -type TrueColor "BMP3:$out/flat$n.bmp"
+  $im -seed 3 -size 32x32 plasma:fractal -resize "${n}x${n}!" -dither None -colors 16 -type TrueColor "BMP3:$out/flat$n.bmp"
   $im logo: -resize "${n}x${n}!" -dither None -colors 64 -type TrueColor "BMP3:$out/cartoon$n.bmp"
   $im rose: -resize "${n}x${n}!" -colors 256 -type TrueColor "BMP3:$out/photo$n.bmp"
 done

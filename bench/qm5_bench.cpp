@@ -1,137 +1,290 @@
-// qm5_bench: times whole conversions (palette, mipmaps, writing) on the
-// benchmark pictures and prints a table of wall time, peak memory, output
-// size and the speed-up of the fast engine over the reference one.
+// qm5_bench: times whole conversions (pictures, palette, compression) on the
+// benchmark pictures and prints a table of CPU seconds (user + system),
+// wall seconds, peak memory, the engine that ran and the texture's size.
 //
-//   qm5_bench PICTURE_DIR [--reference-limit SECONDS] [--threads N] [--cases 1,3]
+//   qm5_bench PICTURE_DIR [--threads N] [--cases 1,3] [--engine auto|table|top-down|per-colour]
+//             [--reference-limit SECONDS]
 //
 // PICTURE_DIR is made by bench/make_pictures.sh. Every measurement runs in a
-// child process of its own, so its peak resident memory is its own.
+// child process of its own, so its CPU time and peak resident memory are
+// its own. "-c" is qm5_maker's compression (qm5 encode -c), "--best" the
+// smaller covers of qm5 encode --best; both are measured through the same
+// library calls the programs make, the records counted instead of written.
+// With --reference-limit, the compressed cases also run the reference
+// minimiser (qm5_maker's literal pipeline) for at most that long.
 
 #include <sys/resource.h>
-#include <sys/time.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "maker/colour_table.hpp"
+#include "maker/console.hpp"
+#include "maker/file_list.hpp"
+#include "maker/input_pictures.hpp"
 #include "maker/maker_app.hpp"
+#include "maker/palette.hpp"
+#include "minimiser/best_cover.hpp"
+#include "minimiser/fast_minimiser.hpp"
+#include "picture/picture_loader.hpp"
+#include "texture/texture_format.hpp"
 
 namespace {
+
+enum class Mode { plain, compressed, best };
 
 struct Case {
     const char* name;
     const char* input;
-    bool compress;
+    Mode mode;
 };
 
 const Case kCases[] = {
-    {"64 x 64, 40 colours", "rose64.bmp", true},
-    {"256 x 256 photo, 256 colours", "rose256.bmp", true},
-    {"512 x 512, 256 colours", "logo512.bmp", true},
-    {"list of four 256 x 256", "four.lst", true},
-    {"1024 x 1024, 256 colours", "logo1024.bmp", true},
-    {"1024 x 1024, ~30000 colours, plain", "plasma1024.bmp", false},
+    {"64 x 64, 40 colours", "rose64.bmp", Mode::compressed},
+    {"256 x 256 photo, 256 colours", "rose256.bmp", Mode::compressed},
+    {"512 x 512, 256 colours", "logo512.bmp", Mode::compressed},
+    {"list of four 256 x 256", "four.lst", Mode::compressed},
+    {"1024 x 1024 logo, 256 colours", "logo1024.bmp", Mode::compressed},
+    {"1024 x 1024, ~30000 colours", "plasma1024.bmp", Mode::plain},
+    {"1024 x 1024, ~30000 colours", "plasma1024.bmp", Mode::compressed},
+    {"1024 x 1024 flat, 16 colours", "flat1024.bmp", Mode::compressed},
+    {"1024 x 1024 cartoon, 64 colours", "cartoon1024.bmp", Mode::compressed},
+    {"1024 x 1024 photo, 256 colours", "photo1024.bmp", Mode::compressed},
+    {"2048 x 2048 flat, 16 colours", "flat2048.bmp", Mode::compressed},
+    {"2048 x 2048 cartoon, 64 colours", "cartoon2048.bmp", Mode::compressed},
+    {"2048 x 2048 photo, 256 colours", "photo2048.bmp", Mode::compressed},
+    {"1024 x 1024 flat, 16 colours", "flat1024.bmp", Mode::best},
+    {"1024 x 1024 cartoon, 64 colours", "cartoon1024.bmp", Mode::best},
+    {"1024 x 1024 photo, 256 colours", "photo1024.bmp", Mode::best},
+    {"2048 x 2048 flat, 16 colours", "flat2048.bmp", Mode::best},
+    {"2048 x 2048 cartoon, 64 colours", "cartoon2048.bmp", Mode::best},
+    {"2048 x 2048 photo, 256 colours", "photo2048.bmp", Mode::best},
+    {"4096 x 4096 flat, 16 colours", "flat4096.bmp", Mode::best},
+    {"4096 x 4096 flat, 16 colours", "flat4096.bmp", Mode::compressed},
 };
+
+const char* modeText(Mode mode) {
+    return mode == Mode::plain ? "plain" : mode == Mode::compressed ? "-c" : "--best";
+}
+
+const char* engineText(qm5::FastTuning::Engine engine) {
+    switch (engine) {
+        case qm5::FastTuning::Engine::allColours: return "table";
+        case qm5::FastTuning::Engine::perColour: return "per-colour table";
+        case qm5::FastTuning::Engine::topDown: return "top-down";
+        case qm5::FastTuning::Engine::automatic: break;
+    }
+    return "-";
+}
 
 struct Measurement {
-    bool finished = false;
-    double seconds = 0;
+    bool finished = false;  // the child ended normally
+    double cpu = 0;
+    double wall = 0;
     double peakMb = 0;
-    long long bytes = -1;
+    std::string result;  // bytes, or why the texture was refused
+    std::string engine = "-";
 };
 
-Measurement measure(const std::string& dir, const Case& c, qm5::MinimiserEngine engine, unsigned threads,
-                    unsigned limitSeconds) {
+// In the child: the texture of the case through the library, its result
+// written to `report` as "result|engine".
+int runCase(const Case& c, unsigned threads, qm5::FastTuning::Engine engine, std::FILE* report) {
+    qm5::Console silent(nullptr, nullptr);
+    if (c.mode == Mode::plain) {
+        qm5::MakerApp app(silent);
+        app.writeOptions().threads = threads;
+        app.convert(c.input, false);
+        std::fprintf(report, "%s|-", app.textureWritten() ? "written" : "failed");
+        return 0;
+    }
+    qm5::PictureLoader loader(nullptr);
+    qm5::FileList files;
+    qm5::InputPictures pictures;
+    if (qm5::loadInputPictures(silent, loader, c.input, files, pictures, nullptr) != qm5::InputError::none) return 3;
+    qm5::ColourTable colours;
+    if (qm5::buildPalette(silent, pictures.all(), colours) != qm5::PaletteResult::done) return 3;
+    const auto colourCount = static_cast<std::uint32_t>(colours.count());
+    std::uint64_t bytes = qm5::kTextureHeaderSize + qm5::kPaletteEntrySize * std::uint64_t{colourCount};
+    qm5::CompressOptions options;
+    options.threads = threads;
+    const qm5::PictureCompressor::Sink count = [&](std::uint32_t, std::span<const std::uint8_t> record) {
+        bytes += record.size();
+        return true;
+    };
+    std::string used = c.mode == Mode::best ? "top-down + cover" : "-";
+    for (const qm5::Picture& picture : pictures.all()) {
+        qm5::MinimiseStatus status;
+        std::uint32_t failed = 0;
+        if (c.mode == Mode::best) {
+            qm5::BestCompressor best;
+            status = best.compress(picture.pixels.data(), picture.pixels.size(), colourCount, options, count);
+            failed = best.failedColour();
+        } else {
+            qm5::PictureCompressor maker;
+            qm5::FastTuning tuning;
+            tuning.engine = engine;
+            maker.setTuningForTesting(tuning);
+            status = maker.compress(picture.pixels.data(), picture.pixels.size(), colourCount, options, count);
+            failed = maker.failedColour();
+            used = engineText(maker.engineUsed());
+        }
+        if (status == qm5::MinimiseStatus::recordTooLong) {
+            std::fprintf(report, "refused: colour %u > 65535 bytes|%s", static_cast<unsigned>(failed), used.c_str());
+            return 0;
+        }
+        if (status != qm5::MinimiseStatus::ok) {
+            std::fprintf(report, "refused: memory|%s", used.c_str());
+            return 0;
+        }
+    }
+    std::fprintf(report, "%llu|%s", static_cast<unsigned long long>(bytes), used.c_str());
+    return 0;
+}
+
+Measurement measure(const std::string& dir, const Case& c, unsigned threads, qm5::FastTuning::Engine engine,
+                    bool reference, unsigned limitSeconds) {
     Measurement m;
-    const std::string output = "/tmp/qm5_bench_" + std::to_string(::getpid()) + ".qm5";
+    const std::string reportName = "/tmp/qm5_bench_" + std::to_string(::getpid()) + ".txt";
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (limitSeconds > 0) ::alarm(limitSeconds);
         if (::chdir(dir.c_str()) != 0) ::_exit(3);
-        qm5::Console silent(nullptr, nullptr);
-        qm5::MakerApp app(silent);
-        app.writeOptions().engine = engine;
-        app.writeOptions().threads = threads;
-        app.convert(c.input, c.compress);
-        if (!app.textureWritten()) ::_exit(2);
-        // convert names the output after the input; move it out of the way.
-        std::string produced = c.input;
-        produced = produced.substr(0, produced.rfind('.')) + ".qm5";
-        if (std::rename(produced.c_str(), output.c_str()) != 0) ::_exit(4);
-        ::_exit(0);
+        std::FILE* report = std::fopen(reportName.c_str(), "w");
+        if (report == nullptr) ::_exit(3);
+        int code = 0;
+        if (reference) {
+            qm5::Console silent(nullptr, nullptr);
+            qm5::MakerApp app(silent);
+            app.writeOptions().engine = qm5::MinimiserEngine::reference;
+            app.convert(c.input, true);
+            std::fprintf(report, "%s|reference", app.textureWritten() ? "written" : "failed");
+        } else {
+            code = runCase(c, threads, engine, report);
+        }
+        std::fclose(report);
+        ::_exit(code);
     }
     int status = 0;
     struct rusage usage {};
     ::wait4(pid, &status, 0, &usage);
-    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
     m.finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (m.finished) {
-        if (std::FILE* f = std::fopen(output.c_str(), "rb")) {
-            std::fseek(f, 0, SEEK_END);
-            m.bytes = std::ftell(f);
-            std::fclose(f);
-        }
-        std::remove(output.c_str());
+    std::ifstream in(reportName);
+    std::string line;
+    std::getline(in, line);
+    const std::size_t bar = line.find('|');
+    if (m.finished && bar != std::string::npos) {
+        m.result = line.substr(0, bar);
+        m.engine = line.substr(bar + 1);
+    } else {
+        m.result = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM ? "stopped at the limit" : "failed";
     }
+    std::remove(reportName.c_str());
     return m;
+}
+
+// The machine, from uname and /proc/cpuinfo.
+std::string machineName() {
+    struct utsname u {};
+    ::uname(&u);
+    std::string cpu = "unknown CPU";
+    std::ifstream info("/proc/cpuinfo");
+    for (std::string line; std::getline(info, line);) {
+        if (line.rfind("model name", 0) == 0) {
+            cpu = line.substr(line.find(':') + 2);
+            break;
+        }
+    }
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    const double gib = static_cast<double>(pages) * static_cast<double>(pageSize) / (1024.0 * 1024.0 * 1024.0);
+    char text[256];
+    std::snprintf(text, sizeof text, "%s, %u cores, %.0f GiB, %s %s", cpu.c_str(), std::thread::hardware_concurrency(),
+                  gib, u.sysname, u.release);
+    return text;
+}
+
+double loadAverage() {
+    double load = 0;
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+        std::fclose(f);
+    }
+    return load;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: qm5_bench PICTURE_DIR [--reference-limit SECONDS] [--threads N]\n");
+        std::fprintf(stderr,
+                     "usage: qm5_bench PICTURE_DIR [--threads N] [--cases 1,3] [--engine auto|table|top-down|per-colour]"
+                     " [--reference-limit SECONDS]\n");
         return 2;
     }
     const std::string dir = argv[1];
-    unsigned referenceLimit = 120;
+    unsigned referenceLimit = 0;
     unsigned threads = std::thread::hardware_concurrency();
+    qm5::FastTuning::Engine engine = qm5::FastTuning::Engine::automatic;
     std::string cases;  // 1-based case numbers to run; empty: all
     for (int i = 2; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--cases") == 0) {
+        const std::string option = argv[i];
+        const std::string value = argv[i + 1];
+        if (option == "--cases") {
             cases.assign(1, ',');
-            cases.append(argv[i + 1]).push_back(',');
+            cases.append(value).push_back(',');
         }
-        if (std::strcmp(argv[i], "--reference-limit") == 0) referenceLimit = static_cast<unsigned>(std::atoi(argv[i + 1]));
-        if (std::strcmp(argv[i], "--threads") == 0) threads = static_cast<unsigned>(std::atoi(argv[i + 1]));
+        if (option == "--reference-limit") referenceLimit = static_cast<unsigned>(std::atoi(value.c_str()));
+        if (option == "--threads") threads = static_cast<unsigned>(std::atoi(value.c_str()));
+        if (option == "--engine") {
+            engine = value == "table"        ? qm5::FastTuning::Engine::allColours
+                     : value == "top-down"   ? qm5::FastTuning::Engine::topDown
+                     : value == "per-colour" ? qm5::FastTuning::Engine::perColour
+                                             : qm5::FastTuning::Engine::automatic;
+        }
     }
-    std::printf("| picture | mode | fast: wall s | fast: peak MB | bytes | reference: wall s | speed-up |\n");
-    std::printf("|---|---|---:|---:|---:|---:|---:|\n");
+    std::printf("Machine: %s; %u thread%s; load average %.1f at the start\n\n", machineName().c_str(), threads,
+                threads == 1 ? "" : "s", loadAverage());
+    std::printf("| # | picture | mode | engine | CPU s | wall s | peak MB | bytes |%s\n",
+                referenceLimit > 0 ? " reference CPU s |" : "");
+    std::printf("|---:|---|---|---|---:|---:|---:|---:|%s\n", referenceLimit > 0 ? "---:|" : "");
     int number = 0;
     for (const Case& c : kCases) {
         ++number;
         std::string key(1, ',');
         key.append(std::to_string(number)).push_back(',');
         if (!cases.empty() && cases.find(key) == std::string::npos) continue;
-        const Measurement fast = measure(dir, c, qm5::MinimiserEngine::fast, threads, 0);
-        Measurement reference;
-        if (c.compress && referenceLimit > 0)
-            reference = measure(dir, c, qm5::MinimiserEngine::reference, 1, referenceLimit);
-        char refText[64] = "-";
-        char speedText[64] = "-";
-        if (c.compress && referenceLimit > 0) {
-            if (reference.finished) {
-                std::snprintf(refText, sizeof refText, "%.2f", reference.seconds);
-                std::snprintf(speedText, sizeof speedText, "%.0fx", reference.seconds / fast.seconds);
-                if (reference.bytes != fast.bytes) std::snprintf(speedText, sizeof speedText, "BYTES DIFFER");
+        const Measurement m = measure(dir, c, threads, engine, false, 0);
+        std::string reference;
+        if (referenceLimit > 0 && c.mode == Mode::compressed) {
+            const Measurement r = measure(dir, c, 1, engine, true, referenceLimit);
+            char text[64];
+            if (r.finished) {
+                std::snprintf(text, sizeof text, " %.2f |", r.cpu);
             } else {
-                std::snprintf(refText, sizeof refText, "> %u", referenceLimit);
-                std::snprintf(speedText, sizeof speedText, "> %.0fx", referenceLimit / fast.seconds);
+                std::snprintf(text, sizeof text, " > %u |", referenceLimit);
             }
+            reference = text;
+        } else if (referenceLimit > 0) {
+            reference = " - |";
         }
-        std::printf("| %s | %s | %s | %.1f | %lld | %s | %s |\n", c.name, c.compress ? "compressed" : "plain",
-                    fast.finished ? std::to_string(fast.seconds).substr(0, 5).c_str() : "failed", fast.peakMb,
-                    fast.bytes, refText, speedText);
+        std::printf("| %d | %s | %s | %s | %.2f | %.2f | %.0f | %s |%s\n", number, c.name, modeText(c.mode),
+                    m.engine.c_str(), m.cpu, m.wall, m.peakMb, m.result.c_str(), reference.c_str());
         std::fflush(stdout);
     }
+    std::printf("\nLoad average %.1f at the end\n", loadAverage());
     return 0;
 }

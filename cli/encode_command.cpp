@@ -83,9 +83,9 @@ void reportWriteFailure(const Context& context, const char* input, const std::st
             break;
         }
         case WriteResult::outOfMemory:
-            // -c has always said only this much here.
-            if (chosen && outcome.tooLarge) {
-                fileError(context, input, "the pictures are too large to compress; write the texture plain or with --auto");
+            if (outcome.tooLarge) {
+                fileError(context, input, "too large to compress in %llu MB; write it plain or use --auto",
+                          static_cast<unsigned long long>(kCompressMemoryLimit >> 20));
             } else {
                 fileError(context, input, "not enough memory to write the texture");
             }

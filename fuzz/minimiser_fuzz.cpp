@@ -50,7 +50,7 @@ FastTuning tuningFrom(std::uint8_t t) {
     static constexpr std::uint64_t kChunks[] = {0, 1, 7, 64};
     static constexpr int kBlocks[] = {0, 3, 4, 6};
     static constexpr FastTuning::Engine kEngines[] = {FastTuning::Engine::automatic, FastTuning::Engine::perColour,
-                                                      FastTuning::Engine::allColours, FastTuning::Engine::automatic};
+                                                      FastTuning::Engine::allColours, FastTuning::Engine::topDown};
     FastTuning tuning;
     tuning.keyChunk = kChunks[t & 3];
     tuning.blockVars = kBlocks[(t >> 2) & 3];

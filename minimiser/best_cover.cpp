@@ -22,8 +22,8 @@ bool ensure(HeapArray<T>& a, std::uint64_t n) {
 bool cubeBefore(const CubeMasks& x, const CubeMasks& y) {
     const std::uint32_t cx = x.zero | x.one;
     const std::uint32_t cy = y.zero | y.one;
-    const int fx = std::popcount(cx);
-    const int fy = std::popcount(cy);
+    const int fx = bitmap::ones(cx);
+    const int fy = bitmap::ones(cy);
     if (fx != fy) return fx < fy;
     if (cx != cy) return cx < cy;
     return x.one < y.one;
@@ -65,6 +65,31 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     return choose();
 }
 
+// Sorts the candidates into candidates_ (cubeBefore order, duplicates
+// dropped); the count kept. Up to b = 29 through one 64-bit key per cube.
+std::size_t CoverSolver::sortCandidates(int b, std::span<const CubeMasks> candidates) {
+    CubeMasks* out = candidates_.data();
+    if (b > 29 || !ensure(sortKeys_, candidates.size())) {
+        std::copy(candidates.begin(), candidates.end(), out);
+        std::sort(out, out + candidates.size(), cubeBefore);
+        return static_cast<std::size_t>(std::unique(out, out + candidates.size()) - out);
+    }
+    std::uint64_t* keys = sortKeys_.data();
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::uint64_t care = candidates[i].zero | candidates[i].one;
+        keys[i] = (static_cast<std::uint64_t>(bitmap::ones(care)) << 58) | (care << 29) | candidates[i].one;
+    }
+    std::sort(keys, keys + candidates.size());
+    const auto distinct = static_cast<std::size_t>(std::unique(keys, keys + candidates.size()) - keys);
+    const std::uint64_t mask = (std::uint64_t{1} << 29) - 1;
+    for (std::size_t i = 0; i < distinct; ++i) {
+        const auto care = static_cast<std::uint32_t>((keys[i] >> 29) & mask);
+        const auto one = static_cast<std::uint32_t>(keys[i] & mask);
+        out[i] = CubeMasks{care & ~one, one};
+    }
+    return distinct;
+}
+
 MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates) {
     const std::uint32_t all = bitmap::lowBits(b);
     if (on.size() > std::uint64_t{all} + 1) return MinimiseStatus::invalidTable;
@@ -79,14 +104,11 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
     }
     const std::uint64_t words = bitmap::wordsFor(b);
     if (!ensure(bits_, words) || !ensure(candidates_, candidates.size())) return MinimiseStatus::outOfMemory;
-    std::copy(candidates.begin(), candidates.end(), candidates_.data());
-    std::sort(candidates_.data(), candidates_.data() + candidates.size(), cubeBefore);
-    const std::size_t distinct =
-        static_cast<std::size_t>(std::unique(candidates_.data(), candidates_.data() + candidates.size()) - candidates_.data());
+    const std::size_t distinct = sortCandidates(b, candidates);
 
     std::uint64_t* bits = bits_.data();
     for (const std::uint32_t p : on) bitmap::set(bits, p);
-    const MinimiseStatus columns = buildColumns(b, on, distinct);
+    const MinimiseStatus columns = buildColumns(b, static_cast<std::uint32_t>(on.size()), distinct);
     // bits_ is all 0 between solves.
     for (const std::uint32_t p : on) bits[p >> 6] = 0;
     if (columns != MinimiseStatus::ok) return columns;
@@ -94,38 +116,36 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
 }
 
 // Columns: the candidates holding an on position, each with its rows.
-MinimiseStatus CoverSolver::buildColumns(int b, std::span<const std::uint32_t> on, std::size_t distinct) {
+MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t distinct) {
     const std::uint64_t* bits = bits_.data();
-    std::uint64_t incidences = 0;
-    std::uint32_t cols = 0;
-    for (std::size_t k = 0; k < distinct; ++k) {
-        std::uint64_t n = 0;
-        forEachWord(b, candidates_[k], [&](std::uint32_t w, std::uint64_t pattern) {
-            n += static_cast<std::uint64_t>(std::popcount(bits[w] & pattern));
-        });
-        if (n > 0) ++cols;
-        incidences += n;
-    }
-    rowCount_ = static_cast<std::uint32_t>(on.size());
-    colCount_ = cols;
-    if (!ensure(colCand_, cols) || !ensure(colStart_, std::uint64_t{cols} + 1) || !ensure(colRows_, incidences) ||
-        !ensure(rowStart_, std::uint64_t{rowCount_} + 1) || !ensure(rowCols_, incidences)) {
+    // The rank of an on position: the on positions of the words before its
+    // word, then those below it in its word.
+    const std::size_t words = bitmap::wordsFor(b);
+    if (!ensure(rankBase_, words) || !ensure(colCand_, distinct) || !ensure(colStart_, std::uint64_t{distinct} + 1)) {
         return MinimiseStatus::outOfMemory;
     }
+    std::uint32_t below = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+        rankBase_[w] = below;
+        below += static_cast<std::uint32_t>(bitmap::ones(bits[w]));
+    }
+    // One pass; colRows_ grows by half again when full.
     std::uint32_t col = 0;
     std::uint64_t at = 0;
-    for (std::size_t k = 0; k < distinct; ++k) {
+    bool grown = true;
+    for (std::size_t k = 0; k < distinct && grown; ++k) {
         const std::uint64_t start = at;
-        // Positions come in ascending order: each rank is searched from the last.
-        const std::uint32_t* cursor = on.data();
-        const std::uint32_t* end = on.data() + on.size();
         forEachWord(b, candidates_[k], [&](std::uint32_t w, std::uint64_t pattern) {
-            std::uint64_t hits = bits[w] & pattern;
-            while (hits != 0) {
-                const std::uint32_t p = (w << 6) | static_cast<std::uint32_t>(std::countr_zero(hits));
-                hits &= hits - 1;
-                cursor = std::lower_bound(cursor, end, p);
-                colRows_[at++] = static_cast<std::uint32_t>(cursor - on.data());
+            std::uint64_t rest = bits[w];
+            if ((rest & pattern) == 0) return;
+            if (colRows_.size() < at + 64) {
+                grown = grown && colRows_.resize(std::max<std::uint64_t>(at + 64 + at / 2, std::uint64_t{1} << 16));
+                if (!grown) return;
+            }
+            for (std::uint32_t rank = rankBase_[w]; rest != 0; ++rank) {
+                const std::uint64_t lowest = rest & (0 - rest);
+                if ((pattern & lowest) != 0) colRows_[at++] = rank;
+                rest ^= lowest;
             }
         });
         if (at > start) {
@@ -134,7 +154,10 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::span<const std::uint32_t> o
             ++col;
         }
     }
-    colStart_[cols] = at;
+    colStart_[col] = at;
+    rowCount_ = rows;
+    colCount_ = col;
+    if (!grown || !ensure(rowStart_, std::uint64_t{rows} + 1) || !ensure(rowCols_, at)) return MinimiseStatus::outOfMemory;
     return MinimiseStatus::ok;
 }
 

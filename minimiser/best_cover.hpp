@@ -33,9 +33,11 @@
 namespace qm5 {
 
 struct CoverLimits {
-    std::uint32_t exactColumns = 64;   // most candidates of a group searched exactly (at most 64)
+    // Most candidates of a group searched exactly: a row is a 64-bit mask
+    // of the group's columns.
+    std::uint32_t exactColumns = 64;
     // Work of the search per group, in rows visited (a few nanoseconds
-    // each); past it the best cover found so far stays.
+    // each, so about 20 ms); past it the best cover found so far stays.
     std::uint64_t exactWork = std::uint64_t{1} << 22;
     std::uint32_t maxDataLength = kMaxRecordDataLength;  // BestCompressor: longest cube data of a record
 };
@@ -69,7 +71,8 @@ private:
     enum class ExactResult { solved, declined, outOfMemory };
 
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
-    MinimiseStatus buildColumns(int b, std::span<const std::uint32_t> on, std::size_t distinct);
+    std::size_t sortCandidates(int b, std::span<const CubeMasks> candidates);
+    MinimiseStatus buildColumns(int b, std::uint32_t rows, std::size_t distinct);
     MinimiseStatus buildRows();
     MinimiseStatus choose();
     [[nodiscard]] bool group(std::uint32_t& groups);
@@ -85,7 +88,9 @@ private:
 
     CoverLimits limits_;
     HeapArray<std::uint64_t> bits_;       // on positions of the current solve; all 0 between solves
+    HeapArray<std::uint32_t> rankBase_;   // per word of bits_: on positions in the words before it
     HeapArray<CubeMasks> candidates_;     // sorted, without duplicates
+    HeapArray<std::uint64_t> sortKeys_;
     HeapArray<CubeMasks> chosen_;
     std::size_t chosenCount_ = 0;
 

@@ -96,7 +96,7 @@ MinimiseStatus ColourWorker::run(int b, const FastTuning& tuning, HeapArray<std:
                 w &= ~((wide >> s) | (wide >> (2 * s)));
             }
             block[x] = w;
-            count += static_cast<std::uint64_t>(std::popcount(w));
+            count += static_cast<std::uint64_t>(bitmap::ones(w));
         }
     });
     const std::uint32_t* elements = view.data();
@@ -127,8 +127,11 @@ MinimiseStatus runPerColour(PictureJob& job) {
     std::unique_ptr<ColourWorker[]> workers(new (std::nothrow) ColourWorker[job.threads]);
     if (!workers) return MinimiseStatus::outOfMemory;
     const int b = job.b;
+    job.engineUsed = FastTuning::Engine::perColour;
+    job.restartProgress(job.generalFromFirst());
     const RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (!job.isGeneral(c)) return job.special(c, record);
+        job.done.fetch_add(1, std::memory_order_relaxed);
         ColourWorker& worker = workers[w];
         if (!worker.prepare(b, job.tuning)) return MinimiseStatus::outOfMemory;
         std::uint64_t* nonOff = worker.nonOff.data();

@@ -5,13 +5,15 @@
 #include <bit>
 
 #include "minimiser/best_cover.hpp"
+#include "minimiser/bitmap.hpp"
 
 namespace qm5 {
 
 namespace {
 
 // Exact search stays with groups whose rows, after removing duplicates and
-// rows that hold another row's columns, fit this.
+// rows that hold another row's columns, fit this: the search copies its
+// rows at each depth, at most 66 * 4096 masks (2 MiB).
 constexpr std::uint32_t kExactRows = 4096;
 
 template <class T>
@@ -39,8 +41,8 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
     // A row holding all columns of another row is covered with it: keep the
     // minimal rows, fewest columns first (which also helps the bound).
     std::sort(masks, masks + rowCount, [](std::uint64_t x, std::uint64_t y) {
-        const int px = std::popcount(x);
-        const int py = std::popcount(y);
+        const int px = bitmap::ones(x);
+        const int py = bitmap::ones(y);
         return px != py ? px < py : x < y;
     });
     std::uint32_t kept = 0;
@@ -114,7 +116,7 @@ void CoverSolver::search(std::uint64_t* rows, std::uint32_t count, std::uint64_t
             used |= rows[i];
             ++bound;
         }
-        const int n = std::popcount(rows[i]);
+        const int n = bitmap::ones(rows[i]);
         if (n < pivotColumns) {
             pivotColumns = n;
             pivot = i;

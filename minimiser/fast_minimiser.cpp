@@ -8,6 +8,7 @@
 #include "minimiser/bitmap.hpp"
 #include "minimiser/colour_engine.hpp"
 #include "minimiser/position_code.hpp"
+#include "minimiser/prime_engine.hpp"
 #include "minimiser/prime_cover.hpp"
 #include "minimiser/scheduler.hpp"
 #include "minimiser/slab_engine.hpp"
@@ -51,15 +52,24 @@ bool FastMinimiser::minimise(std::int32_t entryCount, const std::int32_t* table)
     }
     if (b > fast::kMaxBits) return fail(MinimiseStatus::outOfMemory);
 
-    fast::ColourWorker worker;
-    if (!worker.prepare(b, tuning_)) return fail(MinimiseStatus::outOfMemory);
-    std::uint64_t* nonOffBits = worker.nonOff.data();
-    std::uint64_t* onBits = worker.cover.onWords();
-    for (std::uint64_t p = 0; p < size; ++p) {
-        if (!isOff(table[p])) bitmap::set(nonOffBits, p);
-        if (isOn(table[p])) bitmap::set(onBits, p);
+    auto fill = [&](std::uint64_t* nonOffBits, std::uint64_t* onBits) {
+        for (std::uint64_t p = 0; p < size; ++p) {
+            if (!isOff(table[p])) bitmap::set(nonOffBits, p);
+            if (isOn(table[p])) bitmap::set(onBits, p);
+        }
+    };
+    MinimiseStatus status;
+    if (tuning_.engine == FastTuning::Engine::topDown) {
+        fast::PrimeWorker worker;
+        if (!worker.prepare(b, tuning_)) return fail(MinimiseStatus::outOfMemory);
+        fill(worker.nonOff.data(), worker.cover.onWords());
+        status = worker.run(b, tuning_, record_);
+    } else {
+        fast::ColourWorker worker;
+        if (!worker.prepare(b, tuning_)) return fail(MinimiseStatus::outOfMemory);
+        fill(worker.nonOff.data(), worker.cover.onWords());
+        status = worker.run(b, tuning_, record_);
     }
-    const MinimiseStatus status = worker.run(b, tuning_, record_);
     if (status != MinimiseStatus::ok) return fail(status);
     dataLength_ = static_cast<std::int32_t>(record_.size() - kRecordHeadSize);
     return true;
@@ -69,14 +79,10 @@ MinimiseStatus PictureCompressor::compress(const std::uint32_t* indices, std::ui
                                            std::uint32_t colourCount, const CompressOptions& options,
                                            const Sink& sink) {
     failedColour_ = 0;
+    engineUsed_ = FastTuning::Engine::automatic;
     if (indices == nullptr && pixelCount > 0) return MinimiseStatus::invalidTable;
-    fast::PictureJob job;
-    job.indices = indices;
-    job.pixels = pixelCount;
-    job.colours = colourCount;
-    job.threads = std::clamp(options.threads, 1u, fast::kMaxThreads);
+    fast::PictureJob job(indices, pixelCount, colourCount, options, sink);
     job.tuning = tuning_;
-    job.sink = &sink;
     const MinimiseStatus status = [&] {
         if (colourCount == 0) return MinimiseStatus::ok;
         const MinimiseStatus classified = job.classify();
@@ -85,11 +91,14 @@ MinimiseStatus PictureCompressor::compress(const std::uint32_t* indices, std::ui
         // The all-colours engine when it fits, else the per-colour one; a
         // picture that fits neither is refused before anything is allocated.
         const fast::EnginePlan plan = fast::planEngine(job.b, colourCount, job.threads, tuning_, options.memoryLimit);
-        if (tuning_.engine == FastTuning::Engine::automatic && plan.bytes > options.memoryLimit) return job.failFrom(0);
+        const bool automatic = tuning_.engine == FastTuning::Engine::automatic;
+        if (automatic && plan.bytes > options.memoryLimit) return job.failFrom(0);
         if (!job.listPositions()) return MinimiseStatus::outOfMemory;
-        return plan.engine == fast::EngineKind::allColours ? fast::runAllColours(job) : fast::runPerColour(job);
+        return fast::runPlan(job, plan, automatic);
     }();
     failedColour_ = job.failed;
+    engineUsed_ = job.engineUsed;
+    job.report(true);
     return status;
 }
 

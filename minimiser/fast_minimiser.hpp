@@ -32,8 +32,9 @@ namespace qm5 {
 
 // Knobs for tests and measurements; the defaults are what the maker uses.
 struct FastTuning {
-    enum class Engine { automatic, perColour, allColours };
-    Engine engine = Engine::automatic;     // PictureCompressor only
+    // automatic: FastMinimiser takes perColour, PictureCompressor chooses.
+    enum class Engine { automatic, perColour, allColours, topDown };
+    Engine engine = Engine::automatic;
     std::int64_t maxDataLength = kMaxRecordDataLength;  // longest cube data a record may have
     std::uint64_t keyChunk = 0;            // primes kept and sorted at once; 0: automatic
     int blockVars = 0;                     // digits per cache block; 0: automatic (at least 3)
@@ -67,7 +68,14 @@ private:
 };
 
 struct CompressOptions {
+    // Called on the thread that called compress, a few times a second while
+    // the work goes on (within a colour too), and once at the end: done of
+    // total units of work so far, done <= total. When the engine changes
+    // its plan, done starts again from 0 of a new total. Empty: no calls.
+    using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
     unsigned threads = 1;  // 0 counts as 1
+    Progress progress;
     // Working memory the all-colours engine may take; above it the
     // per-colour engine is used (slower; 3^b / 6.75 bytes per thread), and
     // above that too the picture is refused (outOfMemory at its first colour
@@ -91,6 +99,9 @@ public:
     MinimiseStatus compress(const std::uint32_t* indices, std::uint64_t pixelCount, std::uint32_t colourCount,
                             const CompressOptions& options, const Sink& sink);
     std::uint32_t failedColour() const { return failedColour_; }
+    // The engine of the last compress (automatic when none ran: no colour
+    // needed cubes, or the picture was refused first).
+    FastTuning::Engine engineUsed() const { return engineUsed_; }
 
     // Upper bound of the working memory compress() takes (bytes), so that a
     // caller can refuse a picture before starting.
@@ -104,6 +115,7 @@ public:
 private:
     FastTuning tuning_;
     std::uint32_t failedColour_ = 0;
+    FastTuning::Engine engineUsed_ = FastTuning::Engine::automatic;
 };
 
 }  // namespace qm5

@@ -85,7 +85,7 @@ inline std::uint32_t reverseLow(std::uint32_t v, int b) {
 // differ; reversed, that is the highest differing bit, so the smaller list
 // has the larger reversed free mask, which is the smaller reversed care mask.
 inline std::uint64_t cubeKey(std::uint32_t care, std::uint32_t one, int b) {
-    const auto fixed = static_cast<std::uint64_t>(std::popcount(care));
+    const auto fixed = static_cast<std::uint64_t>(bitmap::ones(care));
     return (fixed << 58) | (std::uint64_t{one} << (58 - b)) | (std::uint64_t{reverseLow(care, b)} << (58 - 2 * b));
 }
 
@@ -121,6 +121,7 @@ public:
     // The record of the cubes written: head and cube data.
     MinimiseStatus writeRecord(HeapArray<std::uint8_t>& record) const;
     std::size_t cubeCount() const { return count_; }
+    std::span<const CubeMasks> cubes() const { return {cubes_.data(), count_}; }
 
 private:
     int b_ = -1;
@@ -157,6 +158,8 @@ MinimiseStatus coverFromPrimes(const ForEach& forEach, std::uint64_t count, std:
         std::sort(keys.data(), keys.data() + used);
         return cover.visit({keys.data(), used}) ? MinimiseStatus::ok : MinimiseStatus::recordTooLong;
     }
+    // Ranges by the top 16 bits of the key: the fixed digit count and the
+    // highest bits of the one mask; the histogram takes 512 KiB.
     constexpr std::size_t kBuckets = std::size_t{1} << 16;
     HeapArray<std::uint64_t> histogram;
     if (!histogram.allocate(kBuckets)) return MinimiseStatus::outOfMemory;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "minimiser/colour_engine.hpp"
+#include "minimiser/prime_engine.hpp"
 #include "minimiser/prime_cover.hpp"
 #include "minimiser/slab_engine.hpp"
 #include "texture/texture_format.hpp"
@@ -36,6 +37,12 @@ MinimiseStatus PictureJob::classify() {
         }
     }
     return MinimiseStatus::ok;
+}
+
+std::uint32_t PictureJob::generalFromFirst() const {
+    std::uint32_t n = 0;
+    for (std::uint32_t c = first; c < colours; ++c) n += isGeneral(c) ? 1 : 0;
+    return n;
 }
 
 bool PictureJob::listPositions() {
@@ -74,6 +81,15 @@ MinimiseStatus PictureJob::failFrom(std::uint32_t from) {
     return deliver(1, from, colours, job);
 }
 
+void PictureJob::report(bool force) {
+    if (progress == nullptr || !*progress) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastReport < std::chrono::milliseconds(100)) return;
+    lastReport = now;
+    const std::uint64_t whole = total.load(std::memory_order_relaxed);
+    (*progress)(std::min(done.load(std::memory_order_relaxed), whole), whole);
+}
+
 namespace {
 
 struct Slot {
@@ -84,23 +100,27 @@ struct Slot {
 
 }  // namespace
 
+MinimiseStatus PictureJob::deliverHere(std::uint32_t first, std::uint32_t last, const RecordJob& job) {
+    HeapArray<std::uint8_t> record;
+    for (std::uint32_t c = first; c < last; ++c) {
+        const MinimiseStatus status = job(0u, c, record);
+        if (status != MinimiseStatus::ok) {
+            failed = c;
+            return status;
+        }
+        if (!(*sink)(c, record.span())) {
+            stopped = true;
+            return MinimiseStatus::ok;
+        }
+    }
+    return MinimiseStatus::ok;
+}
+
 MinimiseStatus PictureJob::deliver(unsigned threadCount, std::uint32_t first, std::uint32_t last,
                                    const RecordJob& job) {
-    if (threadCount <= 1 || last - first <= 1) {
-        HeapArray<std::uint8_t> record;
-        for (std::uint32_t c = first; c < last; ++c) {
-            const MinimiseStatus status = job(0u, c, record);
-            if (status != MinimiseStatus::ok) {
-                failed = c;
-                return status;
-            }
-            if (!(*sink)(c, record.span())) {
-                stopped = true;
-                return MinimiseStatus::ok;
-            }
-        }
-        return MinimiseStatus::ok;
-    }
+    const bool reporting = progress != nullptr && *progress;
+    if (!reporting && (threadCount <= 1 || last - first <= 1)) return deliverHere(first, last, job);
+    threadCount = std::max(threadCount, 1u);
     const unsigned window = 2 * threadCount;
     std::array<Slot, 2 * kMaxThreads> slots;
     std::mutex mutex;
@@ -140,14 +160,18 @@ MinimiseStatus PictureJob::deliver(unsigned threadCount, std::uint32_t first, st
             break;
         }
     }
-    if (started == 0) return deliver(1, first, last, job);
+    if (started == 0) return deliverHere(first, last, job);
     MinimiseStatus result = MinimiseStatus::ok;
     for (std::uint32_t d = first; d < last; ++d) {
         Slot& slot = slots[d % window];
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return slot.ready; });
+        for (;;) {
+            {
+                std::unique_lock lock(mutex);
+                if (changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return slot.ready; })) break;
+            }
+            report();
         }
+        report();
         if (slot.status != MinimiseStatus::ok) {
             failed = d;
             result = slot.status;
@@ -178,13 +202,34 @@ EnginePlan planEngine(int b, std::uint32_t colours, unsigned threads, const Fast
                       std::uint64_t memoryLimit) {
     // The all-colours engine keeps one byte (two past 256 colours) per
     // cube; it stops at b = 24, where even its slabs pass any budget.
-    if (colours <= 65536 && b <= 24 && tuning.engine != FastTuning::Engine::perColour) {
+    using Engine = FastTuning::Engine;
+    if (tuning.engine == Engine::perColour) return EnginePlan{EngineKind::perColour, perColourBytes(b, threads, tuning)};
+    if (tuning.engine == Engine::topDown) return EnginePlan{EngineKind::topDown, topDownBytes(b, threads, tuning)};
+    if (colours <= 65536 && b <= 24) {
         const std::uint64_t bytes = allColoursBytes(b, colours, threads, tuning);
-        if (bytes <= memoryLimit || tuning.engine == FastTuning::Engine::allColours) {
-            return EnginePlan{EngineKind::allColours, bytes};
-        }
+        if (bytes <= memoryLimit || tuning.engine == Engine::allColours) return EnginePlan{EngineKind::allColours, bytes};
     }
-    return EnginePlan{EngineKind::perColour, perColourBytes(b, threads, tuning)};
+    return EnginePlan{EngineKind::topDown, topDownBytes(b, threads, tuning)};
+}
+
+MinimiseStatus runPlan(PictureJob& job, const EnginePlan& plan, bool automatic) {
+    switch (plan.engine) {
+        case EngineKind::perColour:
+            return runPerColour(job);
+        case EngineKind::topDown:
+            return runTopDown(job);
+        case EngineKind::allColours:
+            break;
+    }
+    if (!automatic) return runAllColours(job);
+    // (A budget of 0 would mean none: the smallest is 1.)
+    const MinimiseStatus first = runTopDown(job, std::max<std::uint64_t>(1, tableCost(job) / kTopDownFirstShare));
+    // Done, stopped by the sink, or failed at a colour of its own.
+    if (first == MinimiseStatus::ok || job.failed != job.overBudgetAt) return first;
+    job.first = job.failed;
+    job.failed = 0;
+    job.overBudgetAt = ~std::uint32_t{0};
+    return topDownWins(job) ? runTopDown(job) : runAllColours(job);
 }
 
 std::uint64_t commonBytes(std::uint64_t pixels, std::uint32_t colours, unsigned threads) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -14,6 +16,7 @@
 
 namespace qm5::fast {
 
+// Threads at most; the delivery window keeps two records per thread.
 inline constexpr unsigned kMaxThreads = 64;
 
 // Runs f(part, begin, end) for parts 0 .. parts - 1 over [0, n), part p
@@ -69,20 +72,33 @@ using RecordJob = std::function<MinimiseStatus(unsigned worker, std::uint32_t co
 // is on = index c, don't care = index below c or position P .. 2^b - 1,
 // off = index above c.
 struct PictureJob {
+    PictureJob(const std::uint32_t* indices_, std::uint64_t pixels_, std::uint32_t colours_, const CompressOptions& options,
+               const PictureCompressor::Sink& sink_)
+        : indices(indices_), pixels(pixels_), colours(colours_), threads(std::clamp(options.threads, 1u, kMaxThreads)),
+          sink(&sink_), progress(&options.progress) {}
+
     const std::uint32_t* indices = nullptr;
     std::uint64_t pixels = 0;
     std::uint32_t colours = 0;
     unsigned threads = 1;
     FastTuning tuning;
     const PictureCompressor::Sink* sink = nullptr;
+    const CompressOptions::Progress* progress = nullptr;
+    std::atomic<std::uint64_t> done{0};   // units of work done, added by any thread
+    std::atomic<std::uint64_t> total{0};  // units of the whole work
+    std::chrono::steady_clock::time_point lastReport{};
 
     int b = 0;
     std::uint32_t generalCount = 0;
     HeapArray<ColourKind> kinds;
     HeapArray<std::uint64_t> firstOf;  // colour c's positions: byColour[firstOf[c] .. firstOf[c + 1])
     HeapArray<std::uint32_t> byColour;
+    std::uint32_t first = 0;   // the engines deliver colours from here on
+    FastTuning::Engine engineUsed = FastTuning::Engine::automatic;  // the last that ran
     std::uint32_t failed = 0;  // the colour that failed
     bool stopped = false;      // the sink asked to stop
+    // The lowest colour a budgeted top-down run left undone (none: ~0).
+    std::atomic<std::uint32_t> overBudgetAt{~std::uint32_t{0}};
 
     // Sets b, kinds and generalCount; invalidTable for an index outside
     // the palette.
@@ -95,27 +111,48 @@ struct PictureJob {
     // Sets the bits of colour c's positions.
     void fillOn(std::uint32_t c, std::uint64_t* on) const;
 
+    // Calls progress with done and total, at most a few times a second
+    // unless forced; only on the thread that called compress.
+    void report(bool force = false);
+    // An engine starts: done from 0 of total.
+    void restartProgress(std::uint64_t units) {
+        done.store(0);
+        total.store(units);
+    }
+    // The general colours from first on.
+    std::uint32_t generalFromFirst() const;
+
     // Computes job for colours first .. last - 1 on `threads` threads, at
     // most 2 * threads ahead of delivery, and hands the records to the sink
-    // in colour order on the calling thread. Stops at the first failing
+    // in colour order on the calling thread, which reports progress while it
+    // waits (with progress, one thread works even when threads is 1). Stops at the first failing
     // colour (failed) or when the sink returns false (stopped).
     MinimiseStatus deliver(unsigned threads, std::uint32_t first, std::uint32_t last, const RecordJob& job);
+    // The same on the calling thread alone, without progress.
+    MinimiseStatus deliverHere(std::uint32_t first, std::uint32_t last, const RecordJob& job);
     // Storage that cannot be had fails the first colour from `from` on that
     // needs it; the colours before that one are still delivered.
     MinimiseStatus failFrom(std::uint32_t from);
 };
 
 // The engines, and the memory each takes.
-enum class EngineKind { perColour, allColours };
+enum class EngineKind { perColour, allColours, topDown };
 struct EnginePlan {
     EngineKind engine = EngineKind::perColour;
     std::uint64_t bytes = 0;  // working memory of the engine
 };
 
-// The all-colours engine when it fits memoryLimit (or is forced), else the
-// per-colour one (whose bytes may still pass the limit).
+// The engine the tuning forces, or for automatic: the all-colours engine
+// when it fits memoryLimit, else the top-down one (whose bytes may still
+// pass the limit).
 EnginePlan planEngine(int b, std::uint32_t colours, unsigned threads, const FastTuning& tuning,
                       std::uint64_t memoryLimit);
+
+// Runs the engine of the plan. automatic: where the plan is the table,
+// top-down goes first under a budget, in colour order (a picture top-down
+// finishes or refuses quickly needs no more); if the budget runs out, a
+// sample of the colours left decides which engine does them.
+MinimiseStatus runPlan(PictureJob& job, const EnginePlan& plan, bool automatic);
 
 // Memory besides the engine's: colour kinds and counts, positions by
 // colour, the records waiting for delivery (two per thread).

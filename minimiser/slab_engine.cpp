@@ -52,7 +52,7 @@ public:
     }
     static std::uint64_t bytesFor(int b, unsigned parts, int wanted) {
         const int n = slabVarsFor(b, wanted);
-        return ((std::uint64_t{1} << (b - n)) + parts) * View::storageFor(n) * sizeof(T);
+        return ((std::uint64_t{1} << (b - n)) + 2 * std::uint64_t{parts}) * View::storageFor(n) * sizeof(T);
     }
 
     [[nodiscard]] bool prepare(int b, unsigned parts, const FastTuning& tuning) {
@@ -61,7 +61,8 @@ public:
         k_ = b - n_;
         blockVars_ = tuning.blockVars;
         stride_ = View::storageFor(n_);
-        return bases_.allocate((std::uint64_t{1} << k_) * stride_) && work_.allocate(std::uint64_t{parts} * stride_);
+        return bases_.allocate((std::uint64_t{1} << k_) * stride_) && work_.allocate(std::uint64_t{parts} * stride_) &&
+               sib_.allocate(std::uint64_t{parts} * stride_);
     }
 
     void build(const std::uint32_t* indices, std::uint64_t pixels, unsigned threads) {
@@ -82,13 +83,21 @@ public:
     // take(part, value, key) for every prime whose value passes wanted, on
     // the thread of its part; part p takes slabs p, p + parts, ... (the
     // costly slabs, with free high digits, lie together at the end).
+    // slabCount: a slab is a unit of progress.
+    std::uint64_t slabCount() const { return kPow3[static_cast<std::size_t>(k_)]; }
+
     template <class Wanted, class Take>
-    void pass(unsigned parts, const Wanted& wanted, const Take& take) {
+    void pass(unsigned parts, const Wanted& wanted, const Take& take, PictureJob* progress = nullptr) {
         const std::uint64_t slabs = kPow3[static_cast<std::size_t>(k_)];
         parts = static_cast<unsigned>(std::min<std::uint64_t>(parts, slabs));
         parallelParts(parts, parts, [&](unsigned part, std::uint64_t, std::uint64_t) {
             T* w = work_.data() + part * stride_;
-            for (std::uint64_t u = part; u < slabs; u += parts) slab(u, w, part, wanted, take);
+            for (std::uint64_t u = part; u < slabs; u += parts) {
+                slab(u, w, part, wanted, take);
+                if (progress == nullptr) continue;
+                progress->done.fetch_add(1, std::memory_order_relaxed);
+                if (part == 0) progress->report();  // part 0 runs on the calling thread
+            }
         });
     }
 
@@ -115,19 +124,15 @@ private:
                 for (std::size_t x = 0; x < len; ++x) out[x] = Policy::expand(out[x], next[x]);
             }
         };
-        // Pieces of 2 KiB: the sibling buffer stays in L1 beside the slab.
-        constexpr std::size_t kChunk = 2048;
-        T sibling[kChunk];
-        for (std::uint64_t at = 0; at < size; at += kChunk) {
-            const auto len = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - at));
-            T* self = w + at;
-            span(one, at, len, self);
-            for (std::uint32_t fixed = care; fixed != 0; fixed &= fixed - 1) {
-                span(one ^ (fixed & (0u - fixed)), at, len, sibling);
-                for (std::size_t x = 0; x < len; ++x) {
-                    self[x] = static_cast<T>(self[x] | static_cast<T>(-T{sibling[x] <= self[x]}));
-                }
-            }
+        // Whole slabs, one kept slab after another: each is read once per
+        // use in one sequential run (reading many slabs in small pieces at
+        // once ran at a third of the speed).
+        T* sibling = sib_.data() + part * stride_;
+        const auto len = static_cast<std::size_t>(size);
+        span(one, 0, len, w);
+        for (std::uint32_t fixed = care; fixed != 0; fixed &= fixed - 1) {
+            span(one ^ (fixed & (0u - fixed)), 0, len, sibling);
+            for (std::size_t x = 0; x < len; ++x) w[x] = static_cast<T>(w[x] | static_cast<T>(-T{sibling[x] <= w[x]}));
         }
         View view(w, n_, blockVars_);
         const int n = n_;
@@ -160,6 +165,7 @@ private:
     std::uint64_t stride_ = 0;
     HeapArray<T> bases_;
     HeapArray<T> work_;
+    HeapArray<T> sib_;
 };
 
 // The primes found, one growing list per part and colour.
@@ -261,17 +267,22 @@ public:
         workers_.reset(new (std::nothrow) ColourWorker[job_.threads]);
         if (!workers_ || !slabs_.prepare(job_.b, parts, job_.tuning) || !counts_.allocate(k_ * parts) ||
             !lists_.prepare(parts, job_.colours, budget_ / parts)) {
-            return job_.failFrom(0);
+            return job_.failFrom(job_.first);
         }
         slabs_.build(job_.indices, job_.pixels, job_.threads);
-        slabs_.pass(parts, [&](T v) { return job_.isGeneral(v); }, [&](unsigned part, T v, std::uint64_t key) {
-            ++counts_[part * k_ + v];
-            lists_.push(part, v, key);
-        });
+        job_.restartProgress(slabs_.slabCount() + job_.generalFromFirst());
+        const std::uint32_t first = job_.first;
+        slabs_.pass(
+            parts, [&](T v) { return v >= first && job_.isGeneral(v); },
+            [&](unsigned part, T v, std::uint64_t key) {
+                ++counts_[part * k_ + v];
+                lists_.push(part, v, key);
+            },
+            &job_);
         const RecordJob kept = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             return fromLists(w, c, record);
         };
-        if (!lists_.anyFull()) return job_.deliver(job_.threads, 0, job_.colours, kept);
+        if (!lists_.anyFull()) return job_.deliver(job_.threads, first, job_.colours, kept);
         return inBatches(kept);
     }
 
@@ -293,6 +304,7 @@ private:
         if (!lists_.take(c, worker.keys, n)) return MinimiseStatus::outOfMemory;
         std::sort(worker.keys.data(), worker.keys.data() + n);
         if (!worker.cover.visit({worker.keys.data(), static_cast<std::size_t>(n)})) return MinimiseStatus::recordTooLong;
+        job_.done.fetch_add(1, std::memory_order_relaxed);
         return worker.cover.writeRecord(record);
     }
 
@@ -309,6 +321,7 @@ private:
         };
         const MinimiseStatus found = coverFromPrimes(forEach, primesOf(c), budget_, worker.keys, worker.cover);
         if (found != MinimiseStatus::ok) return found;
+        job_.done.fetch_add(1, std::memory_order_relaxed);
         return worker.cover.writeRecord(record);
     }
 
@@ -319,7 +332,7 @@ private:
         const RecordJob single = [&](unsigned, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             return alone(c, record);
         };
-        std::uint32_t c0 = 0;
+        std::uint32_t c0 = job_.first;
         while (c0 < job_.colours) {
             std::uint32_t c1 = c0;
             std::uint64_t total = 0;
@@ -370,6 +383,7 @@ std::uint64_t allColoursBytes(int b, std::uint32_t colours, unsigned threads, co
 }
 
 MinimiseStatus runAllColours(PictureJob& job) {
+    job.engineUsed = FastTuning::Engine::allColours;
     if (job.colours <= 256) return AllColours<std::uint8_t>(job).run();
     return AllColours<std::uint16_t>(job).run();
 }

@@ -16,8 +16,8 @@ namespace qm5::fast {
 // Working memory of runAllColours on `threads` threads.
 std::uint64_t allColoursBytes(int b, std::uint32_t colours, unsigned threads, const FastTuning& tuning);
 
-// Every colour of the picture in one pass (more when the primes do not fit
-// the key budget at once).
+// The colours of the picture from job.first on, in one pass (more when the
+// primes do not fit the key budget at once).
 MinimiseStatus runAllColours(PictureJob& job);
 
 }  // namespace qm5::fast

@@ -70,7 +70,9 @@ struct RankPolicy {
 };
 
 // Digit masks for the three lowest digits of 432 = 16 * 27 consecutive
-// cubes: m0 is all ones where the digit is 0, m1 where it is 1.
+// cubes: m0 is all ones where the digit is 0, m1 where it is 1. 432 is a
+// whole number of the digits' period 27, and of 16 so that the loops over
+// a chunk run in whole vector widths.
 template <class E>
 struct DigitPatterns {
     static constexpr std::size_t kPeriod = 432;

@@ -10,6 +10,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "minimiser/fast_minimiser.hpp"
@@ -237,6 +238,10 @@ std::vector<Variant> variants() {
     batches.keyChunk = 40;  // primes kept in batches of colours, or one colour range by range
     v.push_back({"per colour, ranges", Engine::perColour, batches});
     v.push_back({"all colours, batches", Engine::allColours, batches});
+    v.push_back({"top down", Engine::topDown, {}});
+    v.push_back({"top down, ranges", Engine::topDown, batches});
+    // Top-down first under a budget, then either engine for the colours left.
+    v.push_back({"automatic", Engine::automatic, {}});
     for (Variant& variant : v) variant.tuning.engine = variant.engine;
     return v;
 }
@@ -290,7 +295,11 @@ TEST(FastMinimiser, MatchesTheReferenceOnRandomTables) {
     smallBlocks.blockVars = 3;
     FastTuning ranges;
     ranges.keyChunk = 5;
-    const FastTuning tunings[] = {FastTuning{}, smallBlocks, ranges};
+    FastTuning topDown;
+    topDown.engine = Engine::topDown;
+    FastTuning topDownRanges = ranges;
+    topDownRanges.engine = Engine::topDown;
+    const FastTuning tunings[] = {FastTuning{}, smallBlocks, ranges, topDown, topDownRanges};
     FastMinimiser reused;  // one object over tables of every size
     std::mt19937 rng(2024);
     for (int b = 0; b <= 10; ++b) {
@@ -427,11 +436,17 @@ TEST(PictureCompressor, EnginesAgreeOnLargerPicturesAndRecordsPaintThem) {
     // Too large for the reference: the two engines, with the passes over
     // whole arrays and many slabs, must agree, and the records must give the
     // picture back.
-    const std::vector<Picture> pictures = {
+    std::vector<Picture> pictures = {
+        {"256 x 256 photo", test::photoLikeIndices(256, 256, 24, 8), 24},
         {"100 x 60 photo", test::photoLikeIndices(100, 60, 40, 8), 40},
         {"75 x 77 photo", test::photoLikeIndices(75, 77, 20, 9), 20},
         {"64 x 64 noise", test::noiseIndices(4096, 5, 10), 5},
+        // Cheap first colours, then costly ones: the automatic choice hands
+        // over from top-down to another engine in the middle of the palette.
+        {"64 x 64, specks then noise", test::noiseIndices(4096, 6, 11), 8},
     };
+    for (std::uint32_t& index : pictures.back().indices) index += 2;
+    for (std::size_t p = 0; p < 4096; p += 97) pictures.back().indices[p] = static_cast<std::uint32_t>(p % 2);
     for (const Picture& picture : pictures) {
         FastTuning perColour;
         perColour.engine = Engine::perColour;
@@ -444,8 +459,11 @@ TEST(PictureCompressor, EnginesAgreeOnLargerPicturesAndRecordsPaintThem) {
         FastTuning manySlabs = allColours;
         manySlabs.slabVars = 7;
         manySlabs.blockVars = 4;
+        FastTuning topDown;
+        topDown.engine = Engine::topDown;
         for (const auto& [tuning, threads] : {std::pair{allColours, 1u}, std::pair{allColours, 2u}, std::pair{allColours, 3u},
-                                              std::pair{manySlabs, 2u}}) {
+                                              std::pair{manySlabs, 2u}, std::pair{topDown, 1u}, std::pair{topDown, 3u},
+                                              std::pair{FastTuning{}, 1u}, std::pair{FastTuning{}, 2u}}) {
             const Compressed got = compress(picture, threads, tuning);
             ASSERT_EQ(got.status, MinimiseStatus::ok) << picture.name;
             ASSERT_EQ(got.records.size(), want.records.size());
@@ -512,12 +530,41 @@ TEST(PictureCompressor, RejectsIndicesOutsideThePalette) {
     EXPECT_TRUE(compress(none, 1, {}).records.empty());
 }
 
+TEST(PictureCompressor, ReportsProgressOnTheCallingThread) {
+    const Picture picture{"64 x 64 photo", test::photoLikeIndices(64, 64, 30, 3), 30};
+    for (const Variant& v : variants()) {
+        for (const unsigned threads : {1u, 2u}) {
+            PictureCompressor compressor;
+            compressor.setTuningForTesting(v.tuning);
+            CompressOptions options;
+            options.threads = threads;
+            const std::thread::id caller = std::this_thread::get_id();
+            std::uint64_t calls = 0, done = 0, total = 0;
+            options.progress = [&](std::uint64_t d, std::uint64_t t) {
+                EXPECT_EQ(std::this_thread::get_id(), caller) << v.name;
+                EXPECT_LE(d, t) << v.name;
+                ++calls;
+                done = d;
+                total = t;
+            };
+            ASSERT_EQ(compressor.compress(picture.indices.data(), picture.indices.size(), picture.colours, options,
+                                          [](std::uint32_t, std::span<const std::uint8_t>) { return true; }),
+                      MinimiseStatus::ok);
+            EXPECT_GE(calls, 1u) << v.name;
+            EXPECT_GT(total, 0u) << v.name;
+            EXPECT_EQ(done, total) << v.name << ", " << threads << " threads: the last call reports the whole work";
+        }
+    }
+}
+
 TEST(PictureCompressor, BoundsItsWorkingMemory) {
     const std::uint64_t mib = std::uint64_t{1} << 20;
     EXPECT_LE(PictureCompressor::workingMemoryBound(512 * 512, 256, 2), 1024 * mib);
     EXPECT_LE(PictureCompressor::workingMemoryBound(1024 * 1024, 256, 2), 2048 * mib);
     EXPECT_LE(PictureCompressor::workingMemoryBound(64 * 64, 40, 2), PictureCompressor::workingMemoryBound(256 * 256, 40, 2));
     EXPECT_LE(PictureCompressor::workingMemoryBound(256 * 256, 256, 1), PictureCompressor::workingMemoryBound(256 * 256, 256, 4));
+    // Past the table's budget the top-down engine needs bitmaps and keys only.
+    EXPECT_LE(PictureCompressor::workingMemoryBound(4096 * 4096, 256, 2), 512 * mib);
 }
 
 }  // namespace
