@@ -3,10 +3,7 @@
 // error texts, and textures byte for byte against those of qm5_maker.
 // Longer than most files: every subcommand's runs share the pictures and
 // lists made here, and a split would only copy them.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +18,12 @@
 #include "texture/texture_decoder.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
+
+#if defined(QM5_TEST_POSIX)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace qm5 {
 namespace {
@@ -306,6 +309,8 @@ TEST(CliEncode, RecordsTooLongFailBestAndMakeAutoPlain) {
     EXPECT_EQ(qm5(dir, {"verify", "par.bmp", "par.qm5"}).exitCode, 0);
 }
 
+#if defined(QM5_TEST_POSIX)
+// FIFOs are POSIX only.
 // A FIFO at path that hands bytes to the first reader that opens it and an
 // empty stream to any later one, until destroyed; counts the opens.
 class ServedFifo {
@@ -388,6 +393,7 @@ TEST(CliEncode, PicturesAndListsFromFifosAreReadOnce) {
         EXPECT_EQ(test::readFile(dir / "pipe.qm5"), test::readFile(dir / "copy.qm5"));
     }
 }
+#endif  // QM5_TEST_POSIX
 
 TEST(CliDecode, AllImagesOfAThreePictureList) {
     test::TempDir dir;

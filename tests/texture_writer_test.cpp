@@ -40,7 +40,7 @@ TEST(TextureFileWriter, WritesHeaderPaletteAndImages) {
     test::TempDir dir;
     Worked w;
     TextureFileWriter compressed(w.pictures, w.palette, 1);
-    ASSERT_TRUE(compressed.open((dir / "c.qm5").c_str()));
+    ASSERT_TRUE(compressed.open((dir / "c.qm5").string().c_str()));
     compressed.writeHeader(true);
     compressed.writePalette();
     ASSERT_TRUE(compressed.writeRecords(sourceOf({{0, w.records[0]}, {1, w.records[1]}})));
@@ -48,7 +48,7 @@ TEST(TextureFileWriter, WritesHeaderPaletteAndImages) {
     EXPECT_EQ(test::hex(test::readFile(dir / "c.qm5")), test::hex(test::workedTexture()));
 
     TextureFileWriter plain(w.pictures, w.palette, 1);
-    ASSERT_TRUE(plain.open((dir / "p.qm5").c_str()));
+    ASSERT_TRUE(plain.open((dir / "p.qm5").string().c_str()));
     plain.writeHeader(false);
     plain.writePalette();
     ASSERT_TRUE(plain.writePlainImage());
@@ -123,7 +123,7 @@ TEST(TextureFileWriter, RefusesAFileThatWouldDisagreeWithItsHeader) {
         test::TempDir dir;
         test::writeText(dir / "t.qm5", "old texture");
         TextureFileWriter file(w.pictures, w.palette, 1);
-        ASSERT_TRUE(file.open((dir / "t.qm5").c_str())) << c.what;
+        ASSERT_TRUE(file.open((dir / "t.qm5").string().c_str())) << c.what;
         c.steps(file);
         EXPECT_FALSE(file.commit()) << c.what;
         EXPECT_EQ(test::readFile(dir / "t.qm5"), Bytes({'o', 'l', 'd', ' ', 't', 'e', 'x', 't', 'u', 'r', 'e'}))
