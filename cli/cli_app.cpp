@@ -25,7 +25,7 @@ constexpr CommandOption kEncodeOptions[] = {
     {Opt::compress, 'c', "compress", nullptr, "write the images compressed, colour by colour"},
     {Opt::best, '\0', "best", nullptr, "compress with as few cubes per colour as practical: a smaller texture that every reader decodes to the same picture, though not the bytes qm5_maker writes"},
     {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
-    {Opt::output, 'o', "output", "FILE", "the texture to write (default: INPUT with everything from its last '.' replaced by .qm5, as qm5_maker names it)"},
+    {Opt::output, 'o', "output", "FILE", "the texture to write (default: INPUT with the extension of its last path component replaced by .qm5, beside INPUT)"},
     {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
     kIgnoreAlpha,
     kEncodeQuiet,

@@ -8,6 +8,7 @@
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
 #include "core/byte_reader.hpp"
+#include "core/file_names.hpp"
 #include "core/file_io.hpp"
 #include "formats/png_codec.hpp"
 #include "picture/picture_loader.hpp"
@@ -16,17 +17,6 @@
 namespace qm5::cli {
 
 namespace {
-
-// The length of name without its extension: the part from the last '.' of
-// the last path component on, when there is one.
-std::size_t stemLength(const std::string& name) {
-    const std::size_t slash = name.find_last_of("/\\");
-    const std::size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name.size();
-    // ".hidden" keeps its name.
-    if (dot == 0 || (slash != std::string::npos && dot == slash + 1)) return name.size();
-    return dot;
-}
 
 // The output format, from the extension of name (any case); BMP without one.
 enum class OutputFormat { bmp, png, other };

@@ -160,12 +160,17 @@ TEST(CliEncode, SummaryAndOutputNames) {
     EXPECT_EQ(r.out, "out.tex: 1 image of 2 x 2, 2 colours, 1 mipmap level, plain, 32 bytes\n");
     EXPECT_TRUE(test::fileExists(dir / "out.tex"));
 
-    // The maker's rule: the last dot anywhere, even in a directory name.
-    std::filesystem::create_directory(dir / "pics.d");
+    // The extension of the last component: a dot in a directory name is none.
+    std::filesystem::create_directories(dir / "pics.d" / "b.c");
     test::writeFile(dir / "pics.d" / "wall", bmp24(2, 2, {1, 2, 3, 4}));
-    r = qm5(dir, {"encode", "-q", "pics.d/wall"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(test::fileExists(dir / "pics.qm5"));
+    test::writeFile(dir / "pics.d" / "b.c" / "d.bmp", bmp24(2, 2, {1, 2, 3, 4}));
+    for (const char* input : {"pics.d/wall", "pics.d/b.c/d.bmp"}) {
+        r = qm5(dir, {"encode", "-q", input});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    EXPECT_TRUE(test::fileExists(dir / "pics.d" / "wall.qm5"));
+    EXPECT_TRUE(test::fileExists(dir / "pics.d" / "b.c" / "d.qm5"));
+    EXPECT_FALSE(test::fileExists(dir / "pics.qm5"));
 }
 
 TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
