@@ -7,6 +7,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "cli/streams.hpp"
 #include "core/byte_reader.hpp"
 #include "core/file_names.hpp"
 #include "core/file_io.hpp"
@@ -44,11 +45,10 @@ std::vector<std::uint32_t> smallPalette(std::span<const std::uint8_t> file, cons
     return palette;
 }
 
-bool writePng(const std::string& name, const Picture& picture, std::span<const std::uint32_t> palette) {
-    HeapArray<std::uint8_t> bytes;
-    AtomicOutputFile file;
-    return encodePng(picture, palette, bytes) && file.open(name.c_str()) && file.write(bytes.data(), bytes.size()) &&
-           file.commit();
+// The file's bytes in the format asked for; false when memory ran out.
+bool encodeImage(OutputFormat format, const Picture& picture, std::span<const std::uint32_t> palette,
+                 HeapArray<std::uint8_t>& out) {
+    return format == OutputFormat::png ? encodePng(picture, palette, out) : PictureLoader::encodeBmp24(picture, out);
 }
 
 }  // namespace
@@ -108,7 +108,6 @@ int runDecode(const ParsedOptions& options, const Context& context) {
         }
     }
 
-    PictureLoader loader(nullptr);
     const std::int64_t firstImage = all ? 0 : imageIndex;
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
     for (std::int64_t i = firstImage; i < endImage; ++i) {
@@ -120,12 +119,12 @@ int runDecode(const ParsedOptions& options, const Context& context) {
             return kFailure;
         }
         const std::string name = all ? stem + "-" + std::to_string(i) + extension : single;
-        const bool written = format == OutputFormat::png ? writePng(name, picture, smallPalette(bytes.span(), header))
-                                                         : loader.writeBmp24(name.c_str(), picture) == 1;
-        if (!written) {
-            fileError(context, name.c_str(), "cannot be written");
+        HeapArray<std::uint8_t> encoded;
+        if (!encodeImage(format, picture, smallPalette(bytes.span(), header), encoded)) {
+            fileError(context, name.c_str(), "not enough memory to encode the image");
             return kFailure;
         }
+        if (!writeOutputFile(context, name.c_str(), encoded.span())) return kFailure;
         if (!quiet) std::fprintf(context.out, "%s\n", name.c_str());
     }
     return kSuccess;

@@ -76,12 +76,9 @@ void reportWriteFailure(const Context& context, const char* input, const std::st
                         const WriteOutcome& outcome, bool chosen) {
     switch (result) {
         case WriteResult::written: break;
-        case WriteResult::cannotOpen: {
-            std::error_code ec;
-            fileError(context, output.c_str(), "%s",
-                      std::filesystem::is_directory(output, ec) ? "is a directory, not a file" : "cannot be created");
+        case WriteResult::cannotOpen:
+            fileError(context, output.c_str(), "cannot be created%s", systemReason(outcome.fileError).c_str());
             break;
-        }
         case WriteResult::outOfMemory:
             // -c has always said only this much here.
             if (chosen && outcome.tooLarge) {
@@ -101,7 +98,9 @@ void reportWriteFailure(const Context& context, const char* input, const std::st
                           "a colour record would need more than 65535 bytes; write the texture without --compress");
             }
             break;
-        case WriteResult::writeFailed: fileError(context, output.c_str(), "cannot be written completely"); break;
+        case WriteResult::writeFailed:
+            fileError(context, output.c_str(), "cannot be written%s", systemReason(outcome.fileError).c_str());
+            break;
     }
 }
 

@@ -12,13 +12,17 @@
 namespace qm5::cli {
 
 void fileError(const Context& context, const char* file, const char* format, ...) {
-    std::fprintf(context.err, "%s: ", file);
+    std::fprintf(context.err, "qm5: %s: ", file);
     std::va_list args;
     va_start(args, format);
     std::vfprintf(context.err, format, args);
     va_end(args);
     std::fputc('\n', context.err);
     std::fflush(context.err);
+}
+
+std::string systemReason(std::error_code error) {
+    return error ? " (" + error.message() + ")" : std::string();
 }
 
 int usageError(const Context& context, const char* command, const std::string& what) {

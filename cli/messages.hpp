@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <system_error>
 
 #include "cli/context.hpp"
 #include "maker/file_list.hpp"
@@ -14,11 +15,16 @@
 
 namespace qm5::cli {
 
-// "<file>: <reason>\n" on the error stream.
+// "qm5: <file>: <reason>\n" on the error stream, the one form of every
+// message about a file.
 #if defined(__GNUC__)
 __attribute__((format(printf, 3, 4)))
 #endif
 void fileError(const Context& context, const char* file, const char* format, ...);
+
+// " (<the system's reason>)", as " (No space left on device)"; empty for
+// no error.
+std::string systemReason(std::error_code error);
 
 // "qm5 <command>: <what>\nTry 'qm5 <command> --help'.\n"; returns kUsage.
 int usageError(const Context& context, const char* command, const std::string& what);

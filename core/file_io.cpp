@@ -1,6 +1,7 @@
 #include "core/file_io.hpp"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -49,17 +50,31 @@ ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std:
 
 AtomicOutputFile::~AtomicOutputFile() { discard(); }
 
+void AtomicOutputFile::fail() {
+    // The first failure is the reason; a later one follows from it.
+    if (good_ && errno != 0) error_ = std::error_code(errno, std::generic_category());
+    good_ = false;
+}
+
 bool AtomicOutputFile::open(const char* destination) {
     discard();
+    error_.clear();
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path dest(destination);
     fs::file_status st = fs::status(dest, ec);
     if (!ec && fs::exists(st)) {
-        if (!fs::is_regular_file(st)) return false;
+        if (!fs::is_regular_file(st)) {
+            error_ = std::make_error_code(fs::is_directory(st) ? std::errc::is_a_directory
+                                                                : std::errc::operation_not_permitted);
+            return false;
+        }
         // A read-only file is refused even where the user could override
         // the protection (as an administrator can).
-        if ((st.permissions() & fs::perms::owner_write) == fs::perms::none) return false;
+        if ((st.permissions() & fs::perms::owner_write) == fs::perms::none) {
+            error_ = std::make_error_code(std::errc::permission_denied);
+            return false;
+        }
     }
     static std::atomic<unsigned> counter{0};
     const auto stamp = static_cast<unsigned long long>(
@@ -68,7 +83,9 @@ bool AtomicOutputFile::open(const char* destination) {
         temporary_ = std::string(destination) + "." + std::to_string(stamp % 1000000007ULL) + "-" +
                      std::to_string(counter.fetch_add(1)) + ".tmp";
         if (fs::exists(fs::path(temporary_), ec)) continue;
+        errno = 0;
         file_ = std::fopen(temporary_.c_str(), "wb");
+        if (file_ == nullptr) error_ = std::error_code(errno, std::generic_category());
         break;
     }
     if (file_ == nullptr) {
@@ -82,19 +99,24 @@ bool AtomicOutputFile::open(const char* destination) {
 
 bool AtomicOutputFile::write(const void* data, std::size_t size) {
     if (file_ == nullptr || !good_) return false;
-    if (size != 0 && std::fwrite(data, 1, size, file_) != size) good_ = false;
+    errno = 0;
+    if (size != 0 && std::fwrite(data, 1, size, file_) != size) fail();
     return good_;
 }
 
 bool AtomicOutputFile::commit() {
     if (file_ == nullptr) return false;
-    if (std::fflush(file_) != 0) good_ = false;
-    if (std::fclose(file_) != 0) good_ = false;
+    errno = 0;
+    if (std::fflush(file_) != 0) fail();
+    if (std::fclose(file_) != 0) fail();
     file_ = nullptr;
     if (good_) {
         std::error_code ec;
         std::filesystem::rename(temporary_, destination_, ec);
-        if (ec) good_ = false;
+        if (ec) {
+            good_ = false;
+            error_ = ec;
+        }
     }
     if (!good_) {
         std::error_code ec;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 #include "core/heap_array.hpp"
 
@@ -42,12 +43,19 @@ public:
     bool commit();
     // Closes and removes the temporary file; the destination is untouched.
     void discard();
+    // Why the last open, write or commit failed, as the system says it
+    // ("No such file or directory", "No space left on device"); empty when
+    // it did not.
+    std::error_code error() const { return error_; }
 
 private:
+    void fail();  // a write, flush or close failed: errno says why
+
     std::FILE* file_ = nullptr;
     std::string destination_;
     std::string temporary_;
     bool good_ = false;
+    std::error_code error_;
 };
 
 }  // namespace qm5

@@ -179,6 +179,7 @@ WriteResult TextureJob::run(const char* outputName) {
         }
     }
     if (!file_.open(outputName)) {
+        outcome_.fileError = file_.fileError();
         report("Cannot open destination file !");
         return WriteResult::cannotOpen;
     }
@@ -195,12 +196,12 @@ WriteResult TextureJob::run(const char* outputName) {
             writePlainImages();
         }
     }
-    if (result != WriteResult::written) return result;
-    if (!file_.commit()) {
+    if (result == WriteResult::written && !file_.commit()) {
         report("Cannot write destination file !");
-        return WriteResult::writeFailed;
+        result = WriteResult::writeFailed;
     }
-    return WriteResult::written;
+    if (result == WriteResult::writeFailed) outcome_.fileError = file_.fileError();
+    return result;
 }
 
 void TextureJob::writeHead(bool compressed) {

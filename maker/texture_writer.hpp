@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <system_error>
 
 #include "maker/console.hpp"
 #include "picture/picture.hpp"
@@ -50,6 +51,7 @@ struct WriteOutcome {
     bool recordTooLong = false;       // a colour record needs more than 65535 data bytes
     std::uint32_t failedImage = 0;    // with recordTooLong
     std::uint32_t failedColour = 0;
+    std::error_code fileError;        // with cannotOpen and writeFailed: the system's reason
 };
 
 // pictures: N >= 1 pictures of equal size whose pixels are palette indices

@@ -180,26 +180,26 @@ TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
     auto r = qm5(dir, {"encode", "wall.bmp"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, std::string("wall.bmp: not a picture qm5 reads (") + formatNames() + ")\n");
+    EXPECT_EQ(r.err, std::string("qm5: wall.bmp: not a picture qm5 reads (") + formatNames() + ")\n");
     EXPECT_EQ(test::readFile(dir / "wall.qm5"), test::fromHex("70 72 65 76 69 6F 75 73 20 74 65 78 74 75 72 65"))
         << "a failed run keeps the old texture";
 
     r = qm5(dir, {"encode", "nothing.bmp"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err.rfind("nothing.bmp: cannot be opened (", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("qm5: nothing.bmp: cannot be opened (", 0), 0u) << r.err;
 
     test::writeText(dir / "empty.lst", "0\n");
     r = qm5(dir, {"encode", "empty.lst"});
-    EXPECT_EQ(r.err, "empty.lst: the list names no pictures\n");
+    EXPECT_EQ(r.err, "qm5: empty.lst: the list names no pictures\n");
 
     test::writeText(dir / "pic.gif", "GIF89a and more");
     r = qm5(dir, {"encode", "pic.gif"});
-    EXPECT_EQ(r.err, std::string("pic.gif: a GIF picture, which qm5 does not read (it reads ") + formatNames() + ")\n");
+    EXPECT_EQ(r.err, std::string("qm5: pic.gif: a GIF picture, which qm5 does not read (it reads ") + formatNames() + ")\n");
 
     test::writeText(dir / "cut.bmp", "BM but nothing else");
     r = qm5(dir, {"encode", "cut.bmp"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err.rfind("cut.bmp: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("qm5: cut.bmp: ", 0), 0u) << r.err;
     EXPECT_FALSE(test::fileExists(dir / "cut.qm5"));
 
     test::writeFile(dir / "a.bmp", bmp24(4, 8, randomPixels(32, 3, 1)));
@@ -207,17 +207,27 @@ TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
     test::writeText(dir / "two.lst", "3\na.bmp 0\nb.bmp 0\nmissing.bmp 0\n");
     r = qm5(dir, {"encode", "two.lst"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "b.bmp: 8 x 4 pixels, but a.bmp is 4 x 8; the pictures of a list must be the same size "
+    EXPECT_EQ(r.err, "qm5: b.bmp: 8 x 4 pixels, but a.bmp is 4 x 8; the pictures of a list must be the same size "
                      "(entry 1 of two.lst)\n");
     test::writeText(dir / "gap.lst", "2\na.bmp 0\nmissing.bmp 0\n");
     r = qm5(dir, {"encode", "gap.lst"});
-    EXPECT_EQ(r.err.rfind("missing.bmp: cannot be opened (", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("qm5: missing.bmp: cannot be opened (", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("(entry 1 of gap.lst)\n"), std::string::npos) << r.err;
 
     std::filesystem::create_directory(dir / "a.qm5");
     r = qm5(dir, {"encode", "a.bmp"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "a.qm5: is a directory, not a file\n");
+    EXPECT_EQ(r.err, "qm5: a.qm5: cannot be created (Is a directory)\n");
+    // Outputs say the system's reason.
+    r = qm5(dir, {"encode", "b.bmp", "-o", "nodir/b.qm5"});
+    EXPECT_EQ(r.err, "qm5: nodir/b.qm5: cannot be created (No such file or directory)\n");
+    test::writeFile(dir / "big.bmp", bmp24(64, 64, randomPixels(4096, 3, 5)));
+    r = test::runProgram(QM5_CMD_BIN, {"encode", "big.bmp"}, dir.path(), "", {1000});
+    EXPECT_EQ(r.err, "qm5: big.qm5: cannot be written (File too large)\n");
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "b.bmp"}).exitCode, 0);
+    r = qm5(dir, {"decode", "b.qm5", "-o", "nodir/b.bmp"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qm5: nodir/b.bmp: cannot be created (No such file or directory)\n");
 }
 
 // --best and --auto: textures that decode to their pictures, never larger
@@ -269,9 +279,9 @@ TEST(CliEncode, BestAndAutoTexturesVerifyAndAreSmallest) {
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const std::string want =
             input.compressedWins
-                ? "auto.qm5: compressed, " + std::to_string(best) + " bytes against " + std::to_string(plain) +
+                ? "qm5: auto.qm5: compressed, " + std::to_string(best) + " bytes against " + std::to_string(plain) +
                       " plain\n"
-                : "auto.qm5: plain, " + std::to_string(plain) + " bytes; compressed would not be smaller\n";
+                : "qm5: auto.qm5: plain, " + std::to_string(plain) + " bytes; compressed would not be smaller\n";
         EXPECT_EQ(r.err, want);
         EXPECT_NE(r.out.find(input.compressedWins ? ", compressed, " : ", plain, "), std::string::npos) << r.out;
     }
@@ -291,13 +301,13 @@ TEST(CliEncode, RecordsTooLongFailBestAndMakeAutoPlain) {
     test::writeText(dir / "par.qm5", "previous texture");
     auto r = qm5(dir, {"encode", "par.bmp", "--best"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "par.bmp: colour 0 of image 0 would need a record of more than 65535 bytes; write the "
+    EXPECT_EQ(r.err, "qm5: par.bmp: colour 0 of image 0 would need a record of more than 65535 bytes; write the "
                      "texture plain or with --auto\n");
     EXPECT_EQ(test::readFile(dir / "par.qm5").size(), 16u) << "the old texture stays";
 
     r = qm5(dir, {"encode", "par.bmp", "--best", "--auto"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "par.qm5: plain, 65564 bytes; compressed, colour 0 of image 0 would need a record of more than "
+    EXPECT_EQ(r.err, "qm5: par.qm5: plain, 65564 bytes; compressed, colour 0 of image 0 would need a record of more than "
                      "65535 bytes\n");
     EXPECT_EQ(qm5(dir, {"verify", "par.bmp", "par.qm5"}).exitCode, 0);
 }
@@ -418,11 +428,11 @@ TEST(CliDecode, OneImageAndFailures) {
 
     r = qm5(dir, {"decode", "sky.qm5", "--image", "3"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "sky.qm5: has no image 3; it holds 3 images\n");
+    EXPECT_EQ(r.err, "qm5: sky.qm5: has no image 3; it holds 3 images\n");
 
     r = qm5(dir, {"decode", "sky.lst"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "sky.lst: not a Qm5 texture of version 100\n");
+    EXPECT_EQ(r.err, "qm5: sky.lst: not a Qm5 texture of version 100\n");
 
     // 4 x 4 pixels (b = 4), 14 colours: records 0..11 are general records
     // without cubes, record 12 announces 5 data bytes but the file ends.
@@ -433,7 +443,7 @@ TEST(CliDecode, OneImageAndFailures) {
     test::writeFile(dir / "tex.qm5", cut.bytes);
     r = qm5(dir, {"decode", "tex.qm5"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "tex.qm5: record 12 of image 0 runs past the end of the file\n");
+    EXPECT_EQ(r.err, "qm5: tex.qm5: record 12 of image 0 runs past the end of the file\n");
     EXPECT_FALSE(test::fileExists(dir / "tex.bmp"));
 }
 
@@ -521,9 +531,9 @@ TEST(CliInfo, CorruptedTexturesSayWhatIsWrongWhere) {
     auto r = qm5(dir, {"info", "tex.qm5"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err,
-              "tex.qm5: record 0 of image 0 has b = 5, want 4 for 4 x 4 pixels\n"
-              "tex.qm5: cube 0 of record 1 of image 0 has position bit 0 in both masks\n"
-              "tex.qm5: record 2 of image 0 runs past the end of the file\n");
+              "qm5: tex.qm5: record 0 of image 0 has b = 5, want 4 for 4 x 4 pixels\n"
+              "qm5: tex.qm5: cube 0 of record 1 of image 0 has position bit 0 in both masks\n"
+              "qm5: tex.qm5: record 2 of image 0 runs past the end of the file\n");
     EXPECT_NE(r.out.find("cut short by the end of the file\nstatus: 3 problems\n"), std::string::npos) << r.out;
 
     // Plain 2 x 2 with 2 colours: an index outside the palette, then a byte
@@ -534,19 +544,19 @@ TEST(CliInfo, CorruptedTexturesSayWhatIsWrongWhere) {
     r = qm5(dir, {"info", "plain.qm5"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err,
-              "plain.qm5: pixel (0, 1) of image 0 has index 5, want below 2 (2 such pixels in the image)\n"
-              "plain.qm5: 1 byte follows the last image\n");
+              "qm5: plain.qm5: pixel (0, 1) of image 0 has index 5, want below 2 (2 such pixels in the image)\n"
+              "qm5: plain.qm5: 1 byte follows the last image\n");
 
     test::TextureBytes version(1, 0, 1, 1);
     version.bytes[4] = 101;
     test::writeFile(dir / "v.qm5", version.bytes);
     r = qm5(dir, {"info", "v.qm5"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "v.qm5: version 101, want 100\n");
+    EXPECT_EQ(r.err, "qm5: v.qm5: version 101, want 100\n");
 
     r = qm5(dir, {"info", "none.qm5"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err.rfind("none.qm5: cannot be opened (", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("qm5: none.qm5: cannot be opened (", 0), 0u) << r.err;
 }
 
 TEST(CliVerify, MatchAndMismatch) {
@@ -565,7 +575,7 @@ TEST(CliVerify, MatchAndMismatch) {
     const std::uint32_t was = randomPixels(64, 4, 11)[8 * 5 + 3];
     char want[160];
     std::snprintf(want, sizeof want,
-                  "sky.qm5: image 1 differs from s1.bmp at pixel (3, 5): colour 0x%06X, want 0x123456\n", was);
+                  "qm5: sky.qm5: image 1 differs from s1.bmp at pixel (3, 5): colour 0x%06X, want 0x123456\n", was);
     r = qm5(dir, {"verify", "sky.lst", "sky.qm5"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
@@ -573,11 +583,11 @@ TEST(CliVerify, MatchAndMismatch) {
 
     r = qm5(dir, {"verify", "s0.bmp", "sky.qm5"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "sky.qm5: holds 3 images, but s0.bmp holds 1 picture\n");
+    EXPECT_EQ(r.err, "qm5: sky.qm5: holds 3 images, but s0.bmp holds 1 picture\n");
 
     r = qm5(dir, {"verify", "-q", "s0.bmp", "sky.lst"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "sky.lst: not a Qm5 texture of version 100\n");
+    EXPECT_EQ(r.err, "qm5: sky.lst: not a Qm5 texture of version 100\n");
 }
 
 }  // namespace

@@ -46,6 +46,9 @@ public:
     // Renames the file over the path; false (the path untouched) when a write
     // failed, a step was out of order or an image is missing.
     [[nodiscard]] bool commit();
+    // Why the file could not be created or written, as the system says it;
+    // empty when the failure was not the system's (or there was none).
+    std::error_code fileError() const { return file_.error(); }
 
 private:
     enum class Step { closed, opened, header, palette, images };
