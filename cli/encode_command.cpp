@@ -52,7 +52,7 @@ bool loadIndexed(Console& console, const ParsedOptions& options, const Context& 
     FormatsPictureReader reader(options.has(Opt::quiet) ? nullptr : context.err, readOptions);
     FileList files;
     InputFailure failure;
-    if (loadInputPictures(console, reader, input, files, pictures, &failure) != InputError::none) {
+    if (loadInputPictures(console, reader, input, files, pictures, &failure, kQm5Inputs) != InputError::none) {
         // A failure while reading the pictures leaves their progress line open.
         const bool lineOpen = failure.entry >= 0 && failure.error != InputError::emptyPicture;
         if (lineOpen) console.print("\n");

@@ -109,14 +109,36 @@ void pictureRefused(const Context& context, const char* name, const InputFailure
     }
 }
 
+// Why input, neither a picture nor a list qm5 could read, was refused.
+void reportListFailure(const Context& context, const char* input, const FileList& files, FileListError error) {
+    const int line = static_cast<int>(files.errorLine());
+    switch (error) {
+        case FileListError::noCountLine:
+        case FileListError::notList: notPicture(context, input, ""); return;
+        case FileListError::countMissing:
+            fileError(context, input, "a list file starts with the number of pictures");
+            return;
+        case FileListError::nameTooLong:
+            fileError(context, input, "line %d: the name is longer than %zu characters (with the list's folder)", line,
+                      kMaxFileListName);
+            return;
+        case FileListError::controlCharacter:
+            fileError(context, input, "line %d holds a control character, which no picture name has", line);
+            return;
+        case FileListError::none:
+        case FileListError::cannotOpen:
+        case FileListError::outOfMemory: break;
+    }
+    fileError(context, input, "%s", unreadableReason(input).c_str());
+}
+
 }  // namespace
 
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
                         const InputFailure& failure) {
     const FileListEntry* entry = failure.entry >= 0 ? files.at(failure.entry) : nullptr;
     const char* name = entry != nullptr ? entry->name : input;
-    // A picture of a list is named as listed; the list is said too, since
-    // names in a list are taken from the current directory.
+    // A picture of a list is named with the list's folder; the list is said too.
     char where[320] = "";
     if (entry != nullptr && files.count() > 1) {
         std::snprintf(where, sizeof where, " (entry %d of %s)", static_cast<int>(failure.entry), input);
@@ -128,13 +150,7 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
         case InputError::pathTooLong:
             fileError(context, input, "the path is longer than %zu characters", kMaxFileListName);
             break;
-        case InputError::listUnreadable:
-            if (failure.listError == FileListError::noCountLine) {
-                notPicture(context, input, "");
-            } else {
-                fileError(context, input, "%s", unreadableReason(input).c_str());
-            }
-            break;
+        case InputError::listUnreadable: reportListFailure(context, input, files, failure.listError); break;
         case InputError::listEmpty:
             if (files.countGiven()) fileError(context, input, "the list names no pictures");
             else notPicture(context, input, "");

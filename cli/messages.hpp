@@ -42,6 +42,9 @@ bool readInputFile(const Context& context, const char* path, HeapArray<std::uint
 bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
                        TextureHeader& header);
 
+// How qm5 reads its inputs: lists by its own rules.
+inline constexpr InputOptions kQm5Inputs{.namedLists = true};
+
 // Reports why the pictures of input could not be loaded.
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
                         const InputFailure& failure);

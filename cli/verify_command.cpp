@@ -25,7 +25,7 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     FileList files;
     InputPictures pictures;
     InputFailure failure;
-    if (loadInputPictures(silent, reader, input, files, pictures, &failure) != InputError::none) {
+    if (loadInputPictures(silent, reader, input, files, pictures, &failure, kQm5Inputs) != InputError::none) {
         reportInputFailure(context, input, files, failure);
         return kFailure;
     }

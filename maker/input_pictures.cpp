@@ -1,7 +1,9 @@
 #include "maker/input_pictures.hpp"
 
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <system_error>
 
 #include "core/input_stream.hpp"
 
@@ -14,6 +16,25 @@ PictureFormat openAndClassify(const PictureReader& reader, const char* name, Inp
     opened = in.open(name) == ReadFileError::none;
     if (!opened) return FormatUnknown;
     return reader.classify(in.head(kPictureHeadBytes));
+}
+
+// The folder part of a list's path ("pics/" of "pics/sky.lst"), which its
+// relative names are joined to; empty for a list that is no regular file.
+bool listFolder(const char* path, char (&folder)[kMaxFileListName + 1]) {
+    folder[0] = '\0';
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return true;
+    const char* end = std::strrchr(path, '/');
+#if defined(_WIN32)
+    const char* back = std::strrchr(path, '\\');
+    if (back != nullptr && (end == nullptr || back > end)) end = back;
+#endif
+    if (end == nullptr) return true;
+    const auto length = static_cast<std::size_t>(end + 1 - path);
+    if (length > kMaxFileListName) return false;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+    return true;
 }
 
 PictureError readError(ReadFileError e) {
@@ -29,7 +50,7 @@ PictureError readError(ReadFileError e) {
 }  // namespace
 
 InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
-                             InputPictures& out, InputFailure* failure) {
+                             InputPictures& out, InputFailure* failure, const InputOptions& options) {
     out.clear();
     files.clear();
     InputFailure scratch;
@@ -54,7 +75,17 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         if (files.add(path, 0) < 0) return fail(InputError::outOfMemory);
     } else {
         console.print("Loading filelist ...\n");
-        const bool loaded = opened ? files.load(input, &why.listError) : (why.listError = FileListError::cannotOpen, false);
+        bool loaded = false;
+        char folder[kMaxFileListName + 1];
+        if (!opened) {
+            why.listError = FileListError::cannotOpen;
+        } else if (!options.namedLists) {
+            loaded = files.load(input, &why.listError);
+        } else if (!listFolder(path, folder)) {
+            return fail(InputError::pathTooLong);
+        } else {
+            loaded = files.loadNamed(input, folder, &why.listError);
+        }
         if (!loaded) {
             return fail(why.listError == FileListError::outOfMemory ? InputError::outOfMemory
                                                                     : InputError::listUnreadable);

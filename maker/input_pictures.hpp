@@ -59,6 +59,14 @@ struct InputPictures {
     }
 };
 
+// How the qm5 command reads its inputs, where it differs from the maker.
+struct InputOptions {
+    // Lists by the qm5 command's rules (FileList::loadNamed): names relative
+    // to the list's folder when the list is a regular file, else (a pipe,
+    // process substitution) to the current directory.
+    bool namedLists = false;
+};
+
 // Fills files (cleared first) and out with the pictures of path, printing
 // the maker's lines on the way:
 //   "Single image ...\n" or "Loading filelist ...\n",
@@ -69,6 +77,6 @@ struct InputPictures {
 // maker's report follows it directly, and the caller says what went wrong.
 // out is empty on failure.
 InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
-                             InputPictures& out, InputFailure* failure = nullptr);
+                             InputPictures& out, InputFailure* failure = nullptr, const InputOptions& options = {});
 
 }  // namespace qm5

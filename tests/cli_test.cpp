@@ -230,6 +230,28 @@ TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
     EXPECT_EQ(r.err, "qm5: nodir/b.bmp: cannot be created (No such file or directory)\n");
 }
 
+// Lists by qm5's rules: names from the list's folder, with blanks, after a
+// byte-order mark; a list without its count line is told so.
+TEST(CliEncode, ListsNameTheirPicturesFromTheirFolder) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "pics");
+    test::writeFile(dir / "pics" / "sky 0.bmp", bmp24(8, 8, randomPixels(64, 4, 1)));
+    test::writeFile(dir / "pics" / "s1.bmp", bmp24(8, 8, randomPixels(64, 4, 2)));
+    test::writeText(dir / "pics" / "sky.lst", "\xEF\xBB\xBF" "2\r\nsky 0.bmp 0\r\ns1.bmp 3\r\n");
+    auto r = qm5(dir, {"encode", "-q", "pics/sky.lst"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = qm5(dir, {"verify", "pics/sky.lst", "pics/sky.qm5"});
+    EXPECT_EQ(r.out, "pics/sky.qm5: 2 images match pics/sky.lst\n") << r.err;
+
+    test::writeText(dir / "pics" / "nocount.lst", "sky 0.bmp\ns1.bmp\n");
+    r = qm5(dir, {"encode", "pics/nocount.lst"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qm5: pics/nocount.lst: a list file starts with the number of pictures\n");
+    test::writeText(dir / "pics" / "gap.lst", "2\ns1.bmp\nmissing.bmp\n");
+    r = qm5(dir, {"encode", "pics/gap.lst"});
+    EXPECT_EQ(r.err, "qm5: pics/missing.bmp: cannot be opened (No such file or directory) (entry 1 of pics/gap.lst)\n");
+}
+
 // --best and --auto: textures that decode to their pictures, never larger
 // than the maker's compressed or plain texture.
 TEST(CliEncode, BestAndAutoTexturesVerifyAndAreSmallest) {
