@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "cli/streams.hpp"
 #include "core/file_io.hpp"
 #include "formats/picture_formats.hpp"
 #include "texture/texture_info.hpp"
@@ -52,6 +53,7 @@ std::string unreadableReason(const char* path) {
 }
 
 bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out) {
+    if (isStandardStream(path)) return readStandardInput(context, out);
     switch (readWholeFile(path, out)) {
         case ReadFileError::none: return true;
         case ReadFileError::outOfMemory: fileError(context, path, "not enough memory to read the file"); break;
@@ -135,9 +137,18 @@ void reportListFailure(const Context& context, const char* input, const FileList
 }  // namespace
 
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
-                        const InputFailure& failure) {
+                        const InputFailure& failure, bool fromStream) {
     const FileListEntry* entry = failure.entry >= 0 ? files.at(failure.entry) : nullptr;
     const char* name = entry != nullptr ? entry->name : input;
+    // A stream cannot be opened again to ask why it could not be read.
+    const bool streamUnread =
+        (failure.error == InputError::listUnreadable && failure.listError == FileListError::cannotOpen) ||
+        (failure.error == InputError::entryFailed && failure.pictureError == PictureError::cannotOpen &&
+         std::strcmp(name, input) == 0);
+    if (fromStream && streamUnread) {
+        fileError(context, input, "cannot be read%s", systemReason(failure.systemError).c_str());
+        return;
+    }
     // A picture of a list is named with the list's folder; the list is said too.
     char where[320] = "";
     if (entry != nullptr && files.count() > 1) {

@@ -33,7 +33,8 @@ int usageError(const Context& context, const char* command, const std::string& w
 // file or directory)", "cannot be read (Is a directory)".
 std::string unreadableReason(const char* path);
 
-// Reads the whole file; on failure reports "<path>: <reason>" and returns false.
+// Reads the whole file, or standard input for "-"; on failure reports
+// "qm5: <path>: <reason>" and returns false.
 bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out);
 
 // The header of the texture held in file; on failure reports "<path>:
@@ -42,12 +43,10 @@ bool readInputFile(const Context& context, const char* path, HeapArray<std::uint
 bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
                        TextureHeader& header);
 
-// How qm5 reads its inputs: lists by its own rules.
-inline constexpr InputOptions kQm5Inputs{.namedLists = true};
-
 // Reports why the pictures of input could not be loaded.
+// fromStream: input names standard input, which was read instead.
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
-                        const InputFailure& failure);
+                        const InputFailure& failure, bool fromStream = false);
 
 // Reports why the texture at path could not be decoded, from the fault;
 // file holds the texture's bytes.

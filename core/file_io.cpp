@@ -1,10 +1,17 @@
 #include "core/file_io.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace qm5 {
 
@@ -97,14 +104,50 @@ bool AtomicOutputFile::open(const char* destination) {
     return true;
 }
 
+void AtomicOutputFile::openStream(std::FILE* stream) {
+    discard();
+    error_.clear();
+    stream_ = stream;
+    good_ = stream != nullptr;
+#if defined(_WIN32)
+    // Textures and pictures are bytes: no line-end translation.
+    if (stream != nullptr) (void)_setmode(_fileno(stream), _O_BINARY);
+#endif
+}
+
 bool AtomicOutputFile::write(const void* data, std::size_t size) {
+    if (stream_ != nullptr && good_) {
+        if (heldSize_ + size > held_.size()) {
+            const std::uint64_t grown =
+                std::max<std::uint64_t>({65536, 2 * std::uint64_t{held_.size()}, heldSize_ + size});
+            if (!held_.resize(grown)) {
+                error_ = std::make_error_code(std::errc::not_enough_memory);
+                good_ = false;
+                return false;
+            }
+        }
+        if (size != 0) std::memcpy(held_.data() + heldSize_, data, size);
+        heldSize_ += size;
+        return true;
+    }
     if (file_ == nullptr || !good_) return false;
     errno = 0;
     if (size != 0 && std::fwrite(data, 1, size, file_) != size) fail();
     return good_;
 }
 
+bool AtomicOutputFile::commitStream() {
+    errno = 0;
+    const auto size = static_cast<std::size_t>(heldSize_);
+    if (good_ && size != 0 && std::fwrite(held_.data(), 1, size, stream_) != size) fail();
+    if (good_ && std::fflush(stream_) != 0) fail();
+    const bool written = good_;
+    discard();
+    return written;
+}
+
 bool AtomicOutputFile::commit() {
+    if (stream_ != nullptr) return commitStream();
     if (file_ == nullptr) return false;
     errno = 0;
     if (std::fflush(file_) != 0) fail();
@@ -127,6 +170,9 @@ bool AtomicOutputFile::commit() {
 }
 
 void AtomicOutputFile::discard() {
+    stream_ = nullptr;
+    held_.reset();
+    heldSize_ = 0;
     if (file_ != nullptr) {
         std::fclose(file_);
         file_ = nullptr;

@@ -65,8 +65,14 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     // By content, not by extension: a recognised picture is a single entry.
     // The path is opened once; its bytes are the picture or the list.
     InputStream input;
-    bool opened = false;
-    const PictureFormat inputFormat = openAndClassify(reader, path, input, opened);
+    bool opened = true;
+    PictureFormat inputFormat = FormatUnknown;
+    if (options.stream != nullptr) {
+        input.openStream(options.stream);
+        inputFormat = reader.classify(input.head(kPictureHeadBytes));
+    } else {
+        inputFormat = openAndClassify(reader, path, input, opened);
+    }
     const bool single = inputFormat != FormatUnknown;
     if (single) {
         // A file-list entry holds at most kMaxFileListName characters.
@@ -76,17 +82,18 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     } else {
         console.print("Loading filelist ...\n");
         bool loaded = false;
-        char folder[kMaxFileListName + 1];
+        char folder[kMaxFileListName + 1] = "";
         if (!opened) {
             why.listError = FileListError::cannotOpen;
         } else if (!options.namedLists) {
             loaded = files.load(input, &why.listError);
-        } else if (!listFolder(path, folder)) {
+        } else if (options.stream == nullptr && !listFolder(path, folder)) {
             return fail(InputError::pathTooLong);
         } else {
             loaded = files.loadNamed(input, folder, &why.listError);
         }
         if (!loaded) {
+            why.systemError = input.error();
             return fail(why.listError == FileListError::outOfMemory ? InputError::outOfMemory
                                                                     : InputError::listUnreadable);
         }
@@ -107,6 +114,7 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         why.format = single ? inputFormat : openAndClassify(reader, files.at(i)->name, entry, opened);
         if (why.format == FormatUnknown) {
             why.pictureError = opened && !entry.failed() ? PictureError::notPicture : PictureError::cannotOpen;
+            why.systemError = entry.error();
             return fail(InputError::entryUnknown, i);
         }
         HeapArray<std::uint8_t> bytes;
@@ -114,7 +122,10 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         if (why.pictureError == PictureError::none) {
             why.pictureError = reader.read(bytes.span(), why.format, picture, &why.detail);
         }
-        if (why.pictureError != PictureError::none) return fail(InputError::entryFailed, i);
+        if (why.pictureError != PictureError::none) {
+            why.systemError = in.error();
+            return fail(InputError::entryFailed, i);
+        }
         // Each against its predecessor: all end up the size of the first.
         const Picture& previous = pictures[static_cast<std::size_t>(i > 0 ? i - 1 : 0)];
         if (picture.width != previous.width || picture.height != previous.height) {

@@ -8,8 +8,10 @@
 // opened and read once, so pipes and FIFOs work wherever a name is taken.
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
+#include <system_error>
 
 #include "maker/console.hpp"
 #include "maker/file_list.hpp"
@@ -37,6 +39,7 @@ struct InputFailure {
     PictureError pictureError = PictureError::none;  // entryFailed; cannotOpen for an entryUnknown not opened
     PictureDetail detail;                            // entryFailed: what the reader adds
     FileListError listError = FileListError::none;
+    std::error_code systemError;  // why the input or entry could not be opened or read, when the system said
     // sizeMismatch: the entry's size and that of the entry before it;
     // emptyPicture: the size of the pictures.
     std::int32_t width = 0;
@@ -65,6 +68,10 @@ struct InputOptions {
     // to the list's folder when the list is a regular file, else (a pipe,
     // process substitution) to the current directory.
     bool namedLists = false;
+    // Read this stream (standard input) instead of opening the path, which
+    // then only names it; a list read from it names pictures relative to
+    // the current directory.
+    std::FILE* stream = nullptr;
 };
 
 // Fills files (cleared first) and out with the pictures of path, printing

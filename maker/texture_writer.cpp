@@ -178,7 +178,9 @@ WriteResult TextureJob::run(const char* outputName) {
             return WriteResult::outOfMemory;
         }
     }
-    if (!file_.open(outputName)) {
+    if (options_.stream != nullptr) {
+        file_.openStream(options_.stream);
+    } else if (!file_.open(outputName)) {
         outcome_.fileError = file_.fileError();
         report("Cannot open destination file !");
         return WriteResult::cannotOpen;
@@ -223,6 +225,7 @@ void TextureJob::writePlainImages() {
 // The records go straight to the file, each followed by its progress line.
 WriteResult TextureJob::writeCompressedImages() {
     console_.print("   - Compressing image ..\n");
+    std::uint64_t total = textureHeadSize(colourCount_);  // the file so far
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         std::uint64_t written = 0;  // S: record bytes of this picture so far
         MinimiseStatus status = MinimiseStatus::ok;
@@ -231,6 +234,7 @@ WriteResult TextureJob::writeCompressedImages() {
             const RecordSink shown = [&](std::uint32_t c, std::span<const std::uint8_t> record) {
                 if (!put(c, record)) return false;
                 written += record.size();
+                total += record.size();
                 progress(i, c, written);
                 return true;
             };
@@ -244,6 +248,7 @@ WriteResult TextureJob::writeCompressedImages() {
             return WriteResult::writeFailed;
         }
     }
+    outcome_.compressedBytes = total;
     return WriteResult::written;
 }
 

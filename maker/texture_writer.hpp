@@ -5,6 +5,7 @@
 // complete; any failure leaves an existing file of that name as it was.
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <system_error>
 
@@ -30,6 +31,9 @@ struct TextureWriteOptions {
     // a record too long) is written plain.
     bool smallest = false;
     unsigned threads = 0;  // 0: one per core
+    // Write the texture to this stream (standard output) instead of the
+    // file named; it receives the bytes only once they are complete.
+    std::FILE* stream = nullptr;
 };
 
 enum class WriteResult {
@@ -44,8 +48,8 @@ enum class WriteResult {
 struct WriteOutcome {
     bool compressed = false;          // the encoding written
     std::uint64_t plainBytes = 0;     // the size of the texture written plain
-    // The size written compressed; 0 when unknown: with smallest, the
-    // compression stops as soon as it cannot be smaller than plain.
+    // The size of the texture written compressed; 0 when unknown: with
+    // smallest, the compression stops as soon as it cannot be smaller than plain.
     std::uint64_t compressedBytes = 0;
     bool tooLarge = false;            // compressing would pass kCompressMemoryLimit
     bool recordTooLong = false;       // a colour record needs more than 65535 data bytes

@@ -152,6 +152,38 @@ TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
     EXPECT_EQ(r.err, "qm5: nodir/b.bmp: cannot be created (No such file or directory)\n");
 }
 
+// Several INPUTs: each to its own texture, every failure reported, the run
+// going on; --output-dir puts them together and refuses to let one replace
+// another.
+TEST(CliEncode, SeveralInputsAndAnOutputFolder) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    std::filesystem::create_directories(dir / "d1");
+    std::filesystem::create_directories(dir / "d2");
+    std::filesystem::create_directories(dir / "out");
+    test::writeFile(dir / "d1" / "x.bmp", bmp24(4, 4, randomPixels(16, 3, 1)));
+    test::writeFile(dir / "d2" / "x.bmp", bmp24(4, 4, randomPixels(16, 3, 2)));
+    auto r = qm5(dir, {"encode", "s0.bmp", "missing.bmp", "sky.lst"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("qm5: missing.bmp: cannot be opened (", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out.rfind("s0.qm5: 1 image of 8 x 8", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\nsky.qm5: 3 images of 8 x 8"), std::string::npos) << r.out;
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "sky.lst", "-o", "want.qm5"}).exitCode, 0);
+    EXPECT_EQ(test::readFile(dir / "sky.qm5"), test::readFile(dir / "want.qm5"));
+
+    r = qm5(dir, {"encode", "-q", "--output-dir", "out", "d1/x.bmp", "d2/x.bmp", "sky.lst"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qm5: d2/x.bmp: its texture out/x.qm5 is that of d1/x.bmp too; not written\n");
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "d1/x.bmp", "-o", "x1.qm5"}).exitCode, 0);
+    EXPECT_EQ(test::readFile(dir / "out" / "x.qm5"), test::readFile(dir / "x1.qm5")) << "the first stays";
+    EXPECT_EQ(test::readFile(dir / "out" / "sky.qm5"), test::readFile(dir / "want.qm5"));
+
+    r = qm5(dir, {"encode", "--output-dir", "nodir", "s0.bmp", "s1.bmp"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qm5: nodir: cannot hold the textures (No such file or directory)\n");
+}
+
 // Lists by qm5's rules: names from the list's folder, with blanks, after a
 // byte-order mark; a list without its count line is told so.
 TEST(CliEncode, ListsNameTheirPicturesFromTheirFolder) {

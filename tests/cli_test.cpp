@@ -2,6 +2,8 @@
 // and usage errors.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/cli_support.hpp"
 
 namespace qm5 {
@@ -45,7 +47,30 @@ TEST(CliProgram, UsageErrorsExitTwo) {
         {{"frob"}, "qm5: unknown command 'frob'\nTry 'qm5 --help'.\n"},
         {{"--frob"}, "qm5: unknown option '--frob'\nTry 'qm5 --help'.\n"},
         {{"encode"}, "qm5 encode: missing INPUT\nTry 'qm5 encode --help'.\n"},
-        {{"encode", "a.bmp", "b.bmp"}, "qm5 encode: unexpected argument 'b.bmp'\nTry 'qm5 encode --help'.\n"},
+        {{"info", "a.qm5", "b.qm5"}, "qm5 info: unexpected argument 'b.qm5'\nTry 'qm5 info --help'.\n"},
+        // Names: -o for one INPUT, standard input once and with -o.
+        {{"encode", "a.bmp", "b.bmp", "-o", "x.qm5"},
+         "qm5 encode: -o names one texture; for several INPUTs use --output-dir\nTry 'qm5 encode --help'.\n"},
+        {{"encode", "-o", "x.qm5", "--output-dir", "d", "a.bmp"},
+         "qm5 encode: -o and --output-dir exclude each other\nTry 'qm5 encode --help'.\n"},
+        {{"encode", "-", "-o", "x.qm5", "-"},
+         "qm5 encode: standard input (-) can be read only once\nTry 'qm5 encode --help'.\n"},
+        {{"encode", "-", "--output-dir", "d"},
+         "qm5 encode: a picture from standard input has no name for its texture; give -o FILE\n"
+         "Try 'qm5 encode --help'.\n"},
+        {{"decode", "-"},
+         "qm5 decode: a texture from standard input has no name for its image; give -o FILE\n"
+         "Try 'qm5 decode --help'.\n"},
+        {{"decode", "t.qm5", "-o", "-"},
+         "qm5 decode: -o - (standard output) needs --format bmp or png\nTry 'qm5 decode --help'.\n"},
+        {{"decode", "t.qm5", "--all", "-o", "-", "--format", "bmp"},
+         "qm5 decode: --all writes a file per image, not standard output\nTry 'qm5 decode --help'.\n"},
+        {{"decode", "t.qm5", "--format", "gif"}, "qm5 decode: --format needs bmp or png, got 'gif'\nTry 'qm5 decode --help'.\n"},
+        {{"decode", "t.qm5", "-o", "x.bmp", "--format", "png"},
+         "qm5 decode: --format png, but --output names a file of the other format\nTry 'qm5 decode --help'.\n"},
+        {{"verify", "-", "-"},
+         "qm5 verify: standard input can be read only once: give INPUT or TEXTURE as a file\n"
+         "Try 'qm5 verify --help'.\n"},
         {{"encode", "--fast", "a.bmp"}, "qm5 encode: unknown option '--fast'\nTry 'qm5 encode --help'.\n"},
         {{"encode", "a.bmp", "-o"}, "qm5 encode: option '-o' needs a value (FILE)\nTry 'qm5 encode --help'.\n"},
         {{"encode", "-j", "0", "a.bmp"},
@@ -71,6 +96,68 @@ TEST(CliProgram, UsageErrorsExitTwo) {
     const auto r = qm5(dir, {});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("Usage: qm5"), std::string::npos) << r.err;
+}
+
+std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// "-" reads standard input and "-o -" writes standard output: the texture
+// and images that files give, and nothing at all on a failure.
+TEST(CliPipes, StandardInputAndOutput) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    ASSERT_EQ(qm5(dir, {"encode", "-cq", "s0.bmp", "-o", "want.qm5"}).exitCode, 0);
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "sky.lst", "-o", "sky.qm5"}).exitCode, 0);
+    const std::string picture = text(test::readFile(dir / "s0.bmp"));
+    const std::string texture = text(test::readFile(dir / "want.qm5"));
+    auto r = qm5(dir, {"encode", "-c", "-", "-o", "-"}, picture);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, texture) << "the texture alone, no summary line";
+    // A list from standard input names pictures from the current directory.
+    r = qm5(dir, {"encode", "-q", "-", "-o", "fromlist.qm5"}, "3\ns0.bmp\ns1.bmp\ns2.bmp 7\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::readFile(dir / "fromlist.qm5"), test::readFile(dir / "sky.qm5"));
+
+    r = qm5(dir, {"decode", "-", "-o", "-", "--format", "bmp"}, texture);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, picture);
+    r = qm5(dir, {"info", "-"}, texture);
+    EXPECT_EQ(r.out.rfind("file: standard input\n", 0), 0u) << r.out;
+    r = qm5(dir, {"verify", "-", "want.qm5"}, picture);
+    EXPECT_EQ(r.out, "want.qm5: 1 image matches standard input\n") << r.err;
+    r = qm5(dir, {"verify", "s0.bmp", "-"}, texture);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    r = qm5(dir, {"encode", "-", "-o", "-"}, "BM and nothing else");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "") << "a failed texture writes nothing";
+    EXPECT_EQ(r.err.rfind("qm5: standard input: ", 0), 0u) << r.err;
+    r = qm5(dir, {"info", "-"}, "");
+    EXPECT_EQ(r.err, "qm5: standard input: the file ends inside the 20-byte header (it holds 0 bytes)\n");
+}
+
+// The shell's own ways: a pipeline through encode and info, and find | xargs
+// over names with blanks.
+TEST(CliPipes, ShellPipelinesAndXargs) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    const std::string qm5Bin = QM5_CMD_BIN;
+    auto r = test::runProgram("/bin/sh", {"-c", "cat s0.bmp | '" + qm5Bin + "' encode - -o - | '" + qm5Bin + "' info -"},
+                              dir.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\nstatus: valid\n"), std::string::npos) << r.out;
+
+    std::filesystem::create_directories(dir / "pics" / "sub dir");
+    std::filesystem::create_directories(dir / "out");
+    std::filesystem::copy_file(dir / "s0.bmp", dir / "pics" / "a.bmp");
+    std::filesystem::copy_file(dir / "s1.bmp", dir / "pics" / "sub dir" / "my b.bmp");
+    r = test::runProgram("/bin/sh",
+                         {"-c", "find pics -name '*.bmp' -print0 | xargs -0 '" + qm5Bin + "' encode -c --output-dir out"},
+                         dir.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(qm5(dir, {"verify", "-q", "pics/a.bmp", "out/a.qm5"}).exitCode, 0);
+    EXPECT_EQ(qm5(dir, {"verify", "-q", "pics/sub dir/my b.bmp", "out/my b.qm5"}).exitCode, 0);
 }
 
 }  // namespace

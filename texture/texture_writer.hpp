@@ -9,6 +9,7 @@
 // under a temporary name and appears under its own only on commit().
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <span>
 
@@ -33,6 +34,8 @@ public:
 
     // False when the file cannot be created (see AtomicOutputFile::open).
     [[nodiscard]] bool open(const char* path);
+    // Writes to stream instead (standard output), all at once on commit().
+    void openStream(std::FILE* stream);
     // The header; compressed sets its flag, and with it how images are written.
     void writeHeader(bool compressed);
     void writePalette();
