@@ -3,6 +3,7 @@
 // run replaces another one of it.
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "cli/commands.hpp"
 #include "cli/encode_texture.hpp"
 #include "cli/messages.hpp"
+#include "cli/progress_line.hpp"
 #include "cli/streams.hpp"
 #include "core/file_names.hpp"
 
@@ -69,6 +71,13 @@ std::string sameFileKey(const std::string& name) {
     return (ec ? std::filesystem::path(name) : absolute).lexically_normal().string();
 }
 
+// "sky.lst", or "[2/5] sky.lst" among several inputs.
+std::string progressLabel(const char* input, std::size_t place, std::size_t count) {
+    char head[48] = "";
+    if (count > 1) std::snprintf(head, sizeof head, "[%zu/%zu] ", place, count);
+    return std::string(head) + inputName(input);
+}
+
 }  // namespace
 
 int runEncode(const ParsedOptions& options, const Context& context) {
@@ -89,18 +98,27 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     const char* folder = options.has(Opt::outputDir) ? options.value(Opt::outputDir) : nullptr;
     if (folder != nullptr && !folderExists(context, folder)) return kFailure;
 
+    // Progress only for a person watching; messages take the line away.
+    std::optional<ProgressLine> line;
+    Context local = context;
+    if (!settings.quiet && context.errIsTerminal) local.progress = &line.emplace(context.err);
+
     // Each input in turn; every failure is reported, and the run goes on.
     bool allWritten = true;
+    std::size_t place = 0;
     std::map<std::string, const char*> written;  // texture -> the input it is made from
     for (const char* input : options.operands) {
         const std::string output = options.has(Opt::output) ? options.value(Opt::output) : textureName(input, folder);
         const auto [at, fresh] = written.emplace(sameFileKey(output), input);
+        ++place;
         if (!fresh) {
-            fileError(context, input, "its texture %s is that of %s too; not written", output.c_str(), at->second);
+            fileError(local, input, "its texture %s is that of %s too; not written", output.c_str(), at->second);
             allWritten = false;
             continue;
         }
-        allWritten = encodeTexture(context, settings, input, output.c_str()) && allWritten;
+        if (line) line->start(progressLabel(input, place, options.operands.size()));
+        allWritten = encodeTexture(local, settings, input, output.c_str()) && allWritten;
+        if (line) line->finish();
     }
     return allWritten ? kSuccess : kFailure;
 }

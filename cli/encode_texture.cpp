@@ -6,6 +6,7 @@
 #include <new>
 
 #include "cli/messages.hpp"
+#include "cli/progress_line.hpp"
 #include "cli/streams.hpp"
 #include "formats/picture_formats.hpp"
 #include "maker/colour_table.hpp"
@@ -29,12 +30,13 @@ bool loadIndexed(Console& console, const EncodeSettings& settings, const Context
     FormatsPictureReader reader(settings.quiet ? nullptr : context.err, readOptions);
     FileList files;
     InputFailure failure;
-    const InputOptions inputs = inputOptions(context, operand);
+    InputOptions inputs = inputOptions(context, operand);
+    inputs.progress = context.progress;
     if (loadInputPictures(console, reader, input, files, pictures, &failure, inputs) != InputError::none) {
         reportInputFailure(context, input, files, failure, inputs.stream != nullptr);
         return false;
     }
-    switch (buildPalette(console, pictures.all(), colours)) {
+    switch (buildPalette(console, pictures.all(), colours, kMaxPaletteColours, context.progress)) {
         case PaletteResult::done: return true;
         case PaletteResult::tooManyColours:
             fileError(context, input, "the pictures hold more than %d colours, more than a texture can hold",
@@ -46,32 +48,26 @@ bool loadIndexed(Console& console, const EncodeSettings& settings, const Context
     }
 }
 
-// Why the texture was not written. chosen: --best or --auto was given.
+// Why the texture was not written.
 void reportWriteFailure(const Context& context, const char* input, const char* output, WriteResult result,
-                        const WriteOutcome& outcome, bool chosen) {
+                        const WriteOutcome& outcome) {
     switch (result) {
         case WriteResult::written: break;
         case WriteResult::cannotOpen:
             fileError(context, output, "cannot be created%s", systemReason(outcome.fileError).c_str());
             break;
         case WriteResult::outOfMemory:
-            // -c has always said only this much here.
-            if (chosen && outcome.tooLarge) {
+            if (outcome.tooLarge) {
                 fileError(context, input, "the pictures are too large to compress; write the texture plain or with --auto");
             } else {
                 fileError(context, input, "not enough memory to write the texture");
             }
             break;
         case WriteResult::recordTooLong:
-            if (chosen) {
-                fileError(context, input,
-                          "colour %u of image %u would need a record of more than 65535 bytes; write the texture "
-                          "plain or with --auto",
-                          static_cast<unsigned>(outcome.failedColour), static_cast<unsigned>(outcome.failedImage));
-            } else {
-                fileError(context, input,
-                          "a colour record would need more than 65535 bytes; write the texture without --compress");
-            }
+            fileError(context, input,
+                      "colour %u of image %u would need a record of more than 65535 bytes; write the texture "
+                      "plain or with --auto",
+                      static_cast<unsigned>(outcome.failedColour), static_cast<unsigned>(outcome.failedImage));
             break;
         case WriteResult::writeFailed:
             fileError(context, output, "cannot be written%s", systemReason(outcome.fileError).c_str());
@@ -122,7 +118,9 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
     // Only the level count reaches the file; the levels themselves are not
     // needed to write it.
     const Picture& first = pictures.pictures[0];
+    if (context.progress != nullptr) context.progress->begin(Stage::mipmaps, 0, 0);
     const std::int32_t levels = mipmapLevelCount(first.width, first.height);
+    if (context.progress != nullptr) context.progress->advance(1, 1);
     const std::size_t count = static_cast<std::size_t>(pictures.count);
     std::unique_ptr<const Picture*[]> refs(new (std::nothrow) const Picture*[count]);
     if (!refs) {
@@ -137,15 +135,17 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
     writeOptions.smallest = settings.automatic;
     writeOptions.threads = settings.threads;
     writeOptions.stream = isStandardStream(output) ? context.out : nullptr;
+    writeOptions.progress = context.progress;
     WriteOutcome outcome;
     const WriteResult result =
         writeTexture(console, output, {refs.get(), count}, colours.colours(), levels, writeOptions, &outcome);
     if (result != WriteResult::written) {
-        // --best and --auto are the modes qm5_maker lacks.
-        reportWriteFailure(context, input, shownOutput, result, outcome, settings.best || settings.automatic);
+        reportWriteFailure(context, input, shownOutput, result, outcome);
         return false;
     }
     if (settings.quiet) return true;
+    // The summary may go to the terminal the line is on.
+    if (context.progress != nullptr) context.progress->finish();
     if (settings.automatic) reportChoice(context, shownOutput, outcome);
     // Standard output holds the texture; the summary is no part of it.
     if (writeOptions.stream == nullptr) printSummary(context, output, count, first, colours, levels, outcome);

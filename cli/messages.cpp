@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "cli/progress_line.hpp"
 #include "cli/streams.hpp"
 #include "core/file_io.hpp"
 #include "formats/picture_formats.hpp"
@@ -13,13 +14,22 @@
 namespace qm5::cli {
 
 void fileError(const Context& context, const char* file, const char* format, ...) {
-    std::fprintf(context.err, "qm5: %s: ", file);
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(context.err, format, args);
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    std::fputc('\n', context.err);
-    std::fflush(context.err);
+    std::string reason(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(reason.data(), reason.size() + 1, format, again);
+    va_end(again);
+    const std::string text = "qm5: " + std::string(file) + ": " + reason + "\n";
+    if (context.progress != nullptr) {
+        context.progress->message(text);
+    } else {
+        std::fputs(text.c_str(), context.err);
+        std::fflush(context.err);
+    }
 }
 
 std::string systemReason(std::error_code error) {

@@ -64,6 +64,8 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
 
     // By content, not by extension: a recognised picture is a single entry.
     // The path is opened once; its bytes are the picture or the list.
+    Progress* const progress = options.progress;
+    if (progress != nullptr) progress->begin(Stage::reading);
     InputStream input;
     bool opened = true;
     PictureFormat inputFormat = FormatUnknown;
@@ -108,6 +110,7 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     console.print("Loading picture #%d ..", 0);
     for (std::int32_t i = 0; i < count; ++i) {
         console.print("\rLoading picture #%d ..", i);
+        if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(count));
         Picture& picture = pictures[static_cast<std::size_t>(i)];
         InputStream entry;
         InputStream& in = single ? input : entry;
@@ -137,6 +140,7 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         }
     }
     console.print("\rLoading picture #%d ..\n", count - 1);
+    if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(count), static_cast<std::uint64_t>(count));
     if (pictures[0].width <= 0 || pictures[0].height <= 0) {
         why.width = pictures[0].width;
         why.height = pictures[0].height;

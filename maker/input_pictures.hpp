@@ -15,6 +15,7 @@
 
 #include "maker/console.hpp"
 #include "maker/file_list.hpp"
+#include "maker/progress.hpp"
 #include "picture/picture.hpp"
 #include "picture/picture_reader.hpp"
 
@@ -72,6 +73,8 @@ struct InputOptions {
     // then only names it; a list read from it names pictures relative to
     // the current directory.
     std::FILE* stream = nullptr;
+    // Told of the reading stage, picture by picture.
+    Progress* progress = nullptr;
 };
 
 // Fills files (cleared first) and out with the pictures of path, printing

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "maker/console.hpp"
+#include "maker/progress.hpp"
 #include "picture/picture.hpp"
 
 namespace qm5 {
@@ -34,6 +35,8 @@ struct TextureWriteOptions {
     // Write the texture to this stream (standard output) instead of the
     // file named; it receives the bytes only once they are complete.
     std::FILE* stream = nullptr;
+    // Told of each image compressed (colour by colour) and of the writing.
+    Progress* progress = nullptr;
 };
 
 enum class WriteResult {
