@@ -147,6 +147,13 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
     // The summary may go to the terminal the line is on.
     if (context.progress != nullptr) context.progress->finish();
     if (settings.automatic) reportChoice(context, shownOutput, outcome);
+    // -c writes the maker's bytes even where they lose; say so once.
+    if (outcome.compressed && !settings.best && !settings.automatic && outcome.compressedBytes > outcome.plainBytes) {
+        fileError(context, shownOutput,
+                  "compressed, %llu bytes, is larger than plain would be (%llu bytes); --auto writes the smaller",
+                  static_cast<unsigned long long>(outcome.compressedBytes),
+                  static_cast<unsigned long long>(outcome.plainBytes));
+    }
     // Standard output holds the texture; the summary is no part of it.
     if (writeOptions.stream == nullptr) printSummary(context, output, count, first, colours, levels, outcome);
     return true;
