@@ -17,7 +17,9 @@ namespace qm5::cli {
 
 // "qm5: <file>: <reason>\n" on the error stream, the one form of every
 // message about a file.
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+__attribute__((format(gnu_printf, 3, 4)))  // MinGW's C++ runtime formats as C99 says
+#elif defined(__GNUC__)
 __attribute__((format(printf, 3, 4)))
 #endif
 void fileError(const Context& context, const char* file, const char* format, ...);
