@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <string>
 #include <system_error>
 
 #include "core/input_stream.hpp"
@@ -18,22 +19,30 @@ PictureFormat openAndClassify(const PictureReader& reader, const char* name, Inp
     return reader.classify(in.head(kPictureHeadBytes));
 }
 
-// The folder part of a list's path ("pics/" of "pics/sky.lst"), which its
-// relative names are joined to; empty for a list that is no regular file.
+// The folder of a list's path ("pics/" of "pics/sky.lst"), which its
+// relative names are joined to; for a link, such as /dev/stdin redirected
+// from a file, the folder of the list it leads to; empty (the current
+// directory) for a list that is no regular file: a pipe, a terminal.
 bool listFolder(const char* path, char (&folder)[kMaxFileListName + 1]) {
+    namespace fs = std::filesystem;
     folder[0] = '\0';
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return true;
-    const char* end = std::strrchr(path, '/');
+    const fs::file_status link = fs::symlink_status(path, ec);
+    if (ec || !fs::is_regular_file(fs::status(path, ec)) || ec) return true;
+    std::string named = path;
+    if (fs::is_symlink(link)) {
+        named = fs::canonical(path, ec).string();
+        if (ec) return true;
+    }
+    std::size_t end = named.find_last_of('/');
 #if defined(_WIN32)
-    const char* back = std::strrchr(path, '\\');
-    if (back != nullptr && (end == nullptr || back > end)) end = back;
+    const std::size_t back = named.find_last_of('\\');
+    if (back != std::string::npos && (end == std::string::npos || back > end)) end = back;
 #endif
-    if (end == nullptr) return true;
-    const auto length = static_cast<std::size_t>(end + 1 - path);
-    if (length > kMaxFileListName) return false;
-    std::memcpy(folder, path, length);
-    folder[length] = '\0';
+    if (end == std::string::npos) return true;
+    if (end + 1 > kMaxFileListName) return false;
+    std::memcpy(folder, named.data(), end + 1);
+    folder[end + 1] = '\0';
     return true;
 }
 
