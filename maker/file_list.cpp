@@ -350,7 +350,7 @@ bool FileList::loadNamed(InputStream& in, const char* directory, FileListError* 
         const std::string_view prefix = isAbsolute(entry.name) ? std::string_view() : folder;
         if (prefix.size() + entry.name.size() > kMaxFileListName) return fail(FileListError::nameTooLong, number);
         char name[kMaxFileListName + 1];
-        std::memcpy(name, prefix.data(), prefix.size());
+        if (!prefix.empty()) std::memcpy(name, prefix.data(), prefix.size());
         std::memcpy(name + prefix.size(), entry.name.data(), entry.name.size());
         name[prefix.size() + entry.name.size()] = '\0';
         if (add(name, entry.value) < 0) return fail(FileListError::outOfMemory, number);

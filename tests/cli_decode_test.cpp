@@ -10,11 +10,8 @@
 namespace qm5 {
 namespace {
 
-using test::bmp24;
 using test::Bytes;
-using test::formatNames;
 using test::qm5;
-using test::randomPixels;
 using test::writeSkyList;
 
 TEST(CliDecode, AllImagesOfAThreePictureList) {

@@ -10,7 +10,6 @@ namespace {
 
 using test::bmp24;
 using test::Bytes;
-using test::formatNames;
 using test::qm5;
 using test::randomPixels;
 using test::writeSkyList;

@@ -114,6 +114,17 @@ std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// In the child: becomes program with args, or ends with status 127.
+[[noreturn]] void execute(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+}
+
 }  // namespace
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
@@ -153,12 +164,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             const rlimit size{static_cast<rlim_t>(limits.maxFileSize), static_cast<rlim_t>(limits.maxFileSize)};
             if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(126);
         }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
+        execute(program, args);
     }
     std::string piped;
     if (pipeOut) {
@@ -203,12 +209,7 @@ TerminalRun runOnTerminal(const std::string& program, const std::vector<std::str
         if (::dup2(slave, STDERR_FILENO) < 0) ::_exit(126);
         ::close(slave);
         ::close(master);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
+        execute(program, args);
     }
     // Read while the program writes; the read fails (EIO) once it has closed the terminal.
     TerminalRun result;
