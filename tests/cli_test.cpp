@@ -145,6 +145,9 @@ TEST(CliPipes, ShellPipelinesAndXargs) {
                               dir.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("\nstatus: valid\n"), std::string::npos) << r.out;
+    // Standard input that cannot be read says why.
+    r = test::runProgram("/bin/sh", {"-c", "'" + qm5Bin + "' encode - -o x.qm5 < /"}, dir.path());
+    EXPECT_EQ(r.err, "qm5: standard input: cannot be read (Is a directory)\n");
 
     std::filesystem::create_directories(dir / "pics" / "sub dir");
     std::filesystem::create_directories(dir / "out");
