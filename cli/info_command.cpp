@@ -3,14 +3,16 @@
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "cli/streams.hpp"
 #include "texture/texture_info.hpp"
 
 namespace qm5::cli {
 
 int runInfo(const ParsedOptions& options, const Context& context) {
-    const char* texture = options.operands[0];
+    const char* operand = options.operands[0];
+    const char* texture = inputName(operand);
     HeapArray<std::uint8_t> bytes;
-    if (!readInputFile(context, texture, bytes)) return kFailure;
+    if (!readInputFile(context, operand, bytes)) return kFailure;
     TextureInfo info;
     if (!inspectTexture(bytes.span(), info)) {
         fileError(context, texture, "not enough memory to inspect the texture");

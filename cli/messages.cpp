@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "cli/progress_line.hpp"
+#include "cli/streams.hpp"
 #include "core/file_io.hpp"
 #include "formats/picture_formats.hpp"
 #include "texture/texture_info.hpp"
@@ -12,13 +14,26 @@
 namespace qm5::cli {
 
 void fileError(const Context& context, const char* file, const char* format, ...) {
-    std::fprintf(context.err, "%s: ", file);
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(context.err, format, args);
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    std::fputc('\n', context.err);
-    std::fflush(context.err);
+    std::string reason(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(reason.data(), reason.size() + 1, format, again);
+    va_end(again);
+    const std::string text = "qm5: " + std::string(file) + ": " + reason + "\n";
+    if (context.progress != nullptr) {
+        context.progress->message(text);
+    } else {
+        std::fputs(text.c_str(), context.err);
+        std::fflush(context.err);
+    }
+}
+
+std::string systemReason(std::error_code error) {
+    return error ? " (" + error.message() + ")" : std::string();
 }
 
 int usageError(const Context& context, const char* command, const std::string& what) {
@@ -48,6 +63,7 @@ std::string unreadableReason(const char* path) {
 }
 
 bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out) {
+    if (isStandardStream(path)) return readStandardInput(context, out);
     switch (readWholeFile(path, out)) {
         case ReadFileError::none: return true;
         case ReadFileError::outOfMemory: fileError(context, path, "not enough memory to read the file"); break;
@@ -105,14 +121,45 @@ void pictureRefused(const Context& context, const char* name, const InputFailure
     }
 }
 
+// Why input, neither a picture nor a list qm5 could read, was refused.
+void reportListFailure(const Context& context, const char* input, const FileList& files, FileListError error) {
+    const int line = static_cast<int>(files.errorLine());
+    switch (error) {
+        case FileListError::noCountLine:
+        case FileListError::notList: notPicture(context, input, ""); return;
+        case FileListError::countMissing:
+            fileError(context, input, "a list file starts with the number of pictures");
+            return;
+        case FileListError::nameTooLong:
+            fileError(context, input, "line %d: the name is longer than %zu characters (with the list's folder)", line,
+                      kMaxFileListName);
+            return;
+        case FileListError::controlCharacter:
+            fileError(context, input, "line %d holds a control character, which no picture name has", line);
+            return;
+        case FileListError::none:
+        case FileListError::cannotOpen:
+        case FileListError::outOfMemory: break;
+    }
+    fileError(context, input, "%s", unreadableReason(input).c_str());
+}
+
 }  // namespace
 
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
-                        const InputFailure& failure) {
+                        const InputFailure& failure, bool fromStream) {
     const FileListEntry* entry = failure.entry >= 0 ? files.at(failure.entry) : nullptr;
     const char* name = entry != nullptr ? entry->name : input;
-    // A picture of a list is named as listed; the list is said too, since
-    // names in a list are taken from the current directory.
+    // A stream cannot be opened again to ask why it could not be read.
+    const bool streamUnread =
+        (failure.error == InputError::listUnreadable && failure.listError == FileListError::cannotOpen) ||
+        (failure.error == InputError::entryFailed && failure.pictureError == PictureError::cannotOpen &&
+         std::strcmp(name, input) == 0);
+    if (fromStream && streamUnread) {
+        fileError(context, input, "cannot be read%s", systemReason(failure.systemError).c_str());
+        return;
+    }
+    // A picture of a list is named with the list's folder; the list is said too.
     char where[320] = "";
     if (entry != nullptr && files.count() > 1) {
         std::snprintf(where, sizeof where, " (entry %d of %s)", static_cast<int>(failure.entry), input);
@@ -124,13 +171,7 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
         case InputError::pathTooLong:
             fileError(context, input, "the path is longer than %zu characters", kMaxFileListName);
             break;
-        case InputError::listUnreadable:
-            if (failure.listError == FileListError::noCountLine) {
-                notPicture(context, input, "");
-            } else {
-                fileError(context, input, "%s", unreadableReason(input).c_str());
-            }
-            break;
+        case InputError::listUnreadable: reportListFailure(context, input, files, failure.listError); break;
         case InputError::listEmpty:
             if (files.countGiven()) fileError(context, input, "the list names no pictures");
             else notPicture(context, input, "");

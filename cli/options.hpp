@@ -22,6 +22,9 @@ enum class Opt : std::size_t {
     best,
     automatic,
     ignoreAlpha,
+    format,
+    outputDir,
+    version,  // qm5 --version; read before any command's options
     count_,  // the number of options, not an option
 };
 

@@ -5,6 +5,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "cli/streams.hpp"
 #include "formats/picture_formats.hpp"
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
@@ -13,8 +14,12 @@
 namespace qm5::cli {
 
 int runVerify(const ParsedOptions& options, const Context& context) {
-    const char* input = options.operands[0];
-    const char* texture = options.operands[1];
+    const char* inputOperand = options.operands[0];
+    const char* textureOperand = options.operands[1];
+    if (isStandardStream(inputOperand) && isStandardStream(textureOperand))
+        return usageError(context, "verify", "standard input can be read only once: give INPUT or TEXTURE as a file");
+    const char* input = inputName(inputOperand);
+    const char* texture = inputName(textureOperand);
     const bool quiet = options.has(Opt::quiet);
 
     Console silent(nullptr, nullptr);
@@ -25,13 +30,14 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     FileList files;
     InputPictures pictures;
     InputFailure failure;
-    if (loadInputPictures(silent, reader, input, files, pictures, &failure) != InputError::none) {
-        reportInputFailure(context, input, files, failure);
+    const InputOptions inputs = inputOptions(context, inputOperand);
+    if (loadInputPictures(silent, reader, input, files, pictures, &failure, inputs) != InputError::none) {
+        reportInputFailure(context, input, files, failure, inputs.stream != nullptr);
         return kFailure;
     }
 
     HeapArray<std::uint8_t> bytes;
-    if (!readInputFile(context, texture, bytes)) return kFailure;
+    if (!readInputFile(context, textureOperand, bytes)) return kFailure;
     TextureHeader header;
     if (!readTextureHeader(context, texture, bytes.span(), header)) return kFailure;
     if (header.imageCount != pictures.count) {

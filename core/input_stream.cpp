@@ -1,24 +1,50 @@
 #include "core/input_stream.hpp"
 
 #include <algorithm>
+#include <cerrno>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace qm5 {
 
 InputStream::~InputStream() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (owned_) std::fclose(file_);
 }
 
 ReadFileError InputStream::open(const char* path) {
-    if (file_ != nullptr) std::fclose(file_);
-    buffer_.reset();
-    used_ = taken_ = 0;
-    ended_ = failed_ = false;
+    openStream(nullptr);
+    errno = 0;
     file_ = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    owned_ = file_ != nullptr;
     if (file_ == nullptr) {
+        error_ = std::error_code(errno, std::generic_category());
         ended_ = failed_ = true;
         return ReadFileError::cannotOpen;
     }
     return ReadFileError::none;
+}
+
+void InputStream::openStream(std::FILE* stream) {
+    if (owned_) std::fclose(file_);
+    file_ = stream;
+    owned_ = false;
+    error_.clear();
+    buffer_.reset();
+    used_ = taken_ = 0;
+    ended_ = failed_ = false;
+#if defined(_WIN32)
+    // Pictures are bytes: no line-end translation, no end at a Ctrl-Z.
+    if (stream != nullptr) (void)_setmode(_fileno(stream), _O_BINARY);
+#endif
+}
+
+void InputStream::readFailed() {
+    ended_ = true;
+    failed_ = std::ferror(file_) != 0;
+    if (failed_ && errno != 0) error_ = std::error_code(errno, std::generic_category());
 }
 
 bool InputStream::fill(std::uint64_t want) {
@@ -30,12 +56,10 @@ bool InputStream::fill(std::uint64_t want) {
             if (!buffer_.resize(std::min(doubled, std::max(want, used_ + 1)))) return false;
         }
         const std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - used_, want - used_));
+        errno = 0;
         const std::size_t got = std::fread(buffer_.data() + used_, 1, room, file_);
         used_ += got;
-        if (got < room) {
-            ended_ = true;
-            failed_ = std::ferror(file_) != 0;
-        }
+        if (got < room) readFailed();
     }
     return true;
 }
@@ -48,10 +72,10 @@ std::span<const std::uint8_t> InputStream::head(std::size_t n) {
 int InputStream::next() {
     if (taken_ < used_) return buffer_[static_cast<std::size_t>(taken_++)];
     if (file_ == nullptr || ended_) return -1;
+    errno = 0;
     const int c = std::fgetc(file_);
     if (c == EOF) {
-        ended_ = true;
-        failed_ = std::ferror(file_) != 0;
+        readFailed();
         return -1;
     }
     return c;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <system_error>
 
 #include "core/file_io.hpp"
 #include "core/heap_array.hpp"
@@ -23,6 +24,9 @@ public:
 
     // cannotOpen when the name cannot be opened for reading.
     ReadFileError open(const char* path);
+    // Reads a stream already open, as standard input, in binary mode; it
+    // stays open when this input is done with it.
+    void openStream(std::FILE* stream);
     // The first min(n, input size) bytes, read as far as needed. Empty when
     // the input is not open or a read failed (see failed()).
     std::span<const std::uint8_t> head(std::size_t n);
@@ -34,13 +38,20 @@ public:
     ReadFileError readAll(HeapArray<std::uint8_t>& out, std::uint64_t maxBytes = UINT64_MAX);
     // A read failed (an unreadable file, a directory, an I/O error).
     bool failed() const { return failed_; }
+    // Why opening or reading failed, as the system says it; empty when the
+    // system gave no reason.
+    std::error_code error() const { return error_; }
 
 private:
     // Reads until the buffer holds at least want bytes or the input ends;
     // false on allocation failure.
     bool fill(std::uint64_t want);
 
+    void readFailed();
+
     std::FILE* file_ = nullptr;
+    bool owned_ = false;  // opened here, closed here
+    std::error_code error_;
     HeapArray<std::uint8_t> buffer_;  // capacity; the first used_ bytes are read
     std::uint64_t used_ = 0;
     std::uint64_t taken_ = 0;  // bytes handed out by next()

@@ -8,11 +8,14 @@
 // opened and read once, so pipes and FIFOs work wherever a name is taken.
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
+#include <system_error>
 
 #include "maker/console.hpp"
 #include "maker/file_list.hpp"
+#include "maker/progress.hpp"
 #include "picture/picture.hpp"
 #include "picture/picture_reader.hpp"
 
@@ -37,6 +40,7 @@ struct InputFailure {
     PictureError pictureError = PictureError::none;  // entryFailed; cannotOpen for an entryUnknown not opened
     PictureDetail detail;                            // entryFailed: what the reader adds
     FileListError listError = FileListError::none;
+    std::error_code systemError;  // why the input or entry could not be opened or read, when the system said
     // sizeMismatch: the entry's size and that of the entry before it;
     // emptyPicture: the size of the pictures.
     std::int32_t width = 0;
@@ -59,6 +63,20 @@ struct InputPictures {
     }
 };
 
+// How the qm5 command reads its inputs, where it differs from the maker.
+struct InputOptions {
+    // Lists by the qm5 command's rules (FileList::loadNamed): names relative
+    // to the list's folder when the list is a regular file, else (a pipe,
+    // process substitution) to the current directory.
+    bool namedLists = false;
+    // Read this stream (standard input) instead of opening the path, which
+    // then only names it; a list read from it names pictures relative to
+    // the current directory.
+    std::FILE* stream = nullptr;
+    // Told of the reading stage, picture by picture.
+    Progress* progress = nullptr;
+};
+
 // Fills files (cleared first) and out with the pictures of path, printing
 // the maker's lines on the way:
 //   "Single image ...\n" or "Loading filelist ...\n",
@@ -69,6 +87,6 @@ struct InputPictures {
 // maker's report follows it directly, and the caller says what went wrong.
 // out is empty on failure.
 InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
-                             InputPictures& out, InputFailure* failure = nullptr);
+                             InputPictures& out, InputFailure* failure = nullptr, const InputOptions& options = {});
 
 }  // namespace qm5

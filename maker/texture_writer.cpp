@@ -44,12 +44,20 @@ MinimiseStatus compressWithReference(Console& console, const Picture& picture, s
     return MinimiseStatus::ok;
 }
 
-// The records of one picture from the engine, colour 0 first.
+// The records of one picture from the engine, colour 0 first. progress
+// (when given) hears of the colours as their records arrive, through sink.
 MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const Picture& picture,
                                std::uint32_t colourCount, unsigned threads, const RecordSink& sink,
-                               std::uint32_t& failedColour) {
+                               std::uint32_t& failedColour, Progress* progress) {
     CompressOptions options;
     options.threads = threads;
+    // The engines' shared pass comes before the first record, and reports
+    // its own progress once CompressOptions carries a callback for it. It
+    // plugs in here, into the same stage:
+    //   if (progress != nullptr) options.<callback> = [progress](done, total) { progress->advance(done, total); };
+    // The colours' records then only confirm what the pass has reported: the
+    // display keeps the larger fraction of a stage.
+    (void)progress;
     const std::uint32_t* indices = picture.pixels.data();
     const std::uint64_t pixelCount = picture.pixels.size();
     MinimiseStatus status = MinimiseStatus::ok;
@@ -151,8 +159,17 @@ private:
     WriteResult failure(MinimiseStatus status, std::size_t image, std::uint32_t failedColour);
     void progress(std::size_t image, std::uint32_t colour, std::uint64_t written);
     MinimiseStatus compress(std::size_t image, const RecordSink& sink, std::uint32_t& failedColour) {
+        if (options_.progress != nullptr) {
+            options_.progress->begin(Stage::compressing, static_cast<std::uint32_t>(image),
+                                     static_cast<std::uint32_t>(pictures_.size()));
+        }
         return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_, sink,
-                               failedColour);
+                               failedColour, options_.progress);
+    }
+    void writing(std::uint64_t done, std::uint64_t total) {
+        if (options_.progress == nullptr) return;
+        if (done == 0) options_.progress->begin(Stage::writing);
+        options_.progress->advance(done, total);
     }
 
     Console& console_;
@@ -178,7 +195,10 @@ WriteResult TextureJob::run(const char* outputName) {
             return WriteResult::outOfMemory;
         }
     }
-    if (!file_.open(outputName)) {
+    if (options_.stream != nullptr) {
+        file_.openStream(options_.stream);
+    } else if (!file_.open(outputName)) {
+        outcome_.fileError = file_.fileError();
         report("Cannot open destination file !");
         return WriteResult::cannotOpen;
     }
@@ -195,12 +215,15 @@ WriteResult TextureJob::run(const char* outputName) {
             writePlainImages();
         }
     }
-    if (result != WriteResult::written) return result;
-    if (!file_.commit()) {
+    // Compressed records went to the file as they came; what is left is
+    // to make it appear under its name.
+    if (result == WriteResult::written && outcome_.compressed) writing(0, 1);
+    if (result == WriteResult::written && !file_.commit()) {
         report("Cannot write destination file !");
-        return WriteResult::writeFailed;
+        result = WriteResult::writeFailed;
     }
-    return WriteResult::written;
+    if (result == WriteResult::writeFailed) outcome_.fileError = file_.fileError();
+    return result;
 }
 
 void TextureJob::writeHead(bool compressed) {
@@ -213,15 +236,18 @@ void TextureJob::writeHead(bool compressed) {
 // An index the writer refuses makes commit() fail; none reaches it from the palette stage.
 void TextureJob::writePlainImages() {
     console_.print("   - Writing image ..\n");
+    writing(0, pictures_.size());
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         (void)file_.writePlainImage();
         console_.print("\r        - Bitmap %3d\n", static_cast<int>(i));
+        writing(i + 1, pictures_.size());
     }
 }
 
 // The records go straight to the file, each followed by its progress line.
 WriteResult TextureJob::writeCompressedImages() {
     console_.print("   - Compressing image ..\n");
+    std::uint64_t total = textureHeadSize(colourCount_);  // the file so far
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         std::uint64_t written = 0;  // S: record bytes of this picture so far
         MinimiseStatus status = MinimiseStatus::ok;
@@ -230,6 +256,7 @@ WriteResult TextureJob::writeCompressedImages() {
             const RecordSink shown = [&](std::uint32_t c, std::span<const std::uint8_t> record) {
                 if (!put(c, record)) return false;
                 written += record.size();
+                total += record.size();
                 progress(i, c, written);
                 return true;
             };
@@ -243,6 +270,7 @@ WriteResult TextureJob::writeCompressedImages() {
             return WriteResult::writeFailed;
         }
     }
+    outcome_.compressedBytes = total;
     return WriteResult::written;
 }
 
@@ -330,6 +358,7 @@ WriteResult TextureJob::failure(MinimiseStatus status, std::size_t image, std::u
 // The percentage projects the records so far onto all K records of the
 // picture, against the picture as 32-bit pixels (4P bytes).
 void TextureJob::progress(std::size_t image, std::uint32_t colour, std::uint64_t written) {
+    if (options_.progress != nullptr) options_.progress->advance(std::uint64_t{colour} + 1, colourCount_);
     const std::uint64_t percent =
         std::uint64_t{colourCount_} * written * 100 / (std::uint64_t{colour} + 1) / (4 * pixelCount_);
     console_.print("\r        - Image %3d, chunk %4d / %4d, compress = %3d %%", static_cast<int>(image + 1),

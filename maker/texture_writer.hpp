@@ -5,9 +5,12 @@
 // complete; any failure leaves an existing file of that name as it was.
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
+#include <system_error>
 
 #include "maker/console.hpp"
+#include "maker/progress.hpp"
 #include "picture/picture.hpp"
 
 namespace qm5 {
@@ -29,6 +32,11 @@ struct TextureWriteOptions {
     // a record too long) is written plain.
     bool smallest = false;
     unsigned threads = 0;  // 0: one per core
+    // Write the texture to this stream (standard output) instead of the
+    // file named; it receives the bytes only once they are complete.
+    std::FILE* stream = nullptr;
+    // Told of each image compressed (colour by colour) and of the writing.
+    Progress* progress = nullptr;
 };
 
 enum class WriteResult {
@@ -43,13 +51,14 @@ enum class WriteResult {
 struct WriteOutcome {
     bool compressed = false;          // the encoding written
     std::uint64_t plainBytes = 0;     // the size of the texture written plain
-    // The size written compressed; 0 when unknown: with smallest, the
-    // compression stops as soon as it cannot be smaller than plain.
+    // The size of the texture written compressed; 0 when unknown: with
+    // smallest, the compression stops as soon as it cannot be smaller than plain.
     std::uint64_t compressedBytes = 0;
     bool tooLarge = false;            // compressing would pass kCompressMemoryLimit
     bool recordTooLong = false;       // a colour record needs more than 65535 data bytes
     std::uint32_t failedImage = 0;    // with recordTooLong
     std::uint32_t failedColour = 0;
+    std::error_code fileError;        // with cannotOpen and writeFailed: the system's reason
 };
 
 // pictures: N >= 1 pictures of equal size whose pixels are palette indices

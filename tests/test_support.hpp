@@ -84,4 +84,14 @@ struct RunLimits {
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::filesystem::path& cwd, const std::string& input, const RunLimits& limits);
 
+// Runs program with its standard error on a new terminal (a raw
+// pseudo-terminal: the bytes arrive as written), and its standard output
+// there too when outputToo, else in a file; standard input is empty. err
+// holds what the terminal received; seconds the time the run took.
+struct TerminalRun : RunResult {
+    double seconds = 0;
+};
+TerminalRun runOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& cwd, bool outputToo = false);
+
 }  // namespace qm5::test

@@ -19,6 +19,15 @@ bool TextureFileWriter::open(const char* path) {
     return true;
 }
 
+void TextureFileWriter::openStream(std::FILE* stream) {
+    if (!at(Step::closed) || pictures_.empty() || stream == nullptr) {
+        ok_ = false;
+        return;
+    }
+    file_.openStream(stream);
+    step_ = Step::opened;
+}
+
 void TextureFileWriter::writeHeader(bool compressed) {
     if (!at(Step::opened)) return;
     const Picture& first = *pictures_[0];

@@ -9,6 +9,7 @@
 // under a temporary name and appears under its own only on commit().
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <span>
 
@@ -33,6 +34,8 @@ public:
 
     // False when the file cannot be created (see AtomicOutputFile::open).
     [[nodiscard]] bool open(const char* path);
+    // Writes to stream instead (standard output), all at once on commit().
+    void openStream(std::FILE* stream);
     // The header; compressed sets its flag, and with it how images are written.
     void writeHeader(bool compressed);
     void writePalette();
@@ -46,6 +49,9 @@ public:
     // Renames the file over the path; false (the path untouched) when a write
     // failed, a step was out of order or an image is missing.
     [[nodiscard]] bool commit();
+    // Why the file could not be created or written, as the system says it;
+    // empty when the failure was not the system's (or there was none).
+    std::error_code fileError() const { return file_.error(); }
 
 private:
     enum class Step { closed, opened, header, palette, images };
