@@ -51,13 +51,12 @@ MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const P
                                std::uint32_t& failedColour, Progress* progress) {
     CompressOptions options;
     options.threads = threads;
-    // The engines' shared pass comes before the first record, and reports
-    // its own progress once CompressOptions carries a callback for it. It
-    // plugs in here, into the same stage:
-    //   if (progress != nullptr) options.<callback> = [progress](done, total) { progress->advance(done, total); };
-    // The colours' records then only confirm what the pass has reported: the
-    // display keeps the larger fraction of a stage.
-    (void)progress;
+    // The engines report their own work as it goes (within a colour too),
+    // into the same stage as the colours' records; the display keeps the
+    // larger fraction of a stage, so the two never make it go back.
+    if (progress != nullptr) {
+        options.progress = [progress](std::uint64_t done, std::uint64_t total) { progress->advance(done, total); };
+    }
     const std::uint32_t* indices = picture.pixels.data();
     const std::uint64_t pixelCount = picture.pixels.size();
     MinimiseStatus status = MinimiseStatus::ok;
