@@ -40,6 +40,9 @@ TEST(ProgressText, StagePercentageAndTimeLeft) {
     EXPECT_LE(line.size(), 40u);
 }
 
+#if defined(QM5_TEST_POSIX)
+// Pseudo-terminals are POSIX only.
+
 // Smooth bands of six colours: at 256 x 256 the compressor takes a few tenths of a second.
 test::Bytes wavePicture(int side) {
     const std::uint32_t colours[] = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFFFFFF};
@@ -143,6 +146,7 @@ TEST(CliTerminal, OneMessagePerFaultAndNoDataOnTheTerminal) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err.rfind("qm5 decode: standard output is a terminal", 0), 0u) << r.err;
 }
+#endif  // QM5_TEST_POSIX
 
 }  // namespace
 }  // namespace qm5

@@ -166,7 +166,7 @@ Named loadNamedText(const std::string& text, const char* folder = "") {
     test::TempDir dir;
     test::writeText(dir / "list.txt", text);
     InputStream in;
-    EXPECT_EQ(in.open((dir / "list.txt").c_str()), ReadFileError::none);
+    EXPECT_EQ(in.open((dir / "list.txt").string().c_str()), ReadFileError::none);
     FileList list;
     Named got;
     if (!list.loadNamed(in, folder, &got.error)) {
