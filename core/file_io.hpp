@@ -24,7 +24,14 @@ ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std:
 // An output file written under a temporary name in the destination's
 // directory and renamed over the destination by commit(). Until commit()
 // succeeds an existing destination is untouched; a file that is destroyed
-// without commit() removes its temporary file.
+// without commit(), or a program ended by SIGINT, SIGTERM or SIGHUP once
+// installOutputSignalHandlers() has run, removes its temporary file.
+//
+// The temporary name is short (".qm5-PID-N.tmp"), so that any destination
+// name the file system allows can be written. A destination that is a
+// symbolic link is written through: the file it leads to is replaced, in
+// that file's directory, and the link stays. A replaced file keeps its
+// permission bits.
 class AtomicOutputFile {
 public:
     AtomicOutputFile() = default;
@@ -32,8 +39,9 @@ public:
     AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
     ~AtomicOutputFile();
 
-    // Fails when the destination cannot be written: a directory of that
-    // name, a write-protected existing file, or an unwritable directory.
+    // Fails when the destination cannot be written: a directory or other
+    // non-regular file of that name, a write-protected existing file, a
+    // loop of symbolic links, or an unwritable directory.
     bool open(const char* destination);
     bool write(const void* data, std::size_t size);
     bool writeByte(std::uint8_t byte) { return write(&byte, 1); }
@@ -42,12 +50,26 @@ public:
     bool commit();
     // Closes and removes the temporary file; the destination is untouched.
     void discard();
+    // The system's error number of the first failure (0 when none is known).
+    int systemError() const { return error_; }
 
 private:
+    void fail(int error);
+
     std::FILE* file_ = nullptr;
-    std::string destination_;
+    std::string destination_;  // the file renamed over: links resolved
     std::string temporary_;
+    int slot_ = -1;  // the temporary's entry for the signal handler
+    int error_ = 0;
     bool good_ = false;
 };
+
+// Installs the handlers that let a program's outputs stay whole when it is
+// stopped: SIGINT, SIGTERM and SIGHUP remove every temporary file being
+// written, then end the program as the signal would have (a signal the
+// program was started with ignored stays ignored); SIGXFSZ is ignored, so
+// that a write past the file size limit fails as a write and is reported.
+// For programs, once at their start; a library never changes signals.
+void installOutputSignalHandlers();
 
 }  // namespace qm5

@@ -1,6 +1,10 @@
 #include "core/input_stream.hpp"
 
 #include <algorithm>
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 namespace qm5 {
 
@@ -8,16 +12,21 @@ InputStream::~InputStream() {
     if (file_ != nullptr) std::fclose(file_);
 }
 
-ReadFileError InputStream::open(const char* path) {
+ReadFileError InputStream::open(const char* path, bool exact) {
     if (file_ != nullptr) std::fclose(file_);
     buffer_.reset();
     used_ = taken_ = 0;
     ended_ = failed_ = false;
+    errno = 0;
     file_ = path != nullptr ? std::fopen(path, "rb") : nullptr;
     if (file_ == nullptr) {
+        error_ = path != nullptr ? errno : EINVAL;
         ended_ = failed_ = true;
         return ReadFileError::cannotOpen;
     }
+    error_ = 0;
+    // Unbuffered, each fread asks the system for the bytes it wants and no more.
+    if (exact) std::setvbuf(file_, nullptr, _IONBF, 0);
     return ReadFileError::none;
 }
 
@@ -30,11 +39,13 @@ bool InputStream::fill(std::uint64_t want) {
             if (!buffer_.resize(std::min(doubled, std::max(want, used_ + 1)))) return false;
         }
         const std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - used_, want - used_));
+        errno = 0;
         const std::size_t got = std::fread(buffer_.data() + used_, 1, room, file_);
         used_ += got;
         if (got < room) {
             ended_ = true;
             failed_ = std::ferror(file_) != 0;
+            if (failed_) error_ = errno;
         }
     }
     return true;
@@ -48,10 +59,12 @@ std::span<const std::uint8_t> InputStream::head(std::size_t n) {
 int InputStream::next() {
     if (taken_ < used_) return buffer_[static_cast<std::size_t>(taken_++)];
     if (file_ == nullptr || ended_) return -1;
+    errno = 0;
     const int c = std::fgetc(file_);
     if (c == EOF) {
         ended_ = true;
         failed_ = std::ferror(file_) != 0;
+        if (failed_) error_ = errno;
         return -1;
     }
     return c;
@@ -69,6 +82,28 @@ ReadFileError InputStream::readAll(HeapArray<std::uint8_t>& out, std::uint64_t m
     out = std::move(buffer_);
     used_ = 0;
     return ReadFileError::none;
+}
+
+bool InputStream::take(HeapArray<std::uint8_t>& out) {
+    out.reset();
+    ended_ = true;
+    if (!buffer_.resize(used_)) return false;
+    out = std::move(buffer_);
+    used_ = taken_ = 0;
+    return true;
+}
+
+bool InputStream::regularFileSize(std::uint64_t& size) const {
+    if (file_ == nullptr) return false;
+#if defined(_WIN32)
+    struct _stat64 st;
+    if (_fstat64(_fileno(file_), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return false;
+#else
+    struct stat st;
+    if (::fstat(::fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+#endif
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
 }
 
 }  // namespace qm5
