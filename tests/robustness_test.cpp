@@ -154,9 +154,10 @@ int loadPcx(const Bytes& file) {
     Picture p;
     return static_cast<int>(loader.loadPcx(std::span<const std::uint8_t>(file), p));
 }
+// Without the command's limits: the checks against the file bound it alone.
 int decode(const Bytes& file) {
     Picture p;
-    return static_cast<int>(decodeTextureImage(std::span<const std::uint8_t>(file), 0, p));
+    return static_cast<int>(decodeTextureImage(std::span<const std::uint8_t>(file), 0, p, DecodeOptions::unlimited()));
 }
 
 constexpr std::int32_t kSide = 32767;

@@ -13,8 +13,10 @@ using test::TextureBytes;
 
 std::vector<std::uint32_t> pixelsOf(const Picture& p) { return {p.pixels.begin(), p.pixels.end()}; }
 
+// The format alone: the limits have tests of their own.
 TextureError decode(const Bytes& file, Picture& out, std::int64_t image = 0) {
-    return decodeTextureImage(std::span<const std::uint8_t>(file.data(), file.size()), image, out);
+    return decodeTextureImage(std::span<const std::uint8_t>(file.data(), file.size()), image, out,
+                              DecodeOptions::unlimited());
 }
 
 using test::workedTexture;
