@@ -28,7 +28,15 @@ enum class InputError {
     entryFailed,     // the reader refused entry `entry`; pictureError says why
     sizeMismatch,    // entry `entry` differs in width or height from entry `entry - 1`
     emptyPicture,    // the pictures are 0 pixels wide or high
+    sameAsOutput,    // the path (entry -1) or entry `entry` is the file the caller writes
+    listTooLarge,    // count pictures of width x height pass kMaxInputPixels
 };
+
+// Pixels the pictures of one run may hold together: 4 GiB as 32-bit
+// pixels, as many as the largest single picture (32767 x 32767) has. A
+// list beyond it is refused after its first picture, before the others
+// are read.
+inline constexpr std::uint64_t kMaxInputPixels = std::uint64_t{1} << 30;
 
 struct InputFailure {
     InputError error = InputError::none;
@@ -38,7 +46,7 @@ struct InputFailure {
     PictureDetail detail;                            // entryFailed: what the reader adds
     FileListError listError = FileListError::none;
     // sizeMismatch: the entry's size and that of the entry before it;
-    // emptyPicture: the size of the pictures.
+    // emptyPicture, listTooLarge: the size of the pictures.
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t previousWidth = 0;
@@ -67,8 +75,10 @@ struct InputPictures {
 //   "\rLoading picture #%d ..\n" with count - 1 once all are read.
 // Prints no error line: on failure the progress line stays open, as the
 // maker's report follows it directly, and the caller says what went wrong.
-// out is empty on failure.
+// out is empty on failure. output: the file the caller will write, or
+// nullptr; the path and every listed picture are compared with it (same
+// file through any name or link) before any picture is read.
 InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
-                             InputPictures& out, InputFailure* failure = nullptr);
+                             InputPictures& out, InputFailure* failure = nullptr, const char* output = nullptr);
 
 }  // namespace qm5

@@ -9,6 +9,7 @@
 
 #include "maker/console.hpp"
 #include "picture/picture.hpp"
+#include "texture/texture_writer.hpp"
 
 namespace qm5 {
 
@@ -33,6 +34,7 @@ struct TextureWriteOptions {
 
 enum class WriteResult {
     written,
+    headerOutOfRange,  // a header field cannot hold the pictures (WriteOutcome::header); nothing written
     cannotOpen,     // the file cannot be created
     outOfMemory,    // also: a picture too large to compress (WriteOutcome::tooLarge)
     recordTooLong,  // a colour record needs more than 65535 data bytes
@@ -50,6 +52,8 @@ struct WriteOutcome {
     bool recordTooLong = false;       // a colour record needs more than 65535 data bytes
     std::uint32_t failedImage = 0;    // with recordTooLong
     std::uint32_t failedColour = 0;
+    HeaderRangeFault header;          // with headerOutOfRange
+    int systemError = 0;              // with cannotOpen and writeFailed, when the system said why
 };
 
 // pictures: N >= 1 pictures of equal size whose pixels are palette indices
