@@ -42,9 +42,10 @@ bool outputFor(const ParsedOptions& options, const Context& context, std::string
     return true;
 }
 
-// The pictures of input with their palette; false after a message.
-bool loadIndexed(Console& console, const ParsedOptions& options, const Context& context, InputPictures& pictures,
-                 ColourTable& colours) {
+// The pictures of input with their palette; false after a message. An
+// input that is the output file is refused before it is read.
+bool loadIndexed(Console& console, const ParsedOptions& options, const Context& context, const std::string& output,
+                 InputPictures& pictures, ColourTable& colours) {
     const char* input = options.operands[0];
     ReadOptions readOptions;
     readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
@@ -52,9 +53,10 @@ bool loadIndexed(Console& console, const ParsedOptions& options, const Context& 
     FormatsPictureReader reader(options.has(Opt::quiet) ? nullptr : context.err, readOptions);
     FileList files;
     InputFailure failure;
-    if (loadInputPictures(console, reader, input, files, pictures, &failure) != InputError::none) {
+    if (loadInputPictures(console, reader, input, files, pictures, &failure, output.c_str()) != InputError::none) {
         // A failure while reading the pictures leaves their progress line open.
-        const bool lineOpen = failure.entry >= 0 && failure.error != InputError::emptyPicture;
+        const bool lineOpen = failure.entry >= 0 && failure.error != InputError::emptyPicture &&
+                              failure.error != InputError::sameAsOutput;
         if (lineOpen) console.print("\n");
         reportInputFailure(context, input, files, failure);
         return false;
@@ -71,11 +73,36 @@ bool loadIndexed(Console& console, const ParsedOptions& options, const Context& 
     }
 }
 
+// A texture cannot hold what the input gives.
+void reportHeaderRange(const Context& context, const char* input, const HeaderRangeFault& fault) {
+    const long long value = fault.value;
+    switch (fault.field) {
+        case HeaderField::imageCount:
+            fileError(context, input, "%lld pictures, more than the %lld images a texture holds", value,
+                      static_cast<long long>(fault.max));
+            break;
+        case HeaderField::colourCount:
+            fileError(context, input, "%lld colours, outside the %lld to %lld a texture holds", value,
+                      static_cast<long long>(fault.min), static_cast<long long>(fault.max));
+            break;
+        case HeaderField::width:
+        case HeaderField::height:
+            fileError(context, input, "pictures %lld pixels %s, outside the 1 to %lld a texture holds", value,
+                      fault.field == HeaderField::width ? "wide" : "high", static_cast<long long>(fault.max));
+            break;
+        case HeaderField::mipmapCount:
+        case HeaderField::none:
+            fileError(context, input, "%lld mipmap levels, more than a texture holds", value);
+            break;
+    }
+}
+
 // Why the texture was not written. chosen: --best or --auto was given.
 void reportWriteFailure(const Context& context, const char* input, const std::string& output, WriteResult result,
                         const WriteOutcome& outcome, bool chosen) {
     switch (result) {
         case WriteResult::written: break;
+        case WriteResult::headerOutOfRange: reportHeaderRange(context, input, outcome.header); break;
         case WriteResult::cannotOpen: {
             std::error_code ec;
             fileError(context, output.c_str(), "%s",
@@ -142,7 +169,7 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     Console console(!quiet && context.errIsTerminal ? context.err : nullptr, nullptr);
     InputPictures pictures;
     ColourTable colours;
-    if (!loadIndexed(console, options, context, pictures, colours)) return kFailure;
+    if (!loadIndexed(console, options, context, output, pictures, colours)) return kFailure;
 
     // Only the level count reaches the file; the levels themselves are not
     // needed to write it.

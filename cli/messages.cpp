@@ -156,11 +156,24 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
             fileError(context, name, "the picture is %d x %d pixels and holds none%s", static_cast<int>(failure.width),
                       static_cast<int>(failure.height), where);
             break;
+        case InputError::sameAsOutput:
+            fileError(context, name, "is the output file too, and an input is never overwritten%s", where);
+            break;
+        case InputError::listTooLarge: {
+            const std::uint64_t mebibytes =
+                static_cast<std::uint64_t>(files.count()) * static_cast<std::uint64_t>(failure.width) *
+                static_cast<std::uint64_t>(failure.height) * 4 >> 20;
+            fileError(context, input,
+                      "%d pictures of %d x %d need %" PRIu64 " MiB of memory, more than the limit of %" PRIu64 " MiB",
+                      static_cast<int>(files.count()), static_cast<int>(failure.width),
+                      static_cast<int>(failure.height), mebibytes, kMaxInputPixels * 4 >> 20);
+            break;
+        }
     }
 }
 
 void reportTextureFailure(const Context& context, const char* path, std::span<const std::uint8_t> file,
-                          TextureError error, const TextureFault& fault) {
+                          TextureError error, const TextureFault& fault, const DecodeOptions& options) {
     switch (error) {
         case TextureError::none: break;
         case TextureError::cannotOpen: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
