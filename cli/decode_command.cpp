@@ -2,12 +2,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
 #include "core/byte_reader.hpp"
+#include "core/file_identity.hpp"
 #include "core/file_io.hpp"
 #include "formats/png_codec.hpp"
 #include "picture/picture_loader.hpp"
@@ -54,14 +56,55 @@ std::vector<std::uint32_t> smallPalette(std::span<const std::uint8_t> file, cons
     return palette;
 }
 
-bool writePng(const std::string& name, const Picture& picture, std::span<const std::uint32_t> palette) {
+// Writes the picture as name in the format asked for; false after a message.
+bool writePicture(const Context& context, const std::string& name, OutputFormat format, const Picture& picture,
+                  std::span<const std::uint32_t> palette) {
     HeapArray<std::uint8_t> bytes;
+    const bool encoded =
+        format == OutputFormat::png ? encodePng(picture, palette, bytes) : PictureLoader::encodeBmp24(picture, bytes);
+    if (!encoded) {
+        fileError(context, name.c_str(), "not enough memory to write the picture");
+        return false;
+    }
     AtomicOutputFile file;
-    return encodePng(picture, palette, bytes) && file.open(name.c_str()) && file.write(bytes.data(), bytes.size()) &&
-           file.commit();
+    if (file.open(name.c_str()) && file.write(bytes.data(), bytes.size()) && file.commit()) return true;
+    if (file.systemError() != 0) {
+        fileError(context, name.c_str(), "cannot be written (%s)", std::strerror(file.systemError()));
+    } else {
+        fileError(context, name.c_str(), "cannot be written");
+    }
+    return false;
+}
+
+// An output that is the texture itself is refused before anything is written.
+bool outputsAreNotTheTexture(const Context& context, const char* texture, const std::vector<std::string>& names) {
+    const FileIdentity input = fileIdentity(texture);
+    for (const std::string& name : names) {
+        if (!input.sameAs(fileIdentity(name.c_str()))) continue;
+        fileError(context, name.c_str(), "is the texture being decoded, and an input is never overwritten");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
+
+bool decodeLimits(const ParsedOptions& options, const Context& context, const char* command, DecodeOptions& limits,
+                  int& status) {
+    limits = DecodeOptions{};
+    if (options.has(Opt::maxPixels)) {
+        std::int64_t n = 0;
+        if (!parseNumber(options.value(Opt::maxPixels), 1, INT64_MAX, n)) {
+            status = usageError(context, command,
+                                std::string("--max-pixels needs a whole number from 1, got '") +
+                                    options.value(Opt::maxPixels) + "'");
+            return false;
+        }
+        limits.maxPixels = static_cast<std::uint64_t>(n);
+    }
+    if (options.has(Opt::noLimits)) limits = DecodeOptions::unlimited();
+    return true;
+}
 
 int runDecode(const ParsedOptions& options, const Context& context) {
     const char* texture = options.operands[0];
@@ -84,23 +127,11 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     if (format == OutputFormat::png && !pngSupported()) {
         return usageError(context, "decode", "this qm5 was built without libspng and writes no PNG");
     }
+    DecodeOptions limits;
+    int status = kFailure;
+    if (!decodeLimits(options, context, "decode", limits, status)) return status;
     const char* extension = format == OutputFormat::png ? ".png" : ".bmp";
     const bool quiet = options.has(Opt::quiet);
-
-    HeapArray<std::uint8_t> bytes;
-    if (!readInputFile(context, texture, bytes)) return kFailure;
-    TextureHeader header;
-    if (!readTextureHeader(context, texture, bytes.span(), header)) return kFailure;
-    const std::int64_t imageCount = header.imageCount;
-    if (all && imageCount == 0) {
-        fileError(context, texture, "holds no images");
-        return kFailure;
-    }
-    if (!all && imageIndex >= imageCount) {
-        fileError(context, texture, "has no image %" PRId64 "; it holds %" PRId64 " image%s", imageIndex, imageCount,
-                  imageCount == 1 ? "" : "s");
-        return kFailure;
-    }
 
     std::string stem;
     if (all) {
@@ -116,26 +147,54 @@ int runDecode(const ParsedOptions& options, const Context& context) {
             single.resize(stemLength(single));
             single += ".bmp";
         }
+        if (!outputsAreNotTheTexture(context, texture, {single})) return kFailure;
     }
 
-    PictureLoader loader(nullptr);
+    TextureReadRequest request;
+    request.images = all ? UINT64_MAX : static_cast<std::uint64_t>(imageIndex) + 1;
+    request.maxPixels = limits.maxPixels;
+    TextureRead read;
+    if (!readTextureInput(context, texture, request, read)) return kFailure;
+    const std::span<const std::uint8_t> bytes = read.bytes.span();
+    TextureHeader header;
+    if (!readTextureHeader(context, texture, bytes, header)) return kFailure;
+    const std::int64_t imageCount = header.imageCount;
+    if (all && imageCount == 0) {
+        fileError(context, texture, "holds no images");
+        return kFailure;
+    }
+    if (!all && imageIndex >= imageCount) {
+        fileError(context, texture, "has no image %" PRId64 "; it holds %" PRId64 " image%s", imageIndex, imageCount,
+                  imageCount == 1 ? "" : "s");
+        return kFailure;
+    }
     const std::int64_t firstImage = all ? 0 : imageIndex;
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
+    std::vector<std::string> names;
+    for (std::int64_t i = firstImage; i < endImage; ++i) {
+        names.push_back(all ? stem + "-" + std::to_string(i) + extension : single);
+    }
+    if (all && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
+
+    // Every image is checked, in one walk over the file, before the first
+    // file is written: a fault in the last image leaves no file behind.
+    TextureDecoder decoder;
+    TextureFault fault;
+    const TextureError error = decoder.check(bytes, firstImage, endImage, limits, &fault);
+    if (error != TextureError::none) {
+        reportTextureFailure(context, texture, bytes, error, fault, limits);
+        return kFailure;
+    }
+    const std::vector<std::uint32_t> palette = format == OutputFormat::png ? smallPalette(bytes, header)
+                                                                           : std::vector<std::uint32_t>{};
     for (std::int64_t i = firstImage; i < endImage; ++i) {
         Picture picture;
-        TextureFault fault;
-        const TextureError error = decodeTextureImage(bytes.span(), i, picture, DecodeOptions{}, &fault);
-        if (error != TextureError::none) {
-            reportTextureFailure(context, texture, bytes.span(), error, fault);
+        if (decoder.decode(i, picture) != TextureError::none) {
+            fileError(context, texture, "not enough memory to decode image %" PRId64, i);
             return kFailure;
         }
-        const std::string name = all ? stem + "-" + std::to_string(i) + extension : single;
-        const bool written = format == OutputFormat::png ? writePng(name, picture, smallPalette(bytes.span(), header))
-                                                         : loader.writeBmp24(name.c_str(), picture) == 1;
-        if (!written) {
-            fileError(context, name.c_str(), "cannot be written");
-            return kFailure;
-        }
+        const std::string& name = names[static_cast<std::size_t>(i - firstImage)];
+        if (!writePicture(context, name, format, picture, palette)) return kFailure;
         if (!quiet) std::fprintf(context.out, "%s\n", name.c_str());
     }
     return kSuccess;

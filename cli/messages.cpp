@@ -47,12 +47,19 @@ std::string unreadableReason(const char* path) {
     return "cannot be read";
 }
 
-bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out) {
-    switch (readWholeFile(path, out)) {
+bool readTextureInput(const Context& context, const char* path, const TextureReadRequest& request, TextureRead& out) {
+    switch (readTextureFile(path, request, out)) {
         case ReadFileError::none: return true;
         case ReadFileError::outOfMemory: fileError(context, path, "not enough memory to read the file"); break;
-        case ReadFileError::tooLarge: fileError(context, path, "too large to read"); break;
-        default: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
+        default: {
+            const char* what = out.opened ? "cannot be read" : "cannot be opened";
+            if (out.systemError != 0) {
+                fileError(context, path, "%s (%s)", what, std::strerror(out.systemError));
+            } else {
+                fileError(context, path, "%s", what);
+            }
+            break;
+        }
     }
     return false;
 }
@@ -67,6 +74,7 @@ bool readTextureHeader(const Context& context, const char* path, std::span<const
         // The decoder reports the faults after the first 20 bytes, where it finds them.
         case LayoutError::none:
         case LayoutError::negativeField:
+        case LayoutError::emptyField:
         case LayoutError::paletteCut: break;
     }
     header = check.layout.header;
@@ -103,6 +111,20 @@ void pictureRefused(const Context& context, const char* name, const InputFailure
             fileError(context, name, "%s%s", *detail != '\0' ? detail : describe(failure.pictureError), where);
             return;
     }
+}
+
+// A header whose colour count, width or height is negative or 0.
+void reportMalformedHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
+                           const TextureFault& fault) {
+    const LayoutCheck check = checkTextureLayout(file);
+    const TextureHeader& h = check.layout.header;
+    const bool colours = fault.offset == kColourCountOffset;
+    const std::int32_t value = colours ? h.signedColourCount()
+                               : fault.offset == kWidthOffset ? h.signedWidth()
+                                                              : h.signedHeight();
+    const char* field = colours ? "colour count" : fault.offset == kWidthOffset ? "width" : "height";
+    fileError(context, path, "the %s is %d: %s", field, static_cast<int>(value),
+              value < 0 ? "negative" : colours ? "a texture needs at least one colour" : "the picture holds no pixels");
 }
 
 }  // namespace
@@ -220,10 +242,21 @@ void reportTextureFailure(const Context& context, const char* path, std::span<co
                 fileError(context, path, "image %" PRId64 " holds an index outside the palette at offset %" PRIu64,
                           fault.image, fault.offset);
             } else {
-                fileError(context, path, "the colour count, width or height is negative");
+                reportMalformedHeader(context, path, file, fault);
             }
             break;
-        case TextureError::tooLarge: fileError(context, path, "the picture is too large to decode"); break;
+        case TextureError::tooLarge: {
+            const LayoutCheck check = checkTextureLayout(file);
+            fileError(context, path, "%d x %d pixels exceed the limit of %" PRIu64 " (use --max-pixels)",
+                      static_cast<int>(check.layout.header.signedWidth()),
+                      static_cast<int>(check.layout.header.signedHeight()), options.maxPixels);
+            break;
+        }
+        case TextureError::tooMuchWork:
+            fileError(context, path,
+                      "image %" PRId64 " takes more than %" PRIu64 " painting steps per pixel, the limit (use --no-limits)",
+                      fault.image, options.maxPaintWork);
+            break;
         case TextureError::outOfMemory: fileError(context, path, "not enough memory to decode"); break;
     }
 }

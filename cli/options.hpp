@@ -22,6 +22,8 @@ enum class Opt : std::size_t {
     best,
     automatic,
     ignoreAlpha,
+    maxPixels,
+    noLimits,
     count_,  // the number of options, not an option
 };
 
