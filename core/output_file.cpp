@@ -136,16 +136,25 @@ bool AtomicOutputFile::open(const char* destination) {
         const std::string name =
             ".qm5-" + std::to_string(processId()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
         temporary_ = (directory / name).string();
+        // Known to the signal handler before it exists, so that no signal
+        // finds it unknown. A file of that name is no other program's: the
+        // name holds this process's id, so one that exists is left by a
+        // process of the same id that ended without cleaning up.
+        slot_ = registerPending(temporary_);
         errno = 0;
         file_ = createNew(temporary_);
-        if (file_ == nullptr && errno != EEXIST) break;
+        if (file_ != nullptr) break;
+        const int e = errno;
+        unregisterPending(slot_);
+        slot_ = -1;
+        errno = e;
+        if (e != EEXIST) break;
     }
     if (file_ == nullptr) {
         error_ = errno;
         temporary_.clear();
         return false;
     }
-    slot_ = registerPending(temporary_);
 #if !defined(_WIN32)
     // As editors do: the new file takes the permission bits of the one it
     // replaces (not its set-id bits), instead of those the umask gives.
