@@ -150,14 +150,11 @@ int runDecode(const ParsedOptions& options, const Context& context) {
         if (!outputsAreNotTheTexture(context, texture, {single})) return kFailure;
     }
 
-    TextureReadRequest request;
-    request.images = all ? UINT64_MAX : static_cast<std::uint64_t>(imageIndex) + 1;
-    request.maxPixels = limits.maxPixels;
     TextureRead read;
-    if (!readTextureInput(context, texture, request, read)) return kFailure;
-    const std::span<const std::uint8_t> bytes = read.bytes.span();
     TextureHeader header;
-    if (!readTextureHeader(context, texture, bytes, header)) return kFailure;
+    const std::uint64_t images = all ? UINT64_MAX : static_cast<std::uint64_t>(imageIndex) + 1;
+    if (!readTextureToDecode(context, texture, images, limits, read, header)) return kFailure;
+    const std::span<const std::uint8_t> bytes = read.bytes.span();
     const std::int64_t imageCount = header.imageCount;
     if (all && imageCount == 0) {
         fileError(context, texture, "holds no images");

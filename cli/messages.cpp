@@ -64,6 +64,14 @@ bool readTextureInput(const Context& context, const char* path, const TextureRea
     return false;
 }
 
+bool readTextureToDecode(const Context& context, const char* path, std::uint64_t images, const DecodeOptions& limits,
+                         TextureRead& out, TextureHeader& header) {
+    TextureReadRequest request;
+    request.images = images;
+    request.maxPixels = limits.maxPixels;
+    return readTextureInput(context, path, request, out) && readTextureHeader(context, path, out.bytes.span(), header);
+}
+
 bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
                        TextureHeader& header) {
     const LayoutCheck check = checkTextureLayout(file);

@@ -32,6 +32,11 @@ std::string unreadableReason(const char* path);
 // on failure reports "<path>: <reason>" and returns false.
 bool readTextureInput(const Context& context, const char* path, const TextureReadRequest& request, TextureRead& out);
 
+// Reads the texture at path as far as decoding its first `images` images
+// (UINT64_MAX: all) under limits needs, and its header; false after a message.
+bool readTextureToDecode(const Context& context, const char* path, std::uint64_t images, const DecodeOptions& limits,
+                         TextureRead& out, TextureHeader& header);
+
 // The header of the texture held in file; on failure reports "<path>:
 // not a Qm5 texture of version 100" (or that the file ends inside the
 // header) and returns false.

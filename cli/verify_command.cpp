@@ -33,13 +33,10 @@ int runVerify(const ParsedOptions& options, const Context& context) {
         return kFailure;
     }
 
-    TextureReadRequest request;
-    request.maxPixels = limits.maxPixels;
     TextureRead read;
-    if (!readTextureInput(context, texture, request, read)) return kFailure;
-    const std::span<const std::uint8_t> bytes = read.bytes.span();
     TextureHeader header;
-    if (!readTextureHeader(context, texture, bytes, header)) return kFailure;
+    if (!readTextureToDecode(context, texture, UINT64_MAX, limits, read, header)) return kFailure;
+    const std::span<const std::uint8_t> bytes = read.bytes.span();
     if (header.imageCount != pictures.count) {
         fileError(context, texture, "holds %u image%s, but %s %s %d picture%s", static_cast<unsigned>(header.imageCount),
                   header.imageCount == 1 ? "" : "s", input, pictures.single ? "holds" : "names",
