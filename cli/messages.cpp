@@ -131,8 +131,12 @@ void reportMalformedHeader(const Context& context, const char* path, std::span<c
                                : fault.offset == kWidthOffset ? h.signedWidth()
                                                               : h.signedHeight();
     const char* field = colours ? "colour count" : fault.offset == kWidthOffset ? "width" : "height";
-    fileError(context, path, "the %s is %d: %s", field, static_cast<int>(value),
-              value < 0 ? "negative" : colours ? "a texture needs at least one colour" : "the picture holds no pixels");
+    if (value < 0) {
+        fileError(context, path, "the %s %d is negative", field, static_cast<int>(value));
+    } else {
+        fileError(context, path, "the %s is 0: %s", field,
+                  colours ? "a texture needs at least one colour" : "the picture holds no pixels");
+    }
 }
 
 }  // namespace
