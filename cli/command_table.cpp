@@ -1,6 +1,7 @@
 #include "cli/command_table.hpp"
 
 #include "cli/commands.hpp"
+#include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
 
@@ -16,6 +17,11 @@ constexpr CommandOption kDecodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "do not 
 constexpr CommandOption kVerifyQuiet{Opt::quiet, 'q', "quiet", nullptr, "print nothing when the texture matches"};
 constexpr CommandOption kIgnoreAlpha{Opt::ignoreAlpha, '\0', "ignore-alpha", nullptr,
                                   "read pictures with pixels that are not fully opaque, dropping their alpha (a texture holds opaque colours; without this such pictures are refused)"};
+static_assert(kDefaultMaxPixels == 67108864, "the help of --max-pixels states the default");
+constexpr CommandOption kMaxPixels{Opt::maxPixels, '\0', "max-pixels", "N",
+                                   "refuse a texture whose pictures have more than N pixels (default: 67108864, 8192 x 8192)"};
+constexpr CommandOption kNoLimits{Opt::noLimits, '\0', "no-limits", nullptr,
+                                  "decode whatever the texture's size and painting work (it is still read no further than its header allows)"};
 
 // A new option is one more row here and one more Opt value.
 constexpr CommandOption kEncodeOptions[] = {
@@ -33,15 +39,17 @@ constexpr CommandOption kEncodeOptions[] = {
 constexpr CommandOption kDecodeOptions[] = {
     {Opt::output, 'o', "output", "FILE", "the file to write: FILE.bmp a 24-bit BMP, FILE.png a PNG (palette when the texture has at most 256 colours, else RGB), - standard output; default TEXTURE with its extension replaced by .bmp. With --all, FILE without its extension is the stem of the names"},
     {Opt::image, '\0', "image", "N", "the image to write, from 0 (default: 0)"},
-    {Opt::all, '\0', "all", nullptr, "write every image, image i to STEM-i.bmp (or STEM-i.png)"},
+    {Opt::all, '\0', "all", nullptr, "write every image, image i to STEM-i.bmp (or STEM-i.png); every image is checked before the first file is written"},
     {Opt::format, '\0', "format", "FORMAT", "bmp or png: the format to write, needed with -o - (standard output); without it the extension of FILE chooses"},
+    kMaxPixels,
+    kNoLimits,
     kDecodeQuiet,
     kHelp,
 };
 
 constexpr CommandOption kInfoOptions[] = {kHelp};
 
-constexpr CommandOption kVerifyOptions[] = {kIgnoreAlpha, kVerifyQuiet, kHelp};
+constexpr CommandOption kVerifyOptions[] = {kIgnoreAlpha, kMaxPixels, kNoLimits, kVerifyQuiet, kHelp};
 
 
 const Command kCommands[] = {

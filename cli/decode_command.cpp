@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "cli/messages.hpp"
 #include "cli/streams.hpp"
 #include "core/byte_reader.hpp"
+#include "core/file_identity.hpp"
 #include "core/file_names.hpp"
 #include "core/file_io.hpp"
 #include "formats/png_codec.hpp"
@@ -99,7 +101,35 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
     return kSuccess;
 }
 
+// An output that is the texture itself is refused before anything is written.
+bool outputsAreNotTheTexture(const Context& context, const char* texture, const std::vector<std::string>& names) {
+    const FileIdentity input = fileIdentity(texture);
+    for (const std::string& name : names) {
+        if (!input.sameAs(fileIdentity(name.c_str()))) continue;
+        fileError(context, name.c_str(), "is the texture being decoded, and an input is never overwritten");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool decodeLimits(const ParsedOptions& options, const Context& context, const char* command, DecodeOptions& limits,
+                  int& status) {
+    limits = DecodeOptions{};
+    if (options.has(Opt::maxPixels)) {
+        std::int64_t n = 0;
+        if (!parseNumber(options.value(Opt::maxPixels), 1, INT64_MAX, n)) {
+            status = usageError(context, command,
+                                std::string("--max-pixels needs a whole number from 1, got '") +
+                                    options.value(Opt::maxPixels) + "'");
+            return false;
+        }
+        limits.maxPixels = static_cast<std::uint64_t>(n);
+    }
+    if (options.has(Opt::noLimits)) limits = DecodeOptions::unlimited();
+    return true;
+}
 
 int runDecode(const ParsedOptions& options, const Context& context) {
     const char* texture = options.operands[0];
@@ -112,14 +142,20 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     }
     DecodeTarget target;
     if (const int status = chooseTarget(options, context, target); status != kSuccess) return status;
+    DecodeOptions limits;
+    int status = kFailure;
+    if (!decodeLimits(options, context, "decode", limits, status)) return status;
     const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
     const bool quiet = options.has(Opt::quiet);
     const char* shown = inputName(texture);
+    const bool fromStream = isStandardStream(texture);
+    if (!all && !fromStream && !outputsAreNotTheTexture(context, texture, {target.single})) return kFailure;
 
-    HeapArray<std::uint8_t> bytes;
-    if (!readInputFile(context, texture, bytes)) return kFailure;
+    TextureRead read;
     TextureHeader header;
-    if (!readTextureHeader(context, shown, bytes.span(), header)) return kFailure;
+    const std::uint64_t images = all ? UINT64_MAX : static_cast<std::uint64_t>(imageIndex) + 1;
+    if (!readTextureToDecode(context, texture, images, limits, read, header)) return kFailure;
+    const std::span<const std::uint8_t> bytes = read.bytes.span();
     const std::int64_t imageCount = header.imageCount;
     if (all && imageCount == 0) {
         fileError(context, shown, "holds no images");
@@ -130,20 +166,33 @@ int runDecode(const ParsedOptions& options, const Context& context) {
                   imageCount == 1 ? "" : "s");
         return kFailure;
     }
-
     const std::int64_t firstImage = all ? 0 : imageIndex;
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
+    std::vector<std::string> names;
+    for (std::int64_t i = firstImage; i < endImage; ++i) {
+        names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
+    }
+    if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
+
+    // Every image is checked, in one walk over the file, before the first
+    // file is written: a fault in the last image leaves no file behind.
+    TextureDecoder decoder;
+    TextureFault fault;
+    const TextureError error = decoder.check(bytes, firstImage, endImage, limits, &fault);
+    if (error != TextureError::none) {
+        reportTextureFailure(context, shown, bytes, error, fault, limits);
+        return kFailure;
+    }
+    const std::vector<std::uint32_t> palette = smallPalette(bytes, header);
     for (std::int64_t i = firstImage; i < endImage; ++i) {
         Picture picture;
-        TextureFault fault;
-        const TextureError error = decodeTextureImage(bytes.span(), i, picture, DecodeOptions{}, &fault);
-        if (error != TextureError::none) {
-            reportTextureFailure(context, shown, bytes.span(), error, fault);
+        if (decoder.decode(i, picture) != TextureError::none) {
+            fileError(context, shown, "not enough memory to decode image %" PRId64, i);
             return kFailure;
         }
-        const std::string name = all ? target.stem + std::to_string(i) + extension : target.single;
+        const std::string& name = names[static_cast<std::size_t>(i - firstImage)];
         HeapArray<std::uint8_t> encoded;
-        if (!encodeImage(target.format, picture, smallPalette(bytes.span(), header), encoded)) {
+        if (!encodeImage(target.format, picture, palette, encoded)) {
             fileError(context, outputName(name.c_str()), "not enough memory to encode the image");
             return kFailure;
         }

@@ -20,9 +20,10 @@ namespace qm5::cli {
 
 namespace {
 
-// The pictures of input with their palette; false after a message.
+// The pictures of input with their palette; false after a message. An
+// input that is the output file is refused before it is read.
 bool loadIndexed(Console& console, const EncodeSettings& settings, const Context& context, const char* operand,
-                 InputPictures& pictures, ColourTable& colours) {
+                 const char* output, InputPictures& pictures, ColourTable& colours) {
     const char* input = inputName(operand);
     ReadOptions readOptions;
     readOptions.ignoreAlpha = settings.ignoreAlpha;
@@ -32,6 +33,7 @@ bool loadIndexed(Console& console, const EncodeSettings& settings, const Context
     InputFailure failure;
     InputOptions inputs = inputOptions(context, operand);
     inputs.progress = context.progress;
+    if (!isStandardStream(output)) inputs.output = output;
     if (loadInputPictures(console, reader, input, files, pictures, &failure, inputs) != InputError::none) {
         reportInputFailure(context, input, files, failure, inputs.stream != nullptr);
         return false;
@@ -48,11 +50,36 @@ bool loadIndexed(Console& console, const EncodeSettings& settings, const Context
     }
 }
 
+// A texture cannot hold what the input gives.
+void reportHeaderRange(const Context& context, const char* input, const HeaderRangeFault& fault) {
+    const long long value = fault.value;
+    switch (fault.field) {
+        case HeaderField::imageCount:
+            fileError(context, input, "%lld pictures, more than the %lld images a texture holds", value,
+                      static_cast<long long>(fault.max));
+            break;
+        case HeaderField::colourCount:
+            fileError(context, input, "%lld colours, outside the %lld to %lld a texture holds", value,
+                      static_cast<long long>(fault.min), static_cast<long long>(fault.max));
+            break;
+        case HeaderField::width:
+        case HeaderField::height:
+            fileError(context, input, "pictures %lld pixels %s, outside the 1 to %lld a texture holds", value,
+                      fault.field == HeaderField::width ? "wide" : "high", static_cast<long long>(fault.max));
+            break;
+        case HeaderField::mipmapCount:
+        case HeaderField::none:
+            fileError(context, input, "%lld mipmap levels, more than a texture holds", value);
+            break;
+    }
+}
+
 // Why the texture was not written.
 void reportWriteFailure(const Context& context, const char* input, const char* output, WriteResult result,
                         const WriteOutcome& outcome) {
     switch (result) {
         case WriteResult::written: break;
+        case WriteResult::headerOutOfRange: reportHeaderRange(context, input, outcome.header); break;
         case WriteResult::cannotOpen:
             fileError(context, output, "cannot be created%s", systemReason(outcome.fileError).c_str());
             break;
@@ -114,7 +141,7 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
     Console console(nullptr, nullptr);
     InputPictures pictures;
     ColourTable colours;
-    if (!loadIndexed(console, settings, context, operand, pictures, colours)) return false;
+    if (!loadIndexed(console, settings, context, operand, output, pictures, colours)) return false;
 
     // Only the level count reaches the file; the levels themselves are not
     // needed to write it.

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cli/cli_app.hpp"
+#include "core/file_io.hpp"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -14,6 +15,7 @@
 #endif
 
 int main(int argc, char** argv) {
+    qm5::installOutputSignalHandlers();
     qm5::cli::Context context;
     context.in = stdin;
     context.out = stdout;

@@ -62,15 +62,28 @@ std::string unreadableReason(const char* path) {
     return "cannot be read";
 }
 
-bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out) {
-    if (isStandardStream(path)) return readStandardInput(context, out);
-    switch (readWholeFile(path, out)) {
+bool readTextureInput(const Context& context, const char* path, const TextureReadRequest& request, TextureRead& out) {
+    TextureReadRequest from = request;
+    if (isStandardStream(path)) from.stream = context.in;
+    const char* name = inputName(path);
+    switch (readTextureFile(path, from, out)) {
         case ReadFileError::none: return true;
-        case ReadFileError::outOfMemory: fileError(context, path, "not enough memory to read the file"); break;
-        case ReadFileError::tooLarge: fileError(context, path, "too large to read"); break;
-        default: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
+        case ReadFileError::outOfMemory: fileError(context, name, "not enough memory to read it"); break;
+        default:
+            fileError(context, name, "%s%s", out.opened ? "cannot be read" : "cannot be opened",
+                      systemReason(out.error).c_str());
+            break;
     }
     return false;
+}
+
+bool readTextureToDecode(const Context& context, const char* path, std::uint64_t images, const DecodeOptions& limits,
+                         TextureRead& out, TextureHeader& header) {
+    TextureReadRequest request;
+    request.images = images;
+    request.maxPixels = limits.maxPixels;
+    return readTextureInput(context, path, request, out) &&
+           readTextureHeader(context, inputName(path), out.bytes.span(), header);
 }
 
 bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
@@ -83,6 +96,7 @@ bool readTextureHeader(const Context& context, const char* path, std::span<const
         // The decoder reports the faults after the first 20 bytes, where it finds them.
         case LayoutError::none:
         case LayoutError::negativeField:
+        case LayoutError::emptyField:
         case LayoutError::paletteCut: break;
     }
     header = check.layout.header;
@@ -144,6 +158,24 @@ void reportListFailure(const Context& context, const char* input, const FileList
     fileError(context, input, "%s", unreadableReason(input).c_str());
 }
 
+// A header whose colour count, width or height is negative or 0.
+void reportMalformedHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
+                           const TextureFault& fault) {
+    const LayoutCheck check = checkTextureLayout(file);
+    const TextureHeader& h = check.layout.header;
+    const bool colours = fault.offset == kColourCountOffset;
+    const std::int32_t value = colours ? h.signedColourCount()
+                               : fault.offset == kWidthOffset ? h.signedWidth()
+                                                              : h.signedHeight();
+    const char* field = colours ? "colour count" : fault.offset == kWidthOffset ? "width" : "height";
+    if (value < 0) {
+        fileError(context, path, "the %s %d is negative", field, static_cast<int>(value));
+    } else {
+        fileError(context, path, "the %s is 0: %s", field,
+                  colours ? "a texture needs at least one colour" : "the picture holds no pixels");
+    }
+}
+
 }  // namespace
 
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
@@ -197,11 +229,24 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
             fileError(context, name, "the picture is %d x %d pixels and holds none%s", static_cast<int>(failure.width),
                       static_cast<int>(failure.height), where);
             break;
+        case InputError::sameAsOutput:
+            fileError(context, name, "is the output file too, and an input is never overwritten%s", where);
+            break;
+        case InputError::listTooLarge: {
+            const std::uint64_t mebibytes =
+                static_cast<std::uint64_t>(files.count()) * static_cast<std::uint64_t>(failure.width) *
+                static_cast<std::uint64_t>(failure.height) * 4 >> 20;
+            fileError(context, input,
+                      "%d pictures of %d x %d need %" PRIu64 " MiB of memory, more than the limit of %" PRIu64 " MiB",
+                      static_cast<int>(files.count()), static_cast<int>(failure.width),
+                      static_cast<int>(failure.height), mebibytes, kMaxInputPixels * 4 >> 20);
+            break;
+        }
     }
 }
 
 void reportTextureFailure(const Context& context, const char* path, std::span<const std::uint8_t> file,
-                          TextureError error, const TextureFault& fault) {
+                          TextureError error, const TextureFault& fault, const DecodeOptions& options) {
     switch (error) {
         case TextureError::none: break;
         case TextureError::cannotOpen: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
@@ -248,10 +293,21 @@ void reportTextureFailure(const Context& context, const char* path, std::span<co
                 fileError(context, path, "image %" PRId64 " holds an index outside the palette at offset %" PRIu64,
                           fault.image, fault.offset);
             } else {
-                fileError(context, path, "the colour count, width or height is negative");
+                reportMalformedHeader(context, path, file, fault);
             }
             break;
-        case TextureError::tooLarge: fileError(context, path, "the picture is too large to decode"); break;
+        case TextureError::tooLarge: {
+            const LayoutCheck check = checkTextureLayout(file);
+            fileError(context, path, "%d x %d pixels exceed the limit of %" PRIu64 " (use --max-pixels)",
+                      static_cast<int>(check.layout.header.signedWidth()),
+                      static_cast<int>(check.layout.header.signedHeight()), options.maxPixels);
+            break;
+        }
+        case TextureError::tooMuchWork:
+            fileError(context, path,
+                      "image %" PRId64 " takes more than %" PRIu64 " painting steps per pixel, the limit (use --no-limits)",
+                      fault.image, options.maxPaintWork);
+            break;
         case TextureError::outOfMemory: fileError(context, path, "not enough memory to decode"); break;
     }
 }

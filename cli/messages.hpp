@@ -13,6 +13,7 @@
 #include "core/heap_array.hpp"
 #include "core/printf_format.hpp"
 #include "texture/texture_decoder.hpp"
+#include "texture/texture_input.hpp"
 
 namespace qm5::cli {
 
@@ -32,9 +33,15 @@ int usageError(const Context& context, const char* command, const std::string& w
 // file or directory)", "cannot be read (Is a directory)".
 std::string unreadableReason(const char* path);
 
-// Reads the whole file, or standard input for "-"; on failure reports
-// "qm5: <path>: <reason>" and returns false.
-bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out);
+// Reads the texture at path, or standard input for "-", as far as request
+// says (texture/texture_input.hpp); on failure reports "qm5: <path>:
+// <reason>" and returns false.
+bool readTextureInput(const Context& context, const char* path, const TextureReadRequest& request, TextureRead& out);
+
+// Reads the texture at path as far as decoding its first `images` images
+// (UINT64_MAX: all) under limits needs, and its header; false after a message.
+bool readTextureToDecode(const Context& context, const char* path, std::uint64_t images, const DecodeOptions& limits,
+                         TextureRead& out, TextureHeader& header);
 
 // The header of the texture held in file; on failure reports "<path>:
 // not a Qm5 texture of version 100" (or that the file ends inside the
@@ -48,8 +55,8 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
                         const InputFailure& failure, bool fromStream = false);
 
 // Reports why the texture at path could not be decoded, from the fault;
-// file holds the texture's bytes.
+// file holds the texture's bytes, options the limits it was decoded with.
 void reportTextureFailure(const Context& context, const char* path, std::span<const std::uint8_t> file,
-                          TextureError error, const TextureFault& fault);
+                          TextureError error, const TextureFault& fault, const DecodeOptions& options);
 
 }  // namespace qm5::cli

@@ -24,6 +24,8 @@ enum class Opt : std::size_t {
     ignoreAlpha,
     format,
     outputDir,
+    maxPixels,
+    noLimits,
     version,  // qm5 --version; read before any command's options
     count_,  // the number of options, not an option
 };

@@ -17,21 +17,6 @@ InputOptions inputOptions(const Context& context, const char* operand) {
     return options;
 }
 
-bool readStandardInput(const Context& context, HeapArray<std::uint8_t>& out) {
-    const char* operand = "-";
-    InputStream in;
-    in.openStream(context.in);
-    switch (in.readAll(out)) {
-        case ReadFileError::none: return true;
-        case ReadFileError::outOfMemory: fileError(context, inputName(operand), "not enough memory to read it"); break;
-        case ReadFileError::tooLarge: fileError(context, inputName(operand), "too large to read"); break;
-        case ReadFileError::cannotOpen:
-            fileError(context, inputName(operand), "cannot be read%s", systemReason(in.error()).c_str());
-            break;
-    }
-    return false;
-}
-
 bool writeOutputFile(const Context& context, const char* name, std::span<const std::uint8_t> bytes) {
     AtomicOutputFile file;
     if (isStandardStream(name)) {

@@ -23,10 +23,6 @@ const char* outputName(const char* operand);
 // "-" from standard input.
 InputOptions inputOptions(const Context& context, const char* operand);
 
-// Reads all of standard input (readInputFile's "-"); on failure reports
-// "qm5: standard input: <reason>" and returns false.
-bool readStandardInput(const Context& context, HeapArray<std::uint8_t>& out);
-
 // Writes bytes as the file name, or to standard output for "-", complete or
 // not at all; on failure reports "qm5: <name>: cannot be created (<reason>)"
 // or "cannot be written (<reason>)" and returns false.

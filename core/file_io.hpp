@@ -25,7 +25,14 @@ ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std:
 // An output file written under a temporary name in the destination's
 // directory and renamed over the destination by commit(). Until commit()
 // succeeds an existing destination is untouched; a file that is destroyed
-// without commit() removes its temporary file.
+// without commit(), or a program ended by SIGINT, SIGTERM or SIGHUP once
+// installOutputSignalHandlers() has run, removes its temporary file.
+//
+// The temporary name is short (".qm5-PID-N.tmp"), so that any destination
+// name the file system allows can be written. A destination that is a
+// symbolic link is written through: the file it leads to is replaced, in
+// that file's directory, and the link stays. A replaced file keeps its
+// permission bits.
 class AtomicOutputFile {
 public:
     AtomicOutputFile() = default;
@@ -33,8 +40,9 @@ public:
     AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
     ~AtomicOutputFile();
 
-    // Fails when the destination cannot be written: a directory of that
-    // name, a write-protected existing file, or an unwritable directory.
+    // Fails when the destination cannot be written: a directory or other
+    // non-regular file of that name, a write-protected existing file, a
+    // loop of symbolic links, or an unwritable directory.
     bool open(const char* destination);
     // Writes to a stream instead, as standard output, in binary mode: the
     // bytes are kept in memory and handed to it by commit(), so that a
@@ -47,23 +55,32 @@ public:
     bool commit();
     // Closes and removes the temporary file; the destination is untouched.
     void discard();
-    // Why the last open, write or commit failed, as the system says it
+    // Why the first open, write or commit failed, as the system says it
     // ("No such file or directory", "No space left on device"); empty when
-    // it did not.
-    std::error_code error() const { return error_; }
+    // nothing failed or no reason is known.
+    std::error_code error() const { return error_ != 0 ? std::error_code(error_, std::generic_category()) : std::error_code(); }
 
 private:
-    void fail();  // a write, flush or close failed: errno says why
+    void fail(int error);
     bool commitStream();
 
     std::FILE* file_ = nullptr;
     std::FILE* stream_ = nullptr;  // openStream: the stream, and the bytes for it
     HeapArray<std::uint8_t> held_;
     std::uint64_t heldSize_ = 0;
-    std::string destination_;
+    std::string destination_;  // the file renamed over: links resolved
     std::string temporary_;
+    int slot_ = -1;  // the temporary's entry for the signal handler
+    int error_ = 0;
     bool good_ = false;
-    std::error_code error_;
 };
+
+// Installs the handlers that let a program's outputs stay whole when it is
+// stopped: SIGINT, SIGTERM and SIGHUP remove every temporary file being
+// written, then end the program as the signal would have (a signal the
+// program was started with ignored stays ignored); SIGXFSZ is ignored, so
+// that a write past the file size limit fails as a write and is reported.
+// For programs, once at their start; a library never changes signals.
+void installOutputSignalHandlers();
 
 }  // namespace qm5

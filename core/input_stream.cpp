@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
@@ -14,37 +17,35 @@ InputStream::~InputStream() {
     if (owned_) std::fclose(file_);
 }
 
-ReadFileError InputStream::open(const char* path) {
+ReadFileError InputStream::open(const char* path, bool exact) {
     openStream(nullptr);
     errno = 0;
     file_ = path != nullptr ? std::fopen(path, "rb") : nullptr;
     owned_ = file_ != nullptr;
     if (file_ == nullptr) {
-        error_ = std::error_code(errno, std::generic_category());
+        error_ = path != nullptr ? errno : EINVAL;
         ended_ = failed_ = true;
         return ReadFileError::cannotOpen;
     }
+    // Unbuffered, each fread asks the system for the bytes it wants and no more.
+    if (exact) std::setvbuf(file_, nullptr, _IONBF, 0);
     return ReadFileError::none;
 }
 
-void InputStream::openStream(std::FILE* stream) {
+void InputStream::openStream(std::FILE* stream, bool exact) {
     if (owned_) std::fclose(file_);
     file_ = stream;
     owned_ = false;
-    error_.clear();
+    error_ = 0;
     buffer_.reset();
     used_ = taken_ = 0;
     ended_ = failed_ = false;
+    if (stream == nullptr) return;
 #if defined(_WIN32)
-    // Pictures are bytes: no line-end translation, no end at a Ctrl-Z.
-    if (stream != nullptr) (void)_setmode(_fileno(stream), _O_BINARY);
+    // Pictures and textures are bytes: no line-end translation, no end at a Ctrl-Z.
+    (void)_setmode(_fileno(stream), _O_BINARY);
 #endif
-}
-
-void InputStream::readFailed() {
-    ended_ = true;
-    failed_ = std::ferror(file_) != 0;
-    if (failed_ && errno != 0) error_ = std::error_code(errno, std::generic_category());
+    if (exact) std::setvbuf(stream, nullptr, _IONBF, 0);
 }
 
 bool InputStream::fill(std::uint64_t want) {
@@ -59,7 +60,11 @@ bool InputStream::fill(std::uint64_t want) {
         errno = 0;
         const std::size_t got = std::fread(buffer_.data() + used_, 1, room, file_);
         used_ += got;
-        if (got < room) readFailed();
+        if (got < room) {
+            ended_ = true;
+            failed_ = std::ferror(file_) != 0;
+            if (failed_) error_ = errno;
+        }
     }
     return true;
 }
@@ -75,7 +80,9 @@ int InputStream::next() {
     errno = 0;
     const int c = std::fgetc(file_);
     if (c == EOF) {
-        readFailed();
+        ended_ = true;
+        failed_ = std::ferror(file_) != 0;
+        if (failed_) error_ = errno;
         return -1;
     }
     return c;
@@ -93,6 +100,28 @@ ReadFileError InputStream::readAll(HeapArray<std::uint8_t>& out, std::uint64_t m
     out = std::move(buffer_);
     used_ = 0;
     return ReadFileError::none;
+}
+
+bool InputStream::take(HeapArray<std::uint8_t>& out) {
+    out.reset();
+    ended_ = true;
+    if (!buffer_.resize(used_)) return false;
+    out = std::move(buffer_);
+    used_ = taken_ = 0;
+    return true;
+}
+
+bool InputStream::regularFileSize(std::uint64_t& size) const {
+    if (file_ == nullptr) return false;
+#if defined(_WIN32)
+    struct _stat64 st;
+    if (_fstat64(_fileno(file_), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return false;
+#else
+    struct stat st;
+    if (::fstat(::fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+#endif
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
 }
 
 }  // namespace qm5

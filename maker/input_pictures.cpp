@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "core/file_identity.hpp"
 #include "core/input_stream.hpp"
 
 namespace qm5 {
@@ -71,6 +72,10 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         return error;
     };
 
+    // No input is ever overwritten: checked before it is even opened.
+    const FileIdentity written = options.output != nullptr ? fileIdentity(options.output) : FileIdentity{};
+    if (options.stream == nullptr && written.sameAs(fileIdentity(path))) return fail(InputError::sameAsOutput);
+
     // By content, not by extension: a recognised picture is a single entry.
     // The path is opened once; its bytes are the picture or the list.
     Progress* const progress = options.progress;
@@ -112,6 +117,11 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     }
 
     const std::int32_t count = files.count();
+    if (written.known) {
+        for (std::int32_t i = 0; i < count; ++i) {
+            if (written.sameAs(fileIdentity(files.at(i)->name))) return fail(InputError::sameAsOutput, i);
+        }
+    }
     console.print("Locking memory for images (%d)..\n", count);
     std::unique_ptr<Picture[]> pictures(new (std::nothrow) Picture[static_cast<std::size_t>(count)]);
     if (!pictures) return fail(InputError::outOfMemory);
@@ -137,6 +147,14 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         if (why.pictureError != PictureError::none) {
             why.systemError = in.error();
             return fail(InputError::entryFailed, i);
+        }
+        // The first picture tells what the list needs: refused at once when
+        // all of them could not be held.
+        const std::uint64_t pixels = picture.pixels.size();
+        if (i == 0 && count > 1 && pixels > 0 && static_cast<std::uint64_t>(count) > kMaxInputPixels / pixels) {
+            why.width = picture.width;
+            why.height = picture.height;
+            return fail(InputError::listTooLarge, 0);
         }
         // Each against its predecessor: all end up the size of the first.
         const Picture& previous = pictures[static_cast<std::size_t>(i > 0 ? i - 1 : 0)];

@@ -31,7 +31,15 @@ enum class InputError {
     entryFailed,     // the reader refused entry `entry`; pictureError says why
     sizeMismatch,    // entry `entry` differs in width or height from entry `entry - 1`
     emptyPicture,    // the pictures are 0 pixels wide or high
+    sameAsOutput,    // the path (entry -1) or entry `entry` is the file the caller writes
+    listTooLarge,    // count pictures of width x height pass kMaxInputPixels
 };
+
+// Pixels the pictures of one run may hold together: 4 GiB as 32-bit
+// pixels, as many as the largest single picture (32767 x 32767) has. A
+// list beyond it is refused after its first picture, before the others
+// are read.
+inline constexpr std::uint64_t kMaxInputPixels = std::uint64_t{1} << 30;
 
 struct InputFailure {
     InputError error = InputError::none;
@@ -42,7 +50,7 @@ struct InputFailure {
     FileListError listError = FileListError::none;
     std::error_code systemError;  // why the input or entry could not be opened or read, when the system said
     // sizeMismatch: the entry's size and that of the entry before it;
-    // emptyPicture: the size of the pictures.
+    // emptyPicture, listTooLarge: the size of the pictures.
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t previousWidth = 0;
@@ -75,6 +83,10 @@ struct InputOptions {
     std::FILE* stream = nullptr;
     // Told of the reading stage, picture by picture.
     Progress* progress = nullptr;
+    // The file the caller will write, or nullptr: the path and every listed
+    // picture are compared with it (the same file through any name or link)
+    // before any picture is read.
+    const char* output = nullptr;
 };
 
 // Fills files (cleared first) and out with the pictures of path, printing

@@ -40,7 +40,9 @@ bool MakerApp::convert(const char* path, bool compress) {
     InputPictures input;
     InputFailure failure;
     ClassicPictureReader reader(loader_);
-    switch (loadInputPictures(console_, reader, path, files_, input, &failure)) {
+    InputOptions inputs;
+    inputs.output = outputName;
+    switch (loadInputPictures(console_, reader, path, files_, input, &failure, inputs)) {
         case InputError::none: break;
         case InputError::pathTooLong: reportError(console_, "Path is longer than 255 characters !"); return false;
         case InputError::listUnreadable: reportError(console_, "Unknown format !"); return false;
@@ -55,6 +57,10 @@ bool MakerApp::convert(const char* path, bool compress) {
         case InputError::sizeMismatch: reportError(console_, "Pictures must be same size !"); return false;
         case InputError::emptyPicture:
             reportError(console_, "Pictures must be at least 1 pixel wide and high !");
+            return false;
+        case InputError::sameAsOutput: reportError(console_, "Destination file is one of the input files !"); return false;
+        case InputError::listTooLarge:
+            reportError(console_, "Pictures of the list need more than 4 GiB of memory !");
             return false;
     }
     const std::int32_t count = input.count;

@@ -139,7 +139,8 @@ public:
           options_(options),
           outcome_(outcome),
           colourCount_(static_cast<std::uint32_t>(palette.size())),
-          pixelCount_(pictures[0]->pixels.size()),
+          pixelCount_(pictures.empty() ? 0 : pictures[0]->pixels.size()),
+          mipmapCount_(mipmapCount),
           file_(pictures, palette, mipmapCount) {}
 
     WriteResult run(const char* outputName);
@@ -177,12 +178,38 @@ private:
     WriteOutcome& outcome_;
     std::uint32_t colourCount_;
     std::uint64_t pixelCount_;  // P of every picture
+    std::int32_t mipmapCount_;
     unsigned threads_ = 1;
     TextureFileWriter file_;
 };
 
+// The maker's line for a header field that cannot hold the pictures.
+const char* headerRangeMessage(const HeaderRangeFault& fault) {
+    switch (fault.field) {
+        case HeaderField::imageCount:
+            return fault.value < fault.min ? "File list holds no pictures !" : "A texture holds at most 65535 images !";
+        case HeaderField::colourCount:
+            return fault.value < fault.min ? "Pictures hold no colours !" : "Pictures hold more than 32767 colours !";
+        case HeaderField::width:
+        case HeaderField::height:
+            return fault.value < fault.min ? "Pictures must be at least 1 pixel wide and high !"
+                                           : "Pictures must be at most 32767 pixels wide and high !";
+        case HeaderField::mipmapCount:
+        case HeaderField::none: break;
+    }
+    return "Too many mipmap levels !";
+}
+
 WriteResult TextureJob::run(const char* outputName) {
     outcome_ = WriteOutcome{};
+    // Every field is checked before anything is compressed or written: the
+    // header stores 16 bits, and a count that wrapped would describe
+    // another texture than the one written.
+    outcome_.header = checkHeaderRanges(pictures_, colourCount_, mipmapCount_);
+    if (outcome_.header.field != HeaderField::none) {
+        report(headerRangeMessage(outcome_.header));
+        return WriteResult::headerOutOfRange;
+    }
     outcome_.plainBytes = plainTextureSize(colourCount_, pixelCount_, pictures_.size());
     // The fast engines' working memory grows with 3^b; a picture they cannot
     // compress within the bound is refused before anything is written.
@@ -194,9 +221,8 @@ WriteResult TextureJob::run(const char* outputName) {
             return WriteResult::outOfMemory;
         }
     }
-    if (options_.stream != nullptr) {
-        file_.openStream(options_.stream);
-    } else if (!file_.open(outputName)) {
+    const bool opened = options_.stream != nullptr ? file_.openStream(options_.stream) : file_.open(outputName);
+    if (!opened) {
         outcome_.fileError = file_.fileError();
         report("Cannot open destination file !");
         return WriteResult::cannotOpen;

@@ -12,6 +12,7 @@
 #include "maker/console.hpp"
 #include "maker/progress.hpp"
 #include "picture/picture.hpp"
+#include "texture/texture_writer.hpp"
 
 namespace qm5 {
 
@@ -41,6 +42,7 @@ struct TextureWriteOptions {
 
 enum class WriteResult {
     written,
+    headerOutOfRange,  // a header field cannot hold the pictures (WriteOutcome::header); nothing written
     cannotOpen,     // the file cannot be created
     outOfMemory,    // also: a picture too large to compress (WriteOutcome::tooLarge)
     recordTooLong,  // a colour record needs more than 65535 data bytes
@@ -58,6 +60,7 @@ struct WriteOutcome {
     bool recordTooLong = false;       // a colour record needs more than 65535 data bytes
     std::uint32_t failedImage = 0;    // with recordTooLong
     std::uint32_t failedColour = 0;
+    HeaderRangeFault header;          // with headerOutOfRange
     std::error_code fileError;        // with cannotOpen and writeFailed: the system's reason
 };
 

@@ -64,6 +64,20 @@ TEST(CliDecode, OneImageAndFailures) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "qm5: tex.qm5: record 12 of image 0 runs past the end of the file\n");
     EXPECT_FALSE(test::fileExists(dir / "tex.bmp"));
+
+    // --all checks every image before it writes any: a bad index in the
+    // last image leaves no file behind.
+    test::writeFile(dir / "two.qm5", test::TextureBytes(2, 0, 2, 1, 2).u32(5).u32(6).hex("00 01 01 02").bytes);
+    r = qm5(dir, {"decode", "two.qm5", "--all"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qm5: two.qm5: image 1 holds an index outside the palette at offset 31\n");
+    EXPECT_FALSE(test::fileExists(dir / "two-0.bmp"));
+    // No picture to paint is malformed, not an empty BMP.
+    test::writeFile(dir / "flat.qm5", test::TextureBytes(1, 1, 0, 4).u32(5).hex("80 00 00").bytes);
+    r = qm5(dir, {"decode", "flat.qm5"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qm5: flat.qm5: the width is 0: the picture holds no pixels\n");
+    EXPECT_FALSE(test::fileExists(dir / "flat.bmp"));
 }
 
 // The extension of --output chooses the format: PNG with a palette when the

@@ -157,7 +157,9 @@ TEST(CliEncode, ErrorsNameTheFileAndTheReason) {
 #if defined(QM5_TEST_POSIX)
     // A file size limit is POSIX only.
     test::writeFile(dir / "big.bmp", bmp24(64, 64, randomPixels(4096, 3, 5)));
-    r = test::runProgram(QM5_CMD_BIN, {"encode", "big.bmp"}, dir.path(), "", {1000});
+    test::RunLimits limits;
+    limits.maxFileSize = 1000;
+    r = test::runProgram(QM5_CMD_BIN, {"encode", "big.bmp"}, dir.path(), "", limits);
     EXPECT_EQ(r.err, "qm5: big.qm5: cannot be written (File too large)\n");
 #endif
     ASSERT_EQ(qm5(dir, {"encode", "-q", "b.bmp"}).exitCode, 0);

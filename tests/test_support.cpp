@@ -306,7 +306,12 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        if (!std::freopen(inPath.c_str(), "rb", stdin)) ::_exit(126);
+        for (const int sig : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, SIG_DFL);
+        if (limits.stdinFd >= 0) {
+            if (::dup2(limits.stdinFd, STDIN_FILENO) < 0) ::_exit(126);
+        } else if (!std::freopen(inPath.c_str(), "rb", stdin)) {
+            ::_exit(126);
+        }
         if (pipeOut) {
             if (::dup2(outPipe[1], STDOUT_FILENO) < 0) ::_exit(126);
             ::close(outPipe[0]);
@@ -316,7 +321,6 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         }
         if (!std::freopen(errPath.c_str(), "wb", stderr)) ::_exit(126);
         if (limits.maxFileSize != 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
             const rlimit size{static_cast<rlim_t>(limits.maxFileSize), static_cast<rlim_t>(limits.maxFileSize)};
             if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(126);
         }
@@ -324,6 +328,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
+    if (limits.whileRunning) limits.whileRunning(static_cast<int>(pid));
     std::string piped;
     if (pipeOut) {
         ::close(outPipe[1]);

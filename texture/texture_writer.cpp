@@ -5,6 +5,29 @@
 
 namespace qm5 {
 
+HeaderRangeFault checkHeaderRanges(std::span<const Picture* const> pictures, std::size_t colourCount,
+                                   std::int32_t mipmapCount) {
+    constexpr std::int64_t kMaxSigned = 32767;
+    constexpr std::int64_t kMaxUnsigned = 65535;
+    const Picture* first = pictures.empty() ? nullptr : pictures[0];
+    const struct {
+        HeaderField field;
+        std::int64_t value;
+        std::int64_t min;
+        std::int64_t max;
+    } fields[] = {
+        {HeaderField::imageCount, static_cast<std::int64_t>(pictures.size()), 1, kMaxUnsigned},
+        {HeaderField::colourCount, static_cast<std::int64_t>(colourCount), 1, kMaxSigned},
+        {HeaderField::width, first != nullptr ? first->width : 0, 1, kMaxSigned},
+        {HeaderField::height, first != nullptr ? first->height : 0, 1, kMaxSigned},
+        {HeaderField::mipmapCount, mipmapCount, 0, kMaxUnsigned},
+    };
+    for (const auto& f : fields) {
+        if (f.value < f.min || f.value > f.max) return {f.field, f.value, f.min, f.max};
+    }
+    return {};
+}
+
 TextureFileWriter::TextureFileWriter(std::span<const Picture* const> pictures, std::span<const std::uint32_t> palette,
                                      std::int32_t mipmapCount)
     : pictures_(pictures),
@@ -13,19 +36,22 @@ TextureFileWriter::TextureFileWriter(std::span<const Picture* const> pictures, s
       positionBits_(positionBitCount(pictures.empty() ? 0 : pictures[0]->pixels.size())) {}
 
 bool TextureFileWriter::open(const char* path) {
-    if (!at(Step::closed) || pictures_.empty()) return ok_ = false;
+    if (!at(Step::closed) || checkHeaderRanges(pictures_, palette_.size(), mipmapCount_).field != HeaderField::none) {
+        return ok_ = false;
+    }
     if (!file_.open(path)) return false;
     step_ = Step::opened;
     return true;
 }
 
-void TextureFileWriter::openStream(std::FILE* stream) {
-    if (!at(Step::closed) || pictures_.empty() || stream == nullptr) {
-        ok_ = false;
-        return;
+bool TextureFileWriter::openStream(std::FILE* stream) {
+    if (!at(Step::closed) || stream == nullptr ||
+        checkHeaderRanges(pictures_, palette_.size(), mipmapCount_).field != HeaderField::none) {
+        return ok_ = false;
     }
     file_.openStream(stream);
     step_ = Step::opened;
+    return true;
 }
 
 void TextureFileWriter::writeHeader(bool compressed) {
