@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/heap_array.hpp"
+#include "core/output_sink.hpp"
 
 namespace qm5 {
 
@@ -25,23 +26,22 @@ ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std:
 // directory and renamed over the destination by commit(). Until commit()
 // succeeds an existing destination is untouched; a file that is destroyed
 // without commit() removes its temporary file.
-class AtomicOutputFile {
+class AtomicOutputFile final : public OutputSink {
 public:
     AtomicOutputFile() = default;
     AtomicOutputFile(const AtomicOutputFile&) = delete;
     AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
-    ~AtomicOutputFile();
+    ~AtomicOutputFile() override;
 
     // Fails when the destination cannot be written: a directory of that
     // name, a write-protected existing file, or an unwritable directory.
     bool open(const char* destination);
-    bool write(const void* data, std::size_t size);
-    bool writeByte(std::uint8_t byte) { return write(&byte, 1); }
+    bool write(const void* data, std::size_t size) override;
     // Flushes, closes and renames over the destination; false (and the
     // temporary removed) when any write failed or the rename fails.
-    bool commit();
+    bool commit() override;
     // Closes and removes the temporary file; the destination is untouched.
-    void discard();
+    void discard() override;
 
 private:
     std::FILE* file_ = nullptr;

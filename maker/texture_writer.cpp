@@ -46,10 +46,11 @@ MinimiseStatus compressWithReference(Console& console, const Picture& picture, s
 
 // The records of one picture from the engine, colour 0 first.
 MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const Picture& picture,
-                               std::uint32_t colourCount, unsigned threads, const RecordSink& sink,
-                               std::uint32_t& failedColour) {
+                               std::uint32_t colourCount, unsigned threads, std::uint64_t memoryLimit,
+                               const RecordSink& sink, std::uint32_t& failedColour) {
     CompressOptions options;
     options.threads = threads;
+    options.memoryLimit = std::min(options.memoryLimit, memoryLimit);
     const std::uint32_t* indices = picture.pixels.data();
     const std::uint64_t pixelCount = picture.pixels.size();
     MinimiseStatus status = MinimiseStatus::ok;
@@ -73,18 +74,21 @@ MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const P
 }
 
 // Threads for the fast engines: as many as asked (0: one per core) while the
-// working memory stays within kCompressMemoryLimit; 0 when even one thread
-// would pass it. The smaller covers of the best engine add the positions
-// sorted by colour and the solver's tables, a few bytes per position.
-unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, MinimiserEngine engine) {
+// working memory stays within memoryLimit; 0 when even one thread would pass
+// it. The smaller covers of the best engine add the positions sorted by
+// colour and the solver's tables, a few bytes per position.
+unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, MinimiserEngine engine,
+                         std::uint64_t memoryLimit) {
     unsigned threads = asked != 0 ? asked : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
     const int b = positionBitCount(pixelCount);
     const std::uint64_t extra = engine == MinimiserEngine::best
                                     ? 4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1) + (std::uint64_t{16} << b)
                                     : 0;
+    const std::uint64_t engineLimit = std::min(CompressOptions{}.memoryLimit, memoryLimit);
     for (; threads > 0; --threads) {
-        if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads) + extra <= kCompressMemoryLimit) break;
+        if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads, engineLimit) + extra <= memoryLimit)
+            break;
     }
     return threads;
 }
@@ -135,7 +139,8 @@ public:
           pixelCount_(pictures[0]->pixels.size()),
           file_(pictures, palette, mipmapCount) {}
 
-    WriteResult run(const char* outputName);
+    // Into the file outputName, or into sink when one is given.
+    WriteResult run(const char* outputName, OutputSink* sink);
 
 private:
     // The modes qm5_maker has print its section lines and report failures.
@@ -151,8 +156,8 @@ private:
     WriteResult failure(MinimiseStatus status, std::size_t image, std::uint32_t failedColour);
     void progress(std::size_t image, std::uint32_t colour, std::uint64_t written);
     MinimiseStatus compress(std::size_t image, const RecordSink& sink, std::uint32_t& failedColour) {
-        return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_, sink,
-                               failedColour);
+        return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_,
+                               options_.memoryLimit, sink, failedColour);
     }
 
     Console& console_;
@@ -165,20 +170,20 @@ private:
     TextureFileWriter file_;
 };
 
-WriteResult TextureJob::run(const char* outputName) {
+WriteResult TextureJob::run(const char* outputName, OutputSink* sink) {
     outcome_ = WriteOutcome{};
     outcome_.plainBytes = plainTextureSize(colourCount_, pixelCount_, pictures_.size());
     // The fast engines' working memory grows with 3^b; a picture they cannot
     // compress within the bound is refused before anything is written.
     if ((options_.compress || options_.smallest) && options_.engine != MinimiserEngine::reference) {
-        threads_ = compressThreads(pixelCount_, colourCount_, options_.threads, options_.engine);
+        threads_ = compressThreads(pixelCount_, colourCount_, options_.threads, options_.engine, options_.memoryLimit);
         outcome_.tooLarge = threads_ == 0;
         if (outcome_.tooLarge && !options_.smallest) {
             report("Picture too large to compress, write it uncompressed !");
             return WriteResult::outOfMemory;
         }
     }
-    if (!file_.open(outputName)) {
+    if (!(sink != nullptr ? file_.open(*sink) : file_.open(outputName))) {
         report("Cannot open destination file !");
         return WriteResult::cannotOpen;
     }
@@ -343,7 +348,15 @@ WriteResult writeTexture(Console& console, const char* outputName, std::span<con
                          const TextureWriteOptions& options, WriteOutcome* outcome) {
     WriteOutcome ignored;
     return TextureJob(console, pictures, palette, mipmapCount, options, outcome != nullptr ? *outcome : ignored)
-        .run(outputName);
+        .run(outputName, nullptr);
+}
+
+WriteResult writeTexture(Console& console, OutputSink& out, std::span<const Picture* const> pictures,
+                         std::span<const std::uint32_t> palette, std::int32_t mipmapCount,
+                         const TextureWriteOptions& options, WriteOutcome* outcome) {
+    WriteOutcome ignored;
+    return TextureJob(console, pictures, palette, mipmapCount, options, outcome != nullptr ? *outcome : ignored)
+        .run(nullptr, &out);
 }
 
 }  // namespace qm5

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <span>
 
+#include "core/output_sink.hpp"
 #include "maker/console.hpp"
 #include "picture/picture.hpp"
 
 namespace qm5 {
 
-// Working memory the fast engine may take for one picture.
+// Working memory the fast engines may take for one picture, unless the
+// caller says otherwise (TextureWriteOptions::memoryLimit).
 inline constexpr std::uint64_t kCompressMemoryLimit = std::uint64_t{1800} << 20;
 
 enum class MinimiserEngine {
@@ -29,6 +31,9 @@ struct TextureWriteOptions {
     // a record too long) is written plain.
     bool smallest = false;
     unsigned threads = 0;  // 0: one per core
+    // Fewer threads are used where more would pass it; a picture that even
+    // one thread cannot compress within it is too large (WriteOutcome).
+    std::uint64_t memoryLimit = kCompressMemoryLimit;
 };
 
 enum class WriteResult {
@@ -46,7 +51,7 @@ struct WriteOutcome {
     // The size written compressed; 0 when unknown: with smallest, the
     // compression stops as soon as it cannot be smaller than plain.
     std::uint64_t compressedBytes = 0;
-    bool tooLarge = false;            // compressing would pass kCompressMemoryLimit
+    bool tooLarge = false;            // compressing would pass the memory limit
     bool recordTooLong = false;       // a colour record needs more than 65535 data bytes
     std::uint32_t failedImage = 0;    // with recordTooLong
     std::uint32_t failedColour = 0;
@@ -61,6 +66,10 @@ struct WriteOutcome {
 // qm5 encode offers (best, smallest) print the progress lines alone and leave
 // every report to the caller, from the result and the outcome.
 WriteResult writeTexture(Console& console, const char* outputName, std::span<const Picture* const> pictures,
+                         std::span<const std::uint32_t> palette, std::int32_t mipmapCount,
+                         const TextureWriteOptions& options, WriteOutcome* outcome = nullptr);
+// The same bytes into out (committed when complete, discarded otherwise).
+WriteResult writeTexture(Console& console, OutputSink& out, std::span<const Picture* const> pictures,
                          std::span<const std::uint32_t> palette, std::int32_t mipmapCount,
                          const TextureWriteOptions& options, WriteOutcome* outcome = nullptr);
 

@@ -15,6 +15,12 @@ TextureFileWriter::TextureFileWriter(std::span<const Picture* const> pictures, s
 bool TextureFileWriter::open(const char* path) {
     if (!at(Step::closed) || pictures_.empty()) return ok_ = false;
     if (!file_.open(path)) return false;
+    return open(file_);
+}
+
+bool TextureFileWriter::open(OutputSink& sink) {
+    if (!at(Step::closed) || pictures_.empty()) return ok_ = false;
+    out_ = &sink;
     step_ = Step::opened;
     return true;
 }
@@ -31,7 +37,7 @@ void TextureFileWriter::writeHeader(bool compressed) {
     header.height = static_cast<std::uint16_t>(first.height);
     std::uint8_t bytes[kTextureHeaderSize];
     header.store(bytes);
-    file_.write(bytes, sizeof bytes);
+    out_->write(bytes, sizeof bytes);
     compressed_ = compressed;
     step_ = Step::header;
 }
@@ -41,7 +47,7 @@ void TextureFileWriter::writePalette() {
     for (const std::uint32_t colour : palette_) {
         std::uint8_t entry[kPaletteEntrySize];
         storeU32(entry, colour);
-        file_.write(entry, sizeof entry);
+        out_->write(entry, sizeof entry);
     }
     step_ = Step::images;
 }
@@ -56,9 +62,9 @@ bool TextureFileWriter::writePlainImage() {
         if (wide) {
             std::uint8_t two[2];
             storeU16(two, index);
-            file_.write(two, 2);
+            out_->write(two, 2);
         } else {
-            file_.writeByte(static_cast<std::uint8_t>(index));
+            out_->writeByte(static_cast<std::uint8_t>(index));
         }
     }
     return true;
@@ -70,7 +76,7 @@ bool TextureFileWriter::acceptRecord(std::uint32_t colour, std::span<const std::
     // A general record needs a b, and the picture's: a reader unpacks its cubes with it.
     if (head.isGeneral() && (head.bitCount() == 0 || head.bitCount() != positionBits_)) return false;
     if (record.size() != kRecordHeadSize + head.dataLength()) return false;
-    file_.write(record.data(), record.size());
+    out_->write(record.data(), record.size());
     ++nextColour_;
     return true;
 }
@@ -89,10 +95,10 @@ bool TextureFileWriter::writeRecords(const RecordSource& source) {
 
 bool TextureFileWriter::commit() {
     if (!at(Step::images) || imagesWritten_ != pictures_.size()) {
-        file_.discard();
+        if (out_ != nullptr) out_->discard();
         return false;
     }
-    return file_.commit();
+    return out_->commit();
 }
 
 }  // namespace qm5

@@ -6,7 +6,8 @@
 // header it wrote, so that no file it commits disagrees with its own layout:
 // steps in file order, N images, K records per image in colour order, each
 // record's head matching its length and the picture's b. The file is written
-// under a temporary name and appears under its own only on commit().
+// under a temporary name and appears under its own only on commit(); a
+// caller's sink (memory) gets the same bytes and the same commit().
 
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,8 @@ public:
 
     // False when the file cannot be created (see AtomicOutputFile::open).
     [[nodiscard]] bool open(const char* path);
+    // Writes into sink instead, which must outlive the writer.
+    [[nodiscard]] bool open(OutputSink& sink);
     // The header; compressed sets its flag, and with it how images are written.
     void writeHeader(bool compressed);
     void writePalette();
@@ -58,6 +61,7 @@ private:
     std::int32_t mipmapCount_;
     int positionBits_;
     AtomicOutputFile file_;
+    OutputSink* out_ = nullptr;  // file_ or the caller's sink, once open
     Step step_ = Step::closed;
     bool ok_ = true;  // every step so far in order and accepted
     bool compressed_ = false;
