@@ -138,7 +138,8 @@ TextureError decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t
 
     HeapArray<std::uint32_t> palette;
     if (!palette.allocate(static_cast<std::uint64_t>(layout.colourCount))) return TextureError::outOfMemory;
-    for (std::size_t k = 0; k < palette.size(); ++k) palette[k] = layout.colour(k);
+    for (std::size_t k = 0; k < palette.size(); ++k)
+        palette[k] = options.indices ? static_cast<std::uint32_t>(k) : layout.colour(k);
 
     ByteReader in(file);
     in.seek(layout.imagesOffset);

@@ -36,6 +36,12 @@ struct TextureFault {
 struct DecodeOptions {
     // Pictures with more pixels are refused (tooLarge) before allocating.
     std::uint64_t maxPixels = std::uint64_t{kMaxSide} * kMaxSide;
+    // Bound on the painting work of one image. Carried for the callers that
+    // pass their limits through; not enforced here yet.
+    std::uint64_t maxPaintWork = 0;  // 0: unbounded
+    // Paint palette indices (the picture's values are 0 .. K - 1) instead of
+    // the palette's colours.
+    bool indices = false;
 };
 
 // Decodes image imageIndex (0 = the first) of the texture held in file.
