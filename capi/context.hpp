@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 
 #include "qm5/qm5.h"
@@ -29,7 +30,9 @@ inline std::uint64_t bound(std::uint64_t limit) { return limit == 0 ? UINT64_MAX
 qm5_status succeed(qm5_context* ctx);
 // Records a failure with its place and message on ctx (which may be null)
 // and returns status. Without a format, the message is the status's text.
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+__attribute__((format(__MINGW_PRINTF_FORMAT, 4, 5)))  // the C++ runtime's stdio reads %zu there too
+#elif defined(__GNUC__)
 __attribute__((format(printf, 4, 5)))
 #endif
 qm5_status

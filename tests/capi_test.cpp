@@ -123,7 +123,7 @@ TEST(CApi, EveryModeWritesTheCommandsBytesAndDecodesToThePictures) {
     }
     // Into a file, the same bytes.
     const qm5_images images = pictures.images();
-    ASSERT_EQ(qm5_encode_file(context.get(), &images, nullptr, (dir / "lib.qm5").c_str()), QM5_OK);
+    ASSERT_EQ(qm5_encode_file(context.get(), &images, nullptr, (dir / "lib.qm5").string().c_str()), QM5_OK);
     EXPECT_EQ(test::readFile(dir / "lib.qm5"), encoded(context, images, QM5_MODE_PLAIN));
 }
 
@@ -304,11 +304,12 @@ TEST(CApi, EncodeRefusesWhatATextureCannotHold) {
     // Files: none to open, none to create; a refused encode leaves the old file.
     test::TempDir dir;
     qm5_texture* texture = nullptr;
-    EXPECT_EQ(qm5_open_file(ctx, (dir / "none.qm5").c_str(), &texture), QM5_ERROR_IO);
+    EXPECT_EQ(qm5_open_file(ctx, (dir / "none.qm5").string().c_str(), &texture), QM5_ERROR_IO);
     EXPECT_NE(std::string(qm5_last_message(ctx)).find("cannot be opened"), std::string::npos);
-    EXPECT_EQ(qm5_encode_file(ctx, &images, nullptr, dir.path().c_str()), QM5_ERROR_IO);
+    EXPECT_EQ(qm5_encode_file(ctx, &images, nullptr, dir.path().string().c_str()), QM5_ERROR_IO);
     test::writeText(dir / "old.qm5", "old");
-    EXPECT_EQ(qm5_encode_file(ctx, &images, &compressed, (dir / "old.qm5").c_str()), QM5_ERROR_RECORD_TOO_LONG);
+    EXPECT_EQ(qm5_encode_file(ctx, &images, &compressed, (dir / "old.qm5").string().c_str()),
+              QM5_ERROR_RECORD_TOO_LONG);
     EXPECT_EQ(test::readFile(dir / "old.qm5"), Bytes({'o', 'l', 'd'}));
 }
 

@@ -132,6 +132,7 @@ typedef struct qm5_texture qm5_texture;
    call). The header, the palette and the place of every image are checked:
    a texture that opens has all its images inside the data. */
 QM5_API qm5_status qm5_open(qm5_context* ctx, const void* data, size_t size, qm5_texture** out);
+/* path: a file name as fopen() takes it (on Windows, in the ANSI code page). */
 QM5_API qm5_status qm5_open_file(qm5_context* ctx, const char* path, qm5_texture** out);
 /* NULL is ignored. */
 QM5_API void qm5_close(qm5_texture* texture);
