@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/heap_array.hpp"
+#include "core/output_sink.hpp"
 
 namespace qm5 {
 
@@ -33,12 +34,12 @@ ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std:
 // symbolic link is written through: the file it leads to is replaced, in
 // that file's directory, and the link stays. A replaced file keeps its
 // permission bits.
-class AtomicOutputFile {
+class AtomicOutputFile final : public OutputSink {
 public:
     AtomicOutputFile() = default;
     AtomicOutputFile(const AtomicOutputFile&) = delete;
     AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
-    ~AtomicOutputFile();
+    ~AtomicOutputFile() override;
 
     // Fails when the destination cannot be written: a directory or other
     // non-regular file of that name, a write-protected existing file, a
@@ -48,13 +49,12 @@ public:
     // bytes are kept in memory and handed to it by commit(), so that a
     // failed run writes nothing there either.
     void openStream(std::FILE* stream);
-    bool write(const void* data, std::size_t size);
-    bool writeByte(std::uint8_t byte) { return write(&byte, 1); }
+    bool write(const void* data, std::size_t size) override;
     // Flushes, closes and renames over the destination; false (and the
     // temporary removed) when any write failed or the rename fails.
-    bool commit();
+    bool commit() override;
     // Closes and removes the temporary file; the destination is untouched.
-    void discard();
+    void discard() override;
     // Why the first open, write or commit failed, as the system says it
     // ("No such file or directory", "No space left on device"); empty when
     // nothing failed or no reason is known.

@@ -47,10 +47,11 @@ MinimiseStatus compressWithReference(Console& console, const Picture& picture, s
 // The records of one picture from the engine, colour 0 first. progress
 // (when given) hears of the colours as their records arrive, through sink.
 MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const Picture& picture,
-                               std::uint32_t colourCount, unsigned threads, const RecordSink& sink,
-                               std::uint32_t& failedColour, Progress* progress) {
+                               std::uint32_t colourCount, unsigned threads, std::uint64_t memoryLimit,
+                               const RecordSink& sink, std::uint32_t& failedColour, Progress* progress) {
     CompressOptions options;
     options.threads = threads;
+    options.memoryLimit = std::min(options.memoryLimit, memoryLimit);
     // The engines report their own work as it goes (within a colour too),
     // into the same stage as the colours' records; the display keeps the
     // larger fraction of a stage, so the two never make it go back.
@@ -80,18 +81,21 @@ MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const P
 }
 
 // Threads for the fast engines: as many as asked (0: one per core) while the
-// working memory stays within kCompressMemoryLimit; 0 when even one thread
-// would pass it. The smaller covers of the best engine add the positions
-// sorted by colour and the solver's tables, a few bytes per position.
-unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, MinimiserEngine engine) {
+// working memory stays within memoryLimit; 0 when even one thread would pass
+// it. The smaller covers of the best engine add the positions sorted by
+// colour and the solver's tables, a few bytes per position.
+unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, MinimiserEngine engine,
+                         std::uint64_t memoryLimit) {
     unsigned threads = asked != 0 ? asked : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
     const int b = positionBitCount(pixelCount);
     const std::uint64_t extra = engine == MinimiserEngine::best
                                     ? 4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1) + (std::uint64_t{16} << b)
                                     : 0;
+    const std::uint64_t engineLimit = std::min(CompressOptions{}.memoryLimit, memoryLimit);
     for (; threads > 0; --threads) {
-        if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads) + extra <= kCompressMemoryLimit) break;
+        if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads, engineLimit) + extra <= memoryLimit)
+            break;
     }
     return threads;
 }
@@ -143,7 +147,8 @@ public:
           mipmapCount_(mipmapCount),
           file_(pictures, palette, mipmapCount) {}
 
-    WriteResult run(const char* outputName);
+    // Into the file outputName, or into sink when one is given.
+    WriteResult run(const char* outputName, OutputSink* sink);
 
 private:
     // The modes qm5_maker has print its section lines and report failures.
@@ -163,8 +168,8 @@ private:
             options_.progress->begin(Stage::compressing, static_cast<std::uint32_t>(image),
                                      static_cast<std::uint32_t>(pictures_.size()));
         }
-        return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_, sink,
-                               failedColour, options_.progress);
+        return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_,
+                               options_.memoryLimit, sink, failedColour, options_.progress);
     }
     void writing(std::uint64_t done, std::uint64_t total) {
         if (options_.progress == nullptr) return;
@@ -200,7 +205,7 @@ const char* headerRangeMessage(const HeaderRangeFault& fault) {
     return "Too many mipmap levels !";
 }
 
-WriteResult TextureJob::run(const char* outputName) {
+WriteResult TextureJob::run(const char* outputName, OutputSink* sink) {
     outcome_ = WriteOutcome{};
     // Every field is checked before anything is compressed or written: the
     // header stores 16 bits, and a count that wrapped would describe
@@ -214,14 +219,16 @@ WriteResult TextureJob::run(const char* outputName) {
     // The fast engines' working memory grows with 3^b; a picture they cannot
     // compress within the bound is refused before anything is written.
     if ((options_.compress || options_.smallest) && options_.engine != MinimiserEngine::reference) {
-        threads_ = compressThreads(pixelCount_, colourCount_, options_.threads, options_.engine);
+        threads_ = compressThreads(pixelCount_, colourCount_, options_.threads, options_.engine, options_.memoryLimit);
         outcome_.tooLarge = threads_ == 0;
         if (outcome_.tooLarge && !options_.smallest) {
             report("Picture too large to compress, write it uncompressed !");
             return WriteResult::outOfMemory;
         }
     }
-    const bool opened = options_.stream != nullptr ? file_.openStream(options_.stream) : file_.open(outputName);
+    const bool opened = sink != nullptr                 ? file_.open(*sink)
+                        : options_.stream != nullptr ? file_.openStream(options_.stream)
+                                                     : file_.open(outputName);
     if (!opened) {
         outcome_.fileError = file_.fileError();
         report("Cannot open destination file !");
@@ -397,7 +404,15 @@ WriteResult writeTexture(Console& console, const char* outputName, std::span<con
                          const TextureWriteOptions& options, WriteOutcome* outcome) {
     WriteOutcome ignored;
     return TextureJob(console, pictures, palette, mipmapCount, options, outcome != nullptr ? *outcome : ignored)
-        .run(outputName);
+        .run(outputName, nullptr);
+}
+
+WriteResult writeTexture(Console& console, OutputSink& out, std::span<const Picture* const> pictures,
+                         std::span<const std::uint32_t> palette, std::int32_t mipmapCount,
+                         const TextureWriteOptions& options, WriteOutcome* outcome) {
+    WriteOutcome ignored;
+    return TextureJob(console, pictures, palette, mipmapCount, options, outcome != nullptr ? *outcome : ignored)
+        .run(nullptr, &out);
 }
 
 }  // namespace qm5

@@ -134,7 +134,9 @@ TextureError TextureDecoder::check(std::span<const std::uint8_t> file, std::int6
     if (check.error() == LayoutError::paletteCut) return fail(TextureError::truncated, -1, -1, layout_.paletteOffset);
 
     if (!palette_.allocate(static_cast<std::uint64_t>(layout_.colourCount))) return TextureError::outOfMemory;
-    for (std::size_t k = 0; k < palette_.size(); ++k) palette_[k] = layout_.colour(k);
+    for (std::size_t k = 0; k < palette_.size(); ++k) {
+        palette_[k] = options.indices ? static_cast<std::uint32_t>(k) : layout_.colour(k);
+    }
     const std::uint64_t checked = static_cast<std::uint64_t>(end - first);
     if (!offsets_.allocate(checked) || !work_.allocate(checked)) return TextureError::outOfMemory;
     return checkImages(end, options, fault);

@@ -56,8 +56,11 @@ struct DecodeOptions {
     // P steps. An image above it is refused (tooMuchWork). Plain images
     // cost one write per pixel and are never refused for it.
     std::uint64_t maxPaintWork = kDefaultMaxPaintWork;
+    // Paint palette indices (the picture's values are 0 .. K - 1) instead of
+    // the palette's colours.
+    bool indices = false;
 
-    static constexpr DecodeOptions unlimited() { return {kNoLimit, kNoLimit}; }
+    static constexpr DecodeOptions unlimited() { return {kNoLimit, kNoLimit, false}; }
 };
 
 // The images of one texture held in memory, checked once and then painted

@@ -36,22 +36,27 @@ TextureFileWriter::TextureFileWriter(std::span<const Picture* const> pictures, s
       positionBits_(positionBitCount(pictures.empty() ? 0 : pictures[0]->pixels.size())) {}
 
 bool TextureFileWriter::open(const char* path) {
-    if (!at(Step::closed) || checkHeaderRanges(pictures_, palette_.size(), mipmapCount_).field != HeaderField::none) {
-        return ok_ = false;
-    }
+    if (!acceptable()) return ok_ = false;
     if (!file_.open(path)) return false;
+    return open(file_);
+}
+
+bool TextureFileWriter::openStream(std::FILE* stream) {
+    if (!acceptable() || stream == nullptr) return ok_ = false;
+    file_.openStream(stream);
+    return open(file_);
+}
+
+bool TextureFileWriter::open(OutputSink& sink) {
+    if (!acceptable()) return ok_ = false;
+    out_ = &sink;
     step_ = Step::opened;
     return true;
 }
 
-bool TextureFileWriter::openStream(std::FILE* stream) {
-    if (!at(Step::closed) || stream == nullptr ||
-        checkHeaderRanges(pictures_, palette_.size(), mipmapCount_).field != HeaderField::none) {
-        return ok_ = false;
-    }
-    file_.openStream(stream);
-    step_ = Step::opened;
-    return true;
+bool TextureFileWriter::acceptable() const {
+    return ok_ && step_ == Step::closed && !pictures_.empty() &&
+           checkHeaderRanges(pictures_, palette_.size(), mipmapCount_).field == HeaderField::none;
 }
 
 void TextureFileWriter::writeHeader(bool compressed) {
@@ -66,7 +71,7 @@ void TextureFileWriter::writeHeader(bool compressed) {
     header.height = static_cast<std::uint16_t>(first.height);
     std::uint8_t bytes[kTextureHeaderSize];
     header.store(bytes);
-    file_.write(bytes, sizeof bytes);
+    out_->write(bytes, sizeof bytes);
     compressed_ = compressed;
     step_ = Step::header;
 }
@@ -76,7 +81,7 @@ void TextureFileWriter::writePalette() {
     for (const std::uint32_t colour : palette_) {
         std::uint8_t entry[kPaletteEntrySize];
         storeU32(entry, colour);
-        file_.write(entry, sizeof entry);
+        out_->write(entry, sizeof entry);
     }
     step_ = Step::images;
 }
@@ -91,9 +96,9 @@ bool TextureFileWriter::writePlainImage() {
         if (wide) {
             std::uint8_t two[2];
             storeU16(two, index);
-            file_.write(two, 2);
+            out_->write(two, 2);
         } else {
-            file_.writeByte(static_cast<std::uint8_t>(index));
+            out_->writeByte(static_cast<std::uint8_t>(index));
         }
     }
     return true;
@@ -105,7 +110,7 @@ bool TextureFileWriter::acceptRecord(std::uint32_t colour, std::span<const std::
     // A general record needs a b, and the picture's: a reader unpacks its cubes with it.
     if (head.isGeneral() && (head.bitCount() == 0 || head.bitCount() != positionBits_)) return false;
     if (record.size() != kRecordHeadSize + head.dataLength()) return false;
-    file_.write(record.data(), record.size());
+    out_->write(record.data(), record.size());
     ++nextColour_;
     return true;
 }
@@ -124,10 +129,10 @@ bool TextureFileWriter::writeRecords(const RecordSource& source) {
 
 bool TextureFileWriter::commit() {
     if (!at(Step::images) || imagesWritten_ != pictures_.size()) {
-        file_.discard();
+        if (out_ != nullptr) out_->discard();
         return false;
     }
-    return file_.commit();
+    return out_->commit();
 }
 
 }  // namespace qm5

@@ -6,7 +6,8 @@
 // header it wrote, so that no file it commits disagrees with its own layout:
 // steps in file order, N images, K records per image in colour order, each
 // record's head matching its length and the picture's b. The file is written
-// under a temporary name and appears under its own only on commit().
+// under a temporary name and appears under its own only on commit(); a
+// caller's sink (memory) gets the same bytes and the same commit().
 
 #include <cstdint>
 #include <cstdio>
@@ -56,6 +57,8 @@ public:
     // Writes to stream instead (standard output), all at once on commit();
     // false when a header field cannot hold the pictures.
     [[nodiscard]] bool openStream(std::FILE* stream);
+    // Writes into sink instead, which must outlive the writer.
+    [[nodiscard]] bool open(OutputSink& sink);
     // The header; compressed sets its flag, and with it how images are written.
     void writeHeader(bool compressed);
     void writePalette();
@@ -76,6 +79,8 @@ public:
 private:
     enum class Step { closed, opened, header, palette, images };
 
+    // Not yet opened, and every header field can hold what it will describe.
+    bool acceptable() const;
     bool at(Step step) { return ok_ = ok_ && step_ == step; }
     bool acceptRecord(std::uint32_t colour, std::span<const std::uint8_t> record);
 
@@ -84,6 +89,7 @@ private:
     std::int32_t mipmapCount_;
     int positionBits_;
     AtomicOutputFile file_;
+    OutputSink* out_ = nullptr;  // file_ or the caller's sink, once open
     Step step_ = Step::closed;
     bool ok_ = true;  // every step so far in order and accepted
     bool compressed_ = false;
