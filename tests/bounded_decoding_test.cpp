@@ -3,9 +3,7 @@
 // times, inputs that never end. Each is refused at once under the qm5
 // command's limits, read no further than its header allows without them,
 // and painted fast by a painter that gives the pixels of the simple one.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <random>
 
@@ -13,6 +11,11 @@
 #include "texture/texture_decoder.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
+
+#if defined(QM5_TEST_POSIX)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace qm5 {
 namespace {
@@ -165,6 +168,9 @@ TEST(BoundedDecoding, LimitsRefuseAtOnceAndCanBeRaised) {
     EXPECT_FALSE(test::fileExists(dir / "bomb.bmp"));
 }
 
+#if defined(QM5_TEST_POSIX)
+// Pipes, /dev/stdin and /dev/zero are POSIX only.
+
 // A pipe holding the texture and then more bytes than its header allows:
 // how much of it the program took. The pipe is made large enough to hold
 // everything, so no writer has to wait.
@@ -214,6 +220,8 @@ TEST(BoundedDecoding, TexturesAreReadNoFurtherThanTheirHeaderAllows) {
         EXPECT_NE(r.err.find("/dev/zero: not a Qm5 texture"), std::string::npos) << r.err;
     }
 }
+
+#endif  // QM5_TEST_POSIX
 
 }  // namespace
 }  // namespace qm5
