@@ -18,6 +18,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Static: the programs need no MinGW runtime DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The DLL carries its runtime too (libgcc, libstdc++, winpthread).
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
 get_property(qm5_in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
 if(NOT qm5_in_try_compile)

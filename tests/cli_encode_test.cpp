@@ -221,10 +221,12 @@ TEST(CliEncode, ListsNameTheirPicturesFromTheirFolder) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     r = qm5(dir, {"verify", "pics/sky.lst", "pics/sky.qm5"});
     EXPECT_EQ(r.out, "pics/sky.qm5: 2 images match pics/sky.lst\n") << r.err;
+#if defined(QM5_TEST_POSIX)  // symbolic links need privileges on Windows
     // A link to a list (as /dev/stdin redirected from one) takes names from the list's folder.
     std::filesystem::create_symlink("pics/sky.lst", dir / "link.lst");
     r = qm5(dir, {"verify", "link.lst", "pics/sky.qm5"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
+#endif
 
     test::writeText(dir / "pics" / "nocount.lst", "sky 0.bmp\ns1.bmp\n");
     r = qm5(dir, {"encode", "pics/nocount.lst"});

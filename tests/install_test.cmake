@@ -2,7 +2,8 @@
 # three programs, the manual page qm5(1) and the bash completion; that the
 # installed qm5 runs; that its manual page names every option its help
 # names; and that the completion completes commands and options.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DMANDIR=share/man -DDATADIR=share -P install_test.cmake
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DMANDIR=share/man -DDATADIR=share
+#         [-DSUFFIX=.exe] [-DEMULATOR=runner] -P install_test.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE status OUTPUT_VARIABLE log ERROR_VARIABLE log)
@@ -11,7 +12,8 @@ if(NOT status EQUAL 0)
 endif()
 set(man "${PREFIX}/${MANDIR}/man1/qm5.1")
 set(completion "${PREFIX}/${DATADIR}/bash-completion/completions/qm5")
-foreach(file "${PREFIX}/${BINDIR}/qm5" "${PREFIX}/${BINDIR}/qm5_maker" "${PREFIX}/${BINDIR}/qm5_test" "${man}"
+foreach(file "${PREFIX}/${BINDIR}/qm5${SUFFIX}" "${PREFIX}/${BINDIR}/qm5_maker${SUFFIX}"
+        "${PREFIX}/${BINDIR}/qm5_test${SUFFIX}" "${man}"
         "${completion}")
   if(NOT EXISTS "${file}")
     message(FATAL_ERROR "not installed: ${file}")
@@ -20,7 +22,7 @@ endforeach()
 
 file(READ "${man}" page)
 foreach(command "" encode decode info verify)
-  execute_process(COMMAND "${PREFIX}/${BINDIR}/qm5" ${command} --help RESULT_VARIABLE status OUTPUT_VARIABLE help)
+  execute_process(COMMAND ${EMULATOR} "${PREFIX}/${BINDIR}/qm5${SUFFIX}" ${command} --help RESULT_VARIABLE status OUTPUT_VARIABLE help)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "the installed qm5 ${command} --help failed (${status})")
   endif()

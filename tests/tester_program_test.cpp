@@ -67,10 +67,13 @@ TEST(TesterProgram, PresentTexturesThatCannotBeDecodedFail) {
         std::function<void(const fs::path&)> make;
         const char* err;
     } cases[] = {
+#if defined(QM5_TEST_POSIX)
+        // Windows opens no directory (its reason differs) and has no /dev/zero.
         {"a directory", [](const fs::path& p) { fs::create_directory(p); },
          "qm5_test: pcx_compr.qm5: cannot be read (Is a directory)\n"},
         {"an endless device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
          "qm5_test: pcx_compr.qm5: not a texture of version 100\n"},
+#endif
         {"width 0", [](const fs::path& p) { test::writeFile(p, test::TextureBytes(1, 1, 0, 5).u32(1).hex("80 00 00").bytes); },
          "qm5_test: pcx_compr.qm5: the texture is malformed\n"},
         {"no colours", [](const fs::path& p) { test::writeFile(p, test::TextureBytes(0, 1, 2, 2).bytes); },

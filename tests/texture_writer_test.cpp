@@ -164,7 +164,7 @@ TEST(TextureFileWriter, RefusesValuesItsHeaderCannotHold) {
     }
     test::TempDir dir;
     TextureFileWriter file({many.data(), 65536}, palette, 0);
-    EXPECT_FALSE(file.open((dir / "t.qm5").c_str()));
+    EXPECT_FALSE(file.open((dir / "t.qm5").string().c_str()));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "nothing is created";
 }
 
