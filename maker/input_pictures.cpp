@@ -57,6 +57,98 @@ PictureError readError(ReadFileError e) {
     return PictureError::cannotOpen;
 }
 
+InputError failWith(InputFailure& why, InputError error, std::int32_t entry = -1) {
+    why.error = error;
+    why.entry = entry;
+    return error;
+}
+
+// Opens the input and fills files: the input itself when its bytes are a
+// picture (single), otherwise the list they hold.
+InputError loadFiles(Console& console, const PictureReader& reader, const char* path, FileList& files,
+                     InputStream& input, PictureFormat& inputFormat, InputFailure& why, const InputOptions& options) {
+    // By content, not by extension: a recognised picture is a single entry.
+    // The path is opened once; its bytes are the picture or the list.
+    bool opened = true;
+    if (options.stream != nullptr) {
+        input.openStream(options.stream);
+        inputFormat = reader.classify(input.head(kPictureHeadBytes));
+    } else {
+        inputFormat = openAndClassify(reader, path, input, opened);
+    }
+    if (inputFormat != FormatUnknown) {
+        // A file-list entry holds at most kMaxFileListName characters.
+        if (std::strlen(path) > kMaxFileListName) return failWith(why, InputError::pathTooLong);
+        console.print("Single image ...\n");
+        if (files.add(path, 0) < 0) return failWith(why, InputError::outOfMemory);
+        return InputError::none;
+    }
+    console.print("Loading filelist ...\n");
+    bool loaded = false;
+    char folder[kMaxFileListName + 1] = "";
+    if (!opened) {
+        why.listError = FileListError::cannotOpen;
+    } else if (!options.namedLists) {
+        loaded = files.load(input, &why.listError);
+    } else if (options.stream == nullptr && !listFolder(path, folder)) {
+        return failWith(why, InputError::pathTooLong);
+    } else {
+        loaded = files.loadNamed(input, folder, &why.listError);
+    }
+    if (!loaded) {
+        why.systemError = input.error();
+        return failWith(why, why.listError == FileListError::outOfMemory ? InputError::outOfMemory
+                                                                          : InputError::listUnreadable);
+    }
+    if (files.count() == 0) return failWith(why, InputError::listEmpty);
+    return InputError::none;
+}
+
+// Reads entry i of files into pictures[i], from input when it is the single
+// picture already open, and checks it against the list's first picture.
+InputError loadEntry(PictureReader& reader, const FileList& files, std::int32_t i, InputStream& input,
+                     PictureFormat inputFormat, Picture* pictures, InputFailure& why) {
+    const bool single = inputFormat != FormatUnknown;
+    const std::int32_t count = files.count();
+    Picture& picture = pictures[static_cast<std::size_t>(i)];
+    InputStream entry;
+    InputStream& in = single ? input : entry;
+    bool opened = true;
+    why.format = single ? inputFormat : openAndClassify(reader, files.at(i)->name, entry, opened);
+    if (why.format == FormatUnknown) {
+        why.pictureError = opened && !entry.failed() ? PictureError::notPicture : PictureError::cannotOpen;
+        why.systemError = entry.error();
+        return failWith(why, InputError::entryUnknown, i);
+    }
+    HeapArray<std::uint8_t> bytes;
+    why.pictureError = readError(in.readAll(bytes, kMaxPictureFileBytes));
+    if (why.pictureError == PictureError::none) {
+        why.pictureError = reader.read(bytes.span(), why.format, picture, &why.detail);
+    }
+    if (why.pictureError != PictureError::none) {
+        why.systemError = in.error();
+        return failWith(why, InputError::entryFailed, i);
+    }
+    // The first picture tells what the list needs: refused at once when
+    // all of them could not be held.
+    const std::uint64_t pixels = picture.pixels.size();
+    if (i == 0 && count > 1 && pixels > 0 && static_cast<std::uint64_t>(count) > kMaxInputPixels / pixels) {
+        why.width = picture.width;
+        why.height = picture.height;
+        return failWith(why, InputError::listTooLarge, 0);
+    }
+    // Each against its predecessor: all end up the size of the first.
+    const Picture& previous = pictures[static_cast<std::size_t>(i > 0 ? i - 1 : 0)];
+    if (picture.width != previous.width || picture.height != previous.height) {
+        why.width = picture.width;
+        why.height = picture.height;
+        why.previousWidth = previous.width;
+        why.previousHeight = previous.height;
+        return failWith(why, InputError::sizeMismatch, i);
+    }
+    return InputError::none;
+}
+
 }  // namespace
 
 InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
@@ -66,104 +158,37 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     InputFailure scratch;
     InputFailure& why = failure != nullptr ? *failure : scratch;
     why = InputFailure{};
-    const auto fail = [&why](InputError error, std::int32_t entry = -1) {
-        why.error = error;
-        why.entry = entry;
-        return error;
-    };
 
     // No input is ever overwritten: checked before it is even opened.
     const FileIdentity written = options.output != nullptr ? fileIdentity(options.output) : FileIdentity{};
-    if (options.stream == nullptr && written.sameAs(fileIdentity(path))) return fail(InputError::sameAsOutput);
+    if (options.stream == nullptr && written.sameAs(fileIdentity(path))) return failWith(why, InputError::sameAsOutput);
 
-    // By content, not by extension: a recognised picture is a single entry.
-    // The path is opened once; its bytes are the picture or the list.
     Progress* const progress = options.progress;
     if (progress != nullptr) progress->begin(Stage::reading);
     InputStream input;
-    bool opened = true;
     PictureFormat inputFormat = FormatUnknown;
-    if (options.stream != nullptr) {
-        input.openStream(options.stream);
-        inputFormat = reader.classify(input.head(kPictureHeadBytes));
-    } else {
-        inputFormat = openAndClassify(reader, path, input, opened);
-    }
-    const bool single = inputFormat != FormatUnknown;
-    if (single) {
-        // A file-list entry holds at most kMaxFileListName characters.
-        if (std::strlen(path) > kMaxFileListName) return fail(InputError::pathTooLong);
-        console.print("Single image ...\n");
-        if (files.add(path, 0) < 0) return fail(InputError::outOfMemory);
-    } else {
-        console.print("Loading filelist ...\n");
-        bool loaded = false;
-        char folder[kMaxFileListName + 1] = "";
-        if (!opened) {
-            why.listError = FileListError::cannotOpen;
-        } else if (!options.namedLists) {
-            loaded = files.load(input, &why.listError);
-        } else if (options.stream == nullptr && !listFolder(path, folder)) {
-            return fail(InputError::pathTooLong);
-        } else {
-            loaded = files.loadNamed(input, folder, &why.listError);
-        }
-        if (!loaded) {
-            why.systemError = input.error();
-            return fail(why.listError == FileListError::outOfMemory ? InputError::outOfMemory
-                                                                    : InputError::listUnreadable);
-        }
-        if (files.count() == 0) return fail(InputError::listEmpty);
+    if (const InputError e = loadFiles(console, reader, path, files, input, inputFormat, why, options);
+        e != InputError::none) {
+        return e;
     }
 
     const std::int32_t count = files.count();
     if (written.known) {
         for (std::int32_t i = 0; i < count; ++i) {
-            if (written.sameAs(fileIdentity(files.at(i)->name))) return fail(InputError::sameAsOutput, i);
+            if (written.sameAs(fileIdentity(files.at(i)->name))) return failWith(why, InputError::sameAsOutput, i);
         }
     }
     console.print("Locking memory for images (%d)..\n", count);
     std::unique_ptr<Picture[]> pictures(new (std::nothrow) Picture[static_cast<std::size_t>(count)]);
-    if (!pictures) return fail(InputError::outOfMemory);
+    if (!pictures) return failWith(why, InputError::outOfMemory);
 
     console.print("Loading picture #%d ..", 0);
     for (std::int32_t i = 0; i < count; ++i) {
         console.print("\rLoading picture #%d ..", i);
         if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(count));
-        Picture& picture = pictures[static_cast<std::size_t>(i)];
-        InputStream entry;
-        InputStream& in = single ? input : entry;
-        why.format = single ? inputFormat : openAndClassify(reader, files.at(i)->name, entry, opened);
-        if (why.format == FormatUnknown) {
-            why.pictureError = opened && !entry.failed() ? PictureError::notPicture : PictureError::cannotOpen;
-            why.systemError = entry.error();
-            return fail(InputError::entryUnknown, i);
-        }
-        HeapArray<std::uint8_t> bytes;
-        why.pictureError = readError(in.readAll(bytes, kMaxPictureFileBytes));
-        if (why.pictureError == PictureError::none) {
-            why.pictureError = reader.read(bytes.span(), why.format, picture, &why.detail);
-        }
-        if (why.pictureError != PictureError::none) {
-            why.systemError = in.error();
-            return fail(InputError::entryFailed, i);
-        }
-        // The first picture tells what the list needs: refused at once when
-        // all of them could not be held.
-        const std::uint64_t pixels = picture.pixels.size();
-        if (i == 0 && count > 1 && pixels > 0 && static_cast<std::uint64_t>(count) > kMaxInputPixels / pixels) {
-            why.width = picture.width;
-            why.height = picture.height;
-            return fail(InputError::listTooLarge, 0);
-        }
-        // Each against its predecessor: all end up the size of the first.
-        const Picture& previous = pictures[static_cast<std::size_t>(i > 0 ? i - 1 : 0)];
-        if (picture.width != previous.width || picture.height != previous.height) {
-            why.width = picture.width;
-            why.height = picture.height;
-            why.previousWidth = previous.width;
-            why.previousHeight = previous.height;
-            return fail(InputError::sizeMismatch, i);
+        if (const InputError e = loadEntry(reader, files, i, input, inputFormat, pictures.get(), why);
+            e != InputError::none) {
+            return e;
         }
     }
     console.print("\rLoading picture #%d ..\n", count - 1);
@@ -171,10 +196,10 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     if (pictures[0].width <= 0 || pictures[0].height <= 0) {
         why.width = pictures[0].width;
         why.height = pictures[0].height;
-        return fail(InputError::emptyPicture, 0);
+        return failWith(why, InputError::emptyPicture, 0);
     }
 
-    out.single = single;
+    out.single = inputFormat != FormatUnknown;
     out.count = count;
     out.pictures = std::move(pictures);
     return InputError::none;
