@@ -2,12 +2,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "cli/streams.hpp"
 #include "core/byte_reader.hpp"
+#include "core/file_identity.hpp"
+#include "core/file_names.hpp"
 #include "core/file_io.hpp"
 #include "formats/png_codec.hpp"
 #include "picture/picture_loader.hpp"
@@ -16,17 +20,6 @@
 namespace qm5::cli {
 
 namespace {
-
-// The length of name without its extension: the part from the last '.' of
-// the last path component on, when there is one.
-std::size_t stemLength(const std::string& name) {
-    const std::size_t slash = name.find_last_of("/\\");
-    const std::size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name.size();
-    // ".hidden" keeps its name.
-    if (dot == 0 || (slash != std::string::npos && dot == slash + 1)) return name.size();
-    return dot;
-}
 
 // The output format, from the extension of name (any case); BMP without one.
 enum class OutputFormat { bmp, png, other };
@@ -54,14 +47,89 @@ std::vector<std::uint32_t> smallPalette(std::span<const std::uint8_t> file, cons
     return palette;
 }
 
-bool writePng(const std::string& name, const Picture& picture, std::span<const std::uint32_t> palette) {
-    HeapArray<std::uint8_t> bytes;
-    AtomicOutputFile file;
-    return encodePng(picture, palette, bytes) && file.open(name.c_str()) && file.write(bytes.data(), bytes.size()) &&
-           file.commit();
+// The file's bytes in the format asked for; false when memory ran out.
+bool encodeImage(OutputFormat format, const Picture& picture, std::span<const std::uint32_t> palette,
+                 HeapArray<std::uint8_t>& out) {
+    return format == OutputFormat::png ? encodePng(picture, palette, out) : PictureLoader::encodeBmp24(picture, out);
+}
+
+// What decode writes: the format and the names.
+struct DecodeTarget {
+    OutputFormat format = OutputFormat::bmp;
+    std::string single;  // the file of one image; "-" for standard output
+    std::string stem;    // --all: image i goes to STEM-i.EXT
+};
+
+// The target from --output, --format and --all; a usage error's status, or kSuccess.
+int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTarget& target) {
+    const char* texture = options.operands[0];
+    const bool all = options.has(Opt::all);
+    if (options.has(Opt::output) && *options.value(Opt::output) == '\0')
+        return usageError(context, "decode", "--output needs a file name");
+    const std::string given = options.has(Opt::output) ? options.value(Opt::output) : "";
+    // The extension of --output chooses the format (none: BMP), unless
+    // --format does; nothing but BMP data goes into a .bmp file and nothing
+    // but PNG into a .png one.
+    const OutputFormat named = outputFormatOf(given, stemLength(given));
+    target.format = named;
+    if (options.has(Opt::format)) {
+        const std::string format = options.value(Opt::format);
+        if (format != "bmp" && format != "png")
+            return usageError(context, "decode", "--format needs bmp or png, got '" + format + "'");
+        target.format = format == "png" ? OutputFormat::png : OutputFormat::bmp;
+        if (named != OutputFormat::other && stemLength(given) != given.size() && named != target.format)
+            return usageError(context, "decode", "--format " + format + ", but --output names a file of the other format");
+    } else if (named == OutputFormat::other) {
+        return usageError(context, "decode", "--output must name a .bmp or .png file, got '" + given + "'");
+    }
+    if (given == "-") {
+        if (all) return usageError(context, "decode", "--all writes a file per image, not standard output");
+        if (!options.has(Opt::format)) return usageError(context, "decode", "-o - (standard output) needs --format bmp or png");
+        if (context.outIsTerminal)
+            return usageError(context, "decode", "standard output is a terminal, and an image is binary data; redirect it");
+    }
+    if (given.empty() && isStandardStream(texture))
+        return usageError(context, "decode", "a texture from standard input has no name for its image; give -o FILE");
+    if (target.format == OutputFormat::png && !pngSupported())
+        return usageError(context, "decode", "this qm5 was built without libspng and writes no PNG");
+
+    const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
+    const std::string base = given.empty() ? std::string(texture) : given;
+    target.stem = base.substr(0, stemLength(base));
+    target.single = given.empty() ? target.stem + extension : given;
+    if (all) target.stem += "-";
+    return kSuccess;
+}
+
+// An output that is the texture itself is refused before anything is written.
+bool outputsAreNotTheTexture(const Context& context, const char* texture, const std::vector<std::string>& names) {
+    const FileIdentity input = fileIdentity(texture);
+    for (const std::string& name : names) {
+        if (!input.sameAs(fileIdentity(name.c_str()))) continue;
+        fileError(context, name.c_str(), "is the texture being decoded, and an input is never overwritten");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
+
+bool decodeLimits(const ParsedOptions& options, const Context& context, const char* command, DecodeOptions& limits,
+                  int& status) {
+    limits = DecodeOptions{};
+    if (options.has(Opt::maxPixels)) {
+        std::int64_t n = 0;
+        if (!parseNumber(options.value(Opt::maxPixels), 1, INT64_MAX, n)) {
+            status = usageError(context, command,
+                                std::string("--max-pixels needs a whole number from 1, got '") +
+                                    options.value(Opt::maxPixels) + "'");
+            return false;
+        }
+        limits.maxPixels = static_cast<std::uint64_t>(n);
+    }
+    if (options.has(Opt::noLimits)) limits = DecodeOptions::unlimited();
+    return true;
+}
 
 int runDecode(const ParsedOptions& options, const Context& context) {
     const char* texture = options.operands[0];
@@ -72,71 +140,65 @@ int runDecode(const ParsedOptions& options, const Context& context) {
         return usageError(context, "decode",
                           std::string("--image needs an image number from 0, got '") + options.value(Opt::image) + "'");
     }
-    if (options.has(Opt::output) && *options.value(Opt::output) == '\0')
-        return usageError(context, "decode", "--output needs a file name");
-    const std::string given = options.has(Opt::output) ? options.value(Opt::output) : "";
-    // The extension of --output chooses the format (none: BMP); nothing but
-    // BMP data goes into a .bmp file and nothing but PNG into a .png one.
-    const OutputFormat format = outputFormatOf(given, stemLength(given));
-    if (format == OutputFormat::other) {
-        return usageError(context, "decode", "--output must name a .bmp or .png file, got '" + given + "'");
-    }
-    if (format == OutputFormat::png && !pngSupported()) {
-        return usageError(context, "decode", "this qm5 was built without libspng and writes no PNG");
-    }
-    const char* extension = format == OutputFormat::png ? ".png" : ".bmp";
+    DecodeTarget target;
+    if (const int status = chooseTarget(options, context, target); status != kSuccess) return status;
+    DecodeOptions limits;
+    int status = kFailure;
+    if (!decodeLimits(options, context, "decode", limits, status)) return status;
+    const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
     const bool quiet = options.has(Opt::quiet);
+    const char* shown = inputName(texture);
+    const bool fromStream = isStandardStream(texture);
+    if (!all && !fromStream && !outputsAreNotTheTexture(context, texture, {target.single})) return kFailure;
 
-    HeapArray<std::uint8_t> bytes;
-    if (!readInputFile(context, texture, bytes)) return kFailure;
+    TextureRead read;
     TextureHeader header;
-    if (!readTextureHeader(context, texture, bytes.span(), header)) return kFailure;
+    const std::uint64_t images = all ? UINT64_MAX : static_cast<std::uint64_t>(imageIndex) + 1;
+    if (!readTextureToDecode(context, texture, images, limits, read, header)) return kFailure;
+    const std::span<const std::uint8_t> bytes = read.bytes.span();
     const std::int64_t imageCount = header.imageCount;
     if (all && imageCount == 0) {
-        fileError(context, texture, "holds no images");
+        fileError(context, shown, "holds no images");
         return kFailure;
     }
     if (!all && imageIndex >= imageCount) {
-        fileError(context, texture, "has no image %" PRId64 "; it holds %" PRId64 " image%s", imageIndex, imageCount,
+        fileError(context, shown, "has no image %" PRId64 "; it holds %" PRId64 " image%s", imageIndex, imageCount,
                   imageCount == 1 ? "" : "s");
         return kFailure;
     }
-
-    std::string stem;
-    if (all) {
-        stem = given.empty() ? std::string(texture) : given;
-        stem.resize(stemLength(stem));
-    }
-    std::string single;
-    if (!all) {
-        if (!given.empty()) {
-            single = given;
-        } else {
-            single = texture;
-            single.resize(stemLength(single));
-            single += ".bmp";
-        }
-    }
-
-    PictureLoader loader(nullptr);
     const std::int64_t firstImage = all ? 0 : imageIndex;
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
+    std::vector<std::string> names;
+    for (std::int64_t i = firstImage; i < endImage; ++i) {
+        names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
+    }
+    if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
+
+    // Every image is checked, in one walk over the file, before the first
+    // file is written: a fault in the last image leaves no file behind.
+    TextureDecoder decoder;
+    TextureFault fault;
+    const TextureError error = decoder.check(bytes, firstImage, endImage, limits, &fault);
+    if (error != TextureError::none) {
+        reportTextureFailure(context, shown, bytes, error, fault, limits);
+        return kFailure;
+    }
+    const std::vector<std::uint32_t> palette = smallPalette(bytes, header);
     for (std::int64_t i = firstImage; i < endImage; ++i) {
         Picture picture;
-        TextureFault fault;
-        const TextureError error = decodeTextureImage(bytes.span(), i, picture, DecodeOptions{}, &fault);
-        if (error != TextureError::none) {
-            reportTextureFailure(context, texture, bytes.span(), error, fault);
+        if (decoder.decode(i, picture) != TextureError::none) {
+            fileError(context, shown, "not enough memory to decode image %" PRId64, i);
             return kFailure;
         }
-        const std::string name = all ? stem + "-" + std::to_string(i) + extension : single;
-        const bool written = format == OutputFormat::png ? writePng(name, picture, smallPalette(bytes.span(), header))
-                                                         : loader.writeBmp24(name.c_str(), picture) == 1;
-        if (!written) {
-            fileError(context, name.c_str(), "cannot be written");
+        const std::string& name = names[static_cast<std::size_t>(i - firstImage)];
+        HeapArray<std::uint8_t> encoded;
+        if (!encodeImage(target.format, picture, palette, encoded)) {
+            fileError(context, outputName(name.c_str()), "not enough memory to encode the image");
             return kFailure;
         }
-        if (!quiet) std::fprintf(context.out, "%s\n", name.c_str());
+        if (!writeOutputFile(context, name.c_str(), encoded.span())) return kFailure;
+        // Standard output holds the image; its name is no result.
+        if (!quiet && !isStandardStream(name.c_str())) std::fprintf(context.out, "%s\n", name.c_str());
     }
     return kSuccess;
 }

@@ -1,185 +1,126 @@
-// qm5 encode: the maker's conversion with the command's conventions. The
-// stages are the maker's own (input pictures, palette, writing), so the
-// texture is byte for byte the one qm5_maker writes for the same input and
-// mode; --best and --auto are modes of the same writing stage.
+// qm5 encode: every INPUT to its own texture, one after another. The names
+// are settled before the first picture is read, so that no texture of this
+// run replaces another one of it.
 #include <filesystem>
-#include <memory>
-#include <new>
+#include <map>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "cli/commands.hpp"
+#include "cli/encode_texture.hpp"
 #include "cli/messages.hpp"
-#include "formats/picture_formats.hpp"
-#include "maker/colour_table.hpp"
-#include "maker/console.hpp"
-#include "maker/input_pictures.hpp"
-#include "maker/maker_app.hpp"
-#include "maker/mipmaps.hpp"
-#include "maker/palette.hpp"
-#include "maker/texture_writer.hpp"
+#include "cli/progress_line.hpp"
+#include "cli/streams.hpp"
+#include "core/file_names.hpp"
 
 namespace qm5::cli {
 
 namespace {
 
-// The texture's name: --output, or the maker's name for input. False after
-// a message (status says which exit status).
-bool outputFor(const ParsedOptions& options, const Context& context, std::string& output, int& status) {
-    const char* input = options.operands[0];
-    if (options.has(Opt::output)) {
-        output = options.value(Opt::output);
-        if (!output.empty()) return true;
-        status = usageError(context, "encode", "--output needs a file name");
-        return false;
-    }
-    char name[256];
-    if (!MakerApp::outputNameFor(input, name)) {
-        fileError(context, input, "the texture name would be longer than 255 characters; give one with -o");
-        status = kFailure;
-        return false;
-    }
-    output = name;
-    return true;
+// The texture beside input, or in folder when one is given: the name with
+// the extension of its last component replaced by ".qm5".
+std::string textureName(const char* input, const char* folder) {
+    const std::string_view name(input);
+    if (folder == nullptr) return std::string(name.substr(0, stemLength(name))) + ".qm5";
+    const std::string_view last = name.substr(lastComponentStart(name));
+    std::string out = folder;
+    if (out.back() != '/' && out.back() != '\\') out += '/';
+    return out + std::string(last.substr(0, stemLength(last))) + ".qm5";
 }
 
-// The pictures of input with their palette; false after a message.
-bool loadIndexed(Console& console, const ParsedOptions& options, const Context& context, InputPictures& pictures,
-                 ColourTable& colours) {
-    const char* input = options.operands[0];
-    ReadOptions readOptions;
-    readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
-    // The PCX reader's scan-line warnings go to the error stream.
-    FormatsPictureReader reader(options.has(Opt::quiet) ? nullptr : context.err, readOptions);
-    FileList files;
-    InputFailure failure;
-    if (loadInputPictures(console, reader, input, files, pictures, &failure) != InputError::none) {
-        // A failure while reading the pictures leaves their progress line open.
-        const bool lineOpen = failure.entry >= 0 && failure.error != InputError::emptyPicture;
-        if (lineOpen) console.print("\n");
-        reportInputFailure(context, input, files, failure);
-        return false;
-    }
-    switch (buildPalette(console, pictures.all(), colours)) {
-        case PaletteResult::done: return true;
-        case PaletteResult::tooManyColours:
-            fileError(context, input, "the pictures hold more than %d colours, more than a texture can hold",
-                      static_cast<int>(kMaxPaletteColours));
-            return false;
-        default:
-            fileError(context, input, "not enough memory for the palette");
-            return false;
-    }
+// The usage rules of -o, --output-dir and "-"; a usage error's status, or kSuccess.
+int checkNames(const ParsedOptions& options, const Context& context) {
+    const std::vector<const char*>& inputs = options.operands;
+    const bool output = options.has(Opt::output);
+    const bool folder = options.has(Opt::outputDir);
+    if (output && folder) return usageError(context, "encode", "-o and --output-dir exclude each other");
+    if (output && *options.value(Opt::output) == '\0') return usageError(context, "encode", "--output needs a file name");
+    if (folder && *options.value(Opt::outputDir) == '\0')
+        return usageError(context, "encode", "--output-dir needs a folder name");
+    int fromStandardInput = 0;
+    for (const char* input : inputs) fromStandardInput += isStandardStream(input) ? 1 : 0;
+    if (fromStandardInput > 1) return usageError(context, "encode", "standard input (-) can be read only once");
+    if (output && inputs.size() > 1)
+        return usageError(context, "encode", "-o names one texture; for several INPUTs use --output-dir");
+    if (fromStandardInput > 0 && !output)
+        return usageError(context, "encode", "a picture from standard input has no name for its texture; give -o FILE");
+    if (output && isStandardStream(options.value(Opt::output)) && context.outIsTerminal)
+        return usageError(context, "encode", "standard output is a terminal, and a texture is binary data; redirect it");
+    return kSuccess;
 }
 
-// Why the texture was not written. chosen: --best or --auto was given.
-void reportWriteFailure(const Context& context, const char* input, const std::string& output, WriteResult result,
-                        const WriteOutcome& outcome, bool chosen) {
-    switch (result) {
-        case WriteResult::written: break;
-        case WriteResult::cannotOpen: {
-            std::error_code ec;
-            fileError(context, output.c_str(), "%s",
-                      std::filesystem::is_directory(output, ec) ? "is a directory, not a file" : "cannot be created");
-            break;
-        }
-        case WriteResult::outOfMemory:
-            if (outcome.tooLarge) {
-                fileError(context, input, "too large to compress in %llu MB; write it plain or use --auto",
-                          static_cast<unsigned long long>(kCompressMemoryLimit >> 20));
-            } else {
-                fileError(context, input, "not enough memory to write the texture");
-            }
-            break;
-        case WriteResult::recordTooLong:
-            if (chosen) {
-                fileError(context, input,
-                          "colour %u of image %u would need a record of more than 65535 bytes; write the texture "
-                          "plain or with --auto",
-                          static_cast<unsigned>(outcome.failedColour), static_cast<unsigned>(outcome.failedImage));
-            } else {
-                fileError(context, input,
-                          "a colour record would need more than 65535 bytes; write the texture without --compress");
-            }
-            break;
-        case WriteResult::writeFailed: fileError(context, output.c_str(), "cannot be written completely"); break;
+// False after a message when --output-dir names no folder.
+bool folderExists(const Context& context, const char* folder) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(folder, ec);
+    if (std::filesystem::is_directory(status)) return true;
+    if (!ec) {
+        ec = std::make_error_code(std::filesystem::exists(status) ? std::errc::not_a_directory
+                                                                   : std::errc::no_such_file_or_directory);
     }
+    fileError(context, folder, "cannot hold the textures%s", systemReason(ec).c_str());
+    return false;
 }
 
-// --auto: which encoding was written, and why.
-void reportChoice(const Context& context, const std::string& output, const WriteOutcome& outcome) {
-    const auto plain = static_cast<unsigned long long>(outcome.plainBytes);
-    if (outcome.compressed) {
-        fileError(context, output.c_str(), "compressed, %llu bytes against %llu plain",
-                  static_cast<unsigned long long>(outcome.compressedBytes), plain);
-    } else if (outcome.tooLarge) {
-        fileError(context, output.c_str(), "plain, %llu bytes; the pictures are too large to compress", plain);
-    } else if (outcome.recordTooLong) {
-        fileError(context, output.c_str(),
-                  "plain, %llu bytes; compressed, colour %u of image %u would need a record of more than 65535 bytes",
-                  plain, static_cast<unsigned>(outcome.failedColour), static_cast<unsigned>(outcome.failedImage));
-    } else {
-        fileError(context, output.c_str(), "plain, %llu bytes; compressed would not be smaller", plain);
-    }
+// The same file for two names, as far as their text tells.
+std::string sameFileKey(const std::string& name) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(name, ec);
+    return (ec ? std::filesystem::path(name) : absolute).lexically_normal().string();
+}
+
+// "sky.lst", or "[2/5] sky.lst" among several inputs.
+std::string progressLabel(const char* input, std::size_t place, std::size_t count) {
+    char head[48] = "";
+    if (count > 1) std::snprintf(head, sizeof head, "[%zu/%zu] ", place, count);
+    return std::string(head) + inputName(input);
 }
 
 }  // namespace
 
 int runEncode(const ParsedOptions& options, const Context& context) {
-    const char* input = options.operands[0];
+    EncodeSettings settings;
     std::int64_t jobs = context.cores;
     if (options.has(Opt::jobs) && !parseNumber(options.value(Opt::jobs), 1, kMaxJobs, jobs)) {
         return usageError(context, "encode",
                           "--jobs needs a whole number from 1 to " + std::to_string(kMaxJobs) + ", got '" +
                               options.value(Opt::jobs) + "'");
     }
-    std::string output;
-    int status = kFailure;
-    if (!outputFor(options, context, output, status)) return status;
-    const bool quiet = options.has(Opt::quiet);
+    if (const int status = checkNames(options, context); status != kSuccess) return status;
+    settings.threads = static_cast<unsigned>(jobs);
+    settings.compress = options.has(Opt::compress);
+    settings.best = options.has(Opt::best);
+    settings.automatic = options.has(Opt::automatic);
+    settings.ignoreAlpha = options.has(Opt::ignoreAlpha);
+    settings.quiet = options.has(Opt::quiet);
+    const char* folder = options.has(Opt::outputDir) ? options.value(Opt::outputDir) : nullptr;
+    if (folder != nullptr && !folderExists(context, folder)) return kFailure;
 
-    // The stages' own lines are the progress display; without one they go
-    // nowhere. The console never waits for a key.
-    Console console(!quiet && context.errIsTerminal ? context.err : nullptr, nullptr);
-    InputPictures pictures;
-    ColourTable colours;
-    if (!loadIndexed(console, options, context, pictures, colours)) return kFailure;
+    // Progress only for a person watching; messages take the line away.
+    std::optional<ProgressLine> line;
+    Context local = context;
+    if (!settings.quiet && context.errIsTerminal) local.progress = &line.emplace(context.err);
 
-    // Only the level count reaches the file; the levels themselves are not
-    // needed to write it.
-    const Picture& first = pictures.pictures[0];
-    const std::int32_t levels = mipmapLevelCount(first.width, first.height);
-    const std::size_t count = static_cast<std::size_t>(pictures.count);
-    std::unique_ptr<const Picture*[]> refs(new (std::nothrow) const Picture*[count]);
-    if (!refs) {
-        fileError(context, input, "not enough memory");
-        return kFailure;
+    // Each input in turn; every failure is reported, and the run goes on.
+    bool allWritten = true;
+    std::size_t place = 0;
+    std::map<std::string, const char*> written;  // texture -> the input it is made from
+    for (const char* input : options.operands) {
+        const std::string output = options.has(Opt::output) ? options.value(Opt::output) : textureName(input, folder);
+        const auto [at, fresh] = written.emplace(sameFileKey(output), input);
+        ++place;
+        if (!fresh) {
+            fileError(local, input, "its texture %s is that of %s too; not written", output.c_str(), at->second);
+            allWritten = false;
+            continue;
+        }
+        if (line) line->start(progressLabel(input, place, options.operands.size()));
+        allWritten = encodeTexture(local, settings, input, output.c_str()) && allWritten;
+        if (line) line->finish();
     }
-    for (std::size_t i = 0; i < count; ++i) refs[i] = &pictures.pictures[i];
-
-    TextureWriteOptions writeOptions;
-    writeOptions.compress = options.has(Opt::compress) || options.has(Opt::best);
-    writeOptions.engine = options.has(Opt::best) ? MinimiserEngine::best : MinimiserEngine::fast;
-    writeOptions.smallest = options.has(Opt::automatic);
-    writeOptions.threads = static_cast<unsigned>(jobs);
-    WriteOutcome outcome;
-    const WriteResult result = writeTexture(console, output.c_str(), {refs.get(), count}, colours.colours(), levels,
-                                            writeOptions, &outcome);
-    if (result != WriteResult::written) {
-        // --best and --auto are the modes qm5_maker lacks.
-        reportWriteFailure(context, input, output, result, outcome,
-                           options.has(Opt::best) || options.has(Opt::automatic));
-        return kFailure;
-    }
-    if (quiet) return kSuccess;
-    if (options.has(Opt::automatic)) reportChoice(context, output, outcome);
-    std::error_code ec;
-    const auto bytes = std::filesystem::file_size(output, ec);
-    std::fprintf(context.out, "%s: %d image%s of %d x %d, %d colour%s, %d mipmap level%s, %s, %llu bytes\n",
-                 output.c_str(), static_cast<int>(count), count == 1 ? "" : "s", static_cast<int>(first.width),
-                 static_cast<int>(first.height), static_cast<int>(colours.count()), colours.count() == 1 ? "" : "s",
-                 static_cast<int>(levels), levels == 1 ? "" : "s", outcome.compressed ? "compressed" : "plain",
-                 static_cast<unsigned long long>(ec ? 0 : bytes));
-    return kSuccess;
+    return allWritten ? kSuccess : kFailure;
 }
 
 }  // namespace qm5::cli

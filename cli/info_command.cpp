@@ -3,23 +3,29 @@
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "cli/streams.hpp"
 #include "texture/texture_info.hpp"
 
 namespace qm5::cli {
 
 int runInfo(const ParsedOptions& options, const Context& context) {
-    const char* texture = options.operands[0];
-    HeapArray<std::uint8_t> bytes;
-    if (!readInputFile(context, texture, bytes)) return kFailure;
+    const char* operand = options.operands[0];
+    const char* texture = inputName(operand);
+    // Every image, and whether anything follows the last; the inspection
+    // needs no pictures, so no size limit applies.
+    TextureReadRequest request;
+    request.tail = true;
+    TextureRead read;
+    if (!readTextureInput(context, operand, request, read)) return kFailure;
     TextureInfo info;
-    if (!inspectTexture(bytes.span(), info)) {
+    if (!inspectTexture(read.bytes.span(), info, read.following, read.exact)) {
         fileError(context, texture, "not enough memory to inspect the texture");
         return kFailure;
     }
 
     std::FILE* out = context.out;
     std::fprintf(out, "file: %s\n", texture);
-    std::fprintf(out, "file size: %" PRIu64 " bytes\n", info.fileSize);
+    std::fprintf(out, "file size: %s%" PRIu64 " bytes\n", info.sizeKnown ? "" : "at least ", info.fileSize);
     if (info.headerRead && info.header.hasMagic()) {
         const TextureHeader& h = info.header;
         const std::int32_t colours = h.signedColourCount();

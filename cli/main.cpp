@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cli/cli_app.hpp"
+#include "core/file_io.hpp"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -14,12 +15,15 @@
 #endif
 
 int main(int argc, char** argv) {
+    qm5::installOutputSignalHandlers();
     qm5::cli::Context context;
+    context.in = stdin;
     context.out = stdout;
     context.err = stderr;
     // Whether the error stream is a terminal is the one thing the standard
     // library cannot tell: progress lines are only for a person watching.
     context.errIsTerminal = QM5_ISATTY(stderr) != 0;
+    context.outIsTerminal = QM5_ISATTY(stdout) != 0;
     // Progress lines are many and short: buffer them (the console flushes
     // them about ten times a second, every message is flushed at once)
     // instead of one write per line on the unbuffered error stream.

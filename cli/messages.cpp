@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "cli/progress_line.hpp"
+#include "cli/streams.hpp"
 #include "core/file_io.hpp"
 #include "formats/picture_formats.hpp"
 #include "texture/texture_info.hpp"
@@ -12,13 +14,26 @@
 namespace qm5::cli {
 
 void fileError(const Context& context, const char* file, const char* format, ...) {
-    std::fprintf(context.err, "%s: ", file);
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(context.err, format, args);
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    std::fputc('\n', context.err);
-    std::fflush(context.err);
+    std::string reason(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(reason.data(), reason.size() + 1, format, again);
+    va_end(again);
+    const std::string text = "qm5: " + std::string(file) + ": " + reason + "\n";
+    if (context.progress != nullptr) {
+        context.progress->message(text);
+    } else {
+        std::fputs(text.c_str(), context.err);
+        std::fflush(context.err);
+    }
+}
+
+std::string systemReason(std::error_code error) {
+    return error ? " (" + error.message() + ")" : std::string();
 }
 
 int usageError(const Context& context, const char* command, const std::string& what) {
@@ -47,14 +62,28 @@ std::string unreadableReason(const char* path) {
     return "cannot be read";
 }
 
-bool readInputFile(const Context& context, const char* path, HeapArray<std::uint8_t>& out) {
-    switch (readWholeFile(path, out)) {
+bool readTextureInput(const Context& context, const char* path, const TextureReadRequest& request, TextureRead& out) {
+    TextureReadRequest from = request;
+    if (isStandardStream(path)) from.stream = context.in;
+    const char* name = inputName(path);
+    switch (readTextureFile(path, from, out)) {
         case ReadFileError::none: return true;
-        case ReadFileError::outOfMemory: fileError(context, path, "not enough memory to read the file"); break;
-        case ReadFileError::tooLarge: fileError(context, path, "too large to read"); break;
-        default: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
+        case ReadFileError::outOfMemory: fileError(context, name, "not enough memory to read it"); break;
+        default:
+            fileError(context, name, "%s%s", out.opened ? "cannot be read" : "cannot be opened",
+                      systemReason(out.error).c_str());
+            break;
     }
     return false;
+}
+
+bool readTextureToDecode(const Context& context, const char* path, std::uint64_t images, const DecodeOptions& limits,
+                         TextureRead& out, TextureHeader& header) {
+    TextureReadRequest request;
+    request.images = images;
+    request.maxPixels = limits.maxPixels;
+    return readTextureInput(context, path, request, out) &&
+           readTextureHeader(context, inputName(path), out.bytes.span(), header);
 }
 
 bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
@@ -67,6 +96,7 @@ bool readTextureHeader(const Context& context, const char* path, std::span<const
         // The decoder reports the faults after the first 20 bytes, where it finds them.
         case LayoutError::none:
         case LayoutError::negativeField:
+        case LayoutError::emptyField:
         case LayoutError::paletteCut: break;
     }
     header = check.layout.header;
@@ -105,14 +135,63 @@ void pictureRefused(const Context& context, const char* name, const InputFailure
     }
 }
 
+// Why input, neither a picture nor a list qm5 could read, was refused.
+void reportListFailure(const Context& context, const char* input, const FileList& files, FileListError error) {
+    const int line = static_cast<int>(files.errorLine());
+    switch (error) {
+        case FileListError::noCountLine:
+        case FileListError::notList: notPicture(context, input, ""); return;
+        case FileListError::countMissing:
+            fileError(context, input, "a list file starts with the number of pictures");
+            return;
+        case FileListError::nameTooLong:
+            fileError(context, input, "line %d: the name is longer than %zu characters (with the list's folder)", line,
+                      kMaxFileListName);
+            return;
+        case FileListError::controlCharacter:
+            fileError(context, input, "line %d holds a control character, which no picture name has", line);
+            return;
+        case FileListError::none:
+        case FileListError::cannotOpen:
+        case FileListError::outOfMemory: break;
+    }
+    fileError(context, input, "%s", unreadableReason(input).c_str());
+}
+
+// A header whose colour count, width or height is negative or 0.
+void reportMalformedHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
+                           const TextureFault& fault) {
+    const LayoutCheck check = checkTextureLayout(file);
+    const TextureHeader& h = check.layout.header;
+    const bool colours = fault.offset == kColourCountOffset;
+    const std::int32_t value = colours ? h.signedColourCount()
+                               : fault.offset == kWidthOffset ? h.signedWidth()
+                                                              : h.signedHeight();
+    const char* field = colours ? "colour count" : fault.offset == kWidthOffset ? "width" : "height";
+    if (value < 0) {
+        fileError(context, path, "the %s %d is negative", field, static_cast<int>(value));
+    } else {
+        fileError(context, path, "the %s is 0: %s", field,
+                  colours ? "a texture needs at least one colour" : "the picture holds no pixels");
+    }
+}
+
 }  // namespace
 
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
-                        const InputFailure& failure) {
+                        const InputFailure& failure, bool fromStream) {
     const FileListEntry* entry = failure.entry >= 0 ? files.at(failure.entry) : nullptr;
     const char* name = entry != nullptr ? entry->name : input;
-    // A picture of a list is named as listed; the list is said too, since
-    // names in a list are taken from the current directory.
+    // A stream cannot be opened again to ask why it could not be read.
+    const bool streamUnread =
+        (failure.error == InputError::listUnreadable && failure.listError == FileListError::cannotOpen) ||
+        (failure.error == InputError::entryFailed && failure.pictureError == PictureError::cannotOpen &&
+         std::strcmp(name, input) == 0);
+    if (fromStream && streamUnread) {
+        fileError(context, input, "cannot be read%s", systemReason(failure.systemError).c_str());
+        return;
+    }
+    // A picture of a list is named with the list's folder; the list is said too.
     char where[320] = "";
     if (entry != nullptr && files.count() > 1) {
         std::snprintf(where, sizeof where, " (entry %d of %s)", static_cast<int>(failure.entry), input);
@@ -124,13 +203,7 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
         case InputError::pathTooLong:
             fileError(context, input, "the path is longer than %zu characters", kMaxFileListName);
             break;
-        case InputError::listUnreadable:
-            if (failure.listError == FileListError::noCountLine) {
-                notPicture(context, input, "");
-            } else {
-                fileError(context, input, "%s", unreadableReason(input).c_str());
-            }
-            break;
+        case InputError::listUnreadable: reportListFailure(context, input, files, failure.listError); break;
         case InputError::listEmpty:
             if (files.countGiven()) fileError(context, input, "the list names no pictures");
             else notPicture(context, input, "");
@@ -156,11 +229,24 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
             fileError(context, name, "the picture is %d x %d pixels and holds none%s", static_cast<int>(failure.width),
                       static_cast<int>(failure.height), where);
             break;
+        case InputError::sameAsOutput:
+            fileError(context, name, "is the output file too, and an input is never overwritten%s", where);
+            break;
+        case InputError::listTooLarge: {
+            const std::uint64_t mebibytes =
+                static_cast<std::uint64_t>(files.count()) * static_cast<std::uint64_t>(failure.width) *
+                static_cast<std::uint64_t>(failure.height) * 4 >> 20;
+            fileError(context, input,
+                      "%d pictures of %d x %d need %" PRIu64 " MiB of memory, more than the limit of %" PRIu64 " MiB",
+                      static_cast<int>(files.count()), static_cast<int>(failure.width),
+                      static_cast<int>(failure.height), mebibytes, kMaxInputPixels * 4 >> 20);
+            break;
+        }
     }
 }
 
 void reportTextureFailure(const Context& context, const char* path, std::span<const std::uint8_t> file,
-                          TextureError error, const TextureFault& fault) {
+                          TextureError error, const TextureFault& fault, const DecodeOptions& options) {
     switch (error) {
         case TextureError::none: break;
         case TextureError::cannotOpen: fileError(context, path, "%s", unreadableReason(path).c_str()); break;
@@ -207,10 +293,21 @@ void reportTextureFailure(const Context& context, const char* path, std::span<co
                 fileError(context, path, "image %" PRId64 " holds an index outside the palette at offset %" PRIu64,
                           fault.image, fault.offset);
             } else {
-                fileError(context, path, "the colour count, width or height is negative");
+                reportMalformedHeader(context, path, file, fault);
             }
             break;
-        case TextureError::tooLarge: fileError(context, path, "the picture is too large to decode"); break;
+        case TextureError::tooLarge: {
+            const LayoutCheck check = checkTextureLayout(file);
+            fileError(context, path, "%d x %d pixels exceed the limit of %" PRIu64 " (use --max-pixels)",
+                      static_cast<int>(check.layout.header.signedWidth()),
+                      static_cast<int>(check.layout.header.signedHeight()), options.maxPixels);
+            break;
+        }
+        case TextureError::tooMuchWork:
+            fileError(context, path,
+                      "image %" PRId64 " takes more than %" PRIu64 " painting steps per pixel, the limit (use --no-limits)",
+                      fault.image, options.maxPaintWork);
+            break;
         case TextureError::outOfMemory: fileError(context, path, "not enough memory to decode"); break;
     }
 }

@@ -22,6 +22,11 @@ enum class Opt : std::size_t {
     best,
     automatic,
     ignoreAlpha,
+    format,
+    outputDir,
+    maxPixels,
+    noLimits,
+    version,  // qm5 --version; read before any command's options
     count_,  // the number of options, not an option
 };
 

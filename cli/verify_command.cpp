@@ -5,6 +5,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "cli/streams.hpp"
 #include "formats/picture_formats.hpp"
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
@@ -13,9 +14,16 @@
 namespace qm5::cli {
 
 int runVerify(const ParsedOptions& options, const Context& context) {
-    const char* input = options.operands[0];
-    const char* texture = options.operands[1];
+    const char* inputOperand = options.operands[0];
+    const char* textureOperand = options.operands[1];
+    if (isStandardStream(inputOperand) && isStandardStream(textureOperand))
+        return usageError(context, "verify", "standard input can be read only once: give INPUT or TEXTURE as a file");
+    const char* input = inputName(inputOperand);
+    const char* texture = inputName(textureOperand);
     const bool quiet = options.has(Opt::quiet);
+    DecodeOptions limits;
+    int status = kFailure;
+    if (!decodeLimits(options, context, "verify", limits, status)) return status;
 
     Console silent(nullptr, nullptr);
     ReadOptions readOptions;
@@ -25,35 +33,46 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     FileList files;
     InputPictures pictures;
     InputFailure failure;
-    if (loadInputPictures(silent, reader, input, files, pictures, &failure) != InputError::none) {
-        reportInputFailure(context, input, files, failure);
+    const InputOptions inputs = inputOptions(context, inputOperand);
+    if (loadInputPictures(silent, reader, input, files, pictures, &failure, inputs) != InputError::none) {
+        reportInputFailure(context, input, files, failure, inputs.stream != nullptr);
         return kFailure;
     }
 
-    HeapArray<std::uint8_t> bytes;
-    if (!readInputFile(context, texture, bytes)) return kFailure;
+    TextureRead read;
     TextureHeader header;
-    if (!readTextureHeader(context, texture, bytes.span(), header)) return kFailure;
+    if (!readTextureToDecode(context, textureOperand, UINT64_MAX, limits, read, header)) return kFailure;
+    const std::span<const std::uint8_t> bytes = read.bytes.span();
     if (header.imageCount != pictures.count) {
         fileError(context, texture, "holds %u image%s, but %s %s %d picture%s", static_cast<unsigned>(header.imageCount),
                   header.imageCount == 1 ? "" : "s", input, pictures.single ? "holds" : "names",
                   static_cast<int>(pictures.count), pictures.count == 1 ? "" : "s");
         return kFailure;
     }
+    // The header says the size at once; nothing is decoded when it differs.
+    const Picture& first = pictures.pictures[0];
+    const std::int32_t width = header.signedWidth();
+    const std::int32_t height = header.signedHeight();
+    if (width > 0 && height > 0 && (width != first.width || height != first.height)) {
+        fileError(context, texture, "is %d x %d pixels, but %s is %d x %d", static_cast<int>(width),
+                  static_cast<int>(height), files.at(0)->name, static_cast<int>(first.width),
+                  static_cast<int>(first.height));
+        return kFailure;
+    }
 
+    TextureDecoder decoder;
+    TextureFault fault;
+    const TextureError error = decoder.check(bytes, 0, pictures.count, limits, &fault);
+    if (error != TextureError::none) {
+        reportTextureFailure(context, texture, bytes, error, fault, limits);
+        return kFailure;
+    }
     for (std::int32_t i = 0; i < pictures.count; ++i) {
         const Picture& want = pictures.pictures[static_cast<std::size_t>(i)];
         const char* name = files.at(i)->name;
         Picture got;
-        TextureFault fault;
-        const TextureError error = decodeTextureImage(bytes.span(), i, got, DecodeOptions{}, &fault);
-        if (error != TextureError::none) {
-            reportTextureFailure(context, texture, bytes.span(), error, fault);
-            return kFailure;
-        }
-        if (got.width != want.width || got.height != want.height) {
-            fileError(context, texture, "is %d x %d pixels, but %s is %d x %d", static_cast<int>(got.width),
-                      static_cast<int>(got.height), name, static_cast<int>(want.width), static_cast<int>(want.height));
+        if (decoder.decode(i, got) != TextureError::none) {
+            fileError(context, texture, "not enough memory to decode image %d", static_cast<int>(i));
             return kFailure;
         }
         const std::size_t n = want.pixels.size();

@@ -1,10 +1,5 @@
 #include "core/file_io.hpp"
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <system_error>
-
 namespace qm5 {
 
 ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std::uint64_t maxBytes) {
@@ -45,76 +40,6 @@ ReadFileError readWholeFile(const char* path, HeapArray<std::uint8_t>& out, std:
     if (!buffer.resize(used)) return ReadFileError::outOfMemory;
     out = std::move(buffer);
     return ReadFileError::none;
-}
-
-AtomicOutputFile::~AtomicOutputFile() { discard(); }
-
-bool AtomicOutputFile::open(const char* destination) {
-    discard();
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path dest(destination);
-    fs::file_status st = fs::status(dest, ec);
-    if (!ec && fs::exists(st)) {
-        if (!fs::is_regular_file(st)) return false;
-        // A read-only file is refused even where the user could override
-        // the protection (as an administrator can).
-        if ((st.permissions() & fs::perms::owner_write) == fs::perms::none) return false;
-    }
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temporary_ = std::string(destination) + "." + std::to_string(stamp % 1000000007ULL) + "-" +
-                     std::to_string(counter.fetch_add(1)) + ".tmp";
-        if (fs::exists(fs::path(temporary_), ec)) continue;
-        file_ = std::fopen(temporary_.c_str(), "wb");
-        break;
-    }
-    if (file_ == nullptr) {
-        temporary_.clear();
-        return false;
-    }
-    destination_ = destination;
-    good_ = true;
-    return true;
-}
-
-bool AtomicOutputFile::write(const void* data, std::size_t size) {
-    if (file_ == nullptr || !good_) return false;
-    if (size != 0 && std::fwrite(data, 1, size, file_) != size) good_ = false;
-    return good_;
-}
-
-bool AtomicOutputFile::commit() {
-    if (file_ == nullptr) return false;
-    if (std::fflush(file_) != 0) good_ = false;
-    if (std::fclose(file_) != 0) good_ = false;
-    file_ = nullptr;
-    if (good_) {
-        std::error_code ec;
-        std::filesystem::rename(temporary_, destination_, ec);
-        if (ec) good_ = false;
-    }
-    if (!good_) {
-        std::error_code ec;
-        std::filesystem::remove(temporary_, ec);
-    }
-    temporary_.clear();
-    return good_;
-}
-
-void AtomicOutputFile::discard() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    if (!temporary_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(temporary_, ec);
-        temporary_.clear();
-    }
-    good_ = false;
 }
 
 }  // namespace qm5

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fuzz/fuzz_target.hpp"
+#include "core/input_stream.hpp"
 #include "maker/file_list.hpp"
 
 namespace {
@@ -73,5 +74,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::fold(h);
     }
     fuzz::require(list.at(list.count()) == nullptr && list.at(-1) == nullptr, "an entry outside the count");
+
+    // The qm5 command's rules: whole lines, names with blanks, joined to a folder.
+    InputStream in;
+    if (in.open(path) != ReadFileError::none) fuzz::fail("cannot reopen the temporary list file");
+    const bool named = list.loadNamed(in, "d/", &reason);
+    fuzz::require(named == (reason == FileListError::none), "named: result and reason disagree");
+    fuzz::require(named || (list.count() == 0 && list.errorLine() >= 0), "named: a failed load kept entries");
+    fuzz::require(static_cast<std::uint64_t>(list.count()) <= size, "named: more entries than bytes");
+    fuzz::fold(static_cast<std::uint64_t>(reason));
+    for (std::int32_t i = 0; i < list.count(); ++i) {
+        const char* name = list.at(i)->name;
+        const std::size_t length = strnlen(name, kMaxFileListName + 1);
+        fuzz::require(length >= 1 && length <= kMaxFileListName, "named: entry name length out of range");
+        fuzz::require(name[0] == '/' || std::strncmp(name, "d/", 2) == 0, "named: a relative name without its folder");
+        fuzz::require(!isBlank(name[length - 1]), "named: a name ending in a blank");
+        fuzz::fold(length);
+    }
     return 0;
 }

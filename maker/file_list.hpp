@@ -25,6 +25,19 @@
 //   reads the value.
 // - A file that ends before the announced count keeps the entries read.
 // - Numbers beyond the 32-bit range are clamped to it.
+//
+// The qm5 command reads lists by rules of its own (loadNamed), so that names
+// may hold blanks and lists may live in any folder:
+//   - a UTF-8 byte-order mark before the count line is skipped;
+//   - the count line holds a whole number alone (blanks around it allowed);
+//   - an entry line's trailing number (blanks, then an optional sign and
+//     digits, at the end of the line) is its number and everything before
+//     it, without the blanks around it, is the name; a line without one is
+//     a name with the number 0. Blank lines are skipped, as above;
+//   - relative names are taken from the folder given (the list's own), not
+//     from the current directory;
+//   - lines are read whole; a name above kMaxFileListName characters (the
+//     folder included) or holding a control character stops the load.
 
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +62,11 @@ enum class FileListError {
     cannotOpen,   // the file cannot be opened, or reading it failed
     noCountLine,  // the file is empty: not even the count line
     outOfMemory,  // an entry could not be added; the list is left empty
+    // loadNamed only (errorLine() says where):
+    countMissing,  // the first line is no count, but looks like an entry ("sky0.bmp 0", "sky0.bmp")
+    notList,       // the first line is no count and no entry: some other file
+    nameTooLong,   // a name longer than kMaxFileListName, its folder included
+    controlCharacter,  // a line holds a control character (a NUL, an escape)
 };
 
 class FileList {
@@ -75,6 +93,11 @@ public:
     // list starts with the stream's first byte). Reads no further than the
     // announced entries need.
     bool load(InputStream& in, FileListError* reason = nullptr);
+    // The same by the qm5 command's rules (above); directory is joined
+    // before every relative name ("pics/", or "" for the current directory).
+    bool loadNamed(InputStream& in, const char* directory, FileListError* reason = nullptr);
+    // The line of the file where the last load failed (from 1); 0 for none.
+    std::int32_t errorLine() const { return errorLine_; }
     std::int32_t count() const { return count_; }
     // The count line of the last load held digits (a list of no entries
     // said so, rather than being some other file).
@@ -84,6 +107,7 @@ private:
     HeapArray<FileListEntry> entries_;  // capacity; the first count_ are used
     std::int32_t count_ = 0;
     bool countGiven_ = false;
+    std::int32_t errorLine_ = 0;
 };
 
 }  // namespace qm5

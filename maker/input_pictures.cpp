@@ -1,8 +1,12 @@
 #include "maker/input_pictures.hpp"
 
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <string>
+#include <system_error>
 
+#include "core/file_identity.hpp"
 #include "core/input_stream.hpp"
 
 namespace qm5 {
@@ -14,6 +18,33 @@ PictureFormat openAndClassify(const PictureReader& reader, const char* name, Inp
     opened = in.open(name) == ReadFileError::none;
     if (!opened) return FormatUnknown;
     return reader.classify(in.head(kPictureHeadBytes));
+}
+
+// The folder of a list's path ("pics/" of "pics/sky.lst"), which its
+// relative names are joined to; for a link, such as /dev/stdin redirected
+// from a file, the folder of the list it leads to; empty (the current
+// directory) for a list that is no regular file: a pipe, a terminal.
+bool listFolder(const char* path, char (&folder)[kMaxFileListName + 1]) {
+    namespace fs = std::filesystem;
+    folder[0] = '\0';
+    std::error_code ec;
+    const fs::file_status link = fs::symlink_status(path, ec);
+    if (ec || !fs::is_regular_file(fs::status(path, ec)) || ec) return true;
+    std::string named = path;
+    if (fs::is_symlink(link)) {
+        named = fs::canonical(path, ec).string();
+        if (ec) return true;
+    }
+    std::size_t end = named.find_last_of('/');
+#if defined(_WIN32)
+    const std::size_t back = named.find_last_of('\\');
+    if (back != std::string::npos && (end == std::string::npos || back > end)) end = back;
+#endif
+    if (end == std::string::npos) return true;
+    if (end + 1 > kMaxFileListName) return false;
+    std::memcpy(folder, named.data(), end + 1);
+    folder[end + 1] = '\0';
+    return true;
 }
 
 PictureError readError(ReadFileError e) {
@@ -29,7 +60,7 @@ PictureError readError(ReadFileError e) {
 }  // namespace
 
 InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
-                             InputPictures& out, InputFailure* failure) {
+                             InputPictures& out, InputFailure* failure, const InputOptions& options) {
     out.clear();
     files.clear();
     InputFailure scratch;
@@ -41,11 +72,23 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         return error;
     };
 
+    // No input is ever overwritten: checked before it is even opened.
+    const FileIdentity written = options.output != nullptr ? fileIdentity(options.output) : FileIdentity{};
+    if (options.stream == nullptr && written.sameAs(fileIdentity(path))) return fail(InputError::sameAsOutput);
+
     // By content, not by extension: a recognised picture is a single entry.
     // The path is opened once; its bytes are the picture or the list.
+    Progress* const progress = options.progress;
+    if (progress != nullptr) progress->begin(Stage::reading);
     InputStream input;
-    bool opened = false;
-    const PictureFormat inputFormat = openAndClassify(reader, path, input, opened);
+    bool opened = true;
+    PictureFormat inputFormat = FormatUnknown;
+    if (options.stream != nullptr) {
+        input.openStream(options.stream);
+        inputFormat = reader.classify(input.head(kPictureHeadBytes));
+    } else {
+        inputFormat = openAndClassify(reader, path, input, opened);
+    }
     const bool single = inputFormat != FormatUnknown;
     if (single) {
         // A file-list entry holds at most kMaxFileListName characters.
@@ -54,8 +97,19 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         if (files.add(path, 0) < 0) return fail(InputError::outOfMemory);
     } else {
         console.print("Loading filelist ...\n");
-        const bool loaded = opened ? files.load(input, &why.listError) : (why.listError = FileListError::cannotOpen, false);
+        bool loaded = false;
+        char folder[kMaxFileListName + 1] = "";
+        if (!opened) {
+            why.listError = FileListError::cannotOpen;
+        } else if (!options.namedLists) {
+            loaded = files.load(input, &why.listError);
+        } else if (options.stream == nullptr && !listFolder(path, folder)) {
+            return fail(InputError::pathTooLong);
+        } else {
+            loaded = files.loadNamed(input, folder, &why.listError);
+        }
         if (!loaded) {
+            why.systemError = input.error();
             return fail(why.listError == FileListError::outOfMemory ? InputError::outOfMemory
                                                                     : InputError::listUnreadable);
         }
@@ -63,6 +117,11 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     }
 
     const std::int32_t count = files.count();
+    if (written.known) {
+        for (std::int32_t i = 0; i < count; ++i) {
+            if (written.sameAs(fileIdentity(files.at(i)->name))) return fail(InputError::sameAsOutput, i);
+        }
+    }
     console.print("Locking memory for images (%d)..\n", count);
     std::unique_ptr<Picture[]> pictures(new (std::nothrow) Picture[static_cast<std::size_t>(count)]);
     if (!pictures) return fail(InputError::outOfMemory);
@@ -70,12 +129,14 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     console.print("Loading picture #%d ..", 0);
     for (std::int32_t i = 0; i < count; ++i) {
         console.print("\rLoading picture #%d ..", i);
+        if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(count));
         Picture& picture = pictures[static_cast<std::size_t>(i)];
         InputStream entry;
         InputStream& in = single ? input : entry;
         why.format = single ? inputFormat : openAndClassify(reader, files.at(i)->name, entry, opened);
         if (why.format == FormatUnknown) {
             why.pictureError = opened && !entry.failed() ? PictureError::notPicture : PictureError::cannotOpen;
+            why.systemError = entry.error();
             return fail(InputError::entryUnknown, i);
         }
         HeapArray<std::uint8_t> bytes;
@@ -83,7 +144,18 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         if (why.pictureError == PictureError::none) {
             why.pictureError = reader.read(bytes.span(), why.format, picture, &why.detail);
         }
-        if (why.pictureError != PictureError::none) return fail(InputError::entryFailed, i);
+        if (why.pictureError != PictureError::none) {
+            why.systemError = in.error();
+            return fail(InputError::entryFailed, i);
+        }
+        // The first picture tells what the list needs: refused at once when
+        // all of them could not be held.
+        const std::uint64_t pixels = picture.pixels.size();
+        if (i == 0 && count > 1 && pixels > 0 && static_cast<std::uint64_t>(count) > kMaxInputPixels / pixels) {
+            why.width = picture.width;
+            why.height = picture.height;
+            return fail(InputError::listTooLarge, 0);
+        }
         // Each against its predecessor: all end up the size of the first.
         const Picture& previous = pictures[static_cast<std::size_t>(i > 0 ? i - 1 : 0)];
         if (picture.width != previous.width || picture.height != previous.height) {
@@ -95,6 +167,7 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
         }
     }
     console.print("\rLoading picture #%d ..\n", count - 1);
+    if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(count), static_cast<std::uint64_t>(count));
     if (pictures[0].width <= 0 || pictures[0].height <= 0) {
         why.width = pictures[0].width;
         why.height = pictures[0].height;

@@ -8,11 +8,14 @@
 // opened and read once, so pipes and FIFOs work wherever a name is taken.
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
+#include <system_error>
 
 #include "maker/console.hpp"
 #include "maker/file_list.hpp"
+#include "maker/progress.hpp"
 #include "picture/picture.hpp"
 #include "picture/picture_reader.hpp"
 
@@ -28,7 +31,15 @@ enum class InputError {
     entryFailed,     // the reader refused entry `entry`; pictureError says why
     sizeMismatch,    // entry `entry` differs in width or height from entry `entry - 1`
     emptyPicture,    // the pictures are 0 pixels wide or high
+    sameAsOutput,    // the path (entry -1) or entry `entry` is the file the caller writes
+    listTooLarge,    // count pictures of width x height pass kMaxInputPixels
 };
+
+// Pixels the pictures of one run may hold together: 4 GiB as 32-bit
+// pixels, as many as the largest single picture (32767 x 32767) has. A
+// list beyond it is refused after its first picture, before the others
+// are read.
+inline constexpr std::uint64_t kMaxInputPixels = std::uint64_t{1} << 30;
 
 struct InputFailure {
     InputError error = InputError::none;
@@ -37,8 +48,9 @@ struct InputFailure {
     PictureError pictureError = PictureError::none;  // entryFailed; cannotOpen for an entryUnknown not opened
     PictureDetail detail;                            // entryFailed: what the reader adds
     FileListError listError = FileListError::none;
+    std::error_code systemError;  // why the input or entry could not be opened or read, when the system said
     // sizeMismatch: the entry's size and that of the entry before it;
-    // emptyPicture: the size of the pictures.
+    // emptyPicture, listTooLarge: the size of the pictures.
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t previousWidth = 0;
@@ -59,6 +71,24 @@ struct InputPictures {
     }
 };
 
+// How the qm5 command reads its inputs, where it differs from the maker.
+struct InputOptions {
+    // Lists by the qm5 command's rules (FileList::loadNamed): names relative
+    // to the list's folder when the list is a regular file, else (a pipe,
+    // process substitution) to the current directory.
+    bool namedLists = false;
+    // Read this stream (standard input) instead of opening the path, which
+    // then only names it; a list read from it names pictures relative to
+    // the current directory.
+    std::FILE* stream = nullptr;
+    // Told of the reading stage, picture by picture.
+    Progress* progress = nullptr;
+    // The file the caller will write, or nullptr: the path and every listed
+    // picture are compared with it (the same file through any name or link)
+    // before any picture is read.
+    const char* output = nullptr;
+};
+
 // Fills files (cleared first) and out with the pictures of path, printing
 // the maker's lines on the way:
 //   "Single image ...\n" or "Loading filelist ...\n",
@@ -69,6 +99,6 @@ struct InputPictures {
 // maker's report follows it directly, and the caller says what went wrong.
 // out is empty on failure.
 InputError loadInputPictures(Console& console, PictureReader& reader, const char* path, FileList& files,
-                             InputPictures& out, InputFailure* failure = nullptr);
+                             InputPictures& out, InputFailure* failure = nullptr, const InputOptions& options = {});
 
 }  // namespace qm5

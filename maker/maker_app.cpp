@@ -8,6 +8,7 @@
 #include "maker/mipmaps.hpp"
 #include "maker/palette.hpp"
 #include "maker/reports.hpp"
+#include "core/file_names.hpp"
 #include "picture/picture_reader.hpp"
 
 namespace qm5 {
@@ -18,9 +19,10 @@ bool MakerApp::outputNameFor(const char* path, char (&outputName)[256]) {
     const std::size_t length = std::strlen(path);
     if (length > 255) return false;
     std::memcpy(outputName, path, length + 1);
-    // The last dot anywhere in the path, also one in a directory name.
-    char* dot = std::strrchr(outputName, '.');
-    const std::size_t stem = dot != nullptr ? static_cast<std::size_t>(dot - outputName) : length;
+    // Only a dot of the last path component starts the extension: the last
+    // dot of the whole path would name "..\pics\wall" "..qm5", a texture
+    // outside the picture's folder.
+    const std::size_t stem = stemLength({path, length});
     if (stem + 4 > 255) return false;
     std::memcpy(outputName + stem, ".qm5", 5);
     return true;
@@ -38,7 +40,9 @@ bool MakerApp::convert(const char* path, bool compress) {
     InputPictures input;
     InputFailure failure;
     ClassicPictureReader reader(loader_);
-    switch (loadInputPictures(console_, reader, path, files_, input, &failure)) {
+    InputOptions inputs;
+    inputs.output = outputName;
+    switch (loadInputPictures(console_, reader, path, files_, input, &failure, inputs)) {
         case InputError::none: break;
         case InputError::pathTooLong: reportError(console_, "Path is longer than 255 characters !"); return false;
         case InputError::listUnreadable: reportError(console_, "Unknown format !"); return false;
@@ -53,6 +57,10 @@ bool MakerApp::convert(const char* path, bool compress) {
         case InputError::sizeMismatch: reportError(console_, "Pictures must be same size !"); return false;
         case InputError::emptyPicture:
             reportError(console_, "Pictures must be at least 1 pixel wide and high !");
+            return false;
+        case InputError::sameAsOutput: reportError(console_, "Destination file is one of the input files !"); return false;
+        case InputError::listTooLarge:
+            reportError(console_, "Pictures of the list need more than 4 GiB of memory !");
             return false;
     }
     const std::int32_t count = input.count;

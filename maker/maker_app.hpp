@@ -29,9 +29,10 @@ public:
     // Engine and threads for the compressing writer (the bytes are the same).
     TextureWriteOptions& writeOptions() { return writeOptions_; }
 
-    // The output name: the path with everything from its last "." replaced
-    // by ".qm5", or ".qm5" appended when it has no dot. False when either
-    // name would pass 255 characters.
+    // The output name: the path with the extension of its last component
+    // replaced by ".qm5", or ".qm5" appended when it has none (see
+    // core/file_names.hpp: "dir.v2/tex" gives "dir.v2/tex.qm5"). False when
+    // either name would pass 255 characters.
     static bool outputNameFor(const char* path, char (&outputName)[256]);
 
 private:

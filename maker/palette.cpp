@@ -87,7 +87,7 @@ constexpr const char* kProgress = "\rCreating palette (%3d cols found, %3d %% do
 }  // namespace
 
 PaletteResult buildPalette(Console& console, std::span<Picture> pictures, ColourTable& table,
-                           std::int32_t maxColours) {
+                           std::int32_t maxColours, Progress* progress) {
     const std::uint64_t n = pictures.size();
     const std::uint64_t pixelsPerPicture = n == 0 ? 0 : pictures[0].pixels.size();
     const std::uint64_t total = n * pixelsPerPicture;
@@ -96,6 +96,11 @@ PaletteResult buildPalette(Console& console, std::span<Picture> pictures, Colour
     };
 
     console.print("Creating palette (%3d cols found, %3d %% done)", 0, 0);
+    // Both sweeps visit every pixel: 2 * total visits.
+    const auto visited = [progress, total](std::uint64_t done) {
+        if (progress != nullptr && total > 0) progress->advance(done, 2 * total);
+    };
+    if (progress != nullptr) progress->begin(Stage::palette);
 
     const auto tableFailed = [&console] {
         console.print("\n");
@@ -128,6 +133,7 @@ PaletteResult buildPalette(Console& console, std::span<Picture> pictures, Colour
             }
             if ((i & 31) == 16) {
                 console.print(kProgress, static_cast<int>(found.size()), percent(p * pixelsPerPicture + i));
+                if ((i & 0xFFFF) == 16) visited(p * pixelsPerPicture + i);
             }
         }
     }
@@ -158,11 +164,13 @@ PaletteResult buildPalette(Console& console, std::span<Picture> pictures, Colour
             pixels[i] = lastIndex;
             if ((i & 31) == 16) {
                 console.print(kProgress, count, percent(total + p * pixelsPerPicture + i));
+                if ((i & 0xFFFF) == 16) visited(total + p * pixelsPerPicture + i);
             }
         }
     }
 
     console.print("\rCreating palette (%3d cols found, %3d %% done)\n", count, 100);
+    visited(2 * total);
     return PaletteResult::done;
 }
 

@@ -21,6 +21,7 @@
 
 #include "maker/colour_table.hpp"
 #include "maker/console.hpp"
+#include "maker/progress.hpp"
 #include "picture/picture.hpp"
 
 namespace qm5 {
@@ -45,7 +46,8 @@ enum class PaletteResult {
 
 // pictures: all of the same size (the percentages use the first one's pixel
 // count). Colours already in the table count as found from the start.
+// progress (when given) is told of the stage every 65536 pixel visits.
 PaletteResult buildPalette(Console& console, std::span<Picture> pictures, ColourTable& table,
-                           std::int32_t maxColours = kMaxPaletteColours);
+                           std::int32_t maxColours = kMaxPaletteColours, Progress* progress = nullptr);
 
 }  // namespace qm5

@@ -44,12 +44,20 @@ MinimiseStatus compressWithReference(Console& console, const Picture& picture, s
     return MinimiseStatus::ok;
 }
 
-// The records of one picture from the engine, colour 0 first.
+// The records of one picture from the engine, colour 0 first. progress
+// (when given) hears of the colours as their records arrive, through sink.
 MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const Picture& picture,
-                               std::uint32_t colourCount, unsigned threads, const RecordSink& sink,
-                               std::uint32_t& failedColour) {
+                               std::uint32_t colourCount, unsigned threads, std::uint64_t memoryLimit,
+                               const RecordSink& sink, std::uint32_t& failedColour, Progress* progress) {
     CompressOptions options;
     options.threads = threads;
+    options.memoryLimit = std::min(options.memoryLimit, memoryLimit);
+    // The engines report their own work as it goes (within a colour too),
+    // into the same stage as the colours' records; the display keeps the
+    // larger fraction of a stage, so the two never make it go back.
+    if (progress != nullptr) {
+        options.progress = [progress](std::uint64_t done, std::uint64_t total) { progress->advance(done, total); };
+    }
     const std::uint32_t* indices = picture.pixels.data();
     const std::uint64_t pixelCount = picture.pixels.size();
     MinimiseStatus status = MinimiseStatus::ok;
@@ -73,18 +81,21 @@ MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const P
 }
 
 // Threads for the fast engines: as many as asked (0: one per core) while the
-// working memory stays within kCompressMemoryLimit; 0 when even one thread
-// would pass it. The smaller covers of the best engine add the positions
-// sorted by colour and the solver's tables, a few bytes per position.
-unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, MinimiserEngine engine) {
+// working memory stays within memoryLimit; 0 when even one thread would pass
+// it. The smaller covers of the best engine add the positions sorted by
+// colour and the solver's tables, a few bytes per position.
+unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, MinimiserEngine engine,
+                         std::uint64_t memoryLimit) {
     unsigned threads = asked != 0 ? asked : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
     const int b = positionBitCount(pixelCount);
     const std::uint64_t extra = engine == MinimiserEngine::best
                                     ? 4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1) + (std::uint64_t{16} << b)
                                     : 0;
+    const std::uint64_t engineLimit = std::min(CompressOptions{}.memoryLimit, memoryLimit);
     for (; threads > 0; --threads) {
-        if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads) + extra <= kCompressMemoryLimit) break;
+        if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads, engineLimit) + extra <= memoryLimit)
+            break;
     }
     return threads;
 }
@@ -132,10 +143,12 @@ public:
           options_(options),
           outcome_(outcome),
           colourCount_(static_cast<std::uint32_t>(palette.size())),
-          pixelCount_(pictures[0]->pixels.size()),
+          pixelCount_(pictures.empty() ? 0 : pictures[0]->pixels.size()),
+          mipmapCount_(mipmapCount),
           file_(pictures, palette, mipmapCount) {}
 
-    WriteResult run(const char* outputName);
+    // Into the file outputName, or into sink when one is given.
+    WriteResult run(const char* outputName, OutputSink* sink);
 
 private:
     // The modes qm5_maker has print its section lines and report failures.
@@ -151,8 +164,17 @@ private:
     WriteResult failure(MinimiseStatus status, std::size_t image, std::uint32_t failedColour);
     void progress(std::size_t image, std::uint32_t colour, std::uint64_t written);
     MinimiseStatus compress(std::size_t image, const RecordSink& sink, std::uint32_t& failedColour) {
-        return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_, sink,
-                               failedColour);
+        if (options_.progress != nullptr) {
+            options_.progress->begin(Stage::compressing, static_cast<std::uint32_t>(image),
+                                     static_cast<std::uint32_t>(pictures_.size()));
+        }
+        return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_,
+                               options_.memoryLimit, sink, failedColour, options_.progress);
+    }
+    void writing(std::uint64_t done, std::uint64_t total) {
+        if (options_.progress == nullptr) return;
+        if (done == 0) options_.progress->begin(Stage::writing);
+        options_.progress->advance(done, total);
     }
 
     Console& console_;
@@ -161,24 +183,54 @@ private:
     WriteOutcome& outcome_;
     std::uint32_t colourCount_;
     std::uint64_t pixelCount_;  // P of every picture
+    std::int32_t mipmapCount_;
     unsigned threads_ = 1;
     TextureFileWriter file_;
 };
 
-WriteResult TextureJob::run(const char* outputName) {
+// The maker's line for a header field that cannot hold the pictures.
+const char* headerRangeMessage(const HeaderRangeFault& fault) {
+    switch (fault.field) {
+        case HeaderField::imageCount:
+            return fault.value < fault.min ? "File list holds no pictures !" : "A texture holds at most 65535 images !";
+        case HeaderField::colourCount:
+            return fault.value < fault.min ? "Pictures hold no colours !" : "Pictures hold more than 32767 colours !";
+        case HeaderField::width:
+        case HeaderField::height:
+            return fault.value < fault.min ? "Pictures must be at least 1 pixel wide and high !"
+                                           : "Pictures must be at most 32767 pixels wide and high !";
+        case HeaderField::mipmapCount:
+        case HeaderField::none: break;
+    }
+    return "Too many mipmap levels !";
+}
+
+WriteResult TextureJob::run(const char* outputName, OutputSink* sink) {
     outcome_ = WriteOutcome{};
+    // Every field is checked before anything is compressed or written: the
+    // header stores 16 bits, and a count that wrapped would describe
+    // another texture than the one written.
+    outcome_.header = checkHeaderRanges(pictures_, colourCount_, mipmapCount_);
+    if (outcome_.header.field != HeaderField::none) {
+        report(headerRangeMessage(outcome_.header));
+        return WriteResult::headerOutOfRange;
+    }
     outcome_.plainBytes = plainTextureSize(colourCount_, pixelCount_, pictures_.size());
     // The fast engines' working memory grows with 3^b; a picture they cannot
     // compress within the bound is refused before anything is written.
     if ((options_.compress || options_.smallest) && options_.engine != MinimiserEngine::reference) {
-        threads_ = compressThreads(pixelCount_, colourCount_, options_.threads, options_.engine);
+        threads_ = compressThreads(pixelCount_, colourCount_, options_.threads, options_.engine, options_.memoryLimit);
         outcome_.tooLarge = threads_ == 0;
         if (outcome_.tooLarge && !options_.smallest) {
             report("Picture too large to compress, write it uncompressed !");
             return WriteResult::outOfMemory;
         }
     }
-    if (!file_.open(outputName)) {
+    const bool opened = sink != nullptr                 ? file_.open(*sink)
+                        : options_.stream != nullptr ? file_.openStream(options_.stream)
+                                                     : file_.open(outputName);
+    if (!opened) {
+        outcome_.fileError = file_.fileError();
         report("Cannot open destination file !");
         return WriteResult::cannotOpen;
     }
@@ -195,12 +247,15 @@ WriteResult TextureJob::run(const char* outputName) {
             writePlainImages();
         }
     }
-    if (result != WriteResult::written) return result;
-    if (!file_.commit()) {
+    // Compressed records went to the file as they came; what is left is
+    // to make it appear under its name.
+    if (result == WriteResult::written && outcome_.compressed) writing(0, 1);
+    if (result == WriteResult::written && !file_.commit()) {
         report("Cannot write destination file !");
-        return WriteResult::writeFailed;
+        result = WriteResult::writeFailed;
     }
-    return WriteResult::written;
+    if (result == WriteResult::writeFailed) outcome_.fileError = file_.fileError();
+    return result;
 }
 
 void TextureJob::writeHead(bool compressed) {
@@ -213,15 +268,18 @@ void TextureJob::writeHead(bool compressed) {
 // An index the writer refuses makes commit() fail; none reaches it from the palette stage.
 void TextureJob::writePlainImages() {
     console_.print("   - Writing image ..\n");
+    writing(0, pictures_.size());
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         (void)file_.writePlainImage();
         console_.print("\r        - Bitmap %3d\n", static_cast<int>(i));
+        writing(i + 1, pictures_.size());
     }
 }
 
 // The records go straight to the file, each followed by its progress line.
 WriteResult TextureJob::writeCompressedImages() {
     console_.print("   - Compressing image ..\n");
+    std::uint64_t total = textureHeadSize(colourCount_);  // the file so far
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         std::uint64_t written = 0;  // S: record bytes of this picture so far
         MinimiseStatus status = MinimiseStatus::ok;
@@ -230,6 +288,7 @@ WriteResult TextureJob::writeCompressedImages() {
             const RecordSink shown = [&](std::uint32_t c, std::span<const std::uint8_t> record) {
                 if (!put(c, record)) return false;
                 written += record.size();
+                total += record.size();
                 progress(i, c, written);
                 return true;
             };
@@ -243,6 +302,7 @@ WriteResult TextureJob::writeCompressedImages() {
             return WriteResult::writeFailed;
         }
     }
+    outcome_.compressedBytes = total;
     return WriteResult::written;
 }
 
@@ -330,6 +390,7 @@ WriteResult TextureJob::failure(MinimiseStatus status, std::size_t image, std::u
 // The percentage projects the records so far onto all K records of the
 // picture, against the picture as 32-bit pixels (4P bytes).
 void TextureJob::progress(std::size_t image, std::uint32_t colour, std::uint64_t written) {
+    if (options_.progress != nullptr) options_.progress->advance(std::uint64_t{colour} + 1, colourCount_);
     const std::uint64_t percent =
         std::uint64_t{colourCount_} * written * 100 / (std::uint64_t{colour} + 1) / (4 * pixelCount_);
     console_.print("\r        - Image %3d, chunk %4d / %4d, compress = %3d %%", static_cast<int>(image + 1),
@@ -343,7 +404,15 @@ WriteResult writeTexture(Console& console, const char* outputName, std::span<con
                          const TextureWriteOptions& options, WriteOutcome* outcome) {
     WriteOutcome ignored;
     return TextureJob(console, pictures, palette, mipmapCount, options, outcome != nullptr ? *outcome : ignored)
-        .run(outputName);
+        .run(outputName, nullptr);
+}
+
+WriteResult writeTexture(Console& console, OutputSink& out, std::span<const Picture* const> pictures,
+                         std::span<const std::uint32_t> palette, std::int32_t mipmapCount,
+                         const TextureWriteOptions& options, WriteOutcome* outcome) {
+    WriteOutcome ignored;
+    return TextureJob(console, pictures, palette, mipmapCount, options, outcome != nullptr ? *outcome : ignored)
+        .run(nullptr, &out);
 }
 
 }  // namespace qm5

@@ -2,6 +2,10 @@
 // into "qm5.bmp" and "qm5_compr.bmp".
 #include <cstdio>
 
+#include "core/file_io.hpp"
 #include "tester/tester_app.hpp"
 
-int main() { return qm5::runTester(stdout, stdin); }
+int main() {
+    qm5::installOutputSignalHandlers();
+    return qm5::runTester(stdout, stdin, stderr);
+}

@@ -1,27 +1,79 @@
 #include "tester/tester_app.hpp"
 
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "core/file_identity.hpp"
 #include "picture/picture_loader.hpp"
 #include "texture/texture_decoder.hpp"
+#include "texture/texture_input.hpp"
 
 namespace qm5 {
 
-int runTester(std::FILE* out, std::FILE* in) {
+namespace {
+
+struct Names {
+    const char* texture;
+    const char* bitmap;
+};
+constexpr Names kNames[] = {{"pcx_uncompr.qm5", "qm5.bmp"}, {"pcx_compr.qm5", "qm5_compr.bmp"}};
+
+void complain(std::FILE* err, const char* name, const char* reason, std::error_code why = {}) {
+    if (err == nullptr) return;
+    if (why) {
+        std::fprintf(err, "qm5_test: %s: %s (%s)\n", name, reason, why.message().c_str());
+    } else {
+        std::fprintf(err, "qm5_test: %s: %s\n", name, reason);
+    }
+}
+
+// One round: false when the texture is present but could not be decoded
+// and written.
+bool decodeOne(const Names& names, const PictureLoader& loader, std::FILE* err) {
+    // No texture is ever overwritten, whatever name or link leads to it.
+    for (const Names& other : kNames) {
+        if (!isSameFile(names.bitmap, other.texture)) continue;
+        complain(err, names.bitmap, "is a texture being decoded, and an input is never overwritten");
+        return false;
+    }
+    // Read once and only as far as the first image reaches, whatever the
+    // file is; the pictures are those of the classic reader, of any size.
+    TextureReadRequest request;
+    request.images = 1;
+    TextureRead read;
+    switch (readTextureFile(names.texture, request, read)) {
+        case ReadFileError::none: break;
+        case ReadFileError::outOfMemory: complain(err, names.texture, "not enough memory to read the file"); return false;
+        default:
+            if (read.error == std::errc::no_such_file_or_directory) return true;  // absent: skipped in silence
+            complain(err, names.texture, read.opened ? "cannot be read" : "cannot be opened", read.error);
+            return false;
+    }
+    Picture picture;
+    const TextureError e = decodeTextureImage(read.bytes.span(), 0, picture, DecodeOptions::unlimited());
+    if (e != TextureError::none) {
+        complain(err, names.texture, describe(e));
+        return false;
+    }
+    if (loader.writeBmp24(names.bitmap, picture) != 1) {
+        complain(err, names.bitmap, "cannot be written");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runTester(std::FILE* out, std::FILE* in, std::FILE* err) {
     std::fputs("                    ____Qm5Tester v1.0____ \n", out);
     std::fputs("                      Supports .bmp .pcx   \n", out);
     std::fputs("                      and true-color bmp    \n\n\n", out);
 
-    static constexpr struct {
-        const char* texture;
-        const char* bitmap;
-    } kNames[] = {{"pcx_uncompr.qm5", "qm5.bmp"}, {"pcx_compr.qm5", "qm5_compr.bmp"}};
-
     int status = 0;
     PictureLoader loader(out);
-    for (const auto& name : kNames) {
-        Picture picture;
-        const TextureError e = decodeTexture(name.texture, picture);
-        if (e == TextureError::cannotOpen) continue;  // absent: skipped in silence
-        if (e != TextureError::none || loader.writeBmp24(name.bitmap, picture) != 1) status = 1;
+    for (const Names& names : kNames) {
+        if (!decodeOne(names, loader, err)) status = 1;
     }
     std::fflush(out);
     (void)std::fgetc(in);

@@ -155,5 +155,80 @@ TEST(FileListLoad, FailuresSayWhyAndLeaveTheListEmpty) {
     EXPECT_EQ(why, FileListError::cannotOpen);
 }
 
+// The qm5 command's rules: loadNamed over text, with folder joined to
+// relative names. The entries, or the error and its line.
+struct Named {
+    Entries entries;
+    FileListError error = FileListError::none;
+    std::int32_t line = 0;
+};
+Named loadNamedText(const std::string& text, const char* folder = "") {
+    test::TempDir dir;
+    test::writeText(dir / "list.txt", text);
+    InputStream in;
+    EXPECT_EQ(in.open((dir / "list.txt").string().c_str()), ReadFileError::none);
+    FileList list;
+    Named got;
+    if (!list.loadNamed(in, folder, &got.error)) {
+        EXPECT_EQ(list.count(), 0);
+    }
+    got.entries = entriesOf(list);
+    got.line = list.errorLine();
+    return got;
+}
+
+TEST(FileListNamed, TrailingNumbersNamesWithBlanksAndFolders) {
+    const struct {
+        std::string text;
+        Entries want;
+    } cases[] = {
+        // The trailing number is the number, everything before it the name.
+        {"3\nmy pic.bmp 4\n  sky 2.bmp\t-7  \nwall 2.bmp\n", {{"my pic.bmp", 4}, {"sky 2.bmp", -7}, {"wall 2.bmp", 0}}},
+        // A sign or digits glued to the name belong to it; a lone number is a name.
+        {"3\na-5\nb+6.bmp\n7\n", {{"a-5", 0}, {"b+6.bmp", 0}, {"7", 0}}},
+        // Byte-order mark, CR LF and CR line ends, blank lines not counted, count with blanks.
+        {"\xEF\xBB\xBF 2 \r\n\r\na.bmp 1\rb.bmp 2\r\nc.bmp 3\n", {{"a.bmp", 1}, {"b.bmp", 2}}},
+        // Counts of 0 or less, and a list that ends early keeps what it has.
+        {"0\na.bmp\n", {}},
+        {"4\na.bmp 1", {{"a.bmp", 1}}},
+    };
+    for (const auto& c : cases) {
+        const Named got = loadNamedText(c.text);
+        EXPECT_EQ(got.error, FileListError::none) << c.text;
+        EXPECT_EQ(got.entries, c.want) << "got " << describe(got.entries) << " for " << c.text;
+    }
+    // Relative names join the folder; absolute ones stay.
+    const Named got = loadNamedText("2\ns0.bmp 1\n/abs/s1.bmp\n", "pics/");
+    EXPECT_EQ(got.entries, (Entries{{"pics/s0.bmp", 1}, {"/abs/s1.bmp", 0}})) << describe(got.entries);
+}
+
+TEST(FileListNamed, RefusalsSayWhatAndWhere) {
+    const struct {
+        std::string text;
+        FileListError error;
+        std::int32_t line;
+    } cases[] = {
+        {"sky0.bmp 0\nsky1.bmp 0\n", FileListError::countMissing, 1},
+        {"\xEF\xBB\xBFsky0.bmp\n", FileListError::countMissing, 1},
+        {"3 pictures\na.bmp\n", FileListError::notList, 1},
+        {"neither a picture nor a list", FileListError::notList, 1},
+        {std::string("\x89PNG\0\0", 6), FileListError::notList, 1},
+        {"", FileListError::noCountLine, 0},
+        {"2\na.bmp\n" + std::string(300, 'n') + "\n", FileListError::nameTooLong, 3},
+        {"2\na.bmp\n" + std::string(2000, 'n') + "\n", FileListError::nameTooLong, 3},
+        {std::string("2\na\0.bmp\n", 10), FileListError::controlCharacter, 2},
+    };
+    for (const auto& c : cases) {
+        const Named got = loadNamedText(c.text);
+        EXPECT_EQ(got.error, c.error) << c.text;
+        EXPECT_EQ(got.line, c.line) << c.text;
+        EXPECT_TRUE(got.entries.empty()) << c.text;
+    }
+    // The folder counts towards the 255 characters of a name.
+    const std::string folder(250, 'd');
+    EXPECT_EQ(loadNamedText("1\nabcde\n", (folder + "/").c_str()).error, FileListError::nameTooLong);
+    EXPECT_EQ(loadNamedText("1\nabcd\n", (folder + "/").c_str()).error, FileListError::none);
+}
+
 }  // namespace
 }  // namespace qm5

@@ -133,7 +133,7 @@ TEST(FormatFixtures, RefusalsNameTheReason) {
         fs::copy_file(f, dir / name);
         const auto r = run(QM5_CMD_BIN, dir, {"encode", name});
         EXPECT_EQ(r.exitCode, 1);
-        const std::string want = name + ": " + std::string(reason.begin(), reason.end() - 1);
+        const std::string want = "qm5: " + name + ": " + std::string(reason.begin(), reason.end() - 1);
         EXPECT_EQ(r.err.rfind(want, 0), 0u) << "got " << r.err << "want " << want;
         // Transparency is dropped on request; the colours stay.
         const bool transparent = want.find("not fully opaque") != std::string::npos;

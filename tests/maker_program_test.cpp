@@ -246,11 +246,22 @@ TEST(MakerProgram, OutputNameRule) {
     EXPECT_STREQ(name, "pics\\wall.qm5");
     ASSERT_TRUE(MakerApp::outputNameFor("wall", name));
     EXPECT_STREQ(name, "wall.qm5");
+    // Only a dot of the last component starts the extension.
     ASSERT_TRUE(MakerApp::outputNameFor("..\\pics\\wall", name));
-    EXPECT_STREQ(name, "..qm5");
+    EXPECT_STREQ(name, "..\\pics\\wall.qm5");
+    ASSERT_TRUE(MakerApp::outputNameFor("a/b.c/d.bmp", name));
+    EXPECT_STREQ(name, "a/b.c/d.qm5");
     EXPECT_FALSE(MakerApp::outputNameFor(std::string(256, 'a').c_str(), name));
     EXPECT_FALSE(MakerApp::outputNameFor(std::string(253, 'a').c_str(), name)) << "253 + .qm5 is 257";
     ASSERT_TRUE(MakerApp::outputNameFor(std::string(251, 'a').c_str(), name));
+
+    // The program writes the texture beside its picture.
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "pics.v2");
+    test::writeFile(dir / "pics.v2" / "wall", bmp24(2, 2, {1, 2, 3, 4}));
+    ASSERT_EQ(maker(dir, {"pics.v2/wall"}).exitCode, 0);
+    EXPECT_TRUE(test::fileExists(dir / "pics.v2" / "wall.qm5"));
+    EXPECT_FALSE(test::fileExists(dir / "pics.qm5"));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// Output atomicity of the built qm5_maker under injected failures: whatever
-// stops a run, the texture it would have replaced stays byte for byte (or
+// Output atomicity of the built programs under injected failures: whatever
+// stops a run, the file it would have replaced stays byte for byte (or
 // stays absent), no temporary file is left beside it, and the exit status
-// is 1. The tests run as root in CI, where permission bits alone do not stop
-// a write; the faults used are those that stop root too.
+// is 1. A file size limit stops the programs with SIGXFSZ unless they
+// ignore it themselves (the runner starts them with its default action).
+// The tests run as root in CI, where permission bits alone do not stop a
+// write; the faults used are those that stop root too.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -51,11 +53,17 @@ struct Fault {
     std::function<void(const test::TempDir&)> setUp;  // pictures, old output, the fault
     fs::path output;                                  // relative to the directory
     test::RunLimits limits;
+    const char* program = QM5_MAKER_BIN;
 };
 
 // The textures of the 64 x 64 pictures take more than 1 KiB, plain or
 // compressed, so a 1 KiB file size limit stops every one of them.
 constexpr std::uint64_t kSizeLimit = 1024;
+const test::RunLimits kLimited = [] {
+    test::RunLimits limits;
+    limits.maxFileSize = kSizeLimit;
+    return limits;
+}();
 
 void writePictures(const test::TempDir& dir) {
     test::writeFile(dir / "wall.bmp", parityBmp24(64, 64));
@@ -84,16 +92,16 @@ std::vector<Fault> faults() {
                      writePictures(d);
                      test::writeText(d / "wall.qm5", kOld);
                  },
-                 "wall.qm5", {kSizeLimit}});
+                 "wall.qm5", kLimited});
     f.push_back({"file size limit, compressed, no old texture", {"wall.bmp", "c"}, writePictures, "wall.qm5",
-                 {kSizeLimit}});
+                 kLimited});
     f.push_back({"file size limit, list of two", {"list.txt"},
                  [](const test::TempDir& d) {
                      writePictures(d);
                      test::writeText(d / "list.txt", "2\nwall.bmp 0\nother.bmp 1\n");
                      test::writeText(d / "list.qm5", kOld);
                  },
-                 "list.qm5", {kSizeLimit}});
+                 "list.qm5", kLimited});
 #endif
     f.push_back({"second picture of the list is refused", {"list.txt", "c"},
                  [](const test::TempDir& d) {
@@ -109,6 +117,26 @@ std::vector<Fault> faults() {
                      test::writeText(d / "list.txt", "2\nwall.bmp 0\nmissing.bmp 0\n");
                  },
                  "list.qm5", {}});
+    const auto texture = [](const test::TempDir& d) {
+        writePictures(d);
+        ASSERT_EQ(test::runProgram(QM5_MAKER_BIN, {"wall.bmp"}, d.path()).exitCode, 0);
+        test::writeText(d / "out.bmp", kOld);
+    };
+    f.push_back({"qm5 encode, file size limit", {"encode", "wall.bmp", "-o", "out.qm5"},
+                 [](const test::TempDir& d) {
+                     writePictures(d);
+                     test::writeText(d / "out.qm5", kOld);
+                 },
+                 "out.qm5", kLimited, QM5_CMD_BIN});
+    f.push_back({"qm5 decode, file size limit", {"decode", "wall.qm5", "-o", "out.bmp"}, texture, "out.bmp",
+                 kLimited, QM5_CMD_BIN});
+    f.push_back({"qm5_test, file size limit", {},
+                 [&](const test::TempDir& d) {
+                     texture(d);
+                     fs::rename(d / "wall.qm5", d / "pcx_compr.qm5");
+                     fs::rename(d / "out.bmp", d / "qm5_compr.bmp");
+                 },
+                 "qm5_compr.bmp", kLimited, QM5_TEST_BIN});
     return f;
 }
 
@@ -136,13 +164,13 @@ TEST(OutputAtomicity, InjectedFailuresKeepTheOldOutputAndLeaveNoTemporary) {
         const bool wasDirectory = fs::is_directory(out);
         const bool hadOld = !wasDirectory && test::fileExists(out);
         const auto before = namesIn(dir.path());
-        const auto r = test::runProgram(QM5_MAKER_BIN, f.args, dir.path(), "", f.limits);
+        const auto r = test::runProgram(f.program, f.args, dir.path(), "", f.limits);
         expectUntouched(f, dir, before, hadOld, wasDirectory, r);
 
         if (f.limits.maxFileSize != 0) {
-            // The same run without the limit writes the texture: the limit
+            // The same run without the limit writes the file: the limit
             // was the fault.
-            const auto ok = test::runProgram(QM5_MAKER_BIN, f.args, dir.path());
+            const auto ok = test::runProgram(f.program, f.args, dir.path());
             EXPECT_EQ(ok.exitCode, 0) << f.what << " without the limit\n" << ok.out;
             EXPECT_GT(test::readFile(out).size(), kSizeLimit) << f.what;
         }
@@ -155,7 +183,7 @@ TEST(OutputAtomicity, InjectedFailuresKeepTheOldOutputAndLeaveNoTemporary) {
 TEST(OutputAtomicity, FileSizeLimitIsReportedAsAWriteFailure) {
     test::TempDir dir;
     writePictures(dir);
-    const auto r = test::runProgram(QM5_MAKER_BIN, {"wall.bmp"}, dir.path(), "", {kSizeLimit});
+    const auto r = test::runProgram(QM5_MAKER_BIN, {"wall.bmp"}, dir.path(), "", kLimited);
     EXPECT_NE(r.out.find(" ERROR : Cannot write destination file !"), std::string::npos) << r.out;
     EXPECT_EQ(r.exitCode, 1);
 }

@@ -160,9 +160,10 @@ int loadPcx(const Bytes& file) {
     Picture p;
     return static_cast<int>(loader.loadPcx(std::span<const std::uint8_t>(file), p));
 }
+// Without the command's limits: the checks against the file bound it alone.
 int decode(const Bytes& file) {
     Picture p;
-    return static_cast<int>(decodeTextureImage(std::span<const std::uint8_t>(file), 0, p));
+    return static_cast<int>(decodeTextureImage(std::span<const std::uint8_t>(file), 0, p, DecodeOptions::unlimited()));
 }
 
 constexpr std::int32_t kSide = 32767;
@@ -284,6 +285,40 @@ TEST(ResourceLimits, PcxDataMustBeAbleToFillTheLines) {
     EXPECT_TRUE(p.pixels.empty());
     EXPECT_EQ(std::ftell(messages), printed) << "a refused file prints no scan-line message";
     std::fclose(messages);
+}
+
+// Lists that no texture, or no memory bound, can hold: refused with a
+// clear error and nothing written. The memory bound is known after the
+// first picture and refuses the list before reading the others (here they
+// do not even exist).
+TEST(ResourceLimits, ListsBeyondWhatATextureOrTheMemoryBoundHolds) {
+    test::TempDir dir;
+    test::writeFile(dir / "px.bmp", test::bmp24(1, 1, {0x102030}));
+    std::string many = "65536\n";
+    for (int i = 0; i < 65536; ++i) many += "px.bmp 0\n";
+    test::writeText(dir / "many.lst", many);
+    test::writeFile(dir / "big.bmp", test::bmp24(1024, 1024, {}));
+    std::string huge = "1025\nbig.bmp 0\n";
+    for (int i = 1; i < 1025; ++i) huge += "missing" + std::to_string(i) + ".bmp 0\n";
+    test::writeText(dir / "huge.lst", huge);
+    const struct {
+        const char* program;
+        std::vector<std::string> args;
+        std::string message;
+    } runs[] = {
+        {QM5_MAKER_BIN, {"many.lst"}, " ERROR : A texture holds at most 65535 images !\n"},
+        {QM5_CMD_BIN, {"encode", "many.lst"}, "qm5: many.lst: 65536 pictures, more than the 65535 images a texture holds\n"},
+        {QM5_MAKER_BIN, {"huge.lst"}, " ERROR : Pictures of the list need more than 4 GiB of memory !\n"},
+        {QM5_CMD_BIN, {"encode", "huge.lst"},
+         "qm5: huge.lst: 1025 pictures of 1024 x 1024 need 4100 MiB of memory, more than the limit of 4096 MiB\n"},
+    };
+    for (const auto& run : runs) {
+        const auto r = test::runProgram(run.program, run.args, dir.path());
+        EXPECT_EQ(r.exitCode, 1) << run.args[0];
+        EXPECT_NE((r.out + r.err).find(run.message), std::string::npos) << "got\n" << r.out << r.err;
+    }
+    EXPECT_FALSE(test::fileExists(dir / "many.qm5"));
+    EXPECT_FALSE(test::fileExists(dir / "huge.qm5"));
 }
 
 #if defined(QM5_TEST_POSIX)

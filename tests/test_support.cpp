@@ -10,11 +10,14 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #endif
 
@@ -157,6 +160,20 @@ std::vector<std::string> commandWords(const std::string& program, const std::vec
     words.insert(words.end(), args.begin(), args.end());
     return words;
 }
+
+#if !defined(_WIN32)
+// In the child: becomes program (behind the build's launcher) with args, or
+// ends with status 127.
+[[noreturn]] void execute(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> words = commandWords(program, args);
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    // A launcher given by name (not a path) is looked up in PATH.
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+}
+#endif
 }  // namespace
 
 #if defined(_WIN32)
@@ -289,7 +306,12 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        if (!std::freopen(inPath.c_str(), "rb", stdin)) ::_exit(126);
+        for (const int sig : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, SIG_DFL);
+        if (limits.stdinFd >= 0) {
+            if (::dup2(limits.stdinFd, STDIN_FILENO) < 0) ::_exit(126);
+        } else if (!std::freopen(inPath.c_str(), "rb", stdin)) {
+            ::_exit(126);
+        }
         if (pipeOut) {
             if (::dup2(outPipe[1], STDOUT_FILENO) < 0) ::_exit(126);
             ::close(outPipe[0]);
@@ -299,7 +321,6 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         }
         if (!std::freopen(errPath.c_str(), "wb", stderr)) ::_exit(126);
         if (limits.maxFileSize != 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
             const rlimit size{static_cast<rlim_t>(limits.maxFileSize), static_cast<rlim_t>(limits.maxFileSize)};
             if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(126);
         }
@@ -307,6 +328,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
+    if (limits.whileRunning) limits.whileRunning(static_cast<int>(pid));
     std::string piped;
     if (pipeOut) {
         ::close(outPipe[1]);
@@ -326,6 +348,48 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
+TerminalRun runOnTerminal(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
+                          bool outputToo) {
+    TempDir io;
+    const fs::path outPath = io / "stdout";
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) throw std::runtime_error("no pseudo-terminal");
+    const std::string slaveName = ::ptsname(master);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::setsid();
+        const int slave = ::open(slaveName.c_str(), O_RDWR);
+        termios raw{};
+        if (slave < 0 || ::tcgetattr(slave, &raw) != 0) ::_exit(126);
+        ::cfmakeraw(&raw);
+        if (::tcsetattr(slave, TCSANOW, &raw) != 0) ::_exit(126);
+        if (::chdir(cwd.c_str()) != 0 || !std::freopen("/dev/null", "rb", stdin)) ::_exit(126);
+        if (outputToo ? ::dup2(slave, STDOUT_FILENO) < 0 : !std::freopen(outPath.c_str(), "wb", stdout)) ::_exit(126);
+        if (::dup2(slave, STDERR_FILENO) < 0) ::_exit(126);
+        ::close(slave);
+        ::close(master);
+        execute(program, args);
+    }
+    // Read while the program writes; the read fails (EIO) once it has closed the terminal.
+    TerminalRun result;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got > 0) result.err.append(buffer, static_cast<std::size_t>(got));
+        else if (got == 0 || errno != EINTR) break;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ::close(master);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (!outputToo) result.out = slurp(outPath);
+    return result;
+}
 #endif
 
 }  // namespace qm5::test

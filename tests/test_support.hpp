@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,18 +71,33 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 #define QM5_TEST_POSIX 1
 #endif
 
-// Resource limits set in the child before it starts the program. POSIX
-// only: Windows has no file size limit for a process, and runProgram there
-// throws std::logic_error when one is asked for.
+// Resource limits and plumbing of the child, POSIX only: Windows has no
+// file size limit for a process, and runProgram there throws
+// std::logic_error when one is asked for. Every signal starts with its
+// default action, so that a program that must ignore one (SIGXFSZ) has to
+// do it itself.
 struct RunLimits {
     // Largest file the program may write (RLIMIT_FSIZE, as `ulimit -f`), in
-    // bytes; 0 = unlimited. SIGXFSZ is ignored, so a write past the limit
-    // fails with EFBIG instead of killing the program. Standard output then
-    // goes through a pipe, so that the limit binds only the files the
-    // program writes (standard error still goes to a file).
+    // bytes; 0 = unlimited. Standard output then goes through a pipe, so
+    // that the limit binds only the files the program writes (standard
+    // error still goes to a file).
     std::uint64_t maxFileSize = 0;
+    // Standard input from this descriptor instead of the input text.
+    int stdinFd = -1;
+    // Called in the parent once the child runs, before it is waited for.
+    std::function<void(int pid)> whileRunning;
 };
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::filesystem::path& cwd, const std::string& input, const RunLimits& limits);
+
+// Runs program with its standard error on a new terminal (a raw
+// pseudo-terminal: the bytes arrive as written), and its standard output
+// there too when outputToo, else in a file; standard input is empty. err
+// holds what the terminal received; seconds the time the run took.
+struct TerminalRun : RunResult {
+    double seconds = 0;
+};
+TerminalRun runOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& cwd, bool outputToo = false);
 
 }  // namespace qm5::test

@@ -1,6 +1,8 @@
 // Runs the built qm5_test in a temporary directory.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
 
@@ -53,6 +55,36 @@ TEST(TesterProgram, EachTextureStandsAlone) {
     EXPECT_EQ(r.exitCode, 1) << "a present texture that cannot be decoded is a failure";
     EXPECT_FALSE(test::fileExists(dir / "qm5.bmp"));
     EXPECT_TRUE(test::fileExists(dir / "qm5_compr.bmp"));
+}
+
+// Only a missing texture is skipped: one that is there but cannot be read,
+// or holds no picture, fails with its name and the reason on the error
+// stream, and the output stays the banner.
+TEST(TesterProgram, PresentTexturesThatCannotBeDecodedFail) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* what;
+        std::function<void(const fs::path&)> make;
+        const char* err;
+    } cases[] = {
+        {"a directory", [](const fs::path& p) { fs::create_directory(p); },
+         "qm5_test: pcx_compr.qm5: cannot be read (Is a directory)\n"},
+        {"an endless device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
+         "qm5_test: pcx_compr.qm5: not a texture of version 100\n"},
+        {"width 0", [](const fs::path& p) { test::writeFile(p, test::TextureBytes(1, 1, 0, 5).u32(1).hex("80 00 00").bytes); },
+         "qm5_test: pcx_compr.qm5: the texture is malformed\n"},
+        {"no colours", [](const fs::path& p) { test::writeFile(p, test::TextureBytes(0, 1, 2, 2).bytes); },
+         "qm5_test: pcx_compr.qm5: the texture is malformed\n"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        c.make(dir / "pcx_compr.qm5");
+        const auto r = test::runProgram(QM5_TEST_BIN, {}, dir.path());
+        EXPECT_EQ(r.out, kBanner) << c.what;
+        EXPECT_EQ(r.exitCode, 1) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+        EXPECT_FALSE(test::fileExists(dir / "qm5_compr.bmp")) << c.what;
+    }
 }
 
 }  // namespace

@@ -13,8 +13,10 @@ using test::TextureBytes;
 
 std::vector<std::uint32_t> pixelsOf(const Picture& p) { return {p.pixels.begin(), p.pixels.end()}; }
 
+// The format alone: the limits have tests of their own.
 TextureError decode(const Bytes& file, Picture& out, std::int64_t image = 0) {
-    return decodeTextureImage(std::span<const std::uint8_t>(file.data(), file.size()), image, out);
+    return decodeTextureImage(std::span<const std::uint8_t>(file.data(), file.size()), image, out,
+                              DecodeOptions::unlimited());
 }
 
 using test::workedTexture;
@@ -204,6 +206,9 @@ TEST(TextureDecoder, RefusesMalformedFiles) {
         {"negative W", TextureBytes(1, 0, 0xFFFF, 1).u32(0).u8(0).bytes, TextureError::malformed},
         {"negative H", TextureBytes(1, 0, 1, 0x8001).u32(0).u8(0).bytes, TextureError::malformed},
         {"palette cut", TextureBytes(3, 0, 1, 1).u32(0).u16(0).bytes, TextureError::truncated},
+        {"no colours", TextureBytes(0, 1, 2, 2).bytes, TextureError::malformed},
+        {"width 0", TextureBytes(1, 1, 0, 2).u32(0).hex("80 00 00").bytes, TextureError::malformed},
+        {"height 0", TextureBytes(1, 0, 2, 0).u32(0).bytes, TextureError::malformed},
         {"plain image cut", TextureBytes(1, 0, 4, 4).u32(0).u8(0).bytes, TextureError::truncated},
         {"huge header, tiny file", TextureBytes(32767, 1, 32767, 32767).u32(0).bytes, TextureError::truncated},
         {"plain index at K", TextureBytes(2, 0, 2, 1).u32(0).u32(1).u8(0).u8(2).bytes, TextureError::malformed},

@@ -132,5 +132,41 @@ TEST(TextureFileWriter, RefusesAFileThatWouldDisagreeWithItsHeader) {
     }
 }
 
+// Every field is checked against what its 16 bits hold for a reader that
+// takes counts and sizes as signed, before anything is written.
+TEST(TextureFileWriter, RefusesValuesItsHeaderCannotHold) {
+    Picture wide, tall, empty, one;
+    ASSERT_TRUE(wide.allocate(32768, 1) && tall.allocate(1, 32768) && empty.allocate(0, 3) && one.allocate(1, 1));
+    const std::vector<const Picture*> many(65536, &one);
+    const Picture* const wideOnly[] = {&wide};
+    const Picture* const tallOnly[] = {&tall};
+    const Picture* const emptyOnly[] = {&empty};
+    const std::uint32_t palette[2] = {0, 1};
+    const struct {
+        std::span<const Picture* const> pictures;
+        std::size_t colours;
+        std::int32_t mipmaps;
+        HeaderField want;
+    } cases[] = {
+        {{many.data(), 65535}, 2, 0, HeaderField::none},
+        {{many.data(), 65536}, 2, 0, HeaderField::imageCount},
+        {{many.data(), 0}, 2, 0, HeaderField::imageCount},
+        {{many.data(), 1}, 32768, 0, HeaderField::colourCount},
+        {{many.data(), 1}, 0, 0, HeaderField::colourCount},
+        {wideOnly, 2, 0, HeaderField::width},
+        {tallOnly, 2, 0, HeaderField::height},
+        {emptyOnly, 2, 0, HeaderField::width},
+        {{many.data(), 1}, 2, 65536, HeaderField::mipmapCount},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(checkHeaderRanges(c.pictures, c.colours, c.mipmaps).field, c.want)
+            << c.pictures.size() << " pictures, " << c.colours << " colours, " << c.mipmaps << " levels";
+    }
+    test::TempDir dir;
+    TextureFileWriter file({many.data(), 65536}, palette, 0);
+    EXPECT_FALSE(file.open((dir / "t.qm5").c_str()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "nothing is created";
+}
+
 }  // namespace
 }  // namespace qm5

@@ -1,7 +1,10 @@
 #include "texture/texture_decoder.hpp"
 
+#include <algorithm>
+#include <bit>
+
 #include "core/byte_reader.hpp"
-#include "core/file_io.hpp"
+#include "texture/record_painter.hpp"
 
 namespace qm5 {
 
@@ -13,6 +16,7 @@ const char* describe(TextureError error) {
         case TextureError::truncated: return "the file ends before the data its header announces";
         case TextureError::malformed: return "the texture is malformed";
         case TextureError::tooLarge: return "the picture is too large";
+        case TextureError::tooMuchWork: return "painting the picture takes more work than allowed";
         case TextureError::outOfMemory: return "not enough memory";
     }
     return "unknown error";
@@ -28,156 +32,180 @@ struct Fail {
     }
 };
 
-// Paints colour into every position below pixelCount that the cube covers,
-// walking the cube's free bits instead of testing every position. The
-// subsets come in ascending order and base shares no bit with them, so the
-// positions ascend: the walk ends at the first one past the picture. The
-// work is so bounded by the pixels painted, also for a record whose b is
-// larger than the picture needs.
-void paintCube(CubeMasks cube, int b, std::uint32_t colour, std::uint32_t* pixels, std::uint64_t pixelCount) {
-    const std::uint64_t domain = std::uint64_t{1} << b;
-    const std::uint64_t free = (domain - 1) & ~std::uint64_t{cube.zero | cube.one};
-    const std::uint64_t base = cube.one & ~cube.zero;
-    if ((cube.one & cube.zero) != 0) return;  // a bit in both masks: the cube covers nothing
-    std::uint64_t sub = 0;
-    do {
-        const std::uint64_t p = base | sub;
-        if (p >= pixelCount) break;
-        pixels[p] = colour;
-        sub = (sub - free) & free;  // next subset of the free bits
-    } while (sub != 0);
+// The cubes of a general record that paint: zero bits that pad the last
+// byte read as cubes with both masks zero when b <= 3, and the writer never
+// writes such a cube.
+template <class Visit>
+void forEachCube(std::span<const std::uint8_t> data, int b, Visit visit) {
+    CubeStreamReader cubes(data, b);
+    for (std::uint64_t k = cubes.count(); k > 0; --k) {
+        const CubeMasks cube = cubes.next();
+        if (cube.zero != 0 || cube.one != 0) visit(cube);
+    }
 }
 
-// Skips (paint == false) or paints one compressed image, reader at its first record.
-TextureError walkCompressedImage(ByteReader& in, std::span<const std::uint32_t> palette, Picture* picture,
-                                 std::int64_t image, const Fail& fail) {
-    const std::size_t colourCount = palette.size();
-    // The records are painted from the last index down; read the heads and
-    // data spans first (records are views into the file, nothing is copied).
-    HeapArray<std::uint64_t> starts;  // offset of each record's head
-    if (picture != nullptr && !starts.allocate(colourCount)) return TextureError::outOfMemory;
-    for (std::size_t c = 0; c < colourCount; ++c) {
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+// Walks one compressed image, reader at its first record: every head and
+// data length in the file and every general b possible. With work, also
+// sums the painting steps of the image; with a painter, paints it.
+TextureError walkCompressedImage(ByteReader& in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
+                                 std::int64_t image, std::uint64_t* work, RecordPainter* painter, const Fail& fail) {
+    const std::uint64_t pixels = layout.pixelCount;
+    for (std::int32_t c = 0; c < layout.colourCount; ++c) {
         const std::uint64_t at = in.offset();
         auto headBytes = in.readSpan(kRecordHeadSize);
-        if (!headBytes) return fail(TextureError::truncated, image, static_cast<std::int64_t>(c), at);
+        if (!headBytes) return fail(TextureError::truncated, image, c, at);
         const RecordHead head = RecordHead::from(*headBytes);
-        if (head.isGeneral()) {
-            const int b = head.bitCount();
-            if (b == 0 || b > kMaxPositionBits) return fail(TextureError::malformed, image, static_cast<std::int64_t>(c), at);
-            if (!in.skip(head.dataLength())) return fail(TextureError::truncated, image, static_cast<std::int64_t>(c), at);
-        }
-        if (picture != nullptr) starts[c] = at;
-    }
-    if (picture == nullptr) return TextureError::none;
-
-    const std::uint64_t pixelCount = picture->pixels.size();
-    ByteReader records = in;
-    for (std::size_t i = colourCount; i-- > 0;) {
-        records.seek(starts[i]);
-        auto headBytes = records.readSpan(kRecordHeadSize);
-        const RecordHead head = RecordHead::from(*headBytes);
-        const std::uint32_t colour = palette[i];
-        if (head.isEmpty()) continue;
+        const std::uint32_t colour = palette.empty() ? 0 : palette[static_cast<std::size_t>(c)];
         if (head.isWhole()) {
-            for (std::uint64_t p = 0; p < pixelCount; ++p) picture->pixels[p] = colour;
-            continue;
+            if (work != nullptr) *work = saturatingAdd(*work, paintSteps({}, layout.positionBits, pixels));
+            if (painter != nullptr) painter->paintAll(colour);
         }
+        if (!head.isGeneral()) continue;
         const int b = head.bitCount();
-        auto data = *records.readSpan(head.dataLength());
-        const std::uint64_t n = cubeCountOf(data.size(), b);
-        for (std::uint64_t k = 0; k < n; ++k) {
-            const CubeMasks cube = readCube(data, b, k);
-            // Zero bits that pad the last byte read as cubes without fixed
-            // digits when b <= 3; the writer never writes such a cube.
-            if (cube.zero == 0 && cube.one == 0) continue;
-            paintCube(cube, b, colour, picture->pixels.data(), pixelCount);
-        }
+        if (b == 0 || b > kMaxPositionBits) return fail(TextureError::malformed, image, c, at);
+        auto data = in.readSpan(head.dataLength());
+        if (!data) return fail(TextureError::truncated, image, c, at);
+        if (work != nullptr) forEachCube(*data, b, [&](CubeMasks cube) { *work = saturatingAdd(*work, paintSteps(cube, b, pixels)); });
+        if (painter != nullptr) forEachCube(*data, b, [&](CubeMasks cube) { painter->paint(cube, b, colour); });
     }
     return TextureError::none;
 }
 
-// Paints a plain image, reader at its first index; the caller has checked
-// that all its indices are in the file.
-TextureError paintPlainImage(ByteReader& in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
-                             Picture& picture, std::int64_t image, const Fail& fail) {
+// Checks the indices of one plain image, reader at its first index.
+TextureError checkPlainImage(ByteReader& in, const TextureLayout& layout, std::int64_t image, const Fail& fail) {
     const std::uint64_t start = in.offset();
-    const std::uint64_t indexBytes = layout.indexBytes();
-    const auto indices = *in.readSpan(layout.plainImageBytes());
+    const auto indices = in.readSpan(layout.plainImageBytes());
+    if (!indices) return fail(TextureError::truncated, image, -1, start);
+    if (layout.indexBytes() == 1) {
+        if (layout.colourCount >= 256) return TextureError::none;
+        for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
+            if ((*indices)[p] >= layout.colourCount) return fail(TextureError::malformed, image, -1, start + p);
+        }
+        return TextureError::none;
+    }
+    // Signed 16-bit values: the classic reader's view.
     for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
-        // Unsigned bytes, signed 16-bit values: the classic reader's view.
-        const std::int32_t index =
-            indexBytes == 1 ? indices[p] : static_cast<std::int16_t>(indices[2 * p] | (indices[2 * p + 1] << 8));
-        if (index < 0 || index >= layout.colourCount)
-            return fail(TextureError::malformed, image, -1, start + p * indexBytes);
-        picture.pixels[p] = palette[static_cast<std::size_t>(index)];
+        const std::int32_t index = static_cast<std::int16_t>((*indices)[2 * p] | ((*indices)[2 * p + 1] << 8));
+        if (index < 0 || index >= layout.colourCount) return fail(TextureError::malformed, image, -1, start + 2 * p);
     }
     return TextureError::none;
+}
+
+void paintPlainImage(ByteReader in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
+                     Picture& picture) {
+    const auto indices = *in.readSpan(layout.plainImageBytes());
+    if (layout.indexBytes() == 1) {
+        for (std::uint64_t p = 0; p < layout.pixelCount; ++p) picture.pixels[p] = palette[indices[p]];
+        return;
+    }
+    for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
+        const std::uint32_t index = static_cast<std::uint32_t>(indices[2 * p] | (indices[2 * p + 1] << 8));
+        picture.pixels[p] = palette[index];
+    }
 }
 
 }  // namespace
 
-TextureError decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t imageIndex, Picture& out,
-                                const DecodeOptions& options, TextureFault* fault) {
-    out = Picture{};
+TextureError TextureDecoder::check(std::span<const std::uint8_t> file, std::int64_t first, std::int64_t end,
+                                   const DecodeOptions& options, TextureFault* fault) {
+    file_ = file;
+    first_ = first;
+    offsets_.reset();
+    work_.reset();
+    palette_.reset();
     const Fail fail{fault};
     const LayoutCheck check = checkTextureLayout(file);
+    layout_ = check.layout;
     switch (check.error()) {
         case LayoutError::headerCut: return fail(TextureError::truncated, -1, -1, 0);
         case LayoutError::badMagic:
         case LayoutError::badVersion: return fail(TextureError::notTexture, -1, -1, 0);
-        case LayoutError::negativeField: return fail(TextureError::malformed, -1, -1, check.firstFault().offset);
+        case LayoutError::negativeField:
+        case LayoutError::emptyField: return fail(TextureError::malformed, -1, -1, check.firstFault().offset);
         case LayoutError::none:
         case LayoutError::paletteCut: break;
     }
-    if (imageIndex < 0) return TextureError::malformed;
-    const TextureLayout& layout = check.layout;
+    if (first < 0 || end <= first) return TextureError::malformed;
     // The caller's limit comes before the palette: a huge picture is refused
     // as such even when its file is cut short too.
-    if (layout.pixelCount > options.maxPixels) return fail(TextureError::tooLarge, -1, -1, kWidthOffset);
-    if (check.error() == LayoutError::paletteCut) return fail(TextureError::truncated, -1, -1, layout.paletteOffset);
+    if (layout_.pixelCount > options.maxPixels) return fail(TextureError::tooLarge, -1, -1, kWidthOffset);
+    if (check.error() == LayoutError::paletteCut) return fail(TextureError::truncated, -1, -1, layout_.paletteOffset);
 
-    HeapArray<std::uint32_t> palette;
-    if (!palette.allocate(static_cast<std::uint64_t>(layout.colourCount))) return TextureError::outOfMemory;
-    for (std::size_t k = 0; k < palette.size(); ++k) palette[k] = layout.colour(k);
+    if (!palette_.allocate(static_cast<std::uint64_t>(layout_.colourCount))) return TextureError::outOfMemory;
+    for (std::size_t k = 0; k < palette_.size(); ++k) {
+        palette_[k] = options.indices ? static_cast<std::uint32_t>(k) : layout_.colour(k);
+    }
+    const std::uint64_t checked = static_cast<std::uint64_t>(end - first);
+    if (!offsets_.allocate(checked) || !work_.allocate(checked)) return TextureError::outOfMemory;
+    return checkImages(end, options, fault);
+}
 
-    ByteReader in(file);
-    in.seek(layout.imagesOffset);
-    const bool compressed = layout.compressed();
-    const std::uint64_t plainImageBytes = layout.plainImageBytes();
-    // Skip the images before the one asked for.
-    for (std::int64_t image = 0; image < imageIndex; ++image) {
+TextureError TextureDecoder::checkImages(std::int64_t end, const DecodeOptions& options, TextureFault* fault) {
+    const Fail fail{fault};
+    ByteReader in(file_);
+    in.seek(layout_.imagesOffset);
+    const bool compressed = layout_.compressed();
+    const bool counted = options.maxPaintWork != kNoLimit;
+    const std::uint64_t pixels = layout_.pixelCount;
+    // The images before the first asked for are only found, not judged.
+    for (std::int64_t image = 0; image < end; ++image) {
+        const bool judged = image >= first_;
+        const std::size_t slot = static_cast<std::size_t>(judged ? image - first_ : 0);
+        if (judged) offsets_[slot] = in.offset();
+        std::uint64_t work = 0;
+        TextureError e = TextureError::none;
         if (compressed) {
-            TextureError e = walkCompressedImage(in, palette.span(), nullptr, image, fail);
-            if (e != TextureError::none) return e;
-        } else if (!in.skip(plainImageBytes)) {
-            return fail(TextureError::truncated, image, -1, in.offset());
+            e = walkCompressedImage(in, layout_, {}, image, judged && counted ? &work : nullptr, nullptr, fail);
+        } else if (judged) {
+            e = checkPlainImage(in, layout_, image, fail);
+        } else if (!in.skip(layout_.plainImageBytes())) {
+            e = fail(TextureError::truncated, image, -1, in.offset());
+        }
+        if (e != TextureError::none) return e;
+        if (!judged) continue;
+        work_[slot] = work;
+        // work / P against the limit, rounded up, without overflow.
+        if (work / pixels + (work % pixels != 0 ? 1 : 0) > options.maxPaintWork) {
+            return fail(TextureError::tooMuchWork, image, -1, offsets_[slot]);
         }
     }
+    return TextureError::none;
+}
 
-    // Every image needs at least 3 bytes per record or its plain indices:
-    // refuse a file too short for that before allocating the picture.
-    const std::uint64_t minimumImageBytes =
-        compressed ? palette.size() * kRecordHeadSize : plainImageBytes;
-    if (in.remaining() < minimumImageBytes) return fail(TextureError::truncated, imageIndex, -1, in.offset());
+std::uint64_t TextureDecoder::paintWork(std::int64_t image) const {
+    const std::int64_t slot = image - first_;
+    return slot >= 0 && static_cast<std::uint64_t>(slot) < work_.size() ? work_[static_cast<std::size_t>(slot)] : 0;
+}
 
+TextureError TextureDecoder::decode(std::int64_t image, Picture& out) const {
+    out = Picture{};
+    const std::int64_t slot = image - first_;
+    if (slot < 0 || static_cast<std::uint64_t>(slot) >= offsets_.size()) return TextureError::malformed;
     Picture picture;
-    if (!picture.allocate(layout.width, layout.height)) return TextureError::outOfMemory;
-    const TextureError e = compressed ? walkCompressedImage(in, palette.span(), &picture, imageIndex, fail)
-                                      : paintPlainImage(in, layout, palette.span(), picture, imageIndex, fail);
-    if (e != TextureError::none) return e;
+    if (!picture.allocate(layout_.width, layout_.height)) return TextureError::outOfMemory;
+    ByteReader in(file_);
+    in.seek(offsets_[static_cast<std::size_t>(slot)]);
+    if (layout_.compressed()) {
+        RecordPainter painter;
+        if (!painter.start(layout_.pixelCount, picture.pixels.data())) return TextureError::outOfMemory;
+        (void)walkCompressedImage(in, layout_, palette_.span(), image, nullptr, &painter, Fail{nullptr});
+    } else {
+        paintPlainImage(in, layout_, palette_.span(), picture);
+    }
     out = std::move(picture);
     return TextureError::none;
 }
 
-TextureError decodeTexture(const char* name, Picture& out, const DecodeOptions& options) {
+TextureError decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t imageIndex, Picture& out,
+                                const DecodeOptions& options, TextureFault* fault) {
     out = Picture{};
-    HeapArray<std::uint8_t> bytes;
-    switch (readWholeFile(name, bytes)) {
-        case ReadFileError::none: break;
-        case ReadFileError::outOfMemory: return TextureError::outOfMemory;
-        default: return TextureError::cannotOpen;
-    }
-    return decodeTextureImage(bytes.span(), 0, out, options);
+    if (imageIndex < 0 || imageIndex == INT64_MAX) return TextureError::malformed;
+    TextureDecoder decoder;
+    const TextureError e = decoder.check(file, imageIndex, imageIndex + 1, options, fault);
+    if (e != TextureError::none) return e;
+    return decoder.decode(imageIndex, out);
 }
 
 }  // namespace qm5

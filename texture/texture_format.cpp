@@ -83,6 +83,11 @@ LayoutCheck checkTextureLayout(std::span<const std::uint8_t> file) {
     layout.pixelCount = static_cast<std::uint64_t>(layout.width) * static_cast<std::uint64_t>(layout.height);
     layout.positionBits = positionBitCount(layout.pixelCount);
     check.sizesKnown = true;
+    // No colour or no pixel: nothing a reader could paint. The palette is
+    // still looked at, so that a report can say what else is wrong.
+    for (const auto& field : fields) {
+        if (field.value == 0) fault(LayoutError::emptyField, field.offset, 0);
+    }
     layout.paletteOffset = in.offset();
     const auto palette = in.readSpan(static_cast<std::uint64_t>(layout.colourCount) * kPaletteEntrySize);
     if (!palette) {
@@ -100,20 +105,6 @@ int positionBitCount(std::uint64_t pixelCount) {
     return b;
 }
 
-namespace {
-
-// The low b bits of v in reverse order (1 <= b <= 32).
-std::uint64_t reversedLow(std::uint32_t v, int b) {
-    v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
-    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
-    v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
-    v = ((v >> 8) & 0x00FF00FFu) | ((v & 0x00FF00FFu) << 8);
-    v = (v >> 16) | (v << 16);
-    return std::uint64_t{v} >> (32 - b);
-}
-
-}  // namespace
-
 bool CubeStreamWriter::put(CubeMasks cube) {
     const std::uint64_t bits = 2u * static_cast<std::uint64_t>(b_);
     if (bit_ + bits > static_cast<std::uint64_t>(out_.size()) * 8u) return false;
@@ -121,7 +112,7 @@ bool CubeStreamWriter::put(CubeMasks cube) {
     // Each mask most significant bit first: reversed, the stream's first bit
     // is the value's lowest, and at most 32 + 7 bits land in a few bytes.
     for (const std::uint32_t mask : {cube.zero, cube.one}) {
-        std::uint64_t value = reversedLow(mask, b_) << (bit_ & 7);
+        std::uint64_t value = std::uint64_t{reversedLowBits(mask, b_)} << (bit_ & 7);
         for (std::uint64_t at = bit_ >> 3; value != 0; ++at, value >>= 8) out_[at] |= static_cast<std::uint8_t>(value);
         bit_ += static_cast<std::uint64_t>(b_);
     }

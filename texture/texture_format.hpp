@@ -53,7 +53,8 @@ inline constexpr std::uint64_t kHeightOffset = 16;
 // covered, no pixel of a higher index is, and pixels of lower indices and
 // positions P .. 2^b - 1 may be covered or not.
 //
-// The writer stores the low 16 bits of each count and size.
+// Counts and sizes are 16-bit; the writer refuses one its field cannot
+// hold (checkHeaderRanges in texture/texture_writer.hpp).
 struct TextureHeader {
     std::uint8_t magic[3] = {'q', 'm', '5'};
     std::uint8_t reserved0 = 0;
@@ -120,6 +121,7 @@ enum class LayoutError {
     badMagic,       // the file does not start with q, m, 5
     badVersion,     // value = the version
     negativeField,  // the colour count, width or height (offset 6, 14 or 16) is negative; value = it
+    emptyField,     // the colour count, width or height (offset 6, 14 or 16) is 0: no picture to paint
     paletteCut,     // the palette runs past the end of the file
 };
 
@@ -130,10 +132,14 @@ struct LayoutFault {
 };
 
 // The verdict on a file's header and palette. Checking stops at the first
-// fault, except that every negative field is reported (at most three).
+// fault, except that every negative field is reported, and every empty one
+// with a cut palette after them (at most three in all: an empty palette is
+// never cut).
 struct LayoutCheck {
     bool headerRead = false;  // layout.header holds the file's 20 bytes
-    bool sizesKnown = false;  // colour count, sizes, P and b are set (no fault, or paletteCut)
+    // Colour count, sizes, P and b are set (no fault, or only emptyField and
+    // paletteCut faults); with the palette (imagesOffset set) when it is not cut.
+    bool sizesKnown = false;
     TextureLayout layout;
     static constexpr std::size_t kMaxFaults = 3;
     LayoutFault faults[kMaxFaults];
@@ -198,6 +204,17 @@ struct CubeMasks {
     friend bool operator==(const CubeMasks&, const CubeMasks&) = default;
 };
 
+// The low b bits of v in reverse order (1 <= b <= 32): cube masks are
+// stored most significant position bit first.
+constexpr std::uint32_t reversedLowBits(std::uint32_t v, int b) {
+    v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
+    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
+    v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
+    v = ((v >> 8) & 0x00FF00FFu) | ((v & 0x00FF00FFu) << 8);
+    v = (v >> 16) | (v << 16);
+    return static_cast<std::uint32_t>(std::uint64_t{v} >> (32 - b));
+}
+
 // L for n cubes of b position bits: ceil(2bn / 8).
 constexpr std::uint64_t cubeDataLength(std::uint64_t cubeCount, int b) {
     return (cubeCount * 2u * static_cast<std::uint64_t>(b) + 7u) / 8u;
@@ -225,5 +242,41 @@ private:
 
 // Cube k of a record's data; requires 1 <= b <= 32 and k < cubeCountOf(data.size(), b).
 CubeMasks readCube(std::span<const std::uint8_t> data, int b, std::uint64_t k);
+
+// Reads the cubes of a record's data in order, for readers that take them
+// all: a byte at a time into a bit buffer, instead of bit by bit.
+// Contract: 1 <= b <= 30; next() is called at most count() times, and then
+// reads no byte past the data (2b * count() <= 8 * data.size()).
+class CubeStreamReader {
+public:
+    CubeStreamReader(std::span<const std::uint8_t> data, int b) : data_(data), b_(b), count_(cubeCountOf(data.size(), b)) {}
+    std::uint64_t count() const { return count_; }
+    CubeMasks next() {
+        CubeMasks cube;
+        cube.zero = take();
+        cube.one = take();
+        return cube;
+    }
+
+private:
+    // The next b stream bits as a mask; the buffer holds at most b - 1 + 8 <= 37 bits.
+    std::uint32_t take() {
+        while (bits_ < b_) {
+            buffer_ |= std::uint64_t{data_[at_++]} << bits_;
+            bits_ += 8;
+        }
+        const std::uint32_t v = static_cast<std::uint32_t>(buffer_ & ((std::uint64_t{1} << b_) - 1));
+        buffer_ >>= b_;
+        bits_ -= b_;
+        return reversedLowBits(v, b_);
+    }
+
+    std::span<const std::uint8_t> data_;
+    int b_;
+    std::uint64_t count_;
+    std::size_t at_ = 0;
+    std::uint64_t buffer_ = 0;
+    int bits_ = 0;
+};
 
 }  // namespace qm5

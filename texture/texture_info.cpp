@@ -17,6 +17,7 @@ TextureProblemKind problemOf(LayoutError error) {
         case LayoutError::badVersion: return TextureProblemKind::badVersion;
         case LayoutError::negativeField: return TextureProblemKind::negativeField;
         case LayoutError::none:
+        case LayoutError::emptyField:
         case LayoutError::paletteCut: break;
     }
     return TextureProblemKind::paletteTruncated;
@@ -24,7 +25,8 @@ TextureProblemKind problemOf(LayoutError error) {
 
 class Inspector {
 public:
-    Inspector(std::span<const std::uint8_t> file, TextureInfo& info) : file_(file), in_(file), info_(info) {}
+    Inspector(std::span<const std::uint8_t> file, TextureInfo& info, std::uint64_t following)
+        : file_(file), in_(file), info_(info), following_(following) {}
 
     bool run();
 
@@ -50,11 +52,12 @@ private:
     std::span<const std::uint8_t> file_;
     ByteReader in_;
     TextureInfo& info_;
+    std::uint64_t following_;  // bytes of the input after file_
     std::int32_t colourCount_ = 0;
 };
 
 bool Inspector::run() {
-    info_.fileSize = in_.size();
+    info_.fileSize = in_.size() + following_;
     if (!info_.problems.allocate(kMaxKeptProblems)) return false;
     const LayoutCheck check = checkTextureLayout(file_);
     const TextureLayout& layout = check.layout;
@@ -70,12 +73,17 @@ bool Inspector::run() {
         if (layout.header.imageCount == 0) add(at(TextureProblemKind::noImages, -1, -1, kImageCountOffset));
         info_.paletteOffset = layout.paletteOffset;
     }
+    // Empty fields were reported above, once for both sides; the images of
+    // such a texture can still be walked (they hold no record or index).
+    bool walkable = true;
     for (const LayoutFault& fault : check.allFaults()) {
+        if (fault.error == LayoutError::emptyField) continue;
+        walkable = false;
         TextureProblem p = at(problemOf(fault.error), -1, -1, fault.offset);
         p.value = fault.value;
         add(p);
     }
-    if (check.error() != LayoutError::none) return true;
+    if (!walkable) return true;
 
     in_.seek(layout.imagesOffset);
     if (!info_.images.allocate(layout.header.imageCount)) return false;
@@ -89,9 +97,9 @@ bool Inspector::run() {
         summary.bytes = in_.offset() - summary.offset;
         if (!complete) return true;
     }
-    if (!in_.atEnd()) {
+    if (!in_.atEnd() || following_ > 0) {
         TextureProblem p = at(TextureProblemKind::trailingBytes, -1, -1, in_.offset());
-        p.value = static_cast<std::int64_t>(in_.remaining());
+        p.value = static_cast<std::int64_t>(in_.remaining() + following_);
         add(p);
     }
     return true;
@@ -263,9 +271,10 @@ void describeRecordProblem(const TextureInfo& info, const TextureProblem& p, cha
 
 }  // namespace
 
-bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info) {
+bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info, std::uint64_t following, bool sizeKnown) {
     info = TextureInfo{};
-    return Inspector(file, info).run();
+    info.sizeKnown = sizeKnown;
+    return Inspector(file, info, following).run();
 }
 
 const char* describeProblem(const TextureInfo& info, const TextureProblem& p, char* out, std::size_t size) {
@@ -325,7 +334,8 @@ const char* describeProblem(const TextureInfo& info, const TextureProblem& p, ch
             break;
         }
         case TextureProblemKind::trailingBytes:
-            std::snprintf(out, size, "%" PRId64 " %s the last image", p.value, p.value == 1 ? "byte follows" : "bytes follow");
+            std::snprintf(out, size, "%s%" PRId64 " %s the last image", info.sizeKnown ? "" : "at least ", p.value,
+                          p.value == 1 ? "byte follows" : "bytes follow");
             break;
     }
     return out;

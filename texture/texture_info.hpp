@@ -61,6 +61,7 @@ inline constexpr std::size_t kMaxKeptProblems = 100;
 
 struct TextureInfo {
     std::uint64_t fileSize = 0;
+    bool sizeKnown = true;  // false: a stream that goes on; fileSize is a lower bound
     bool headerRead = false;  // header holds the 20 bytes as stored
     bool layoutKnown = false; // magic, version and sizes let the images be found
     TextureHeader header;
@@ -77,8 +78,12 @@ struct TextureInfo {
     std::span<const TextureProblem> kept() const { return {problems.data(), keptProblems}; }
 };
 
-// Walks the whole file. False only when memory for the report ran out.
-bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info);
+// Walks the whole file. file may be the start of a longer input, read as
+// far as the texture reaches (texture/texture_input.hpp): following bytes
+// come after it, and with sizeKnown false yet more may. False only when
+// memory for the report ran out.
+bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info, std::uint64_t following = 0,
+                    bool sizeKnown = true);
 
 // The problem in words, without file name or line end, for example
 // "record 12 of image 0 runs past the end of the file". Returns out.

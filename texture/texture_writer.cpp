@@ -5,6 +5,29 @@
 
 namespace qm5 {
 
+HeaderRangeFault checkHeaderRanges(std::span<const Picture* const> pictures, std::size_t colourCount,
+                                   std::int32_t mipmapCount) {
+    constexpr std::int64_t kMaxSigned = 32767;
+    constexpr std::int64_t kMaxUnsigned = 65535;
+    const Picture* first = pictures.empty() ? nullptr : pictures[0];
+    const struct {
+        HeaderField field;
+        std::int64_t value;
+        std::int64_t min;
+        std::int64_t max;
+    } fields[] = {
+        {HeaderField::imageCount, static_cast<std::int64_t>(pictures.size()), 1, kMaxUnsigned},
+        {HeaderField::colourCount, static_cast<std::int64_t>(colourCount), 1, kMaxSigned},
+        {HeaderField::width, first != nullptr ? first->width : 0, 1, kMaxSigned},
+        {HeaderField::height, first != nullptr ? first->height : 0, 1, kMaxSigned},
+        {HeaderField::mipmapCount, mipmapCount, 0, kMaxUnsigned},
+    };
+    for (const auto& f : fields) {
+        if (f.value < f.min || f.value > f.max) return {f.field, f.value, f.min, f.max};
+    }
+    return {};
+}
+
 TextureFileWriter::TextureFileWriter(std::span<const Picture* const> pictures, std::span<const std::uint32_t> palette,
                                      std::int32_t mipmapCount)
     : pictures_(pictures),
@@ -13,10 +36,27 @@ TextureFileWriter::TextureFileWriter(std::span<const Picture* const> pictures, s
       positionBits_(positionBitCount(pictures.empty() ? 0 : pictures[0]->pixels.size())) {}
 
 bool TextureFileWriter::open(const char* path) {
-    if (!at(Step::closed) || pictures_.empty()) return ok_ = false;
+    if (!acceptable()) return ok_ = false;
     if (!file_.open(path)) return false;
+    return open(file_);
+}
+
+bool TextureFileWriter::openStream(std::FILE* stream) {
+    if (!acceptable() || stream == nullptr) return ok_ = false;
+    file_.openStream(stream);
+    return open(file_);
+}
+
+bool TextureFileWriter::open(OutputSink& sink) {
+    if (!acceptable()) return ok_ = false;
+    out_ = &sink;
     step_ = Step::opened;
     return true;
+}
+
+bool TextureFileWriter::acceptable() const {
+    return ok_ && step_ == Step::closed && !pictures_.empty() &&
+           checkHeaderRanges(pictures_, palette_.size(), mipmapCount_).field == HeaderField::none;
 }
 
 void TextureFileWriter::writeHeader(bool compressed) {
@@ -31,7 +71,7 @@ void TextureFileWriter::writeHeader(bool compressed) {
     header.height = static_cast<std::uint16_t>(first.height);
     std::uint8_t bytes[kTextureHeaderSize];
     header.store(bytes);
-    file_.write(bytes, sizeof bytes);
+    out_->write(bytes, sizeof bytes);
     compressed_ = compressed;
     step_ = Step::header;
 }
@@ -41,7 +81,7 @@ void TextureFileWriter::writePalette() {
     for (const std::uint32_t colour : palette_) {
         std::uint8_t entry[kPaletteEntrySize];
         storeU32(entry, colour);
-        file_.write(entry, sizeof entry);
+        out_->write(entry, sizeof entry);
     }
     step_ = Step::images;
 }
@@ -56,9 +96,9 @@ bool TextureFileWriter::writePlainImage() {
         if (wide) {
             std::uint8_t two[2];
             storeU16(two, index);
-            file_.write(two, 2);
+            out_->write(two, 2);
         } else {
-            file_.writeByte(static_cast<std::uint8_t>(index));
+            out_->writeByte(static_cast<std::uint8_t>(index));
         }
     }
     return true;
@@ -70,7 +110,7 @@ bool TextureFileWriter::acceptRecord(std::uint32_t colour, std::span<const std::
     // A general record needs a b, and the picture's: a reader unpacks its cubes with it.
     if (head.isGeneral() && (head.bitCount() == 0 || head.bitCount() != positionBits_)) return false;
     if (record.size() != kRecordHeadSize + head.dataLength()) return false;
-    file_.write(record.data(), record.size());
+    out_->write(record.data(), record.size());
     ++nextColour_;
     return true;
 }
@@ -89,10 +129,10 @@ bool TextureFileWriter::writeRecords(const RecordSource& source) {
 
 bool TextureFileWriter::commit() {
     if (!at(Step::images) || imagesWritten_ != pictures_.size()) {
-        file_.discard();
+        if (out_ != nullptr) out_->discard();
         return false;
     }
-    return file_.commit();
+    return out_->commit();
 }
 
 }  // namespace qm5

@@ -1,0 +1,97 @@
+#include "cli/command_table.hpp"
+
+#include "cli/commands.hpp"
+#include "texture/texture_decoder.hpp"
+
+namespace qm5::cli {
+
+namespace {
+
+constexpr CommandOption kHelp{Opt::help, 'h', "help", nullptr, "show this help"};
+constexpr CommandOption kMainOptions[] = {
+    kHelp,
+    {Opt::version, 'V', "version", nullptr, "show the version"},
+};
+constexpr CommandOption kEncodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "no progress and no summary line"};
+constexpr CommandOption kDecodeQuiet{Opt::quiet, 'q', "quiet", nullptr, "do not print the names of the files written"};
+constexpr CommandOption kVerifyQuiet{Opt::quiet, 'q', "quiet", nullptr, "print nothing when the texture matches"};
+constexpr CommandOption kIgnoreAlpha{Opt::ignoreAlpha, '\0', "ignore-alpha", nullptr,
+                                  "read pictures with pixels that are not fully opaque, dropping their alpha (a texture holds opaque colours; without this such pictures are refused)"};
+static_assert(kDefaultMaxPixels == 67108864, "the help of --max-pixels states the default");
+constexpr CommandOption kMaxPixels{Opt::maxPixels, '\0', "max-pixels", "N",
+                                   "refuse a texture whose pictures have more than N pixels (default: 67108864, 8192 x 8192)"};
+constexpr CommandOption kNoLimits{Opt::noLimits, '\0', "no-limits", nullptr,
+                                  "decode whatever the texture's size and painting work (it is still read no further than its header allows)"};
+
+// A new option is one more row here and one more Opt value.
+constexpr CommandOption kEncodeOptions[] = {
+    {Opt::compress, 'c', "compress", nullptr, "write the images compressed, colour by colour"},
+    {Opt::best, '\0', "best", nullptr, "compress with as few cubes per colour as practical: a smaller texture that every reader decodes to the same picture, though not the bytes qm5_maker writes"},
+    {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
+    {Opt::output, 'o', "output", "FILE", "the texture to write, - for standard output; only with one INPUT (default: INPUT with the extension of its last path component replaced by .qm5, beside INPUT)"},
+    {Opt::outputDir, '\0', "output-dir", "DIR", "write every texture into the folder DIR, named after its INPUT"},
+    {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
+    kIgnoreAlpha,
+    kEncodeQuiet,
+    kHelp,
+};
+
+constexpr CommandOption kDecodeOptions[] = {
+    {Opt::output, 'o', "output", "FILE", "the file to write: FILE.bmp a 24-bit BMP, FILE.png a PNG (palette when the texture has at most 256 colours, else RGB), - standard output; default TEXTURE with its extension replaced by .bmp. With --all, FILE without its extension is the stem of the names"},
+    {Opt::image, '\0', "image", "N", "the image to write, from 0 (default: 0)"},
+    {Opt::all, '\0', "all", nullptr, "write every image, image i to STEM-i.bmp (or STEM-i.png); every image is checked before the first file is written"},
+    {Opt::format, '\0', "format", "FORMAT", "bmp or png: the format to write, needed with -o - (standard output); without it the extension of FILE chooses"},
+    kMaxPixels,
+    kNoLimits,
+    kDecodeQuiet,
+    kHelp,
+};
+
+constexpr CommandOption kInfoOptions[] = {kHelp};
+
+constexpr CommandOption kVerifyOptions[] = {kIgnoreAlpha, kMaxPixels, kNoLimits, kVerifyQuiet, kHelp};
+
+
+const Command kCommands[] = {
+    {"encode", "INPUT...", {"INPUT", nullptr}, 1, true, "make a texture from each picture or list of pictures",
+     "Makes a Qm5 texture from each INPUT, one after another: a picture (BMP,\n"
+     "PCX, PNG or TGA) or a list file naming pictures of equal size. For the\n"
+     "pictures qm5_maker reads, the texture holds exactly the bytes qm5_maker\n"
+     "writes for the same input and mode (unless --best or --auto is given),\n"
+     "and the same picture saved in any format gives the same texture.\n"
+     "A list file starts with the number of pictures; each line after it names\n"
+     "a picture (relative to the list's folder), optionally followed by a\n"
+     "number. INPUT - reads standard input.\n"
+     "Each texture appears only when complete; a failed one leaves an existing\n"
+     "file as it was, and the exit status is 1 when any INPUT failed. Prints a\n"
+     "summary line per texture on the output and, on a terminal, the progress\n"
+     "on the error stream.\n",
+     kEncodeOptions, runEncode},
+    {"decode", "TEXTURE", {"TEXTURE", nullptr}, 1, false, "write images of a texture as BMP or PNG files",
+     "Decodes an image of TEXTURE, or all of them, into 24-bit BMP or PNG files\n"
+     "and prints the name of each file written on the output. TEXTURE - reads\n"
+     "standard input; -o - writes the image to standard output (with --format).\n",
+     kDecodeOptions, runDecode},
+    {"info", "TEXTURE", {"TEXTURE", nullptr}, 1, false, "show a texture's header and images and check its records",
+     "Prints the header fields of TEXTURE and, for each image, its encoding, its\n"
+     "size and compression and, when compressed, its record kinds and cube\n"
+     "counts. Checks every record (lengths inside the file, b matching\n"
+     "width x height, no cube with a bit in both masks) and reports each problem\n"
+     "found on the error stream; the exit status is 1 when there is one.\n"
+     "TEXTURE - reads standard input.\n",
+     kInfoOptions, runInfo},
+    {"verify", "INPUT TEXTURE", {"INPUT", "TEXTURE"}, 2, false, "check that a texture holds the pictures of INPUT",
+     "Decodes every image of TEXTURE and compares it, pixel by pixel, with the\n"
+     "pictures of INPUT (a picture or a list file, as for encode). Exit status 0\n"
+     "when all are identical; 1 with the first differing image and pixel\n"
+     "otherwise. INPUT or TEXTURE - reads standard input.\n",
+     kVerifyOptions, runVerify},
+};
+
+}  // namespace
+
+std::span<const Command> commands() { return kCommands; }
+
+std::span<const CommandOption> mainOptions() { return kMainOptions; }
+
+}  // namespace qm5::cli

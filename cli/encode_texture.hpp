@@ -1,0 +1,24 @@
+#pragma once
+// One texture of qm5 encode: the maker's stages (input pictures, palette,
+// writing) for one INPUT, so that the texture is byte for byte the one
+// qm5_maker writes for the same input and mode, with the command's messages.
+
+#include "cli/context.hpp"
+
+namespace qm5::cli {
+
+struct EncodeSettings {
+    bool compress = false;   // -c
+    bool best = false;       // --best
+    bool automatic = false;  // --auto
+    bool ignoreAlpha = false;
+    bool quiet = false;
+    unsigned threads = 1;
+};
+
+// Encodes input (a file, or "-" for standard input) into output (a file, or
+// "-" for standard output); prints the summary line. False after the
+// messages that say why not.
+bool encodeTexture(const Context& context, const EncodeSettings& settings, const char* input, const char* output);
+
+}  // namespace qm5::cli

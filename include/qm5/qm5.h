@@ -1,0 +1,228 @@
+/*
+ * Qm5: palettised textures (.qm5) for C and C++ programs.
+ *
+ * A texture holds one or more images of equal size that share one palette
+ * of at most 32767 opaque colours, each image stored as plain palette indices
+ * or compressed colour by colour. This library opens textures from memory or
+ * a file, tells what they hold, decodes any image into memory the caller
+ * provides, and encodes pictures into textures with the modes of the
+ * `qm5 encode` command, byte for byte as that command writes them.
+ *
+ *   qm5_context* ctx;  qm5_texture* tex;  qm5_info info;
+ *   if (qm5_context_new(&ctx) != QM5_OK) return;
+ *   if (qm5_open_file(ctx, "wall.qm5", &tex) == QM5_OK) {
+ *       qm5_get_info(tex, &info);
+ *       size_t size;  qm5_buffer_size(tex, QM5_BUFFER_RGBA, &size);
+ *       uint8_t* rgba = malloc(size);
+ *       if (rgba && qm5_decode_rgba(tex, 0, rgba, size) == QM5_OK) { ... }
+ *       free(rgba);  qm5_close(tex);
+ *   } else {
+ *       fprintf(stderr, "wall.qm5: %s\n", qm5_last_message(ctx));
+ *   }
+ *   qm5_context_free(ctx);
+ *
+ * Conventions
+ * - Pixels are RGBA8: 4 bytes per pixel, red, green, blue, alpha, rows from
+ *   top to bottom, no padding. Decoded pixels always have alpha 255.
+ * - Every function that can fail returns a qm5_status. The context records
+ *   the outcome of the last call made with it or with one of its textures:
+ *   qm5_last_message() and qm5_last_place() say what went wrong and where.
+ * - Threads: distinct contexts (and their textures) may be used at the same
+ *   time from different threads; one context and its textures must be used
+ *   by one thread at a time. The library keeps no global state.
+ * - Memory: the library allocates with the C library's malloc and the C++
+ *   runtime; there is no caller-supplied allocator. Buffers it hands out
+ *   (qm5_encode) are released with qm5_free(). Decoding writes into the
+ *   caller's buffers; it takes working memory of 4 bytes per pixel.
+ * - Limits bound what a call may take (pixels, painting work, memory); their
+ *   defaults are those of the qm5 command.
+ * - No call prints anything, reads standard input or ends the program.
+ */
+#ifndef QM5_QM5_H
+#define QM5_QM5_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32) && defined(QM5_BUILDING_DLL)
+#define QM5_API __declspec(dllexport)
+#elif defined(_WIN32) && defined(QM5_DLL)
+#define QM5_API __declspec(dllimport)
+#elif defined(__GNUC__)
+#define QM5_API __attribute__((visibility("default")))
+#else
+#define QM5_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QM5_VERSION_MAJOR 1
+#define QM5_VERSION_MINOR 0
+#define QM5_VERSION_PATCH 0
+
+/* The library's version, "1.0.0". */
+QM5_API const char* qm5_version(void);
+
+/* Outcomes. The values are fixed; new codes may be added after the last. */
+typedef enum qm5_status {
+    QM5_OK = 0,
+    QM5_ERROR_ARGUMENT = 1,         /* a null pointer, a size, count, index, mode or flag out of range */
+    QM5_ERROR_BUFFER_SIZE = 2,      /* the caller's buffer is smaller than qm5_buffer_size() says */
+    QM5_ERROR_IO = 3,               /* a file cannot be opened, read, created or written */
+    QM5_ERROR_NOT_TEXTURE = 4,      /* not a Qm5 texture, or a version other than 100 */
+    QM5_ERROR_TRUNCATED = 5,        /* the texture ends before the data it announces */
+    QM5_ERROR_MALFORMED = 6,        /* a negative size or count, a bad record, an index past the palette */
+    QM5_ERROR_LIMIT = 7,            /* the work is above a limit, or above what size_t can address */
+    QM5_ERROR_OUT_OF_MEMORY = 8,
+    QM5_ERROR_TRANSPARENT = 9,      /* a pixel to encode is not fully opaque */
+    QM5_ERROR_TOO_MANY_COLOURS = 10, /* the pictures hold more than 32767 colours */
+    QM5_ERROR_RECORD_TOO_LONG = 11  /* a compressed colour would need more than 65535 bytes */
+} qm5_status;
+
+/* A short fixed text for a status, e.g. "the texture is truncated". */
+QM5_API const char* qm5_status_text(qm5_status status);
+
+/* ---- Contexts -------------------------------------------------------- */
+
+typedef struct qm5_context qm5_context;
+
+QM5_API qm5_status qm5_context_new(qm5_context** out);
+/* Textures opened with the context must be closed first. NULL is ignored. */
+QM5_API void qm5_context_free(qm5_context* ctx);
+
+typedef enum qm5_limit {
+    /* Pixels of one image, decoded or encoded (default 8192 x 8192, the qm5
+       command's). */
+    QM5_LIMIT_PIXELS = 0,
+    /* Painting work of decoding one image (default: the qm5 command's). */
+    QM5_LIMIT_PAINT_WORK = 1,
+    /* Bytes of working memory: the compression of one encoded picture, and
+       the texture kept by an open (default 1800 MiB, the qm5 command's). */
+    QM5_LIMIT_MEMORY = 2
+} qm5_limit;
+
+/* 0 means unbounded. */
+QM5_API qm5_status qm5_set_limit(qm5_context* ctx, qm5_limit which, uint64_t value);
+/* The limit in force (0: unbounded); 0 as well for a null ctx or unknown which. */
+QM5_API uint64_t qm5_get_limit(const qm5_context* ctx, qm5_limit which);
+
+/* Where the last failure lies; -1 where not known or not applicable.
+   image: the image (0 = first); record: the colour record of a compressed
+   image, or the colour being compressed; offset: the byte offset in the
+   texture for reading, in the image's pixel array for encoding. */
+typedef struct qm5_place {
+    int64_t image;
+    int64_t record;
+    int64_t offset;
+} qm5_place;
+
+/* The outcome of the last call made with ctx or one of its textures. */
+QM5_API qm5_status qm5_last_status(const qm5_context* ctx);
+/* Its message, e.g. "record 12 of image 0 runs past the end of the file";
+   "" after success. Valid until the next call with ctx. */
+QM5_API const char* qm5_last_message(const qm5_context* ctx);
+QM5_API qm5_place qm5_last_place(const qm5_context* ctx);
+
+/* ---- Reading --------------------------------------------------------- */
+
+typedef struct qm5_texture qm5_texture;
+
+/* Opens a texture from size bytes (copied: data may be released after the
+   call). The header, the palette and the place of every image are checked:
+   a texture that opens has all its images inside the data. */
+QM5_API qm5_status qm5_open(qm5_context* ctx, const void* data, size_t size, qm5_texture** out);
+/* path: a file name as fopen() takes it (on Windows, in the ANSI code page). */
+QM5_API qm5_status qm5_open_file(qm5_context* ctx, const char* path, qm5_texture** out);
+/* NULL is ignored. */
+QM5_API void qm5_close(qm5_texture* texture);
+
+typedef struct qm5_info {
+    int32_t version;       /* 100 */
+    int32_t width;         /* 0 .. 32767 */
+    int32_t height;
+    int32_t colour_count;  /* palette entries, 0 .. 32767 */
+    int32_t mipmap_levels; /* counted by the maker; no level data is stored */
+    uint32_t image_count;
+    int32_t compressed;    /* 1: colour records, 0: plain indices */
+} qm5_info;
+
+typedef struct qm5_image_info {
+    int32_t compressed;    /* as the texture's */
+    uint64_t offset;       /* of the image's first byte in the texture */
+    uint64_t size;         /* its bytes */
+} qm5_image_info;
+
+QM5_API qm5_status qm5_get_info(const qm5_texture* texture, qm5_info* out);
+QM5_API qm5_status qm5_get_image_info(const qm5_texture* texture, uint32_t image, qm5_image_info* out);
+
+typedef enum qm5_buffer {
+    QM5_BUFFER_RGBA = 0,    /* one image as RGBA8: width x height x 4 bytes */
+    QM5_BUFFER_INDICES = 1, /* one image as uint16_t indices: width x height x 2 bytes */
+    QM5_BUFFER_PALETTE = 2  /* the palette as RGBA8: colour_count x 4 bytes */
+} qm5_buffer;
+
+/* Bytes the buffer needs; QM5_ERROR_LIMIT when size_t cannot hold them. */
+QM5_API qm5_status qm5_buffer_size(const qm5_texture* texture, qm5_buffer which, size_t* bytes);
+
+/* Image `image` (0 = the first) as RGBA8 into out, of out_size bytes, at
+   least the size of QM5_BUFFER_RGBA. Pixels that no record of a compressed
+   image covers are black (0, 0, 0, 255). */
+QM5_API qm5_status qm5_decode_rgba(qm5_texture* texture, uint32_t image, void* out, size_t out_size);
+/* Image `image` as palette indices (pixels that no record covers are 0). */
+QM5_API qm5_status qm5_decode_indices(qm5_texture* texture, uint32_t image, uint16_t* out, size_t out_size);
+/* The palette, entry k = the colour of index k, as RGBA8. */
+QM5_API qm5_status qm5_get_palette(const qm5_texture* texture, void* out, size_t out_size);
+
+/* ---- Writing --------------------------------------------------------- */
+
+/* The pictures to encode: `count` images of width x height, given either as
+   RGBA8 (rgba) or as palette indices into an RGBA8 palette (indices,
+   palette, palette_size); the other pointer is NULL. Either way the texture
+   gets the palette qm5 encode makes: the distinct colours, ascending. */
+typedef struct qm5_images {
+    int32_t width;                  /* 1 .. 32767 */
+    int32_t height;                 /* 1 .. 32767 */
+    uint32_t count;                 /* 1 .. 65535 */
+    const uint8_t* const* rgba;     /* count pointers to width x height x 4 bytes */
+    const uint16_t* const* indices; /* count pointers to width x height indices below palette_size */
+    const uint8_t* palette;         /* palette_size x 4 bytes */
+    uint32_t palette_size;          /* 1 .. 65536 */
+} qm5_images;
+
+typedef enum qm5_mode {
+    QM5_MODE_PLAIN = 0,      /* palette indices */
+    QM5_MODE_COMPRESSED = 1, /* qm5 encode -c, the bytes qm5_maker writes */
+    QM5_MODE_BEST = 2,       /* qm5 encode --best: fewer cubes per colour */
+    QM5_MODE_AUTO = 3,       /* qm5 encode --auto: plain or compressed, whichever is smaller */
+    QM5_MODE_AUTO_BEST = 4   /* qm5 encode --auto --best */
+} qm5_mode;
+
+/* Drop the alpha channel instead of refusing a pixel that is not opaque
+   (qm5 encode --ignore-alpha). */
+#define QM5_IGNORE_ALPHA 1u
+
+/* All zero: plain, one thread per core, opaque pixels only. */
+typedef struct qm5_encode_options {
+    qm5_mode mode;
+    uint32_t threads;   /* 0: one per core; never changes the bytes */
+    uint32_t flags;     /* QM5_IGNORE_ALPHA */
+} qm5_encode_options;
+
+/* Encodes into a new buffer (*out_data, *out_size bytes), released with
+   qm5_free(). options NULL: all zero. */
+QM5_API qm5_status qm5_encode(qm5_context* ctx, const qm5_images* images, const qm5_encode_options* options,
+                              void** out_data, size_t* out_size);
+/* Encodes into the file path; it appears only when complete, and a failed
+   call leaves an existing file of that name as it was. */
+QM5_API qm5_status qm5_encode_file(qm5_context* ctx, const qm5_images* images, const qm5_encode_options* options,
+                                   const char* path);
+/* Releases a buffer of qm5_encode; NULL is ignored. */
+QM5_API void qm5_free(void* data);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QM5_QM5_H */
