@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <numeric>
-#include <cstdlib>
-#include <cstdio>
 
 #include "texture/texture_format.hpp"
 
@@ -167,9 +166,7 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
     HeapArray<std::uint32_t> candidate;
     if (!candidate.allocate(colours)) return false;
     for (unsigned k = 1; k <= 3 && budgetLeft(); ++k) {
-        if (std::getenv("QM5_REV") && k == 1) {
-            for (std::uint32_t c = 0; c < colours; ++c) candidate[c] = colours - 1 - c;
-        } else if (k == 3) {
+        if (k == 3) {
             if (colours > kModelColours) break;
             if (!modelOrder(images, pixelCount, colours, candidate.span())) return false;
         } else {
@@ -181,9 +178,7 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
             candidate[k == 2 ? 0 : colours - 1] = largest;
         }
         const std::uint64_t before = bytes_;
-        const std::uint64_t w0 = evaluator_.work();
         if (!tryOrder(candidate.span(), std::min(bytes_, limit_))) return false;
-        if (std::getenv("QM5_DEBUG")) std::fprintf(stderr, "candidate %u: bytes %llu work %.2f%s\n", k, (unsigned long long)bytes_, double(evaluator_.work() - w0) / statistics_.makerWork, evaluator_.overBudget() ? " (over budget)" : "");
         if (found_ && bytes_ != before) {
             statistics_.candidate = k;
             statistics_.candidateBytes = bytes_;

@@ -308,36 +308,6 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
     descend(node, mine, m, node.care | bit, side == 0 ? node.one : node.one | bit, take, onFirst);
 }
 
-// The spans of the largest subsets of points (n of them, at most
-// kSpanPoints, in a node over k bits with set s) that lie in s: subsets by
-// size descending, each skipped when it lies in one given already.
-template <class Take>
-void PrimeSearch::spans(int k, const Word* s, const std::uint32_t* points, int n, std::uint32_t care, std::uint32_t one,
-                        const Take& take) {
-    const std::uint32_t all = bitmap::lowBits(k);
-    unsigned given[1u << kSpanPoints];
-    int givenCount = 0;
-    for (int size = n; size >= 1; --size) {
-        for (unsigned subset = (1u << n) - 1; subset > 0; --subset) {
-            if (std::popcount(subset) != size) continue;
-            bool inside = false;
-            for (int g = 0; g < givenCount && !inside; ++g) inside = (subset & ~given[g]) == 0;
-            if (inside) continue;
-            const std::uint32_t first = points[std::countr_zero(subset)];
-            std::uint32_t differ = 0;
-            for (unsigned rest = subset; rest != 0; rest &= rest - 1) differ |= points[std::countr_zero(rest)] ^ first;
-            const std::uint32_t fixed = all & ~differ;
-            const bool implicant = bitmap::CubeWords(k, fixed, first & fixed).each([&](std::uint32_t w, Word pattern) {
-                ++work_;
-                return (s[w] & pattern) == pattern;
-            });
-            if (!implicant) continue;
-            given[givenCount++] = subset;
-            found(care | fixed, one | (first & fixed), take);
-        }
-    }
-}
-
 // A node over k <= 6 bits: every set is the low 2^k bits of one word.
 template <class Take>
 void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care, std::uint32_t one, const Take& take,
@@ -405,3 +375,5 @@ void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care
 }
 
 }  // namespace qm5::fast
+
+#include "minimiser/prime_spans.hpp"
