@@ -13,6 +13,7 @@
 #include "maker/mipmaps.hpp"
 #include "maker/palette.hpp"
 #include "maker/texture_writer.hpp"
+#include "minimiser/palette_order.hpp"
 
 using qm5::capi::fail;
 using qm5::capi::kNowhere;
@@ -99,6 +100,8 @@ qm5::TextureWriteOptions writeOptions(const qm5_context* ctx, const qm5_encode_o
     out.smallest = options.mode == QM5_MODE_AUTO || options.mode == QM5_MODE_AUTO_BEST;
     out.engine = options.mode == QM5_MODE_BEST || options.mode == QM5_MODE_AUTO_BEST ? qm5::MinimiserEngine::best
                                                                                      : qm5::MinimiserEngine::fast;
+    // The best modes choose the palette order as qm5 encode --best does by default.
+    if (out.engine == qm5::MinimiserEngine::best) out.orderEffort = qm5::kDefaultOrderEffort;
     out.threads = std::min(options.threads, kMaxThreads);
     out.memoryLimit = qm5::capi::bound(ctx->maxMemory);
     return out;

@@ -14,6 +14,7 @@
 #include "cli/progress_line.hpp"
 #include "cli/streams.hpp"
 #include "core/file_names.hpp"
+#include "minimiser/palette_order.hpp"
 
 namespace qm5::cli {
 
@@ -88,7 +89,17 @@ int runEncode(const ParsedOptions& options, const Context& context) {
                           "--jobs needs a whole number from 1 to " + std::to_string(kMaxJobs) + ", got '" +
                               options.value(Opt::jobs) + "'");
     }
+    std::int64_t effort = kDefaultOrderEffort;
+    if (options.has(Opt::effort) && !parseNumber(options.value(Opt::effort), 0, kMaxOrderEffort, effort)) {
+        return usageError(context, "encode",
+                          "--effort needs a whole number from 0 to " + std::to_string(kMaxOrderEffort) + ", got '" +
+                              options.value(Opt::effort) + "'");
+    }
+    if (options.has(Opt::effort) && !options.has(Opt::best)) {
+        return usageError(context, "encode", "--effort needs --best");
+    }
     if (const int status = checkNames(options, context); status != kSuccess) return status;
+    settings.effort = static_cast<unsigned>(effort);
     settings.threads = static_cast<unsigned>(jobs);
     settings.compress = options.has(Opt::compress);
     settings.best = options.has(Opt::best);

@@ -160,6 +160,7 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
     TextureWriteOptions writeOptions;
     writeOptions.compress = settings.compress || settings.best;
     writeOptions.engine = settings.best ? MinimiserEngine::best : MinimiserEngine::fast;
+    writeOptions.orderEffort = settings.best ? settings.effort : 0;
     writeOptions.smallest = settings.automatic;
     writeOptions.threads = settings.threads;
     writeOptions.stream = isStandardStream(output) ? context.out : nullptr;

@@ -10,6 +10,7 @@ namespace qm5::cli {
 struct EncodeSettings {
     bool compress = false;   // -c
     bool best = false;       // --best
+    unsigned effort = 0;     // --effort, the palette order search's (with --best)
     bool automatic = false;  // --auto
     bool ignoreAlpha = false;
     bool quiet = false;

@@ -26,6 +26,7 @@ enum class Opt : std::size_t {
     outputDir,
     maxPixels,
     noLimits,
+    effort,
     version,  // qm5 --version; read before any command's options
     count_,  // the number of options, not an option
 };

@@ -2,136 +2,22 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <thread>
 
 #include "core/byte_reader.hpp"
 #include "core/heap_array.hpp"
+#include "maker/kept_records.hpp"
+#include "maker/palette_order_job.hpp"
+#include "maker/picture_compression.hpp"
 #include "maker/reports.hpp"
-#include "minimiser/best_cover.hpp"
-#include "minimiser/fast_minimiser.hpp"
-#include "minimiser/function_minimiser.hpp"
 #include "texture/texture_format.hpp"
 #include "texture/texture_writer.hpp"
 
 namespace qm5 {
 
 namespace {
-
-// The literal pipeline: one PositionTable per colour, one FunctionMinimiser
-// per table. On colour c, positions of index c are on, positions of a lower
-// index (already written, painted later by a reader) and positions past the
-// picture are don't care, positions of a higher index are off.
-MinimiseStatus compressWithReference(Console& console, const Picture& picture, std::uint32_t colourCount,
-                                     const RecordSink& sink, std::uint32_t& failedColour) {
-    const std::uint64_t pixelCount = picture.pixels.size();
-    const int b = positionBitCount(pixelCount);
-    const std::uint64_t domain = std::uint64_t{1} << b;
-    HeapArray<std::int32_t> table;
-    if (!table.allocate(domain)) return MinimiseStatus::outOfMemory;
-    for (std::uint64_t p = pixelCount; p < domain; ++p) table[p] = 2;
-    for (std::uint32_t c = 0; c < colourCount; ++c) {
-        for (std::uint64_t p = 0; p < pixelCount; ++p) {
-            const std::uint32_t index = picture.pixels[p];
-            table[p] = index == c ? 1 : index < c ? 2 : 0;
-        }
-        FunctionMinimiser minimiser([&console](const char* message) { console.print("%s", message); });
-        if (!minimiser.minimise(static_cast<std::int32_t>(domain), table.data())) {
-            failedColour = c;
-            return minimiser.status();
-        }
-        if (!sink(c, minimiser.record())) return MinimiseStatus::ok;
-    }
-    return MinimiseStatus::ok;
-}
-
-// The records of one picture from the engine, colour 0 first. progress
-// (when given) hears of the colours as their records arrive, through sink.
-MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const Picture& picture,
-                               std::uint32_t colourCount, unsigned threads, std::uint64_t memoryLimit,
-                               const RecordSink& sink, std::uint32_t& failedColour, Progress* progress) {
-    CompressOptions options;
-    options.threads = threads;
-    options.memoryLimit = std::min(options.memoryLimit, memoryLimit);
-    // The engines report their own work as it goes (within a colour too),
-    // into the same stage as the colours' records; the display keeps the
-    // larger fraction of a stage, so the two never make it go back.
-    if (progress != nullptr) {
-        options.progress = [progress](std::uint64_t done, std::uint64_t total) { progress->advance(done, total); };
-    }
-    const std::uint32_t* indices = picture.pixels.data();
-    const std::uint64_t pixelCount = picture.pixels.size();
-    MinimiseStatus status = MinimiseStatus::ok;
-    switch (engine) {
-        case MinimiserEngine::reference:
-            return compressWithReference(console, picture, colourCount, sink, failedColour);
-        case MinimiserEngine::fast: {
-            PictureCompressor compressor;
-            status = compressor.compress(indices, pixelCount, colourCount, options, sink);
-            failedColour = compressor.failedColour();
-            break;
-        }
-        case MinimiserEngine::best: {
-            BestCompressor compressor;
-            status = compressor.compress(indices, pixelCount, colourCount, options, sink);
-            failedColour = compressor.failedColour();
-            break;
-        }
-    }
-    return status;
-}
-
-// Threads for the fast engines: as many as asked (0: one per core) while the
-// working memory stays within memoryLimit; 0 when even one thread would pass
-// it. The smaller covers of the best engine add the positions sorted by
-// colour and the solver's tables, a few bytes per position.
-unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, MinimiserEngine engine,
-                         std::uint64_t memoryLimit) {
-    unsigned threads = asked != 0 ? asked : std::thread::hardware_concurrency();
-    if (threads == 0) threads = 1;
-    const int b = positionBitCount(pixelCount);
-    const std::uint64_t extra = engine == MinimiserEngine::best
-                                    ? 4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1) + (std::uint64_t{16} << b)
-                                    : 0;
-    const std::uint64_t engineLimit = std::min(CompressOptions{}.memoryLimit, memoryLimit);
-    for (; threads > 0; --threads) {
-        if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads, engineLimit) + extra <= memoryLimit)
-            break;
-    }
-    return threads;
-}
-
-// Records kept until the choice between plain and compressed is made; they
-// stay below the plain texture's size.
-class KeptRecords {
-public:
-    [[nodiscard]] bool append(std::span<const std::uint8_t> record) {
-        if (size_ + record.size() > data_.size()) {
-            const std::uint64_t grown =
-                std::max<std::uint64_t>({std::uint64_t{1} << 16, 2 * data_.size(), size_ + record.size()});
-            if (!data_.resize(grown)) return false;
-        }
-        std::copy(record.begin(), record.end(), data_.data() + size_);
-        size_ += record.size();
-        return true;
-    }
-    std::span<const std::uint8_t> span() const { return {data_.data(), static_cast<std::size_t>(size_)}; }
-
-private:
-    HeapArray<std::uint8_t> data_;
-    std::uint64_t size_ = 0;
-};
-
-// Hands the next colourCount kept records to sink; each record's length
-// comes from its head.
-bool replayRecords(ByteReader& kept, std::uint32_t colourCount, const RecordSink& sink) {
-    for (std::uint32_t c = 0; c < colourCount; ++c) {
-        const auto head = kept.readSpan(kRecordHeadSize);
-        if (!head) return false;
-        const auto data = kept.readSpan(RecordHead::from(*head).dataLength());
-        if (!data || !sink(c, {head->data(), kRecordHeadSize + data->size()})) return false;
-    }
-    return true;
-}
 
 // One run of writeTexture.
 class TextureJob {
@@ -158,6 +44,12 @@ private:
     }
     void writeHead(bool compressed);
     void writePlainImages();
+    // The palette order search runs for the best engine with an effort.
+    bool ordering() const { return options_.engine == MinimiserEngine::best && options_.orderEffort > 0; }
+    MinimiseStatus searchOrder(std::uint64_t sizeLimit, bool& ran, std::uint32_t& failedImage,
+                               std::uint32_t& failedColour);
+    bool putOrdered(std::size_t image, const RecordSink& put) const;
+    WriteResult writeOrderedImages();
     WriteResult writeCompressedImages();
     WriteResult writeSmallest();
     WriteResult keepWhileSmaller(KeptRecords& kept, bool& smaller);
@@ -186,6 +78,8 @@ private:
     std::int32_t mipmapCount_;
     unsigned threads_ = 1;
     TextureFileWriter file_;
+    // The order found and its records, when they are to be written.
+    std::unique_ptr<PaletteOrderSearch> order_;
 };
 
 // The maker's line for a header field that cannot hold the pictures.
@@ -239,12 +133,15 @@ WriteResult TextureJob::run(const char* outputName, OutputSink* sink) {
     if (options_.smallest) {
         result = writeSmallest();
     } else {
-        writeHead(options_.compress);
         outcome_.compressed = options_.compress;
-        if (options_.compress) {
-            result = writeCompressedImages();
-        } else {
+        if (!options_.compress) {
+            writeHead(false);
             writePlainImages();
+        } else if (ordering()) {
+            result = writeOrderedImages();
+        } else {
+            writeHead(true);
+            result = writeCompressedImages();
         }
     }
     // Compressed records went to the file as they came; what is left is
@@ -262,7 +159,11 @@ void TextureJob::writeHead(bool compressed) {
     if (classic()) console_.print("   - Writing header ..\n");
     file_.writeHeader(compressed);
     if (classic()) console_.print("   - Writing palette ..\n");
-    file_.writePalette();
+    if (compressed && order_) {
+        file_.writePalette(order_->order());
+    } else {
+        file_.writePalette();
+    }
 }
 
 // An index the writer refuses makes commit() fail; none reaches it from the palette stage.
@@ -306,6 +207,57 @@ WriteResult TextureJob::writeCompressedImages() {
     return WriteResult::written;
 }
 
+// The palette order search over all pictures; order_ holds its result when
+// it found an order. ran is false when the search cannot run within the
+// memory limit: the pictures are then compressed in the maker's order.
+MinimiseStatus TextureJob::searchOrder(std::uint64_t sizeLimit, bool& ran, std::uint32_t& failedImage,
+                                       std::uint32_t& failedColour) {
+    ran = false;
+    std::unique_ptr<PaletteOrderSearch> search(new (std::nothrow) PaletteOrderSearch);
+    if (!search) return MinimiseStatus::outOfMemory;
+    OrderJobOptions options;
+    options.effort = options_.orderEffort;
+    options.threads = threads_;
+    options.memoryLimit = options_.memoryLimit;
+    options.sizeLimit = sizeLimit;
+    options.progress = options_.progress;
+    const MinimiseStatus status = searchPaletteOrder(pictures_, colourCount_, options, *search, ran);
+    failedImage = search->failedImage();
+    failedColour = search->failedColour();
+    if (ran && status == MinimiseStatus::ok && search->found()) order_ = std::move(search);
+    return status;
+}
+
+// The records of image i in the order found.
+bool TextureJob::putOrdered(std::size_t image, const RecordSink& put) const {
+    for (std::uint32_t c = 0; c < colourCount_; ++c) {
+        if (!put(c, order_->record(image, c))) return false;
+    }
+    return true;
+}
+
+// Compressed in the order the search chose, or in the maker's order when
+// the search cannot run.
+WriteResult TextureJob::writeOrderedImages() {
+    bool ran = false;
+    std::uint32_t failedImage = 0;
+    std::uint32_t failedColour = 0;
+    const MinimiseStatus status = searchOrder(~std::uint64_t{0}, ran, failedImage, failedColour);
+    if (!ran) {
+        writeHead(true);
+        return writeCompressedImages();
+    }
+    if (status != MinimiseStatus::ok) return failure(status, failedImage, failedColour);
+    writeHead(true);
+    for (std::size_t i = 0; i < pictures_.size(); ++i) {
+        if (!file_.writeRecords([&](const RecordSink& put) { return putOrdered(i, put); })) {
+            return WriteResult::writeFailed;
+        }
+    }
+    outcome_.compressedBytes = textureHeadSize(colourCount_) + order_->recordBytes();
+    return WriteResult::written;
+}
+
 // Compressed only when smaller than plain: the records are kept until the
 // choice is made, then written after the header that states it.
 WriteResult TextureJob::writeSmallest() {
@@ -323,7 +275,10 @@ WriteResult TextureJob::writeSmallest() {
     }
     ByteReader records(kept.span());
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
-        if (!file_.writeRecords([&](const RecordSink& put) { return replayRecords(records, colourCount_, put); })) {
+        const bool complete = file_.writeRecords([&](const RecordSink& put) {
+            return order_ ? putOrdered(i, put) : replayRecords(records, colourCount_, put);
+        });
+        if (!complete) {
             return WriteResult::writeFailed;
         }
     }
@@ -335,6 +290,23 @@ WriteResult TextureJob::writeSmallest() {
 WriteResult TextureJob::keepWhileSmaller(KeptRecords& kept, bool& smaller) {
     console_.print("   - Compressing image ..\n");
     std::uint64_t total = textureHeadSize(colourCount_);  // the compressed file so far
+    if (ordering()) {
+        // The search judges no order further than plain's size (a tie goes to plain).
+        bool ran = false;
+        std::uint32_t failedImage = 0;
+        std::uint32_t failedColour = 0;
+        const MinimiseStatus status = searchOrder(outcome_.plainBytes - total, ran, failedImage, failedColour);
+        if (ran) {
+            if (status == MinimiseStatus::recordTooLong) {
+                failure(status, failedImage, failedColour);
+            } else if (status != MinimiseStatus::ok) {
+                return WriteResult::outOfMemory;
+            }
+            smaller = order_ != nullptr;
+            if (smaller) outcome_.compressedBytes = total + order_->recordBytes();
+            return WriteResult::written;
+        }
+    }
     bool pastPlain = false;
     bool outOfMemory = false;
     for (std::size_t i = 0; i < pictures_.size() && !pastPlain; ++i) {

@@ -43,6 +43,11 @@ struct TextureWriteOptions {
     // Fewer threads are used where more would pass it; a picture that even
     // one thread cannot compress within it is too large (WriteOutcome).
     std::uint64_t memoryLimit = kCompressMemoryLimit;
+    // With the best engine: the effort of the search for a palette order
+    // that makes the texture smaller (minimiser/palette_order.hpp); 0 keeps
+    // the palette in ascending order. The order never changes the pictures
+    // a reader decodes, and a texture is never larger than with 0.
+    unsigned orderEffort = 0;
 };
 
 enum class WriteResult {

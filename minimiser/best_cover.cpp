@@ -29,16 +29,6 @@ bool cubeBefore(const CubeMasks& x, const CubeMasks& y) {
     return x.one < y.one;
 }
 
-// f(word, pattern) for every bitmap word that holds positions of the cube, in
-// ascending order of word; pattern marks the cube's positions in it.
-template <class F>
-void forEachWord(int b, const CubeMasks& cube, const F& f) {
-    bitmap::CubeWords(b, cube.zero | cube.one, cube.one).each([&](std::uint32_t w, std::uint64_t pattern) {
-        f(w, pattern);
-        return true;
-    });
-}
-
 constexpr std::uint32_t kNone = ~std::uint32_t{0};
 
 std::uint32_t findRoot(std::uint32_t* parent, std::uint32_t x) {
@@ -60,8 +50,11 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     cutGroups_ = 0;
     if (b < 1 || b > kMaxPositionBits) return MinimiseStatus::invalidTable;
     if (onPositions.empty()) return MinimiseStatus::ok;
+    // Sorting, checking and ranking; the table and the searches count their own.
+    spent_ += onPositions.size() + 4 * candidates.size() + bitmap::wordsFor(b);
     const MinimiseStatus built = build(b, onPositions, candidates);
     if (built != MinimiseStatus::ok) return built;
+    spent_ += 4 * colStart_[colCount_];
     return choose();
 }
 
@@ -124,34 +117,64 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t 
     if (!ensure(rankBase_, words) || !ensure(colCand_, distinct) || !ensure(colStart_, std::uint64_t{distinct} + 1)) {
         return MinimiseStatus::outOfMemory;
     }
+    // And the words that hold on positions, ascending.
+    if (!ensure(onWords_, std::min<std::uint64_t>(words, rows))) return MinimiseStatus::outOfMemory;
     std::uint32_t below = 0;
+    std::uint32_t onWords = 0;
     for (std::size_t w = 0; w < words; ++w) {
         rankBase_[w] = below;
         below += static_cast<std::uint32_t>(bitmap::ones(bits[w]));
+        if (bits[w] != 0) onWords_[onWords++] = static_cast<std::uint32_t>(w);
     }
+    // Columns that hold the same rows as an earlier one are dropped: a
+    // cover needs one of them at most, and the earlier is the one the
+    // choice below would take. They are found through a hash table of
+    // the kept columns (2^n slots for at most 2^(n-1) columns).
+    std::uint64_t slots = 64;
+    while (slots < 2 * std::uint64_t{distinct}) slots *= 2;
+    if (!ensure(colSlots_, slots)) return MinimiseStatus::outOfMemory;
+    std::fill(colSlots_.data(), colSlots_.data() + slots, 0u);
     // One pass; colRows_ grows by half again when full.
     std::uint32_t col = 0;
     std::uint64_t at = 0;
     bool grown = true;
     for (std::size_t k = 0; k < distinct && grown; ++k) {
         const std::uint64_t start = at;
-        forEachWord(b, candidates_[k], [&](std::uint32_t w, std::uint64_t pattern) {
+        const CubeMasks& cube = candidates_[k];
+        const bitmap::CubeWords cubeWords(b, cube.zero | cube.one, cube.one);
+        auto visit = [&](std::uint32_t w) {
+            ++spent_;
             std::uint64_t rest = bits[w];
-            if ((rest & pattern) == 0) return;
+            const std::uint64_t pattern = cubeWords.pattern();
+            if ((rest & pattern) == 0) return true;
             if (colRows_.size() < at + 64) {
                 grown = grown && colRows_.resize(std::max<std::uint64_t>(at + 64 + at / 2, std::uint64_t{1} << 16));
-                if (!grown) return;
+                if (!grown) return false;
             }
             for (std::uint32_t rank = rankBase_[w]; rest != 0; ++rank) {
                 const std::uint64_t lowest = rest & (0 - rest);
                 if ((pattern & lowest) != 0) colRows_[at++] = rank;
                 rest ^= lowest;
             }
-        });
+            return true;
+        };
+        // A large cube among few on positions: only the words that hold some.
+        if (cubeWords.wordCount() > onWords) {
+            for (std::uint32_t i = 0; i < onWords && grown; ++i) {
+                if (cubeWords.holds(onWords_[i])) visit(onWords_[i]);
+            }
+            spent_ += onWords;
+        } else {
+            cubeWords.each([&](std::uint32_t w, std::uint64_t) { return visit(w); });
+        }
         if (at > start) {
-            colCand_[col] = static_cast<std::uint32_t>(k);
             colStart_[col] = start;
-            ++col;
+            if (keepColumn(col, at, slots)) {
+                colCand_[col] = static_cast<std::uint32_t>(k);
+                ++col;
+            } else {
+                at = start;
+            }
         }
     }
     colStart_[col] = at;
@@ -159,6 +182,28 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t 
     colCount_ = col;
     if (!grown || !ensure(rowStart_, std::uint64_t{rows} + 1) || !ensure(rowCols_, at)) return MinimiseStatus::outOfMemory;
     return MinimiseStatus::ok;
+}
+
+// Whether column col, whose rows run from colStart_[col] to end, holds other
+// rows than every column before it; if so it goes into the table.
+bool CoverSolver::keepColumn(std::uint32_t col, std::uint64_t end, std::uint64_t slots) {
+    const std::uint32_t* rows = colRows_.data() + colStart_[col];
+    const std::uint64_t length = end - colStart_[col];
+    std::uint64_t hash = length;
+    for (std::uint64_t i = 0; i < length; ++i) hash = (hash ^ rows[i]) * 0x9E3779B97F4A7C15ull;
+    spent_ += length;
+    for (std::uint64_t s = (hash ^ (hash >> 29)) & (slots - 1);; s = (s + 1) & (slots - 1)) {
+        const std::uint32_t other = colSlots_[s];
+        if (other == 0) {
+            colSlots_[s] = col + 1;
+            return true;
+        }
+        const std::uint64_t otherStart = colStart_[other - 1];
+        if (colStart_[other] - otherStart == length &&
+            std::equal(rows, rows + length, colRows_.data() + otherStart)) {
+            return false;
+        }
+    }
 }
 
 // Rows: the columns of each on position, ascending.
@@ -323,60 +368,6 @@ bool CoverSolver::solveGroups(std::uint32_t groups) {
     }
     greedy(groupCols, greedyCount);
     return true;
-}
-
-// Repeatedly the column of the highest score (its uncovered rows, each
-// weighted by rowWeight), the lowest column on a tie. Scores only fall; an
-// entry whose score is stale is pushed again with the current one.
-void CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
-    GreedyEntry* heap = heap_.data();
-    auto less = [](const GreedyEntry& x, const GreedyEntry& y) {
-        return x.score != y.score ? x.score < y.score : x.col > y.col;
-    };
-    std::size_t size = 0;
-    for (std::uint32_t k = 0; k < colCount; ++k) {
-        if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[size++] = GreedyEntry{score_[cols[k]], cols[k]};
-    }
-    std::make_heap(heap, heap + size, less);
-    while (size > 0) {
-        std::pop_heap(heap, heap + size, less);
-        const GreedyEntry top = heap[--size];
-        if (selected_[top.col] || live_[top.col] == 0) continue;
-        if (score_[top.col] != top.score) {
-            heap[size++] = GreedyEntry{score_[top.col], top.col};
-            std::push_heap(heap, heap + size, less);
-            continue;
-        }
-        cover(top.col);
-    }
-}
-
-// Drops chosen columns whose rows all lie in other chosen columns, those
-// with fewest rows first (the last candidates among equals first).
-void CoverSolver::irredundant() {
-    const std::uint32_t rows = rowCount_;
-    const std::uint32_t cols = colCount_;
-    std::uint32_t* times = scratch_.data();  // per row: chosen columns holding it
-    std::fill(times, times + rows, 0u);
-    std::uint32_t* picked = order_.data();
-    std::uint32_t n = 0;
-    for (std::uint32_t c = 0; c < cols; ++c) {
-        if (!selected_[c]) continue;
-        picked[n++] = c;
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1]; ++i) ++times[colRows_[i]];
-    }
-    auto size = [&](std::uint32_t c) { return colStart_[c + 1] - colStart_[c]; };
-    std::sort(picked, picked + n, [&](std::uint32_t x, std::uint32_t y) {
-        return size(x) != size(y) ? size(x) < size(y) : x > y;
-    });
-    for (std::uint32_t k = 0; k < n; ++k) {
-        const std::uint32_t c = picked[k];
-        bool redundant = true;
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1] && redundant; ++i) redundant = times[colRows_[i]] >= 2;
-        if (!redundant) continue;
-        selected_[c] = 0;
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1]; ++i) --times[colRows_[i]];
-    }
 }
 
 }  // namespace qm5

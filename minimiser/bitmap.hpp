@@ -62,6 +62,9 @@ public:
         }
     }
     std::uint64_t pattern() const { return pattern_; }
+    // How many words hold positions of the cube, and whether word w does.
+    std::uint64_t wordCount() const { return std::uint64_t{1} << ones(highFree_); }
+    bool holds(std::uint32_t w) const { return (w & ~highFree_) == base_; }
 
     // f(word, pattern) for every word holding positions of the cube, in
     // ascending order, while f returns true; false when f stopped it.

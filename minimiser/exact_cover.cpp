@@ -87,6 +87,7 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
     bestChosen_ = chosen;
     work_ = 0;
     search(masks_.data(), kept, 0, 0);
+    spent_ += 2 * work_ + std::uint64_t{rowCount} * colCount;
     ++exactGroups_;
     if (work_ >= limits_.exactWork) ++cutGroups_;
     for (std::uint64_t m = bestChosen_; m != 0; m &= m - 1) cover(cols[std::countr_zero(m)]);

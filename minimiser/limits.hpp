@@ -26,4 +26,9 @@ inline constexpr std::uint64_t kKeyChunk = std::uint64_t{1} << 23;
 // measured on, with room for the pattern tables and the stack.
 inline constexpr std::uint64_t kCacheBlockBytes = std::uint64_t{192} << 10;
 
+// Records the palette order search keeps for orders it may look at again
+// (bytes of records and their entries); past it, only those of the best
+// order so far are kept.
+inline constexpr std::uint64_t kOrderCacheBytes = std::uint64_t{256} << 20;
+
 }  // namespace qm5

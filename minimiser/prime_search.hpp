@@ -27,6 +27,7 @@
 // k = 6 down a set is one word and the halves are shifts.
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -70,6 +71,19 @@ public:
     void limitCost(std::uint64_t limit) { limit_ = limit; }
     bool stopped() const { return work_ > limit_; }
 
+    // For covers that count on positions only. A cube below a node holds
+    // the on positions that the free digits above the node make of the
+    // node's on points it holds (the first set of the node's list, or the
+    // node's set once that list set was dropped as equal to it). So when a
+    // node has at most kSpanPoints on points, its primes hold one of a few
+    // on sets, each that of the span of some of the points: the smallest
+    // cube holding them, an implicant when it lies in the node's set. With
+    // this set, such a node gives the spans of the largest subsets of its
+    // points that are implicants instead of its primes; take then receives
+    // implicants, and the on set of every prime lies in that of one of them.
+    void setSpans(bool spans) { spans_ = spans; }
+    static constexpr int kSpanPoints = 6;
+
 private:
     // The child sets of a node over k bits: room for kMaxList sets of half
     // its words (T and the lists, or S0 - S1).
@@ -87,6 +101,7 @@ private:
         std::uint32_t care;
         std::uint32_t one;
         std::uint32_t childShare;
+        bool onFirst;  // h[0] holds the node's on positions
     };
     struct Halves {
         bool meet = false;                // S0 AND S1 not empty
@@ -95,15 +110,20 @@ private:
 
     template <class Take>
     void wide(int k, const Word* s, const Word* const* h, int n, std::uint32_t care, std::uint32_t one, std::uint32_t share,
-              const Take& take);
+              const Take& take, bool onFirst);
     template <class Take>
-    void descend(const Node& node, const Word* set, int m, std::uint32_t care, std::uint32_t one, const Take& take);
+    void descend(const Node& node, const Word* set, int m, std::uint32_t care, std::uint32_t one, const Take& take,
+                 bool onFirst);
     template <class Take>
     void topFree(const Node& node, const Take& take);
     template <class Take>
     void topFixed(const Node& node, const Halves& halves, int side, const Take& take);
     template <class Take>
-    void narrow(int k, Word s, const Word* h, int n, std::uint32_t care, std::uint32_t one, const Take& take);
+    void narrow(int k, Word s, const Word* h, int n, std::uint32_t care, std::uint32_t one, const Take& take,
+                bool onFirst);
+    template <class Take>
+    void spans(int k, const Word* s, const std::uint32_t* points, int n, std::uint32_t care, std::uint32_t one,
+               const Take& take);
     template <class Take>
     void found(std::uint32_t care, std::uint32_t one, const Take& take) {
         work_ += kPrimeCost;
@@ -119,6 +139,7 @@ private:
     std::uint64_t work_ = 0;
     std::uint64_t limit_ = ~std::uint64_t{0};
     std::atomic<std::uint64_t>* done_ = nullptr;
+    bool spans_ = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -135,20 +156,37 @@ void PrimeSearch::run(const Word* nonOff, const Word* on, const Take& take, std:
     }
     if (b <= 6) {
         const Word h = on[0];
-        if (h != 0) narrow(b, nonOff[0], &h, 1, 0, 0, take);
+        if (h != 0) narrow(b, nonOff[0], &h, 1, 0, 0, take, true);
         progress(kSearchShare);
         return;
     }
     const Word* list[1] = {on};
-    wide(b, nonOff, list, 1, 0, 0, kSearchShare, take);
+    wide(b, nonOff, list, 1, 0, 0, kSearchShare, take, true);
 }
 
 
 // A node over k > 6 bits: s and each h[j] hold 2^(k - 6) words.
 template <class Take>
 void PrimeSearch::wide(int k, const Word* s, const Word* const* h, int n, std::uint32_t care, std::uint32_t one,
-                       std::uint32_t share, const Take& take) {
+                       std::uint32_t share, const Take& take, bool onFirst) {
     const std::size_t half = std::size_t{1} << (k - 7);
+    if (spans_ && onFirst) {
+        // The on points, while there are few.
+        std::uint32_t points[kSpanPoints + 1];
+        int count = 0;
+        std::size_t i = 0;
+        for (; i < 2 * half && count <= kSpanPoints; ++i) {
+            for (Word w = h[0][i]; w != 0 && count <= kSpanPoints; w &= w - 1) {
+                points[count++] = static_cast<std::uint32_t>(i << 6 | std::countr_zero(w));
+            }
+        }
+        work_ += i / 4;
+        if (count <= kSpanPoints) {
+            spans(k, s, points, count, care, one, take);
+            progress(share);
+            return;
+        }
+    }
     const Word* s0 = s;
     const Word* s1 = s + half;
     bool full = true;
@@ -167,7 +205,7 @@ void PrimeSearch::wide(int k, const Word* s, const Word* const* h, int n, std::u
         progress(share);
         return;
     }
-    const Node node{k, s, h, n, care, one, share / 3};
+    const Node node{k, s, h, n, care, one, share / 3, onFirst};
     topFree(node, take);
     topFixed(node, halves, 0, take);
     topFixed(node, halves, 1, take);
@@ -177,15 +215,15 @@ void PrimeSearch::wide(int k, const Word* s, const Word* const* h, int n, std::u
 // The children of a wide node: the list in frames_[k], the set given.
 template <class Take>
 void PrimeSearch::descend(const Node& node, const Word* set, int m, std::uint32_t care, std::uint32_t one,
-                          const Take& take) {
+                          const Take& take, bool onFirst) {
     const Frame& f = frames_[node.k];
     if (node.k - 1 > 6) {
-        wide(node.k - 1, set, f.list, m, care, one, node.childShare, take);
+        wide(node.k - 1, set, f.list, m, care, one, node.childShare, take, onFirst);
         return;
     }
     Word values[kMaxList + 1];
     for (int j = 0; j < m; ++j) values[j] = f.list[j][0];
-    narrow(node.k - 1, set[0], values, m, care, one, take);
+    narrow(node.k - 1, set[0], values, m, care, one, take, onFirst);
     progress(node.childShare);
 }
 
@@ -202,6 +240,7 @@ void PrimeSearch::topFree(const Node& node, const Take& take) {
     }
     int m = 0;
     bool alive = any != 0;
+    bool onFirst = node.onFirst;
     for (int j = 0; j < node.n && alive; ++j) {
         Word* out = f.sets + (m + 1) * half;
         const Word* h0 = node.h[j];
@@ -215,10 +254,14 @@ void PrimeSearch::topFree(const Node& node, const Take& take) {
         }
         work_ += half;
         alive = some != 0;
-        if (differs != 0) f.list[m++] = out;
+        if (differs != 0) {
+            f.list[m++] = out;
+        } else if (j == 0) {
+            onFirst = false;
+        }
     }
     if (alive) {
-        descend(node, t, m, node.care, node.one, take);
+        descend(node, t, m, node.care, node.one, take, onFirst);
     } else {
         progress(node.childShare);
     }
@@ -234,6 +277,7 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
     const Word* other = node.s + (side == 0 ? half : 0);
     int m = 0;
     bool alive = halves.only[side];
+    bool onFirst = node.onFirst;
     for (int j = 0; j < node.n && alive; ++j) {
         const Word* part = node.h[j] + (side == 0 ? 0 : half);
         Word any = 0;
@@ -244,7 +288,11 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
         }
         work_ += half;
         alive = any != 0;
-        if (differs != 0) f.list[m++] = part;
+        if (differs != 0) {
+            f.list[m++] = part;
+        } else if (j == 0) {
+            onFirst = false;
+        }
     }
     if (!alive) {
         progress(node.childShare);
@@ -257,17 +305,28 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
         f.list[m++] = d;
     }
     const std::uint32_t bit = std::uint32_t{1} << (node.k - 1);
-    descend(node, mine, m, node.care | bit, side == 0 ? node.one : node.one | bit, take);
+    descend(node, mine, m, node.care | bit, side == 0 ? node.one : node.one | bit, take, onFirst);
 }
 
 // A node over k <= 6 bits: every set is the low 2^k bits of one word.
 template <class Take>
-void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care, std::uint32_t one, const Take& take) {
+void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care, std::uint32_t one, const Take& take,
+                         bool onFirst) {
     work_ += 1 + static_cast<std::uint64_t>(n);
     const Word full = k == 6 ? ~Word{0} : (Word{1} << (1u << k)) - 1;
     if (s == full) {
         found(care, one, take);
         return;
+    }
+    if (spans_) {
+        const Word on = onFirst ? h[0] : s;
+        if (bitmap::ones(on) <= kSpanPoints) {
+            std::uint32_t points[kSpanPoints];
+            int count = 0;
+            for (Word w = on; w != 0; w &= w - 1) points[count++] = static_cast<std::uint32_t>(std::countr_zero(w));
+            spans(k, &s, points, count, care, one, take);
+            return;
+        }
     }
     if (work_ > limit_) return;
     if (k == 0) return;  // an empty one-position set (no list set is empty, so never reached)
@@ -281,12 +340,17 @@ void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care
     if (t != 0) {
         int m = 0;
         bool alive = true;
+        bool first = onFirst;
         for (int j = 0; j < n && alive; ++j) {
             const Word x = ((h[j] & low) | (h[j] >> hb)) & t;
             alive = x != 0;
-            if (x != t) list[m++] = x;
+            if (x != t) {
+                list[m++] = x;
+            } else if (j == 0) {
+                first = false;
+            }
         }
-        if (alive) narrow(k - 1, t, list, m, care, one, take);
+        if (alive) narrow(k - 1, t, list, m, care, one, take, first);
     }
     for (int side = 0; side < 2; ++side) {
         const Word mine = side == 0 ? s0 : s1;
@@ -294,15 +358,22 @@ void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care
         if (rest == 0) continue;
         int m = 0;
         bool alive = true;
+        bool first = onFirst;
         for (int j = 0; j < n && alive; ++j) {
             const Word x = side == 0 ? h[j] & low : h[j] >> hb;
             alive = x != 0;
-            if (x != mine) list[m++] = x;
+            if (x != mine) {
+                list[m++] = x;
+            } else if (j == 0) {
+                first = false;
+            }
         }
         if (!alive) continue;
         if (rest != mine) list[m++] = rest;
-        narrow(k - 1, mine, list, m, care | bit, side == 0 ? one : one | bit, take);
+        narrow(k - 1, mine, list, m, care | bit, side == 0 ? one : one | bit, take, first);
     }
 }
 
 }  // namespace qm5::fast
+
+#include "minimiser/prime_spans.hpp"

@@ -1,6 +1,7 @@
 #include "texture/texture_writer.hpp"
 
 #include "core/byte_reader.hpp"
+#include "core/heap_array.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
@@ -81,6 +82,29 @@ void TextureFileWriter::writePalette() {
     for (const std::uint32_t colour : palette_) {
         std::uint8_t entry[kPaletteEntrySize];
         storeU32(entry, colour);
+        out_->write(entry, sizeof entry);
+    }
+    step_ = Step::images;
+}
+
+void TextureFileWriter::writePalette(std::span<const std::uint32_t> order) {
+    if (!at(Step::header) || !compressed_ || order.size() != palette_.size()) {
+        ok_ = false;
+        return;
+    }
+    HeapArray<std::uint8_t> seen;
+    if (!seen.allocate(palette_.size())) {
+        ok_ = false;
+        return;
+    }
+    for (const std::uint32_t index : order) {
+        if (index >= palette_.size() || seen[index] != 0) {
+            ok_ = false;
+            return;
+        }
+        seen[index] = 1;
+        std::uint8_t entry[kPaletteEntrySize];
+        storeU32(entry, palette_[index]);
         out_->write(entry, sizeof entry);
     }
     step_ = Step::images;

@@ -62,6 +62,11 @@ public:
     // The header; compressed sets its flag, and with it how images are written.
     void writeHeader(bool compressed);
     void writePalette();
+    // The palette in another order, entry i being palette[order[i]]; only
+    // for a compressed file (plain indices refer to the palette as given).
+    // A reader does not depend on the order. Refused (commit() fails) unless
+    // order is a permutation of the palette's indices.
+    void writePalette(std::span<const std::uint32_t> order);
     // The next image as indices in position order; false for an index
     // outside the palette or a picture of another size than the first.
     bool writePlainImage();

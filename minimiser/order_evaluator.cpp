@@ -1,0 +1,381 @@
+#include "minimiser/order_evaluator.hpp"
+
+#include <algorithm>
+#include <new>
+
+#include "minimiser/bitmap.hpp"
+#include "minimiser/limits.hpp"
+#include "minimiser/scheduler.hpp"
+#include "texture/texture_format.hpp"
+
+namespace qm5::fast {
+
+namespace {
+
+// Records looked up and computed at once: the unit of the parallel runs, of
+// the cut and of the budget.
+constexpr std::size_t kChunk = 8;
+// Below this many positions times records a chunk runs on one thread:
+// starting threads would cost more than they save.
+constexpr std::uint64_t kParallelPositions = std::uint64_t{1} << 18;
+// find(): no entry.
+constexpr RecordRef kMissing = ~RecordRef{0};
+
+// SplitMix64 (Steele, Lea, Flood: "Fast splittable pseudorandom number
+// generators", 2014): the keys naming sets, the same on every machine.
+std::uint64_t splitMix(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+std::uint64_t slotHash(std::uint64_t setA, std::uint32_t image, std::uint32_t colour) {
+    std::uint64_t state = setA ^ (std::uint64_t{image} << 32 | colour);
+    return splitMix(state);
+}
+
+// Grows a to at least n elements, keeping its contents.
+template <class T>
+bool ensure(HeapArray<T>& a, std::uint64_t n) {
+    return a.size() >= n || a.resize(std::max<std::uint64_t>(n, 2 * a.size()));
+}
+
+}  // namespace
+
+struct OrderEvaluator::Task {
+    std::uint32_t image = 0;
+    std::uint32_t index = 0;
+    std::uint32_t colour = 0;
+    std::uint32_t part = 0;  // the worker that computed it
+    std::uint64_t setA = 0;
+    std::uint64_t setB = 0;
+    RecordRef ref = 0;
+    MinimiseStatus status = MinimiseStatus::ok;
+    bool overBudget = false;   // its search passed the work limit
+    std::uint64_t offset = 0;  // the record in its worker's out
+    std::uint64_t length = 0;
+    std::uint64_t work = 0;
+};
+
+// One thread's storage. nonOff holds the positions past the picture and
+// those of filled[0 .. filledCount - 1] in image `image`: the colours below
+// the index it last computed, in the order it was given then.
+struct OrderEvaluator::Worker {
+    BestWorker best;
+    HeapArray<std::uint32_t> filled;
+    std::uint32_t filledCount = 0;
+    std::size_t image = ~std::size_t{0};
+    HeapArray<std::uint8_t> record;
+    HeapArray<std::uint8_t> out;  // the records of the chunk's tasks
+    std::uint64_t used = 0;
+};
+
+OrderEvaluator::OrderEvaluator() = default;
+OrderEvaluator::~OrderEvaluator() = default;
+
+std::uint64_t OrderEvaluator::bytesFor(std::uint64_t pixelCount, std::uint32_t colourCount, std::uint64_t imageCount,
+                                       unsigned threads) {
+    const int b = positionBitCount(pixelCount);
+    // A worker: the prime engine's storage, its colour list, and the primes
+    // and cover table of a record (a few dozen bytes per position at most).
+    const std::uint64_t perWorker = PrimeWorker::bytesFor(b, FastTuning{}) + 4 * std::uint64_t{colourCount} +
+                                    (std::uint64_t{48} << b) + kChunk * (kRecordHeadSize + kMaxRecordDataLength);
+    return imageCount * (4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1)) + 24 * std::uint64_t{colourCount} +
+           std::clamp(threads, 1u, kMaxThreads) * perWorker + kOrderCacheBytes;
+}
+
+MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount,
+                                       std::uint32_t colourCount, unsigned threads, const CoverLimits& limits) {
+    b_ = positionBitCount(pixelCount);
+    pixels_ = pixelCount;
+    colours_ = colourCount;
+    images_ = images.size();
+    threads_ = std::clamp(threads, 1u, kMaxThreads);
+    limits_ = limits;
+    bare_[2] = static_cast<std::uint8_t>(b_);
+    if (b_ > kMaxBits) return MinimiseStatus::outOfMemory;
+    const std::uint64_t stride = std::uint64_t{colourCount} + 1;
+    if (!firstOf_.allocate(images_ * stride) || !byColour_.allocate(images_ * pixelCount) ||
+        !totals_.allocate(colourCount) || !keyA_.allocate(colourCount) || !keyB_.allocate(colourCount)) {
+        return MinimiseStatus::outOfMemory;
+    }
+    for (std::size_t m = 0; m < images_; ++m) {
+        const std::uint32_t* indices = images[m];
+        std::uint64_t* first = firstOf_.data() + m * stride;
+        for (std::uint64_t p = 0; p < pixelCount; ++p) {
+            if (indices[p] >= colourCount) return MinimiseStatus::invalidTable;
+            ++first[indices[p] + 1];
+        }
+        for (std::uint32_t c = 0; c < colourCount; ++c) {
+            totals_[c] += first[c + 1];
+            first[c + 1] += first[c];
+        }
+        // Positions by colour: first[c] runs up to first[c + 1] as the
+        // positions go in, and is put back after.
+        std::uint32_t* out = byColour_.data() + m * pixelCount;
+        for (std::uint64_t p = 0; p < pixelCount; ++p) out[first[indices[p]]++] = static_cast<std::uint32_t>(p);
+        for (std::uint32_t c = colourCount; c > 0; --c) first[c] = first[c - 1];
+        first[0] = 0;
+    }
+    std::uint64_t state = 0x716D35u;
+    for (std::uint32_t c = 0; c < colourCount; ++c) {
+        keyA_[c] = splitMix(state);
+        keyB_[c] = splitMix(state);
+    }
+    workers_.reset(new (std::nothrow) Worker[threads_]);
+    if (!workers_) return MinimiseStatus::outOfMemory;
+    for (unsigned w = 0; w < threads_; ++w) {
+        if (!workers_[w].filled.allocate(colourCount)) return MinimiseStatus::outOfMemory;
+    }
+    entryCount_ = 0;
+    arenaUsed_ = 0;
+    work_ = 0;
+    computed_ = 0;
+    status_ = MinimiseStatus::ok;
+    if (!rehash(1024)) return MinimiseStatus::outOfMemory;
+    return MinimiseStatus::ok;
+}
+
+std::uint64_t OrderEvaluator::size(RecordRef ref) const {
+    if (ref >= kEmptyRecord) return kRecordHeadSize;
+    return entries_[ref].tooLong ? kNoSize : entries_[ref].length;
+}
+
+std::span<const std::uint8_t> OrderEvaluator::record(RecordRef ref) const {
+    static constexpr std::uint8_t kEmpty[kRecordHeadSize] = {0x00, 0x00, 0x00};
+    static constexpr std::uint8_t kWhole[kRecordHeadSize] = {0x80, 0x00, 0x00};
+    if (ref == kEmptyRecord) return kEmpty;
+    if (ref == kWholeRecord) return kWhole;
+    if (ref == kBareRecord) return bare_;
+    return {arena_.data() + entries_[ref].offset, entries_[ref].length};
+}
+
+RecordRef OrderEvaluator::find(const Task& task) const {
+    const std::uint64_t mask = slots_.size() - 1;
+    for (std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;; s = (s + 1) & mask) {
+        const std::uint32_t at = slots_[s];
+        if (at == 0) return kMissing;
+        const Entry& e = entries_[at - 1];
+        if (e.setA == task.setA && e.setB == task.setB && e.image == task.image && e.colour == task.colour) {
+            return at - 1;
+        }
+    }
+}
+
+bool OrderEvaluator::rehash(std::uint64_t slots) {
+    if (!slots_.allocate(slots)) return false;
+    const std::uint64_t mask = slots - 1;
+    for (std::uint32_t i = 0; i < entryCount_; ++i) {
+        const Entry& e = entries_[i];
+        std::uint64_t s = slotHash(e.setA, e.image, e.colour) & mask;
+        while (slots_[s] != 0) s = (s + 1) & mask;
+        slots_[s] = i + 1;
+    }
+    return true;
+}
+
+bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref) {
+    if (entryCount_ + 1 >= kEmptyRecord) return false;
+    // At most half the slots in use.
+    if (2 * (std::uint64_t{entryCount_} + 1) > slots_.size() && !rehash(2 * slots_.size())) return false;
+    if (!ensure(entries_, std::uint64_t{entryCount_} + 1) || !ensure(arena_, arenaUsed_ + record.size())) return false;
+    entries_[entryCount_] = Entry{task.setA, task.setB, task.image, task.colour, arenaUsed_,
+                                  static_cast<std::uint32_t>(record.size()), tooLong ? 1u : 0u};
+    std::copy(record.begin(), record.end(), arena_.data() + arenaUsed_);
+    arenaUsed_ += record.size();
+    const std::uint64_t mask = slots_.size() - 1;
+    std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;
+    while (slots_[s] != 0) s = (s + 1) & mask;
+    slots_[s] = entryCount_ + 1;
+    ref = entryCount_++;
+    return true;
+}
+
+void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task,
+                                   std::uint64_t workLimit, bool lean) {
+    const int b = b_;
+    if (!w.best.prime.prepare(b, FastTuning{})) {
+        task.status = MinimiseStatus::outOfMemory;
+        return;
+    }
+    std::uint64_t* nonOff = w.best.prime.nonOff.data();
+    if (w.image != task.image) {
+        std::fill(w.best.prime.nonOff.begin(), w.best.prime.nonOff.end(), std::uint64_t{0});
+        for (std::uint64_t p = pixels_; p < (std::uint64_t{1} << b); ++p) bitmap::set(nonOff, p);
+        w.image = task.image;
+        w.filledCount = 0;
+    }
+    // The colours below task.index: keep the common start of what nonOff
+    // holds, take out the rest, put in the new ones.
+    const std::uint32_t common = std::min(w.filledCount, task.index);
+    const auto same = static_cast<std::uint32_t>(
+        std::mismatch(w.filled.data(), w.filled.data() + common, order.data()).first - w.filled.data());
+    for (std::uint32_t k = same; k < w.filledCount; ++k) {
+        for (const std::uint32_t p : positions(task.image, w.filled[k])) nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
+    }
+    for (std::uint32_t k = same; k < task.index; ++k) {
+        w.filled[k] = order[k];
+        for (const std::uint32_t p : positions(task.image, order[k])) bitmap::set(nonOff, p);
+    }
+    w.filledCount = task.index;
+    const std::span<const std::uint32_t> on = positions(task.image, task.colour);
+    std::uint64_t* onWords = w.best.prime.cover.onWords();
+    for (const std::uint32_t p : on) {
+        bitmap::set(nonOff, p);
+        bitmap::set(onWords, p);
+    }
+    PrimeSearch& search = w.best.prime.search;
+    const std::uint64_t before = w.best.work();
+    const std::uint64_t left = workLimit > work_ ? workLimit - work_ : 0;
+    search.limitCost(search.cost() + std::min(left, ~std::uint64_t{0} - search.cost()));
+    task.status = bestRecord(w.best, b, on, limits_, w.record, nullptr, lean);
+    task.overBudget = search.stopped();
+    search.limitCost(~std::uint64_t{0});
+    task.work = w.best.work() - before;
+    for (const std::uint32_t p : on) nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
+    if (task.status != MinimiseStatus::ok || task.overBudget) return;
+    if (!ensure(w.out, w.used + w.record.size())) {
+        task.status = MinimiseStatus::outOfMemory;
+        return;
+    }
+    std::copy(w.record.begin(), w.record.end(), w.out.data() + w.used);
+    task.offset = w.used;
+    task.length = w.record.size();
+    w.used += w.record.size();
+}
+
+bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count,
+                              std::uint64_t workLimit, bool lean) {
+    auto run = [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
+        Worker& w = workers_[part];
+        w.used = 0;
+        for (std::uint64_t t = begin; t < end; ++t) {
+            tasks[t].part = part;
+            computeRecord(w, order, tasks[t], workLimit, lean);
+        }
+    };
+    if (threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions) {
+        parallelParts(threads_, count, run);
+    } else {
+        run(0, 0, count);
+    }
+    // In task order, so that the cache and the counts do not depend on
+    // the threads.
+    for (std::size_t t = 0; t < count; ++t) {
+        Task& task = tasks[t];
+        work_ += task.work;
+        ++computed_;
+        if (task.overBudget) {
+            overBudget_ = true;
+        } else if (task.status != MinimiseStatus::ok && task.status != MinimiseStatus::recordTooLong) {
+            status_ = task.status;
+        }
+    }
+    if (overBudget_ || status_ != MinimiseStatus::ok) return false;
+    for (std::size_t t = 0; t < count; ++t) {
+        Task& task = tasks[t];
+        const bool tooLong = task.status == MinimiseStatus::recordTooLong;
+        const Worker& w = workers_[task.part];
+        const std::span<const std::uint8_t> bytes =
+            tooLong ? std::span<const std::uint8_t>{}
+                    : std::span<const std::uint8_t>{w.out.data() + task.offset, static_cast<std::size_t>(task.length)};
+        if (!insert(task, bytes, tooLong, task.ref)) {
+            status_ = MinimiseStatus::outOfMemory;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std::uint32_t lo, std::uint32_t hi,
+                                       std::uint64_t outside, std::uint64_t cutoff, std::uint64_t workLimit,
+                                       bool lean, RecordRef* refs) {
+    const std::uint64_t domain = std::uint64_t{1} << b_;
+    tooLongAt_ = kNoSize;
+    overBudget_ = false;
+    std::uint64_t total = outside;
+    // Records of the range not yet known, 3 bytes each at least.
+    std::uint64_t unknown = images_ * std::uint64_t{hi - lo};
+    Task pending[kChunk];
+    std::size_t pendingCount = 0;
+    // Looks the pending records up, computes the others; false when the
+    // evaluation ends.
+    auto flush = [&]() -> bool {
+        Task misses[kChunk];
+        std::size_t missCount = 0;
+        for (std::size_t t = 0; t < pendingCount; ++t) {
+            pending[t].ref = find(pending[t]);
+            if (pending[t].ref == kMissing) misses[missCount++] = pending[t];
+        }
+        const bool ran = runTasks(order, misses, missCount, workLimit, lean);
+        if (progress_) progress_();
+        if (!ran) return false;
+        for (std::size_t t = 0, k = 0; t < pendingCount; ++t) {
+            if (pending[t].ref == kMissing) pending[t].ref = misses[k++].ref;
+            refs[pending[t].image * std::uint64_t{colours_} + pending[t].index] = pending[t].ref;
+            const std::uint64_t bytes = size(pending[t].ref);
+            if (bytes == kNoSize && tooLongAt_ == kNoSize) {
+                tooLongAt_ = pending[t].image * std::uint64_t{colours_} + pending[t].index;
+            }
+            total = bytes == kNoSize || total == kNoSize ? kNoSize : total + bytes;
+            --unknown;
+        }
+        pendingCount = 0;
+        if (total == kNoSize || total + kRecordHeadSize * unknown >= cutoff) return false;
+        if (unknown > 0 && work_ >= workLimit) {
+            overBudget_ = true;
+            return false;
+        }
+        return true;
+    };
+    for (std::size_t m = 0; m < images_; ++m) {
+        // The set below lo: its names and its non-off positions.
+        std::uint64_t setA = 0;
+        std::uint64_t setB = 0;
+        std::uint64_t nonOff = domain - pixels_;
+        for (std::uint32_t i = 0; i < lo; ++i) {
+            const std::uint32_t c = order[i];
+            if (count(m, c) == 0) continue;
+            setA ^= keyA_[c];
+            setB ^= keyB_[c];
+            nonOff += count(m, c);
+        }
+        for (std::uint32_t i = lo; i < hi; ++i) {
+            const std::uint32_t c = order[i];
+            const std::uint64_t n = count(m, c);
+            nonOff += n;
+            // The kinds of head, as the compressors tell them.
+            RecordRef special = kMissing;
+            if (nonOff == 0) {
+                special = kEmptyRecord;
+            } else if (nonOff == domain) {
+                special = kWholeRecord;
+            } else if (n == 0) {
+                special = kBareRecord;
+            } else {
+                Task& task = pending[pendingCount++];
+                task = Task{};
+                task.image = static_cast<std::uint32_t>(m);
+                task.index = i;
+                task.colour = c;
+                task.setA = setA;
+                task.setB = setB;
+            }
+            if (special != kMissing) {
+                refs[m * colours_ + i] = special;
+                total += kRecordHeadSize;
+                --unknown;
+            }
+            if (n > 0) {
+                setA ^= keyA_[c];
+                setB ^= keyB_[c];
+            }
+            if (pendingCount == kChunk && !flush()) return kNoSize;
+        }
+    }
+    if (pendingCount > 0 && !flush()) return kNoSize;
+    return total < cutoff ? total : kNoSize;
+}
+
+}  // namespace qm5::fast

@@ -1,0 +1,289 @@
+#include "minimiser/palette_order.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <numeric>
+
+#include "texture/texture_format.hpp"
+
+namespace qm5 {
+
+namespace {
+
+using fast::kNoSize;
+using fast::RecordRef;
+
+// The model order is made for palettes up to this size: its table has
+// colours^2 entries of 8 bytes (8 MiB).
+constexpr std::uint32_t kModelColours = 1024;
+// Fixed point of the model's weights: 1 is 2^32 (integers, so that every
+// machine sorts alike).
+constexpr int kModelShift = 32;
+
+// The model: how much colour x gains from colour a below it as a don't
+// care, gain[x * K + a]. A position p of x with d one-bit neighbours of x
+// or past the picture and e of a lies in cubes of at most 2^d positions
+// without a and 2^(d + e) with it, so its share of a cube count, 2^-d,
+// falls by 2^-d (1 - 2^-e). The model knows nothing of cubes beyond one
+// step; it only proposes an order for the real records to judge.
+bool modelGains(std::span<const std::uint32_t* const> images, std::uint64_t pixels, std::uint32_t colours,
+                HeapArray<std::uint64_t>& gain) {
+    const int b = positionBitCount(pixels);
+    if (!gain.allocate(std::uint64_t{colours} * colours)) return false;
+    for (const std::uint32_t* indices : images) {
+        for (std::uint64_t p = 0; p < pixels; ++p) {
+            const std::uint32_t x = indices[p];
+            std::uint32_t other[32];
+            int times[32];
+            int distinct = 0;
+            int d = 0;
+            for (int k = 0; k < b; ++k) {
+                const std::uint64_t q = p ^ (std::uint64_t{1} << k);
+                const std::uint32_t a = q < pixels ? indices[q] : x;
+                if (a == x) {
+                    ++d;
+                    continue;
+                }
+                int j = 0;
+                while (j < distinct && other[j] != a) ++j;
+                if (j == distinct) {
+                    other[distinct] = a;
+                    times[distinct++] = 0;
+                }
+                ++times[j];
+            }
+            for (int j = 0; j < distinct; ++j) {
+                const int e = times[j];
+                gain[std::uint64_t{x} * colours + other[j]] += ((std::uint64_t{1} << e) - 1) << (kModelShift - d - e);
+            }
+        }
+    }
+    return true;
+}
+
+// The model's order: colours by what they gain from all others less what
+// the others gain from them, ascending (ties: the maker's order).
+bool modelOrder(std::span<const std::uint32_t* const> images, std::uint64_t pixels, std::uint32_t colours,
+                std::span<std::uint32_t> order) {
+    HeapArray<std::uint64_t> gain;
+    HeapArray<std::int64_t> net;
+    if (!modelGains(images, pixels, colours, gain) || !net.allocate(colours)) return false;
+    for (std::uint32_t x = 0; x < colours; ++x) {
+        for (std::uint32_t a = 0; a < colours; ++a) {
+            // Each sum stays below 2^62 (at most 2^30 positions of weight
+            // at most 2^32); a quarter of it keeps the difference in range.
+            net[x] += static_cast<std::int64_t>(gain[std::uint64_t{x} * colours + a] >> 2) -
+                      static_cast<std::int64_t>(gain[std::uint64_t{a} * colours + x] >> 2);
+        }
+    }
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) { return net[x] < net[y]; });
+    return true;
+}
+
+}  // namespace
+
+std::uint64_t PaletteOrderSearch::workingMemoryBound(std::uint64_t pixelCount, std::uint32_t colourCount,
+                                                     std::uint64_t imageCount, unsigned threads) {
+    const std::uint64_t model = colourCount <= kModelColours ? 16 * std::uint64_t{colourCount} * colourCount : 0;
+    return fast::OrderEvaluator::bytesFor(pixelCount, colourCount, imageCount, threads) +
+           2 * imageCount * colourCount * sizeof(RecordRef) + 16 * std::uint64_t{colourCount} + model;
+}
+
+void PaletteOrderSearch::report(std::uint64_t done, std::uint64_t total, bool force) {
+    if (!options_->progress) return;
+    // A few times a second: the clock paces the display, never the search.
+    const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto pace = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::milliseconds(100)).count());
+    if (!force && now - lastReport_ < pace) return;
+    lastReport_ = now;
+    options_->progress(std::min(done, total), total);
+}
+
+MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount,
+                                       std::uint32_t colourCount, const CompressOptions& options,
+                                       const OrderSearchOptions& search) {
+    found_ = false;
+    bytes_ = 0;
+    failedImage_ = 0;
+    failedColour_ = 0;
+    statistics_ = Statistics{};
+    options_ = &options;
+    lastReport_ = 0;
+    limit_ = search.sizeLimit;
+    if (images.empty() || colourCount == 0) return MinimiseStatus::invalidTable;
+    const MinimiseStatus prepared = evaluator_.prepare(images, pixelCount, colourCount, options.threads, limits_);
+    if (prepared != MinimiseStatus::ok) return prepared;
+    const std::uint64_t refCount = images.size() * std::uint64_t{colourCount};
+    if (!order_.allocate(colourCount) || !trial_.allocate(colourCount) || !refs_.allocate(refCount) ||
+        !trialRefs_.allocate(refCount)) {
+        return MinimiseStatus::outOfMemory;
+    }
+    std::iota(order_.begin(), order_.end(), 0u);
+
+    // 1. The maker's order, with BestCompressor's records.
+    evaluator_.setProgress([&] { report(evaluator_.computed(), refCount, false); });
+    bytes_ = evaluator_.evaluate(order_.span(), 0, colourCount, 0, limit_, kNoSize, false, refs_.data());
+    if (evaluator_.status() != MinimiseStatus::ok) return evaluator_.status();
+    statistics_.makerWork = evaluator_.work();
+    statistics_.makerBytes = bytes_;
+    statistics_.candidateBytes = bytes_;
+    found_ = bytes_ != kNoSize;
+    MinimiseStatus failure = MinimiseStatus::ok;
+    if (!found_ && evaluator_.tooLongAt() != kNoSize) {
+        failure = MinimiseStatus::recordTooLong;
+        failedImage_ = static_cast<std::uint32_t>(evaluator_.tooLongAt() / colourCount);
+        failedColour_ = static_cast<std::uint32_t>(evaluator_.tooLongAt() % colourCount);
+    }
+
+    // 2. and 3. within the budget.
+    budgetStart_ = evaluator_.work();
+    budgetEnd_ = budgetStart_ + std::uint64_t{search.effort} * std::max<std::uint64_t>(1, budgetStart_);
+    const std::uint64_t budget = budgetEnd_ - budgetStart_;
+    evaluator_.setProgress([&, budget] { report(evaluator_.work() - budgetStart_, budget, false); });
+    bool ok = true;
+    if (search.effort > 0 && colourCount > 1) {
+        ok = candidates(images, pixelCount) && (!found_ || localSearch());
+    }
+    evaluator_.setProgress({});
+    report(1, 1, true);
+    statistics_.work = evaluator_.work();
+    statistics_.computed = evaluator_.computed();
+    if (!ok) return evaluator_.status() != MinimiseStatus::ok ? evaluator_.status() : MinimiseStatus::outOfMemory;
+    return found_ ? MinimiseStatus::ok : failure;
+}
+
+// The candidates after the maker's order, each judged against the best so
+// far; false when storage ran out.
+bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount) {
+    const std::uint32_t colours = evaluator_.colours();
+    std::uint32_t largest = 0;
+    for (std::uint32_t c = 1; c < colours; ++c) {
+        if (evaluator_.totalCount(c) > evaluator_.totalCount(largest)) largest = c;
+    }
+    HeapArray<std::uint32_t> candidate;
+    if (!candidate.allocate(colours)) return false;
+    for (unsigned k = 1; k <= 3 && budgetLeft(); ++k) {
+        if (k == 3) {
+            if (colours > kModelColours) break;
+            if (!modelOrder(images, pixelCount, colours, candidate.span())) return false;
+        } else {
+            // The largest colour last (k = 1) or first, the others in the maker's order.
+            std::uint32_t at = k == 2 ? 1 : 0;
+            for (std::uint32_t c = 0; c < colours; ++c) {
+                if (c != largest) candidate[at++] = c;
+            }
+            candidate[k == 2 ? 0 : colours - 1] = largest;
+        }
+        const std::uint64_t before = bytes_;
+        if (!tryOrder(candidate.span(), std::min(bytes_, limit_))) return false;
+        if (found_ && bytes_ != before) {
+            statistics_.candidate = k;
+            statistics_.candidateBytes = bytes_;
+        }
+    }
+    return true;
+}
+
+// Judges order against order_: only the indices where they differ change
+// their records. Keeps it when its records sum below cutoff; false when
+// storage ran out.
+bool PaletteOrderSearch::tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff) {
+    const std::uint32_t colours = evaluator_.colours();
+    std::uint32_t lo = 0;
+    std::uint32_t hi = colours;
+    std::uint64_t outside = 0;
+    if (found_) {
+        while (lo < colours && order[lo] == order_[lo]) ++lo;
+        if (lo == colours) return true;
+        while (order[hi - 1] == order_[hi - 1]) --hi;
+        outside = bytes_;
+        for (std::size_t m = 0; m < evaluator_.images(); ++m) {
+            for (std::uint32_t i = lo; i < hi; ++i) outside -= evaluator_.size(refs_[m * colours + i]);
+        }
+    }
+    const std::uint64_t bytes =
+        evaluator_.evaluate(order, lo, hi, outside, cutoff, budgetEnd_, true, trialRefs_.data());
+    if (evaluator_.status() != MinimiseStatus::ok) return false;
+    if (bytes == kNoSize) return true;
+    for (std::size_t m = 0; m < evaluator_.images(); ++m) {
+        std::copy(trialRefs_.data() + m * colours + lo, trialRefs_.data() + m * colours + hi,
+                  refs_.data() + m * colours + lo);
+    }
+    std::copy(order.begin(), order.end(), order_.begin());
+    bytes_ = bytes;
+    found_ = true;
+    return evaluator_.trimCache(refs_.span());
+}
+
+// Moves the colour at index from to index to, those between shifting by one.
+bool PaletteOrderSearch::tryMove(std::uint32_t from, std::uint32_t to) {
+    std::copy(order_.begin(), order_.end(), trial_.begin());
+    const std::uint32_t colour = trial_[from];
+    if (from < to) {
+        std::copy(trial_.data() + from + 1, trial_.data() + to + 1, trial_.data() + from);
+    } else {
+        std::copy_backward(trial_.data() + to, trial_.data() + from, trial_.data() + from + 1);
+    }
+    trial_[to] = colour;
+    ++statistics_.moves;
+    const std::uint64_t before = bytes_;
+    if (!tryOrder(trial_.span(), bytes_)) return false;
+    if (bytes_ < before) ++statistics_.kept;
+    return true;
+}
+
+bool PaletteOrderSearch::localSearch() {
+    bool improved = true;
+    while (improved && budgetLeft()) {
+        improved = false;
+        if (!sweep(improved)) return false;
+        if (!improved && !jumps(improved)) return false;
+    }
+    return true;
+}
+
+// Each pair of neighbours swapped in turn, from index 0 up.
+bool PaletteOrderSearch::sweep(bool& improved) {
+    for (std::uint32_t i = 0; i + 1 < evaluator_.colours() && budgetLeft(); ++i) {
+        const std::uint64_t before = bytes_;
+        if (!tryMove(i, i + 1)) return false;
+        improved = improved || bytes_ < before;
+    }
+    return true;
+}
+
+// Each colour, longest records first, moved 2, 4, 8, ... indices down or
+// up until a move is kept.
+bool PaletteOrderSearch::jumps(bool& improved) {
+    const std::uint32_t colours = evaluator_.colours();
+    HeapArray<std::uint64_t> keys;  // record bytes << 32 | index, for the order of the colours
+    HeapArray<std::uint32_t> at;    // index of each colour
+    if (!keys.allocate(colours) || !at.allocate(colours)) return false;
+    for (std::uint32_t i = 0; i < colours; ++i) {
+        std::uint64_t bytes = 0;
+        for (std::size_t m = 0; m < evaluator_.images(); ++m) bytes += evaluator_.size(refs_[m * colours + i]);
+        keys[i] = (std::min<std::uint64_t>(bytes, 0xFFFFFFFFu) << 32) | (0xFFFFFFFFu - order_[i]);
+    }
+    std::sort(keys.begin(), keys.end(), std::greater<>());
+    for (std::uint32_t k = 0; k < colours && budgetLeft(); ++k) {
+        const std::uint32_t colour = 0xFFFFFFFFu - static_cast<std::uint32_t>(keys[k]);
+        for (std::uint32_t i = 0; i < colours; ++i) at[order_[i]] = i;
+        const std::uint32_t from = at[colour];
+        bool kept = false;
+        for (std::uint32_t d = 2; d < colours && !kept && budgetLeft(); d *= 2) {
+            for (int side = 0; side < 2 && !kept && budgetLeft(); ++side) {
+                if (side == 0 ? from < d : from + d >= colours) continue;
+                const std::uint64_t before = bytes_;
+                if (!tryMove(from, side == 0 ? from - d : from + d)) return false;
+                kept = bytes_ < before;
+            }
+        }
+        improved = improved || kept;
+    }
+    return true;
+}
+
+}  // namespace qm5
