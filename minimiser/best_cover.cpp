@@ -31,6 +31,9 @@ bool cubeBefore(const CubeMasks& x, const CubeMasks& y) {
 
 constexpr std::uint32_t kNone = ~std::uint32_t{0};
 
+// Rows of a cover table whose per-row arrays stay in a core's cache.
+constexpr std::uint32_t kCachedRows = std::uint32_t{1} << 16;
+
 std::uint32_t findRoot(std::uint32_t* parent, std::uint32_t x) {
     while (parent[x] != x) {
         parent[x] = parent[parent[x]];
@@ -46,6 +49,7 @@ std::uint32_t findRoot(std::uint32_t* parent, std::uint32_t x) {
 MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositions,
                                   std::span<const CubeMasks> candidates) {
     chosenCount_ = 0;
+    stopped_ = false;
     exactGroups_ = 0;
     cutGroups_ = 0;
     if (b < 1 || b > kMaxPositionBits) return MinimiseStatus::invalidTable;
@@ -53,8 +57,7 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     // Sorting, checking and ranking; the table and the searches count their own.
     spent_ += onPositions.size() + 4 * candidates.size() + bitmap::wordsFor(b);
     const MinimiseStatus built = build(b, onPositions, candidates);
-    if (built != MinimiseStatus::ok) return built;
-    spent_ += 4 * colStart_[colCount_];
+    if (built != MinimiseStatus::ok || stopped_) return built;
     return choose();
 }
 
@@ -105,6 +108,12 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
     // bits_ is all 0 between solves.
     for (const std::uint32_t p : on) bits[p >> 6] = 0;
     if (columns != MinimiseStatus::ok) return columns;
+    // The rows and the choice visit the table's entries a few times each; a
+    // table of many rows does so out of cache (rows by column, columns by
+    // row), measured at about four times the cost per entry.
+    spent_ += (rowCount_ > kCachedRows ? 16 : 4) * colStart_[colCount_];
+    stopped_ = stopped_ || spent_ > workLimit_;
+    if (stopped_) return MinimiseStatus::ok;
     return buildRows();
 }
 
@@ -138,7 +147,8 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t 
     std::uint32_t col = 0;
     std::uint64_t at = 0;
     bool grown = true;
-    for (std::size_t k = 0; k < distinct && grown; ++k) {
+    for (std::size_t k = 0; k < distinct && grown && !stopped_; ++k) {
+        stopped_ = spent_ > workLimit_;
         const std::uint64_t start = at;
         const CubeMasks& cube = candidates_[k];
         const bitmap::CubeWords cubeWords(b, cube.zero | cube.one, cube.one);

@@ -71,6 +71,10 @@ public:
     // a nanosecond (bitmap words, table entries, rows searched), the same
     // for the same input on any machine.
     std::uint64_t work() const { return spent_; }
+    // A solve stops, with no cover and stopped() true, once work() passes
+    // the limit (none unless set).
+    void limitWork(std::uint64_t limit) { workLimit_ = limit; }
+    bool stopped() const { return stopped_; }
 
 private:
     enum class ExactResult { solved, declined, outOfMemory };
@@ -131,6 +135,8 @@ private:
     std::uint64_t bestChosen_ = 0;
     std::uint64_t work_ = 0;    // rows visited by the exact search of one group
     std::uint64_t spent_ = 0;   // work()
+    std::uint64_t workLimit_ = ~std::uint64_t{0};
+    bool stopped_ = false;
     std::uint32_t maskRows_ = 0;
     std::uint64_t exactGroups_ = 0;
     std::uint64_t cutGroups_ = 0;

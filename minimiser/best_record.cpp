@@ -44,10 +44,16 @@ MinimiseStatus bestRecord(BestWorker& worker, int b, std::span<const std::uint32
         done);
     worker.prime.search.setSpans(false);
     if (!grown) return MinimiseStatus::outOfMemory;
+    // Past the work limit there is no record to make; the caller sees
+    // worker.stopped() and drops it.
+    if (worker.prime.search.stopped()) return MinimiseStatus::ok;
     worker.solver.setLimits(limits);
+    const std::uint64_t left = worker.workLimit - std::min(worker.workLimit, worker.work());
+    worker.solver.limitWork(worker.solver.work() + std::min(left, ~std::uint64_t{0} - worker.solver.work()));
     const MinimiseStatus solved =
         worker.solver.solve(b, on, {worker.primes.data(), static_cast<std::size_t>(worker.count)});
-    if (solved != MinimiseStatus::ok) return solved;
+    worker.solver.limitWork(~std::uint64_t{0});
+    if (solved != MinimiseStatus::ok || worker.solver.stopped()) return solved;
     std::span<const CubeMasks> chosen = worker.solver.cubes();
     if (!lean && makerWalk(worker, b) && worker.prime.cover.cubeCount() < chosen.size()) {
         chosen = worker.prime.cover.cubes();

@@ -26,6 +26,10 @@ struct BestWorker {
     // Work of every record made so far, in PrimeSearch's units (about a
     // nanosecond each): a count of steps, the same on every machine.
     std::uint64_t work() const { return prime.search.cost() + solver.work(); }
+
+    // The cover stops once work() passes workLimit (the caller limits the
+    // search's cost likewise); then no record is made.
+    std::uint64_t workLimit = ~std::uint64_t{0};
 };
 
 // The record of a general colour (some on position, some off position).

@@ -193,7 +193,7 @@ bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> reco
 }
 
 void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task,
-                                   std::uint64_t workLimit, bool lean) {
+                                   std::uint64_t allowance, bool lean) {
     const int b = b_;
     if (!w.best.prime.prepare(b, FastTuning{})) {
         task.status = MinimiseStatus::outOfMemory;
@@ -227,11 +227,15 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     }
     PrimeSearch& search = w.best.prime.search;
     const std::uint64_t before = w.best.work();
-    const std::uint64_t left = workLimit > work_ ? workLimit - work_ : 0;
+    const std::uint64_t left = allowance;
     search.limitCost(search.cost() + std::min(left, ~std::uint64_t{0} - search.cost()));
+    w.best.workLimit = before + std::min(left, ~std::uint64_t{0} - before);
+    w.best.solver.limitWork(~std::uint64_t{0});
     task.status = bestRecord(w.best, b, on, limits_, w.record, nullptr, lean);
-    task.overBudget = search.stopped();
+    // A cut search leaves the cover unsolved, so only a stop of this record counts.
+    task.overBudget = search.stopped() || w.best.solver.stopped();
     search.limitCost(~std::uint64_t{0});
+    w.best.workLimit = ~std::uint64_t{0};
     task.work = w.best.work() - before;
     for (const std::uint32_t p : on) nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
     if (task.status != MinimiseStatus::ok || task.overBudget) return;
@@ -247,18 +251,39 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
 
 bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count,
                               std::uint64_t workLimit, bool lean) {
+    // Each record of the chunk may spend its share of the work left, so
+    // that the chunk as a whole stays within it whatever runs in parallel.
+    const std::uint64_t share = workLimit == ~std::uint64_t{0} ? workLimit
+                                : count == 0 || workLimit <= work_ ? 0
+                                                                   : (workLimit - work_) / count;
     auto run = [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
         Worker& w = workers_[part];
         w.used = 0;
         for (std::uint64_t t = begin; t < end; ++t) {
             tasks[t].part = part;
-            computeRecord(w, order, tasks[t], workLimit, lean);
+            computeRecord(w, order, tasks[t], share, lean);
         }
     };
     if (threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions) {
         parallelParts(threads_, count, run);
     } else {
         run(0, 0, count);
+    }
+    // A record past its share runs again, on its own, with all the work
+    // the chunk left (a big record among small ones); in task order, so
+    // that this does not depend on the threads either.
+    std::uint64_t spent = 0;
+    for (std::size_t t = 0; t < count; ++t) spent += tasks[t].work;
+    for (std::size_t t = 0; t < count; ++t) {
+        Task& task = tasks[t];
+        if (!task.overBudget || work_ + spent >= workLimit) continue;
+        const std::uint64_t earlier = task.work;
+        task.overBudget = false;
+        task.status = MinimiseStatus::ok;
+        task.part = 0;
+        computeRecord(workers_[0], order, task, workLimit - work_ - spent, lean);
+        spent += task.work;
+        task.work += earlier;
     }
     // In task order, so that the cache and the counts do not depend on
     // the threads.

@@ -164,6 +164,30 @@ TEST(CoverSolver, GreedyAndCutSearchStillCoverIrredundantly) {
     }
 }
 
+TEST(CoverSolver, StopsAtItsWorkLimitAndThenSolvesAsNew) {
+    std::mt19937 rng(17);
+    CoverSolver solver;
+    CoverSolver fresh;
+    for (int round = 0; round < 20; ++round) {
+        const int b = 6 + round % 3;
+        const std::vector<Cell> table = randomTable(b, rng);
+        const std::vector<std::uint32_t> on = onOf(table);
+        const std::vector<CubeMasks> primes = primesOf(table, b);
+        if (on.empty() || std::find(table.begin(), table.end(), OFF) == table.end()) continue;
+        solver.limitWork(solver.work() + 1);
+        ASSERT_EQ(solver.solve(b, on, primes), MinimiseStatus::ok);
+        EXPECT_TRUE(solver.stopped()) << "round " << round;
+        EXPECT_TRUE(solver.cubes().empty()) << "round " << round << ": a stopped solve has no cover";
+        solver.limitWork(~std::uint64_t{0});
+        ASSERT_EQ(solver.solve(b, on, primes), MinimiseStatus::ok);
+        ASSERT_EQ(fresh.solve(b, on, primes), MinimiseStatus::ok);
+        EXPECT_FALSE(solver.stopped());
+        EXPECT_EQ(std::vector<CubeMasks>(solver.cubes().begin(), solver.cubes().end()),
+                  std::vector<CubeMasks>(fresh.cubes().begin(), fresh.cubes().end()))
+            << "round " << round << ": a solve after a stopped one differs from a fresh solver's";
+    }
+}
+
 TEST(CoverSolver, CountsOnlyOnPositions) {
     // b = 4: on at 0 and 3, don't care at 1, 2 and 4, off elsewhere. The
     // maker's walk writes 00-- and then 0-00, since 0-00 holds an on
