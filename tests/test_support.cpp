@@ -153,10 +153,11 @@ std::string slurp(const fs::path& p) {
 }
 
 // The program's path and arguments behind the build's launcher words.
-std::vector<std::string> commandWords(const std::string& program, const std::vector<std::string>& args) {
+std::vector<std::string> commandWords(const std::string& program, const std::vector<std::string>& args,
+                                      bool launched = true) {
     std::vector<std::string> words;
-    for (const char* const* w = kProgramLauncher; *w != nullptr; ++w) words.emplace_back(*w);
-    words.push_back(fs::absolute(fs::path(program)).string());
+    for (const char* const* w = kProgramLauncher; launched && *w != nullptr; ++w) words.emplace_back(*w);
+    words.push_back(launched ? fs::absolute(fs::path(program)).string() : program);
     words.insert(words.end(), args.begin(), args.end());
     return words;
 }
@@ -284,6 +285,16 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     return runProgram(program, args, cwd, input, RunLimits{});
 }
 
+std::string shellCommand(const std::string& program) {
+    std::string command;
+    for (const std::string& word : commandWords(program, {})) {
+        std::string quoted = "'";
+        for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += (command.empty() ? "" : " ") + quoted + "'";
+    }
+    return command;
+}
+
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
                      const std::string& input, const RunLimits& limits) {
     TempDir io;
@@ -291,7 +302,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     const fs::path outPath = io / "stdout";
     const fs::path errPath = io / "stderr";
     writeText(inPath, input);
-    std::vector<std::string> words = commandWords(program, args);
+    std::vector<std::string> words = commandWords(program, args, !limits.hostProgram);
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);

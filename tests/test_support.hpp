@@ -86,7 +86,13 @@ struct RunLimits {
     int stdinFd = -1;
     // Called in the parent once the child runs, before it is waited for.
     std::function<void(int pid)> whileRunning;
+    // A program of the machine (a shell), started without the build's launcher.
+    bool hostProgram = false;
 };
+
+// A built program as a shell command word: the launcher's words and the
+// program's path, each quoted, for scripts run with hostProgram.
+std::string shellCommand(const std::string& program);
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::filesystem::path& cwd, const std::string& input, const RunLimits& limits);
 
