@@ -1,9 +1,25 @@
-// OrderEvaluator's cache kept within its bound: the records of the best
-// order so far survive, the others go.
+// OrderEvaluator's records as the cache holds them, and the cache kept
+// within its bound: the records of the best order so far survive, the
+// others go.
 #include "minimiser/limits.hpp"
 #include "minimiser/order_evaluator.hpp"
+#include "texture/texture_format.hpp"
 
 namespace qm5::fast {
+
+std::uint64_t OrderEvaluator::size(RecordRef ref) const {
+    if (ref >= kEmptyRecord) return kRecordHeadSize;
+    return entries_[ref].tooLong ? kNoSize : entries_[ref].length;
+}
+
+std::span<const std::uint8_t> OrderEvaluator::record(RecordRef ref) const {
+    static constexpr std::uint8_t kEmpty[kRecordHeadSize] = {0x00, 0x00, 0x00};
+    static constexpr std::uint8_t kWhole[kRecordHeadSize] = {0x80, 0x00, 0x00};
+    if (ref == kEmptyRecord) return kEmpty;
+    if (ref == kWholeRecord) return kWhole;
+    if (ref == kBareRecord) return bare_;
+    return {arena_.data() + entries_[ref].offset, entries_[ref].length};
+}
 
 bool OrderEvaluator::trimCache(std::span<RecordRef> keep) {
     if (arenaUsed_ + std::uint64_t{entryCount_} * sizeof(Entry) <= kOrderCacheBytes) return true;

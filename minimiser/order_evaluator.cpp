@@ -137,20 +137,6 @@ MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> ima
     return MinimiseStatus::ok;
 }
 
-std::uint64_t OrderEvaluator::size(RecordRef ref) const {
-    if (ref >= kEmptyRecord) return kRecordHeadSize;
-    return entries_[ref].tooLong ? kNoSize : entries_[ref].length;
-}
-
-std::span<const std::uint8_t> OrderEvaluator::record(RecordRef ref) const {
-    static constexpr std::uint8_t kEmpty[kRecordHeadSize] = {0x00, 0x00, 0x00};
-    static constexpr std::uint8_t kWhole[kRecordHeadSize] = {0x80, 0x00, 0x00};
-    if (ref == kEmptyRecord) return kEmpty;
-    if (ref == kWholeRecord) return kWhole;
-    if (ref == kBareRecord) return bare_;
-    return {arena_.data() + entries_[ref].offset, entries_[ref].length};
-}
-
 RecordRef OrderEvaluator::find(const Task& task) const {
     const std::uint64_t mask = slots_.size() - 1;
     for (std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;; s = (s + 1) & mask) {
