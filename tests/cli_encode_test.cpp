@@ -338,7 +338,10 @@ TEST(CliEncode, RecordsTooLongFailBestAndMakeAutoPlain) {
 #if defined(QM5_TEST_POSIX)
 // FIFOs are POSIX only.
 // A FIFO at path that hands bytes to the first reader that opens it and an
-// empty stream to any later one, until destroyed; counts the opens.
+// empty stream to any later one, until destroyed; counts the opens. A
+// reader still holding the FIFO (a slow or emulated program) is one open,
+// however often the server looks: only an open after one that found no
+// reader counts again.
 class ServedFifo {
 public:
     ServedFifo(const std::filesystem::path& path, Bytes bytes) : path_(path), bytes_(std::move(bytes)) {
@@ -353,14 +356,18 @@ public:
 
 private:
     void serve() {
+        bool readerGone = true;
         while (!stop_) {
             // Succeeds only while a reader has the FIFO open.
             const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
             if (fd < 0) {
+                readerGone = true;
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 continue;
             }
-            if (opens_++ == 0) {
+            const bool newReader = readerGone;
+            readerGone = false;
+            if (newReader && opens_++ == 0) {
                 ::fcntl(fd, F_SETFL, 0);
                 for (std::size_t done = 0; done < bytes_.size();) {
                     const ssize_t n = ::write(fd, bytes_.data() + done, bytes_.size() - done);
