@@ -35,7 +35,7 @@ bool loadIndexed(Console& console, const EncodeSettings& settings, const Context
     inputs.progress = context.progress;
     if (!isStandardStream(output)) inputs.output = output;
     if (loadInputPictures(console, reader, input, files, pictures, &failure, inputs) != InputError::none) {
-        reportInputFailure(context, input, files, failure, inputs.stream != nullptr);
+        reportInputFailure(context, input, files, failure);
         return false;
     }
     switch (buildPalette(console, pictures.all(), colours, kMaxPaletteColours, context.progress)) {

@@ -35,14 +35,15 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     InputFailure failure;
     const InputOptions inputs = inputOptions(context, inputOperand);
     if (loadInputPictures(silent, reader, input, files, pictures, &failure, inputs) != InputError::none) {
-        reportInputFailure(context, input, files, failure, inputs.stream != nullptr);
+        reportInputFailure(context, input, files, failure);
         return kFailure;
     }
 
     TextureRead read;
-    TextureHeader header;
-    if (!readTextureToDecode(context, textureOperand, UINT64_MAX, limits, read, header)) return kFailure;
-    const std::span<const std::uint8_t> bytes = read.bytes.span();
+    TextureDecoder decoder;
+    TextureProblem problem;
+    if (!readTextureToDecode(context, textureOperand, UINT64_MAX, limits, read, decoder, problem)) return kFailure;
+    const TextureHeader& header = decoder.layout().header;
     if (header.imageCount != pictures.count) {
         fileError(context, texture, "holds %u image%s, but %s %s %d picture%s", static_cast<unsigned>(header.imageCount),
                   header.imageCount == 1 ? "" : "s", input, pictures.single ? "holds" : "names",
@@ -60,19 +61,17 @@ int runVerify(const ParsedOptions& options, const Context& context) {
         return kFailure;
     }
 
-    TextureDecoder decoder;
-    TextureFault fault;
-    const TextureError error = decoder.check(bytes, 0, pictures.count, limits, &fault);
-    if (error != TextureError::none) {
-        reportTextureFailure(context, texture, bytes, error, fault, limits);
+    if (!problem) problem = decoder.check(0, pictures.count);
+    if (problem) {
+        reportTextureProblem(context, texture, header, problem);
         return kFailure;
     }
     for (std::int32_t i = 0; i < pictures.count; ++i) {
         const Picture& want = pictures.pictures[static_cast<std::size_t>(i)];
         const char* name = files.at(i)->name;
         Picture got;
-        if (decoder.decode(i, got) != TextureError::none) {
-            fileError(context, texture, "not enough memory to decode image %d", static_cast<int>(i));
+        if (const TextureProblem failed = decoder.decode(i, got)) {
+            reportTextureProblem(context, texture, header, failed);
             return kFailure;
         }
         const std::size_t n = want.pixels.size();

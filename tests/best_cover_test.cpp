@@ -318,7 +318,7 @@ TEST(BestCompressor, TexturesDecodeToTheirPicturesForEveryBitCount) {
                     makerCubes += cubesOf(theirs);
                 }
                 Picture decoded;
-                ASSERT_EQ(decodeTextureImage(texture.bytes, 0, decoded), TextureError::none) << what;
+                ASSERT_EQ(decodeTextureImage(texture.bytes, 0, decoded).kind, TextureProblemKind::none) << what;
                 ASSERT_EQ(decoded.pixels.size(), pixels);
                 std::uint64_t p = 0;
                 while (p < pixels && decoded.pixels[p] == 0x10000 + indices[p] * 7) ++p;

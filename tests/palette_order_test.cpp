@@ -108,7 +108,7 @@ TEST(PaletteOrder, UnsortedPalettesDecodeAndAreNeverLarger) {
             std::vector<std::uint32_t> want(some[m].pixels.size());
             for (std::size_t p = 0; p < want.size(); ++p) want[p] = palette[some[m].pixels[p]];
             Picture decoded;
-            ASSERT_EQ(decodeTextureImage(ordered, static_cast<std::int64_t>(m), decoded), TextureError::none);
+            ASSERT_EQ(decodeTextureImage(ordered, static_cast<std::int64_t>(m), decoded).kind, TextureProblemKind::none);
             EXPECT_TRUE(std::equal(want.begin(), want.end(), decoded.pixels.begin())) << "image " << m;
             EXPECT_EQ(paintedColours(ordered, m), want) << "image " << m;
         }
