@@ -98,10 +98,10 @@ qm5::TextureWriteOptions writeOptions(const qm5_context* ctx, const qm5_encode_o
     qm5::TextureWriteOptions out;
     out.compress = options.mode == QM5_MODE_COMPRESSED || options.mode == QM5_MODE_BEST;
     out.smallest = options.mode == QM5_MODE_AUTO || options.mode == QM5_MODE_AUTO_BEST;
-    out.engine = options.mode == QM5_MODE_BEST || options.mode == QM5_MODE_AUTO_BEST ? qm5::MinimiserEngine::best
-                                                                                     : qm5::MinimiserEngine::fast;
+    out.engine = options.mode == QM5_MODE_BEST || options.mode == QM5_MODE_AUTO_BEST ? qm5::RecordEngine::best
+                                                                                     : qm5::RecordEngine::fast;
     // The best modes choose the palette order as qm5 encode --best does by default.
-    if (out.engine == qm5::MinimiserEngine::best) out.orderEffort = qm5::kDefaultOrderEffort;
+    if (out.engine == qm5::RecordEngine::best) out.orderEffort = qm5::kDefaultOrderEffort;
     out.threads = std::min(options.threads, kMaxThreads);
     out.memoryLimit = qm5::capi::bound(ctx->maxMemory);
     return out;

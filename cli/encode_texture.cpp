@@ -159,7 +159,7 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
 
     TextureWriteOptions writeOptions;
     writeOptions.compress = settings.compress || settings.best;
-    writeOptions.engine = settings.best ? MinimiserEngine::best : MinimiserEngine::fast;
+    writeOptions.engine = settings.best ? RecordEngine::best : RecordEngine::fast;
     writeOptions.orderEffort = settings.best ? settings.effort : 0;
     writeOptions.smallest = settings.automatic;
     writeOptions.threads = settings.threads;

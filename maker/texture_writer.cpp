@@ -38,14 +38,14 @@ public:
 
 private:
     // The modes qm5_maker has print its section lines and report failures.
-    bool classic() const { return !options_.smallest && options_.engine != MinimiserEngine::best; }
+    bool classic() const { return !options_.smallest && options_.engine != RecordEngine::best; }
     void report(const char* message) {
         if (classic()) reportError(console_, message);
     }
     void writeHead(bool compressed);
     void writePlainImages();
     // The palette order search runs for the best engine with an effort.
-    bool ordering() const { return options_.engine == MinimiserEngine::best && options_.orderEffort > 0; }
+    bool ordering() const { return options_.engine == RecordEngine::best && options_.orderEffort > 0; }
     MinimiseStatus searchOrder(std::uint64_t sizeLimit, bool& ran, std::uint32_t& failedImage,
                                std::uint32_t& failedColour);
     bool putOrdered(std::size_t image, const RecordSink& put) const;
@@ -60,7 +60,7 @@ private:
             options_.progress->begin(Stage::compressing, static_cast<std::uint32_t>(image),
                                      static_cast<std::uint32_t>(pictures_.size()));
         }
-        return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_,
+        return compressPicture(options_.engine, *pictures_[image], colourCount_, threads_,
                                options_.memoryLimit, sink, failedColour, options_.progress);
     }
     void writing(std::uint64_t done, std::uint64_t total) {
@@ -112,7 +112,7 @@ WriteResult TextureJob::run(const char* outputName, OutputSink* sink) {
     outcome_.plainBytes = plainTextureSize(colourCount_, pixelCount_, pictures_.size());
     // The fast engines' working memory grows with 3^b; a picture they cannot
     // compress within the bound is refused before anything is written.
-    if ((options_.compress || options_.smallest) && options_.engine != MinimiserEngine::reference) {
+    if (options_.compress || options_.smallest) {
         threads_ = compressThreads(pixelCount_, colourCount_, options_.threads, options_.engine, options_.memoryLimit);
         outcome_.tooLarge = threads_ == 0;
         if (outcome_.tooLarge && !options_.smallest) {

@@ -12,24 +12,20 @@
 #include "core/output_sink.hpp"
 #include "maker/console.hpp"
 #include "maker/progress.hpp"
+#include "minimiser/limits.hpp"
 #include "picture/picture.hpp"
 #include "texture/texture_writer.hpp"
 
 namespace qm5 {
 
-// Working memory the fast engines may take for one picture, unless the
-// caller says otherwise (TextureWriteOptions::memoryLimit).
-inline constexpr std::uint64_t kCompressMemoryLimit = std::uint64_t{1800} << 20;
-
-enum class MinimiserEngine {
-    reference,  // FunctionMinimiser, one colour at a time
-    fast,       // PictureCompressor, all colours of a picture, same bytes
-    best,       // BestCompressor: fewer cubes, other bytes, the same pictures
+enum class RecordEngine {
+    fast,  // PictureCompressor: the maker's records
+    best,  // BestCompressor: fewer cubes, other bytes, the same pictures
 };
 
 struct TextureWriteOptions {
     bool compress = false;
-    MinimiserEngine engine = MinimiserEngine::fast;
+    RecordEngine engine = RecordEngine::fast;
     // Plain unless compressed is smaller (a tie goes to plain); compress is
     // then not looked at, and a picture that cannot be compressed (too large,
     // a record too long) is written plain.

@@ -24,7 +24,7 @@
 #include "core/heap_array.hpp"
 #include "minimiser/best_cover.hpp"
 #include "minimiser/best_record.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 
 namespace qm5::fast {
 

@@ -31,7 +31,7 @@
 
 #include "core/heap_array.hpp"
 #include "minimiser/best_cover.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 #include "minimiser/order_evaluator.hpp"
 
 namespace qm5 {

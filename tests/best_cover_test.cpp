@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "minimiser/best_cover.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
+#include "tests/reference/fast_minimiser.hpp"
 #include "texture/texture_decoder.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"

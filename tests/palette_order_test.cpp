@@ -65,7 +65,7 @@ Bytes write(const std::vector<Picture>& pictures, const std::vector<std::uint32_
     for (const Picture& p : pictures) refs.push_back(&p);
     TextureWriteOptions options;
     options.compress = true;
-    options.engine = MinimiserEngine::best;
+    options.engine = RecordEngine::best;
     options.orderEffort = effort;
     options.threads = threads;
     Console console(nullptr, nullptr);
