@@ -131,11 +131,12 @@ qm5_status bufferSize(const qm5_texture& texture, qm5_buffer which, std::size_t&
     const std::uint64_t pixels =
         static_cast<std::uint64_t>(texture.info.width) * static_cast<std::uint64_t>(texture.info.height);
     bool fits = false;
-    switch (which) {
+    const std::int32_t buffer = qm5::capi::enumValue(which);
+    switch (buffer) {
         case QM5_BUFFER_RGBA: fits = sizeOf(pixels, 4, bytes); break;
         case QM5_BUFFER_INDICES: fits = sizeOf(pixels, 2, bytes); break;
         case QM5_BUFFER_PALETTE: fits = sizeOf(texture.palette.size(), 4, bytes); break;
-        default: return fail(texture.ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown buffer %d", static_cast<int>(which));
+        default: return fail(texture.ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown buffer %d", static_cast<int>(buffer));
     }
     if (!fits) return fail(texture.ctx, QM5_ERROR_LIMIT, kNowhere, "the buffer would not fit in this machine's memory");
     return QM5_OK;

@@ -9,11 +9,9 @@
 
 namespace qm5 {
 
-// The records of one picture from the engine, colour 0 first. progress
-// (when given) hears of the colours as their records arrive, through sink.
-MinimiseStatus compressPicture(RecordEngine engine, const Picture& picture,
-                               std::uint32_t colourCount, unsigned threads, std::uint64_t memoryLimit,
-                               const RecordSink& sink, std::uint32_t& failedColour, Progress* progress) {
+MinimiseStatus compressPicture(bool best, const Picture& picture, std::uint32_t colourCount, unsigned threads,
+                               std::uint64_t memoryLimit, const RecordSink& sink, std::uint32_t& failedColour,
+                               Progress* progress) {
     CompressOptions options;
     options.threads = threads;
     options.memoryLimit = std::min(options.memoryLimit, memoryLimit);
@@ -25,36 +23,29 @@ MinimiseStatus compressPicture(RecordEngine engine, const Picture& picture,
     }
     const std::uint32_t* indices = picture.pixels.data();
     const std::uint64_t pixelCount = picture.pixels.size();
-    MinimiseStatus status = MinimiseStatus::ok;
-    switch (engine) {
-        case RecordEngine::fast: {
-            PictureCompressor compressor;
-            status = compressor.compress(indices, pixelCount, colourCount, options, sink);
-            failedColour = compressor.failedColour();
-            break;
-        }
-        case RecordEngine::best: {
-            BestCompressor compressor;
-            status = compressor.compress(indices, pixelCount, colourCount, options, sink);
-            failedColour = compressor.failedColour();
-            break;
-        }
+    if (best) {
+        BestCompressor compressor;
+        const MinimiseStatus status = compressor.compress(indices, pixelCount, colourCount, options, sink);
+        failedColour = compressor.failedColour();
+        return status;
     }
+    PictureCompressor compressor;
+    const MinimiseStatus status = compressor.compress(indices, pixelCount, colourCount, options, sink);
+    failedColour = compressor.failedColour();
     return status;
 }
 
-// Threads for the fast engines: as many as asked (0: one per core) while the
+// Threads for the engines: as many as asked (0: one per core) while the
 // working memory stays within memoryLimit; 0 when even one thread would pass
 // it. The smaller covers of the best engine add the positions sorted by
 // colour and the solver's tables, a few bytes per position.
-unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, RecordEngine engine,
+unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, bool best,
                          std::uint64_t memoryLimit) {
     unsigned threads = asked != 0 ? asked : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
     const int b = positionBitCount(pixelCount);
-    const std::uint64_t extra = engine == RecordEngine::best
-                                    ? 4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1) + (std::uint64_t{16} << b)
-                                    : 0;
+    const std::uint64_t extra =
+        best ? 4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1) + (std::uint64_t{16} << b) : 0;
     const std::uint64_t engineLimit = std::min(CompressOptions{}.memoryLimit, memoryLimit);
     for (; threads > 0; --threads) {
         if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads, engineLimit) + extra <= memoryLimit)

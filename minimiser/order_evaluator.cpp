@@ -323,7 +323,7 @@ std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std
         }
         const bool ran = runTasks(order, misses, missCount, workLimit, lean);
         if (progress_) progress_();
-        if (!ran) return false;
+        if (!ran || stopped()) return false;
         for (std::size_t t = 0, k = 0; t < pendingCount; ++t) {
             if (pending[t].ref == kMissing) pending[t].ref = misses[k++].ref;
             refs[pending[t].image * std::uint64_t{colours_} + pending[t].index] = pending[t].ref;

@@ -114,6 +114,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     lastReport_ = 0;
     limit_ = search.sizeLimit;
     if (images.empty() || colourCount == 0) return MinimiseStatus::invalidTable;
+    evaluator_.setStop(options.stop);
     const MinimiseStatus prepared = evaluator_.prepare(images, pixelCount, colourCount, options.threads, limits_);
     if (prepared != MinimiseStatus::ok) return prepared;
     const std::uint64_t refCount = images.size() * std::uint64_t{colourCount};

@@ -105,7 +105,9 @@ private:
     [[nodiscard]] bool localSearch();
     [[nodiscard]] bool sweep(bool& improved);
     [[nodiscard]] bool jumps(bool& improved);
-    bool budgetLeft() const { return evaluator_.work() < budgetEnd_ && !evaluator_.overBudget(); }
+    bool budgetLeft() const {
+        return evaluator_.work() < budgetEnd_ && !evaluator_.overBudget() && !evaluator_.stopped();
+    }
     void report(std::uint64_t done, std::uint64_t total, bool force);
 
     CoverLimits limits_;

@@ -20,6 +20,7 @@
 // picks the engine: the table when it fits the memory budget, top-down first
 // under a budget and wherever the table would not fit.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -56,6 +57,11 @@ struct CompressOptions {
     // top-down, and a picture whose top-down run would pass it too is
     // refused (outOfMemory at its first colour that needs a minimiser).
     std::uint64_t memoryLimit = kDefaultCompressMemory;
+    // Set (by the caller, for instance from progress) when the work is no
+    // longer wanted: the palette order search stops at its next chunk of
+    // records, its result of no use. The compressors stop when their sink
+    // returns false.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // All colours of one picture, as the texture writer needs them. Colour c's
