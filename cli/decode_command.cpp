@@ -93,6 +93,27 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
     return kSuccess;
 }
 
+// The file of each image first .. end - 1: STEM-i.EXT with --all.
+std::vector<std::string> outputNames(const DecodeTarget& target, bool all, std::int64_t first, std::int64_t end) {
+    const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
+    std::vector<std::string> names;
+    for (std::int64_t i = first; i < end; ++i) names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
+    return names;
+}
+
+// The images asked for against the header's count: none for --all of a
+// texture without images, or an image past the count (kind none: there).
+TextureProblem imagesAsked(const TextureHeader& header, bool all, std::int64_t image) {
+    TextureProblem asked;
+    if (all && header.imageCount == 0) asked.kind = TextureProblemKind::noImages;
+    if (!all && image >= header.imageCount) {
+        asked.kind = TextureProblemKind::noSuchImage;
+        asked.image = image;
+        asked.expected = header.imageCount;
+    }
+    return asked;
+}
+
 // An output that is the texture itself is refused before anything is written.
 bool outputsAreNotTheTexture(const Context& context, const char* texture, const std::vector<std::string>& names) {
     const FileIdentity input = fileIdentity(texture);
@@ -137,7 +158,6 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     DecodeOptions limits;
     int status = kFailure;
     if (!decodeLimits(options, context, "decode", limits, status)) return status;
-    const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
     const bool quiet = options.has(Opt::quiet);
     const char* shown = inputName(texture);
     const bool fromStream = isStandardStream(texture);
@@ -151,23 +171,13 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     const TextureHeader& header = decoder.layout().header;
     const std::int64_t imageCount = header.imageCount;
     // The image asked for first, then the texture's own problems.
-    TextureProblem asked;
-    if (all && imageCount == 0) asked.kind = TextureProblemKind::noImages;
-    if (!all && imageIndex >= imageCount) {
-        asked.kind = TextureProblemKind::noSuchImage;
-        asked.image = imageIndex;
-        asked.expected = imageCount;
-    }
-    if (asked) {
+    if (const TextureProblem asked = imagesAsked(header, all, imageIndex)) {
         reportTextureProblem(context, shown, header, asked);
         return kFailure;
     }
     const std::int64_t firstImage = all ? 0 : imageIndex;
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
-    std::vector<std::string> names;
-    for (std::int64_t i = firstImage; i < endImage; ++i) {
-        names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
-    }
+    const std::vector<std::string> names = outputNames(target, all, firstImage, endImage);
     if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
 
     // Every image is checked, in one walk over the file, before the first

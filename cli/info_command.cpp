@@ -8,22 +8,10 @@
 
 namespace qm5::cli {
 
-int runInfo(const ParsedOptions& options, const Context& context) {
-    const char* operand = options.operands[0];
-    const char* texture = inputName(operand);
-    // Every image, and whether anything follows the last; the inspection
-    // needs no pictures, so no size limit applies.
-    TextureReadRequest request;
-    request.tail = true;
-    TextureRead read;
-    if (!readTextureInput(context, operand, request, read)) return kFailure;
-    TextureInfo info;
-    if (!inspectTexture(read.bytes.span(), info, read.following, read.exact)) {
-        fileError(context, texture, "not enough memory to inspect the texture");
-        return kFailure;
-    }
+namespace {
 
-    std::FILE* out = context.out;
+// The file and its header, as far as they can be read.
+void printHeader(std::FILE* out, const char* texture, const TextureInfo& info) {
     std::fprintf(out, "file: %s\n", texture);
     std::fprintf(out, "file size: %s%" PRIu64 " bytes\n", info.sizeKnown ? "" : "at least ", info.fileSize);
     if (info.headerRead && info.header().hasMagic()) {
@@ -46,6 +34,27 @@ int runInfo(const ParsedOptions& options, const Context& context) {
         std::fprintf(out, "palette: %" PRIu64 " bytes at offset %" PRIu64 "\n",
                      static_cast<std::uint64_t>(info.layout.colourCount) * kPaletteEntrySize, info.layout.paletteOffset);
     }
+}
+
+}  // namespace
+
+int runInfo(const ParsedOptions& options, const Context& context) {
+    const char* operand = options.operands[0];
+    const char* texture = inputName(operand);
+    // Every image, and whether anything follows the last; the inspection
+    // needs no pictures, so no size limit applies.
+    TextureReadRequest request;
+    request.tail = true;
+    TextureRead read;
+    if (!readTextureInput(context, operand, request, read)) return kFailure;
+    TextureInfo info;
+    if (!inspectTexture(read.bytes.span(), info, read.following, read.exact)) {
+        fileError(context, texture, "not enough memory to inspect the texture");
+        return kFailure;
+    }
+
+    std::FILE* out = context.out;
+    printHeader(out, texture, info);
     // The percentage is the maker's: bytes against the picture as 32-bit pixels.
     const std::uint64_t trueColour = 4 * info.layout.pixelCount;
     for (std::size_t i = 0; i < info.imagesReached; ++i) {

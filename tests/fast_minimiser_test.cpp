@@ -64,7 +64,8 @@ Outcome fast(const Table& table, const FastTuning& tuning = {}) {
 // implicant of the non-off set, visited by free digits (descending), one
 // mask (ascending), the list of free bit indices (lexicographically); a
 // prime is written unless all its positions are don't cares or all are
-// covered already.
+// covered already. Longer than most, on purpose: the oracle is the rule
+// written out step by step, without the engines' shortcuts.
 Bytes ruleRecord(const Table& table) {
     int b = 0;
     while ((std::size_t{2} << b) <= table.size()) ++b;
