@@ -13,7 +13,6 @@
 #include "core/heap_array.hpp"
 #include "core/printf_format.hpp"
 #include "texture/texture_decoder.hpp"
-#include "texture/texture_input.hpp"
 
 namespace qm5::cli {
 
@@ -29,24 +28,10 @@ std::string systemReason(std::error_code error);
 // "qm5 <command>: <what>\nTry 'qm5 <command> --help'.\n"; returns kUsage.
 int usageError(const Context& context, const char* command, const std::string& what);
 
-// Reads the texture at path, or standard input for "-", as far as request
-// says (texture/texture_input.hpp); on failure reports "qm5: <path>:
-// <reason>" and returns false.
-bool readTextureInput(const Context& context, const char* path, const TextureReadRequest& request, TextureRead& out);
-
 // "cannot be opened (No such file or directory)" or "cannot be read (Is
 // a directory)": the system's reason for an input it could not open, or
 // opened and could not read.
 std::string unreadable(bool opened, std::error_code error);
-
-// Reads the texture at path as far as decoding its first `images` images
-// (UINT64_MAX: all) under limits needs, and opens it for decoding. False
-// after a message when it cannot be read or has no header to go by;
-// otherwise problem is what else opening found (kind none: nothing), for
-// the caller to report after its own checks of the header
-// (decoder.layout().header).
-bool readTextureToDecode(const Context& context, const char* path, std::uint64_t images, const DecodeOptions& limits,
-                         TextureRead& out, TextureDecoder& decoder, TextureProblem& problem);
 
 // Reports why the pictures of input could not be loaded.
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
