@@ -66,7 +66,8 @@ bool fatal(const TextureProblem& p) {
 
 // Records the problem on ctx, worded as every program words it.
 qm5_status failWith(qm5_context* ctx, const qm5::TextureHeader& header, const TextureProblem& p) {
-    const std::int64_t offset = p.kind == Kind::noSuchImage || p.kind == Kind::outOfMemory ? -1 : static_cast<std::int64_t>(p.offset);
+    const bool placed = p.kind != Kind::noSuchImage && p.kind != Kind::outOfMemory;
+    const std::int64_t offset = placed ? static_cast<std::int64_t>(p.offset) : -1;
     return fail(ctx, statusOf(p.kind), {p.image, p.record, offset}, "%s", qm5::describeProblem(header, p).text);
 }
 

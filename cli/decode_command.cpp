@@ -97,7 +97,9 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
 std::vector<std::string> outputNames(const DecodeTarget& target, bool all, std::int64_t first, std::int64_t end) {
     const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
     std::vector<std::string> names;
-    for (std::int64_t i = first; i < end; ++i) names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
+    for (std::int64_t i = first; i < end; ++i) {
+        names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
+    }
     return names;
 }
 

@@ -142,7 +142,8 @@ void onePicture(const std::uint8_t* data, std::size_t size) {
     MinimiseStatus gotStatus;
     if (perColour(data[3])) {
         std::uint32_t failed = 0;
-        gotStatus = compressPerColour(indices.data(), pixelCount, colourCount, options, tuningFrom(data[3]), check, failed);
+        gotStatus =
+            compressPerColour(indices.data(), pixelCount, colourCount, options, tuningFrom(data[3]), check, failed);
     } else {
         PictureCompressor compressor;
         compressor.setTuningForTesting(tuningFrom(data[3]));

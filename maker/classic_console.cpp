@@ -45,7 +45,8 @@ void ClassicConsole::compressingImages() { console_.print("   - Compressing imag
 // picture, against the picture as 32-bit pixels (4P bytes).
 void ClassicConsole::recordMade(std::uint32_t image, std::uint32_t colour, std::uint32_t colours,
                                 std::uint64_t imageBytes, std::uint64_t pixels) {
-    const std::uint64_t percent = std::uint64_t{colours} * imageBytes * 100 / (std::uint64_t{colour} + 1) / (4 * pixels);
+    const std::uint64_t percent =
+        std::uint64_t{colours} * imageBytes * 100 / (std::uint64_t{colour} + 1) / (4 * pixels);
     console_.print("\r        - Image %3d, chunk %4d / %4d, compress = %3d %%", static_cast<int>(image + 1),
                    static_cast<int>(colour + 1), static_cast<int>(colours), static_cast<int>(percent));
 }

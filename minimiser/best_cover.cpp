@@ -121,7 +121,8 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t 
     // The rank of an on position: the on positions of the words before its
     // word, then those below it in its word.
     const std::size_t words = bitmap::wordsFor(b);
-    if (!rankBase_.makeRoom(words) || !colCand_.makeRoom(distinct) || !colStart_.makeRoom(std::uint64_t{distinct} + 1)) {
+    if (!rankBase_.makeRoom(words) || !colCand_.makeRoom(distinct) ||
+        !colStart_.makeRoom(std::uint64_t{distinct} + 1)) {
         return MinimiseStatus::outOfMemory;
     }
     // And the words that hold on positions, ascending.
@@ -188,7 +189,9 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t 
     colStart_[col] = at;
     rowCount_ = rows;
     colCount_ = col;
-    if (!grown || !rowStart_.makeRoom(std::uint64_t{rows} + 1) || !rowCols_.makeRoom(at)) return MinimiseStatus::outOfMemory;
+    if (!grown || !rowStart_.makeRoom(std::uint64_t{rows} + 1) || !rowCols_.makeRoom(at)) {
+        return MinimiseStatus::outOfMemory;
+    }
     return MinimiseStatus::ok;
 }
 

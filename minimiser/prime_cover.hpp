@@ -84,7 +84,8 @@ using bitmap::lowBits;
 // has the larger reversed free mask, which is the smaller reversed care mask.
 inline std::uint64_t cubeKey(std::uint32_t care, std::uint32_t one, int b) {
     const auto fixed = static_cast<std::uint64_t>(bitmap::ones(care));
-    return (fixed << 58) | (std::uint64_t{one} << (58 - b)) | (std::uint64_t{reversedLowBits(care, b)} << (58 - 2 * b));
+    return (fixed << 58) | (std::uint64_t{one} << (58 - b)) |
+           (std::uint64_t{reversedLowBits(care, b)} << (58 - 2 * b));
 }
 
 struct KeyMasks {
