@@ -6,7 +6,9 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "qm5/qm5.h"
 
@@ -22,6 +24,17 @@ struct qm5_context {
 namespace qm5::capi {
 
 inline constexpr qm5_place kNowhere = {-1, -1, -1};
+
+// The value of an enum the caller gave, read as the integer it holds: C
+// lets any int into an enum object, and a C++ load of an enum outside its
+// values is undefined behaviour, so no caller's enum is loaded as one.
+template <class Enum>
+std::int32_t enumValue(const Enum& value) {
+    static_assert(std::is_enum_v<Enum> && sizeof(Enum) == sizeof(std::int32_t));
+    std::int32_t raw = 0;
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
+}
 
 // A limit as a bound: 0 (unbounded) is the largest value.
 inline std::uint64_t bound(std::uint64_t limit) { return limit == 0 ? UINT64_MAX : limit; }

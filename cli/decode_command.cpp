@@ -9,7 +9,6 @@
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
 #include "cli/streams.hpp"
-#include "core/byte_reader.hpp"
 #include "core/file_identity.hpp"
 #include "core/file_names.hpp"
 #include "core/file_io.hpp"
@@ -32,18 +31,11 @@ OutputFormat outputFormatOf(const std::string& name, std::size_t stem) {
 }
 
 // The palette of a texture of at most 256 colours (a PNG of it is
-// palettised), else empty. The decoder has checked that it is in the file.
-std::vector<std::uint32_t> smallPalette(std::span<const std::uint8_t> file, const TextureHeader& header) {
+// palettised), else empty.
+std::vector<std::uint32_t> smallPalette(const TextureLayout& layout) {
     std::vector<std::uint32_t> palette;
-    const std::int32_t count = header.signedColourCount();
-    if (count <= 0 || count > 256) return palette;
-    ByteReader in(file);
-    in.seek(kTextureHeaderSize);
-    for (std::int32_t k = 0; k < count; ++k) {
-        const auto colour = in.readU32();
-        if (!colour) return {};
-        palette.push_back(*colour);
-    }
+    if (layout.colourCount > 256) return palette;
+    for (std::int32_t k = 0; k < layout.colourCount; ++k) palette.push_back(layout.colour(static_cast<std::size_t>(k)));
     return palette;
 }
 
@@ -101,6 +93,29 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
     return kSuccess;
 }
 
+// The file of each image first .. end - 1: STEM-i.EXT with --all.
+std::vector<std::string> outputNames(const DecodeTarget& target, bool all, std::int64_t first, std::int64_t end) {
+    const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
+    std::vector<std::string> names;
+    for (std::int64_t i = first; i < end; ++i) {
+        names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
+    }
+    return names;
+}
+
+// The images asked for against the header's count: none for --all of a
+// texture without images, or an image past the count (kind none: there).
+TextureProblem imagesAsked(const TextureHeader& header, bool all, std::int64_t image) {
+    TextureProblem asked;
+    if (all && header.imageCount == 0) asked.kind = TextureProblemKind::noImages;
+    if (!all && image >= header.imageCount) {
+        asked.kind = TextureProblemKind::noSuchImage;
+        asked.image = image;
+        asked.expected = header.imageCount;
+    }
+    return asked;
+}
+
 // An output that is the texture itself is refused before anything is written.
 bool outputsAreNotTheTexture(const Context& context, const char* texture, const std::vector<std::string>& names) {
     const FileIdentity input = fileIdentity(texture);
@@ -145,49 +160,40 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     DecodeOptions limits;
     int status = kFailure;
     if (!decodeLimits(options, context, "decode", limits, status)) return status;
-    const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
     const bool quiet = options.has(Opt::quiet);
     const char* shown = inputName(texture);
     const bool fromStream = isStandardStream(texture);
     if (!all && !fromStream && !outputsAreNotTheTexture(context, texture, {target.single})) return kFailure;
 
     TextureRead read;
-    TextureHeader header;
+    TextureDecoder decoder;
+    TextureProblem problem;
     const std::uint64_t images = all ? UINT64_MAX : static_cast<std::uint64_t>(imageIndex) + 1;
-    if (!readTextureToDecode(context, texture, images, limits, read, header)) return kFailure;
-    const std::span<const std::uint8_t> bytes = read.bytes.span();
+    if (!readTextureToDecode(context, texture, images, limits, read, decoder, problem)) return kFailure;
+    const TextureHeader& header = decoder.layout().header;
     const std::int64_t imageCount = header.imageCount;
-    if (all && imageCount == 0) {
-        fileError(context, shown, "holds no images");
-        return kFailure;
-    }
-    if (!all && imageIndex >= imageCount) {
-        fileError(context, shown, "has no image %" PRId64 "; it holds %" PRId64 " image%s", imageIndex, imageCount,
-                  imageCount == 1 ? "" : "s");
+    // The image asked for first, then the texture's own problems.
+    if (const TextureProblem asked = imagesAsked(header, all, imageIndex)) {
+        reportTextureProblem(context, shown, header, asked);
         return kFailure;
     }
     const std::int64_t firstImage = all ? 0 : imageIndex;
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
-    std::vector<std::string> names;
-    for (std::int64_t i = firstImage; i < endImage; ++i) {
-        names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
-    }
+    const std::vector<std::string> names = outputNames(target, all, firstImage, endImage);
     if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
 
     // Every image is checked, in one walk over the file, before the first
     // file is written: a fault in the last image leaves no file behind.
-    TextureDecoder decoder;
-    TextureFault fault;
-    const TextureError error = decoder.check(bytes, firstImage, endImage, limits, &fault);
-    if (error != TextureError::none) {
-        reportTextureFailure(context, shown, bytes, error, fault, limits);
+    if (!problem) problem = decoder.check(firstImage, endImage);
+    if (problem) {
+        reportTextureProblem(context, shown, header, problem);
         return kFailure;
     }
-    const std::vector<std::uint32_t> palette = smallPalette(bytes, header);
+    const std::vector<std::uint32_t> palette = smallPalette(decoder.layout());
     for (std::int64_t i = firstImage; i < endImage; ++i) {
         Picture picture;
-        if (decoder.decode(i, picture) != TextureError::none) {
-            fileError(context, shown, "not enough memory to decode image %" PRId64, i);
+        if (const TextureProblem failed = decoder.decode(i, picture)) {
+            reportTextureProblem(context, shown, header, failed);
             return kFailure;
         }
         const std::string& name = names[static_cast<std::size_t>(i - firstImage)];

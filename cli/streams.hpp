@@ -9,6 +9,8 @@
 #include "cli/context.hpp"
 #include "core/heap_array.hpp"
 #include "maker/input_pictures.hpp"
+#include "texture/texture_decoder.hpp"
+#include "texture/texture_input.hpp"
 
 namespace qm5::cli {
 
@@ -27,5 +29,19 @@ InputOptions inputOptions(const Context& context, const char* operand);
 // not at all; on failure reports "qm5: <name>: cannot be created (<reason>)"
 // or "cannot be written (<reason>)" and returns false.
 bool writeOutputFile(const Context& context, const char* name, std::span<const std::uint8_t> bytes);
+
+// Reads the texture at path, or standard input for "-", as far as request
+// says (texture/texture_input.hpp); on failure reports "qm5: <path>:
+// <reason>" and returns false.
+bool readTextureInput(const Context& context, const char* path, const TextureReadRequest& request, TextureRead& out);
+
+// Reads the texture at path as far as decoding its first `images` images
+// (UINT64_MAX: all) under limits needs, and opens it for decoding. False
+// after a message when it cannot be read or has no header to go by;
+// otherwise problem is what else opening found (kind none: nothing), for
+// the caller to report after its own checks of the header
+// (decoder.layout().header).
+bool readTextureToDecode(const Context& context, const char* path, std::uint64_t images, const DecodeOptions& limits,
+                         TextureRead& out, TextureDecoder& decoder, TextureProblem& problem);
 
 }  // namespace qm5::cli

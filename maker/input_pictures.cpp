@@ -97,6 +97,7 @@ InputError loadFiles(Console& console, const PictureReader& reader, const char* 
     }
     if (!loaded) {
         why.systemError = input.error();
+        why.opened = opened;
         return failWith(why, why.listError == FileListError::outOfMemory ? InputError::outOfMemory
                                                                           : InputError::listUnreadable);
     }
@@ -118,6 +119,7 @@ InputError loadEntry(PictureReader& reader, const FileList& files, std::int32_t 
     if (why.format == FormatUnknown) {
         why.pictureError = opened && !entry.failed() ? PictureError::notPicture : PictureError::cannotOpen;
         why.systemError = entry.error();
+        why.opened = opened;
         return failWith(why, InputError::entryUnknown, i);
     }
     HeapArray<std::uint8_t> bytes;
@@ -127,6 +129,7 @@ InputError loadEntry(PictureReader& reader, const FileList& files, std::int32_t 
     }
     if (why.pictureError != PictureError::none) {
         why.systemError = in.error();
+        why.opened = true;
         return failWith(why, InputError::entryFailed, i);
     }
     // The first picture tells what the list needs: refused at once when

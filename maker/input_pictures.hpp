@@ -49,6 +49,7 @@ struct InputFailure {
     PictureDetail detail;                            // entryFailed: what the reader adds
     FileListError listError = FileListError::none;
     std::error_code systemError;  // why the input or entry could not be opened or read, when the system said
+    bool opened = false;          // the input or entry that failed was opened: reading it failed
     // sizeMismatch: the entry's size and that of the entry before it;
     // emptyPicture, listTooLarge: the size of the pictures.
     std::int32_t width = 0;

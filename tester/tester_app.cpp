@@ -51,9 +51,11 @@ bool decodeOne(const Names& names, const PictureLoader& loader, std::FILE* err) 
             return false;
     }
     Picture picture;
-    const TextureError e = decodeTextureImage(read.bytes.span(), 0, picture, DecodeOptions::unlimited());
-    if (e != TextureError::none) {
-        complain(err, names.texture, describe(e));
+    TextureDecoder decoder;
+    TextureProblem problem = decoder.check(read.bytes.span(), 0, 1, DecodeOptions::unlimited());
+    if (!problem) problem = decoder.decode(0, picture);
+    if (problem) {
+        complain(err, names.texture, describeProblem(decoder.layout().header, problem).text);
         return false;
     }
     if (loader.writeBmp24(names.bitmap, picture) != 1) {

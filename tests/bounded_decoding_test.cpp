@@ -90,7 +90,7 @@ TEST(RecordPainter, PaintsThePixelsOfTheSimplePainter) {
                 t.raw(data);
             }
             Picture got;
-            ASSERT_EQ(decodeTextureImage(span(t.bytes), 0, got, DecodeOptions::unlimited()), TextureError::none);
+            ASSERT_EQ(decodeTextureImage(span(t.bytes), 0, got, DecodeOptions::unlimited()).kind, TextureProblemKind::none);
             EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()), simplePaint(t.bytes))
                 << w << " x " << h << ", texture " << test::hex(t.bytes);
         }
@@ -121,19 +121,19 @@ TEST(RecordPainter, WorkIsCountedBeforePaintingAndLimited) {
 
     TextureDecoder decoder;
     DecodeOptions options;
-    ASSERT_EQ(decoder.check(span(t.bytes), 0, 1, options), TextureError::none);
+    ASSERT_EQ(decoder.check(span(t.bytes), 0, 1, options).kind, TextureProblemKind::none);
     EXPECT_EQ(decoder.paintWork(0), steps);
     Picture picture;
-    ASSERT_EQ(decoder.decode(0, picture), TextureError::none);
+    ASSERT_EQ(decoder.decode(0, picture).kind, TextureProblemKind::none);
     // Even digits are fixed to 0, odd ones to 1: only 0x5555 escapes them all.
     EXPECT_EQ(picture.pixels[0], 0x0000FFu);
     EXPECT_EQ(picture.pixels[0x5555], 0x00FF00u);
     EXPECT_EQ(picture.pixels[0xFFFF], 0x0000FFu);
 
     options.maxPaintWork = (steps - 1) / picture.pixels.size();  // just below what it takes
-    TextureFault fault;
-    EXPECT_EQ(decoder.check(span(t.bytes), 0, 1, options, &fault), TextureError::tooMuchWork);
-    EXPECT_EQ(fault.image, 0);
+    const TextureProblem refused = decoder.check(span(t.bytes), 0, 1, options);
+    EXPECT_EQ(refused.kind, TextureProblemKind::tooMuchWork);
+    EXPECT_EQ(refused.image, 0);
     EXPECT_EQ(paintSteps({0, 1u << 15}, b, 1), 0u) << "a cube past the picture takes no step";
     EXPECT_EQ(paintSteps({}, 3, 1), 1u) << "nor more than the picture's words";
 }
@@ -141,7 +141,7 @@ TEST(RecordPainter, WorkIsCountedBeforePaintingAndLimited) {
 // The qm5 command's defaults, the options that raise them, and the texts.
 TEST(BoundedDecoding, LimitsRefuseAtOnceAndCanBeRaised) {
     Picture picture;
-    EXPECT_EQ(decodeTextureImage(span(bomb()), 0, picture), TextureError::tooLarge);
+    EXPECT_EQ(decodeTextureImage(span(bomb()), 0, picture).kind, TextureProblemKind::tooLarge);
     test::TempDir dir;
     test::writeFile(dir / "bomb.qm5", bomb());
     test::writeFile(dir / "one.bmp", test::bmp24(1, 1, {0x102030}));

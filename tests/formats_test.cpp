@@ -106,7 +106,7 @@ TEST(FormatFixtures, SamePictureGivesOneTextureInBothPrograms) {
                 const auto v = run(QM5_CMD_BIN, dir, {"verify", "-q", input, "in.qm5"});
                 EXPECT_EQ(v.exitCode, 0) << v.err;
                 Picture decoded;
-                ASSERT_EQ(decodeTextureImage(std::span<const std::uint8_t>(texture), 0, decoded), TextureError::none);
+                ASSERT_EQ(decodeTextureImage(std::span<const std::uint8_t>(texture), 0, decoded).kind, TextureProblemKind::none);
                 EXPECT_EQ(test::compare(decoded, *want), "");
 
                 fs::remove(dir / "in.qm5");

@@ -72,12 +72,12 @@ TEST(TesterProgram, PresentTexturesThatCannotBeDecodedFail) {
         {"a directory", [](const fs::path& p) { fs::create_directory(p); },
          "qm5_test: pcx_compr.qm5: cannot be read (Is a directory)\n"},
         {"an endless device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
-         "qm5_test: pcx_compr.qm5: not a texture of version 100\n"},
+         "qm5_test: pcx_compr.qm5: not a Qm5 texture (the file does not start with q, m, 5)\n"},
 #endif
         {"width 0", [](const fs::path& p) { test::writeFile(p, test::TextureBytes(1, 1, 0, 5).u32(1).hex("80 00 00").bytes); },
-         "qm5_test: pcx_compr.qm5: the texture is malformed\n"},
+         "qm5_test: pcx_compr.qm5: the picture size 0 x 5 holds no pixels\n"},
         {"no colours", [](const fs::path& p) { test::writeFile(p, test::TextureBytes(0, 1, 2, 2).bytes); },
-         "qm5_test: pcx_compr.qm5: the texture is malformed\n"},
+         "qm5_test: pcx_compr.qm5: the palette is empty (colour count 0)\n"},
     };
     for (const auto& c : cases) {
         test::TempDir dir;
