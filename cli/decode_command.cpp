@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/commands.hpp"
@@ -112,6 +114,42 @@ bool outputsAreNotTheTexture(const Context& context, const char* texture, const 
     return true;
 }
 
+// A name the user did not give (no -o) never replaces a file: decoding
+// t.qm5 beside the picture t.bmp it was made from keeps that picture.
+bool defaultNamesAreFree(const Context& context, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(name, ec))) continue;
+        fileError(context, name.c_str(), "exists, and its name was not given; not replaced (name the output with -o, "
+                                         "or give --force to replace it)");
+        return false;
+    }
+    return true;
+}
+
+// Image first + k of the checked texture into names[k], for every name, all
+// or nothing: the files replace theirs only once all are complete. False
+// after the message.
+bool writeImages(const Context& context, const char* shown, const TextureDecoder& decoder, OutputFormat format,
+                 std::span<const std::uint32_t> palette, std::int64_t first, const std::vector<std::string>& names) {
+    OutputGroup files(context, names.size());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        const std::int64_t i = first + static_cast<std::int64_t>(k);
+        Picture picture;
+        if (decoder.decode(i, picture) != TextureError::none) {
+            fileError(context, shown, "not enough memory to decode image %" PRId64, i);
+            return false;
+        }
+        HeapArray<std::uint8_t> encoded;
+        if (!encodeImage(format, picture, palette, encoded)) {
+            fileError(context, outputName(names[k].c_str()), "not enough memory to encode the image");
+            return false;
+        }
+        if (!files.add(names[k].c_str(), encoded.span())) return false;
+    }
+    return files.publish();
+}
+
 }  // namespace
 
 bool decodeLimits(const ParsedOptions& options, const Context& context, const char* command, DecodeOptions& limits,
@@ -150,6 +188,8 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     const char* shown = inputName(texture);
     const bool fromStream = isStandardStream(texture);
     if (!all && !fromStream && !outputsAreNotTheTexture(context, texture, {target.single})) return kFailure;
+    const bool defaultNames = !options.has(Opt::output) && !options.has(Opt::force);
+    if (!all && defaultNames && !defaultNamesAreFree(context, {target.single})) return kFailure;
 
     TextureRead read;
     TextureHeader header;
@@ -173,6 +213,7 @@ int runDecode(const ParsedOptions& options, const Context& context) {
         names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
     }
     if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
+    if (all && defaultNames && !defaultNamesAreFree(context, names)) return kFailure;
 
     // Every image is checked, in one walk over the file, before the first
     // file is written: a fault in the last image leaves no file behind.
@@ -183,22 +224,13 @@ int runDecode(const ParsedOptions& options, const Context& context) {
         reportTextureFailure(context, shown, bytes, error, fault, limits);
         return kFailure;
     }
-    const std::vector<std::uint32_t> palette = smallPalette(bytes, header);
-    for (std::int64_t i = firstImage; i < endImage; ++i) {
-        Picture picture;
-        if (decoder.decode(i, picture) != TextureError::none) {
-            fileError(context, shown, "not enough memory to decode image %" PRId64, i);
-            return kFailure;
-        }
-        const std::string& name = names[static_cast<std::size_t>(i - firstImage)];
-        HeapArray<std::uint8_t> encoded;
-        if (!encodeImage(target.format, picture, palette, encoded)) {
-            fileError(context, outputName(name.c_str()), "not enough memory to encode the image");
-            return kFailure;
-        }
-        if (!writeOutputFile(context, name.c_str(), encoded.span())) return kFailure;
-        // Standard output holds the image; its name is no result.
-        if (!quiet && !isStandardStream(name.c_str())) std::fprintf(context.out, "%s\n", name.c_str());
+    if (!writeImages(context, shown, decoder, target.format, smallPalette(bytes, header), firstImage, names)) {
+        return kFailure;
+    }
+    if (quiet) return kSuccess;
+    // Standard output holds the image; its name is no result.
+    for (const std::string& name : names) {
+        if (!writesStandardOutput(context, name.c_str())) std::fprintf(context.out, "%s\n", name.c_str());
     }
     return kSuccess;
 }

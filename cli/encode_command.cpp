@@ -99,6 +99,9 @@ int runEncode(const ParsedOptions& options, const Context& context) {
         return usageError(context, "encode", "--effort needs --best");
     }
     if (const int status = checkNames(options, context); status != kSuccess) return status;
+    DecodeOptions limits;
+    if (int status = kFailure; !decodeLimits(options, context, "encode", limits, status)) return status;
+    settings.maxPixels = limits.maxPixels;
     settings.effort = static_cast<unsigned>(effort);
     settings.threads = static_cast<unsigned>(jobs);
     settings.compress = options.has(Opt::compress);

@@ -33,6 +33,7 @@ bool loadIndexed(Console& console, const EncodeSettings& settings, const Context
     InputFailure failure;
     InputOptions inputs = inputOptions(context, operand);
     inputs.progress = context.progress;
+    inputs.maxPixels = settings.maxPixels;
     if (!isStandardStream(output)) inputs.output = output;
     if (loadInputPictures(console, reader, input, files, pictures, &failure, inputs) != InputError::none) {
         reportInputFailure(context, input, files, failure, inputs.stream != nullptr);
@@ -163,13 +164,17 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
     writeOptions.orderEffort = settings.best ? settings.effort : 0;
     writeOptions.smallest = settings.automatic;
     writeOptions.threads = settings.threads;
-    writeOptions.stream = isStandardStream(output) ? context.out : nullptr;
+    writeOptions.stream = writesStandardOutput(context, output) ? context.out : nullptr;
     writeOptions.progress = context.progress;
     WriteOutcome outcome;
     const WriteResult result =
         writeTexture(console, output, {refs.get(), count}, colours.colours(), levels, writeOptions, &outcome);
     if (result != WriteResult::written) {
-        reportWriteFailure(context, input, shownOutput, result, outcome);
+        if (result == WriteResult::writeFailed && writeOptions.stream != nullptr) {
+            reportStandardOutputFailure(context, outcome.fileError);
+        } else {
+            reportWriteFailure(context, input, shownOutput, result, outcome);
+        }
         return false;
     }
     if (settings.quiet) return true;

@@ -33,7 +33,9 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     FileList files;
     InputPictures pictures;
     InputFailure failure;
-    const InputOptions inputs = inputOptions(context, inputOperand);
+    // The pictures under the same pixel limit as the texture's.
+    InputOptions inputs = inputOptions(context, inputOperand);
+    inputs.maxPixels = limits.maxPixels;
     if (loadInputPictures(silent, reader, input, files, pictures, &failure, inputs) != InputError::none) {
         reportInputFailure(context, input, files, failure, inputs.stream != nullptr);
         return kFailure;

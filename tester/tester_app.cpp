@@ -4,9 +4,11 @@
 #include <cstring>
 #include <system_error>
 
+#include "core/byte_reader.hpp"
 #include "core/file_identity.hpp"
 #include "picture/picture_loader.hpp"
 #include "texture/texture_decoder.hpp"
+#include "texture/texture_format.hpp"
 #include "texture/texture_input.hpp"
 
 namespace qm5 {
@@ -28,6 +30,24 @@ void complain(std::FILE* err, const char* name, const char* reason, std::error_c
     }
 }
 
+// Why the texture in file was not decoded; a limit is named with its value.
+void complainOfDecoding(std::FILE* err, const char* name, TextureError error, std::span<const std::uint8_t> file,
+                        const DecodeOptions& limits) {
+    ByteReader in(file);
+    const auto header = TextureHeader::read(in);
+    if (err == nullptr) return;
+    if (error == TextureError::tooLarge && header) {
+        std::fprintf(err, "qm5_test: %s: %d x %d pixels exceed the limit of %llu\n", name,
+                     static_cast<int>(header->signedWidth()), static_cast<int>(header->signedHeight()),
+                     static_cast<unsigned long long>(limits.maxPixels));
+    } else if (error == TextureError::tooMuchWork) {
+        std::fprintf(err, "qm5_test: %s: image 0 takes more than %llu painting steps per pixel, the limit\n", name,
+                     static_cast<unsigned long long>(limits.maxPaintWork));
+    } else {
+        complain(err, name, describe(error));
+    }
+}
+
 // One round: false when the texture is present but could not be decoded
 // and written.
 bool decodeOne(const Names& names, const PictureLoader& loader, std::FILE* err) {
@@ -38,9 +58,12 @@ bool decodeOne(const Names& names, const PictureLoader& loader, std::FILE* err) 
         return false;
     }
     // Read once and only as far as the first image reaches, whatever the
-    // file is; the pictures are those of the classic reader, of any size.
+    // file is, and decoded within the qm5 command's default limits: a few
+    // bytes can describe a picture of gigabytes, or painting of minutes.
+    const DecodeOptions limits;
     TextureReadRequest request;
     request.images = 1;
+    request.maxPixels = limits.maxPixels;
     TextureRead read;
     switch (readTextureFile(names.texture, request, read)) {
         case ReadFileError::none: break;
@@ -51,9 +74,9 @@ bool decodeOne(const Names& names, const PictureLoader& loader, std::FILE* err) 
             return false;
     }
     Picture picture;
-    const TextureError e = decodeTextureImage(read.bytes.span(), 0, picture, DecodeOptions::unlimited());
+    const TextureError e = decodeTextureImage(read.bytes.span(), 0, picture, limits);
     if (e != TextureError::none) {
-        complain(err, names.texture, describe(e));
+        complainOfDecoding(err, names.texture, e, read.bytes.span(), limits);
         return false;
     }
     if (loader.writeBmp24(names.bitmap, picture) != 1) {
