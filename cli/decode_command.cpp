@@ -87,9 +87,10 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
     if (given == "-") {
         if (all) return usageError(context, "decode", "--all writes a file per image, not standard output");
         if (!options.has(Opt::format)) return usageError(context, "decode", "-o - (standard output) needs --format bmp or png");
-        if (context.outIsTerminal)
-            return usageError(context, "decode", "standard output is a terminal, and an image is binary data; redirect it");
     }
+    // By any name (/dev/stdout).
+    if (!given.empty() && context.outIsTerminal && writesStandardOutput(context, given.c_str()))
+        return usageError(context, "decode", "standard output is a terminal, and an image is binary data; redirect it");
     if (given.empty() && isStandardStream(texture))
         return usageError(context, "decode", "a texture from standard input has no name for its image; give -o FILE");
     if (target.format == OutputFormat::png && !pngSupported())
