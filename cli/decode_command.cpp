@@ -189,8 +189,6 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     const char* shown = inputName(texture);
     const bool fromStream = isStandardStream(texture);
     if (!all && !fromStream && !outputsAreNotTheTexture(context, texture, {target.single})) return kFailure;
-    const bool defaultNames = !options.has(Opt::output) && !options.has(Opt::force);
-    if (!all && defaultNames && !defaultNamesAreFree(context, {target.single})) return kFailure;
 
     TextureRead read;
     TextureHeader header;
@@ -214,7 +212,9 @@ int runDecode(const ParsedOptions& options, const Context& context) {
         names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
     }
     if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
-    if (all && defaultNames && !defaultNamesAreFree(context, names)) return kFailure;
+    // Once the texture is known to hold them.
+    const bool defaultNames = !options.has(Opt::output) && !options.has(Opt::force);
+    if (defaultNames && !defaultNamesAreFree(context, names)) return kFailure;
 
     // Every image is checked, in one walk over the file, before the first
     // file is written: a fault in the last image leaves no file behind.
