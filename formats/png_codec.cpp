@@ -25,6 +25,10 @@ constexpr std::uint64_t kChunkHeadSize = 8;  // length and type
 constexpr std::uint64_t kChunkCrcSize = 4;
 constexpr std::uint32_t kIhdrLength = 13;
 constexpr std::uint32_t kMaxChunkLength = 0x7FFFFFFF;
+// Bytes past a chunk that the library may read before it judges the chunk
+// (the next chunk's head, with a CRC it checks late): given with IEND and
+// with a chunk it refuses, so that it judges as it would with the whole file.
+constexpr std::uint64_t kJudged = 4096;
 // Chunks may hold the image data coded at worst about as large as they are
 // raw (stored deflate blocks; the filter bytes counted), in as many IDAT
 // chunks as a coder likes, and beside them text, profiles and other
@@ -36,9 +40,14 @@ std::uint32_t bigEndian32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
-bool isChunkType(const std::uint8_t* p) {
-    const auto letter = [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    return letter(p[0]) && letter(p[1]) && letter(p[2]) && letter(p[3]);
+// A critical chunk that no reader knows is refused from its head (an
+// ancillary one, whatever its type's bytes, is skipped).
+bool isUnknownCritical(const std::uint8_t* type) {
+    if ((type[0] & 0x20) != 0) return false;
+    for (const char* known : {"IHDR", "PLTE", "IDAT", "IEND"}) {
+        if (std::memcmp(type, known, 4) == 0) return false;
+    }
+    return true;
 }
 
 // Bytes of the filtered image data of an IHDR's picture (not interlaced),
@@ -74,13 +83,20 @@ void measurePng(std::span<const std::uint8_t> file, PictureExtent& extent) {
         const std::uint8_t* head = file.data() + at;
         const std::uint32_t length = bigEndian32(head);
         const bool first = at == kPngSignatureSize;
-        // What is no chunk, or no first chunk, ends the walk: the reader
-        // judges it from the bytes up to there and a few more.
-        if (length > kMaxChunkLength || !isChunkType(head + 4) || (first && std::memcmp(head + 4, "IHDR", 4) != 0)) {
-            return finishPng(extent, PictureEnd::exact, std::min<std::uint64_t>(extent.end, at + 64));
+        // A length no chunk has, or a first chunk that is no IHDR of 13
+        // bytes, ends the walk: the library refuses it within a few bytes.
+        if (length > kMaxChunkLength ||
+            (first && (std::memcmp(head + 4, "IHDR", 4) != 0 || length != kIhdrLength))) {
+            return finishPng(extent, PictureEnd::exact, at + kJudged);
         }
         const std::uint64_t chunkEnd = at + kChunkHeadSize + length + kChunkCrcSize;
-        if (first && length == kIhdrLength) {
+        // So does a critical chunk it does not know (an ancillary one, whatever
+        // its type's bytes, it skips), within its bound.
+        if (isUnknownCritical(head + 4)) {
+            return chunkEnd + kJudged <= extent.end ? finishPng(extent, PictureEnd::exact, chunkEnd + kJudged)
+                                                    : finishPng(extent, PictureEnd::bound, extent.end);
+        }
+        if (first) {
             if (file.size() < chunkEnd) {
                 extent.need = chunkEnd;
                 return;
@@ -89,18 +105,16 @@ void measurePng(std::span<const std::uint8_t> file, PictureExtent& extent) {
             const std::uint32_t height = bigEndian32(head + 12);
             if (width == 0 || height == 0 || width > static_cast<std::uint32_t>(kMaxSide) ||
                 height > static_cast<std::uint32_t>(kMaxSide)) {
-                return finishPng(extent, PictureEnd::exact, chunkEnd);
+                return finishPng(extent, PictureEnd::exact, chunkEnd + kJudged);
             }
             extent.sized = true;
             extent.width = static_cast<std::int32_t>(width);
             extent.height = static_cast<std::int32_t>(height);
             extent.end = chunkEnd + kMetadataAllowance + kDataAllowance * rawImageBytes(width, height, head[16], head[17]);
-        } else if (first) {
-            return finishPng(extent, PictureEnd::exact, std::min<std::uint64_t>(chunkEnd, at + 64));
         }
         // A file that goes on past its allowance is cut there.
         if (chunkEnd > extent.end) return finishPng(extent, PictureEnd::bound, extent.end);
-        if (std::memcmp(head + 4, "IEND", 4) == 0) return finishPng(extent, PictureEnd::exact, chunkEnd);
+        if (std::memcmp(head + 4, "IEND", 4) == 0) return finishPng(extent, PictureEnd::exact, chunkEnd + kJudged);
         extent.walked = chunkEnd;
     }
 }

@@ -30,7 +30,8 @@ PictureError loadPng(std::span<const std::uint8_t> file, Picture& out, const Rea
                      PictureDetail* detail = nullptr);
 
 // How far a PNG file reaches (picture/picture_reader.hpp): its chunks up to
-// IEND, walked without the library. A file whose chunks pass twice the
+// IEND (and a few KiB, which the library may read ahead to judge them),
+// walked without the library. A file whose chunks pass twice the
 // picture's raw size and 64 MiB is cut there (the stream goes on, no IEND).
 void measurePng(std::span<const std::uint8_t> file, PictureExtent& extent);
 
