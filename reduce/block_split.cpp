@@ -1,0 +1,377 @@
+#include "reduce/block_split.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+#include "core/parallel_parts.hpp"
+#include "reduce/picture_error.hpp"
+#include "texture/texture_format.hpp"
+
+namespace qm5 {
+
+namespace {
+
+constexpr int kTileBits = 8;
+constexpr int kMaxBits = kMaxPositionBits;
+
+enum Decision : std::uint8_t { kLeaf, kSplitX, kSplitY, kEmpty };
+
+// A block: its best cost, and the sums of its pixels' weights (n) and of
+// their channels times their weights.
+template <class Sum>
+struct Node {
+    std::int64_t cost = 0;
+    Sum r = 0;
+    Sum g = 0;
+    Sum b = 0;
+    Sum n = 0;
+};
+
+// Every aligned block of a grid of 2^xBits x 2^yBits cells: level (i, j)
+// holds the blocks of 2^i x 2^j cells, row-major, with the best cost of
+// each, its decision, and its colour when it is one block.
+template <class Sum>
+class Pyramid {
+public:
+    [[nodiscard]] bool allocate(int xBits, int yBits) {
+        xBits_ = xBits;
+        yBits_ = yBits;
+        std::uint64_t total = 0;
+        for (int i = 0; i <= xBits; ++i) {
+            for (int j = 0; j <= yBits; ++j) {
+                offset_[i][j] = total;
+                total += std::uint64_t{1} << (xBits - i + yBits - j);
+            }
+        }
+        return nodes_.allocate(total) && decisions_.allocate(total) && colours_.allocate(total);
+    }
+    static std::uint64_t bytes(int xBits, int yBits) {
+        const std::uint64_t cells = std::uint64_t{1} << (xBits + yBits);
+        return 4 * cells * (sizeof(Node<Sum>) + 1 + sizeof(std::uint32_t));
+    }
+    int xBits() const { return xBits_; }
+    int yBits() const { return yBits_; }
+    std::size_t at(int i, int j, std::uint64_t col, std::uint64_t row) const {
+        return static_cast<std::size_t>(offset_[i][j] + (row << (xBits_ - i)) + col);
+    }
+    Node<Sum>& node(std::size_t k) { return nodes_[k]; }
+    std::uint8_t& decision(std::size_t k) { return decisions_[k]; }
+    std::uint32_t& colour(std::size_t k) { return colours_[k]; }
+
+private:
+    int xBits_ = 0;
+    int yBits_ = 0;
+    std::array<std::array<std::uint64_t, kMaxBits + 1>, kMaxBits + 1> offset_{};
+    HeapArray<Node<Sum>> nodes_;
+    HeapArray<std::uint8_t> decisions_;
+    HeapArray<std::uint32_t> colours_;
+};
+
+// The cost of painting a block with one colour: its squared error (less the
+// block's sum of squares, the same for every choice, so that costs add)
+// plus a cube unless the colour is the free one.
+struct LeafPricer {
+    const BlockPalette* palette = nullptr;
+    std::int64_t cubeCost = 0;
+    std::uint32_t freeColour = kNoFreeColour;
+
+    static std::int64_t errorOf(std::uint32_t c, std::int64_t r, std::int64_t g, std::int64_t b, std::int64_t n) {
+        const std::int64_t cr = redOf(c), cg = greenOf(c), cb = blueOf(c);
+        return kLambdaScale * (n * (cr * cr + cg * cg + cb * cb) - 2 * (r * cr + g * cg + b * cb));
+    }
+
+    // A block of one pixel, whose nearest colour is given.
+    template <class Sum>
+    void priceCell(Pyramid<Sum>& pyramid, std::size_t k, std::uint32_t nearest) const {
+        if (pyramid.node(k).n == 0) {
+            pyramid.node(k).cost = 0;
+            pyramid.decision(k) = kEmpty;
+            pyramid.colour(k) = 0;
+            return;
+        }
+        finish(pyramid, k, nearest);
+    }
+
+    template <class Sum>
+    void price(Pyramid<Sum>& pyramid, std::size_t k) const {
+        const Node<Sum>& node = pyramid.node(k);
+        if (node.n == 0) {
+            priceCell(pyramid, k, 0);
+            return;
+        }
+        // The mean, by a shift for full blocks of equal weights (n a power of two).
+        const auto n = static_cast<std::uint64_t>(node.n);
+        std::uint32_t r, g, b;
+        if ((n & (n - 1)) == 0) {
+            const int shift = std::countr_zero(n);
+            r = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.r) >> shift);
+            g = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.g) >> shift);
+            b = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.b) >> shift);
+        } else {
+            r = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.r) / n);
+            g = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.g) / n);
+            b = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.b) / n);
+        }
+        finish(pyramid, k, palette->nearMean(r, g, b));
+    }
+
+    template <class Sum>
+    void finish(Pyramid<Sum>& pyramid, std::size_t k, std::uint32_t c) const {
+        Node<Sum>& node = pyramid.node(k);
+        const std::span<const std::uint32_t> colours = palette->colours();
+        std::int64_t cost = errorOf(colours[c], node.r, node.g, node.b, node.n) + (c == freeColour ? 0 : cubeCost);
+        if (freeColour != kNoFreeColour && c != freeColour) {
+            const std::int64_t freeCost = errorOf(colours[freeColour], node.r, node.g, node.b, node.n);
+            if (freeCost < cost) {
+                cost = freeCost;
+                c = freeColour;
+            }
+        }
+        node.cost = cost;
+        pyramid.decision(k) = kLeaf;
+        pyramid.colour(k) = c;
+    }
+};
+
+// Fills every level above (0, 0), whose nodes the caller has priced.
+template <class Sum>
+void solve(Pyramid<Sum>& pyramid, const LeafPricer& pricer) {
+    for (int i = 0; i <= pyramid.xBits(); ++i) {
+        for (int j = 0; j <= pyramid.yBits(); ++j) {
+            if (i == 0 && j == 0) continue;
+            const std::uint64_t cols = std::uint64_t{1} << (pyramid.xBits() - i);
+            const std::uint64_t rows = std::uint64_t{1} << (pyramid.yBits() - j);
+            for (std::uint64_t row = 0; row < rows; ++row) {
+                for (std::uint64_t col = 0; col < cols; ++col) {
+                    const std::size_t k = pyramid.at(i, j, col, row);
+                    std::int64_t splitX = 0, splitY = 0;
+                    const Node<Sum>* a = nullptr;
+                    const Node<Sum>* b = nullptr;
+                    if (j > 0) {
+                        a = &pyramid.node(pyramid.at(i, j - 1, col, 2 * row));
+                        b = &pyramid.node(pyramid.at(i, j - 1, col, 2 * row + 1));
+                        splitY = a->cost + b->cost;
+                    }
+                    if (i > 0) {
+                        a = &pyramid.node(pyramid.at(i - 1, j, 2 * col, row));
+                        b = &pyramid.node(pyramid.at(i - 1, j, 2 * col + 1, row));
+                        splitX = a->cost + b->cost;
+                    }
+                    Node<Sum>& node = pyramid.node(k);
+                    node.r = a->r + b->r;
+                    node.g = a->g + b->g;
+                    node.b = a->b + b->b;
+                    node.n = a->n + b->n;
+                    pricer.price(pyramid, k);
+                    // Ties go to the fewer blocks, then to x before y.
+                    if (i > 0 && splitX < node.cost) {
+                        node.cost = splitX;
+                        pyramid.decision(k) = kSplitX;
+                    }
+                    if (j > 0 && splitY < node.cost) {
+                        node.cost = splitY;
+                        pyramid.decision(k) = kSplitY;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Positions: p = (hi << lowBits) + lo for the x part lo and the y part hi.
+struct Positions {
+    std::uint64_t count = 0;
+    int lowBits = 0;
+    int highBits = 0;
+
+    std::uint64_t of(std::uint64_t lo, std::uint64_t hi) const { return (hi << lowBits) + lo; }
+    void fill(std::span<std::uint32_t> indices, std::uint64_t lo, std::uint64_t loCount, std::uint64_t hi,
+              std::uint64_t hiCount, std::uint32_t colour) const {
+        for (std::uint64_t y = hi; y < hi + hiCount; ++y) {
+            const std::uint64_t first = of(lo, y);
+            if (first >= count) return;
+            const std::uint64_t end = std::min(first + loCount, count);
+            std::fill(indices.begin() + static_cast<std::ptrdiff_t>(first), indices.begin() + static_cast<std::ptrdiff_t>(end), colour);
+        }
+    }
+};
+
+struct Walk {
+    int i;
+    int j;
+    std::uint64_t col;
+    std::uint64_t row;
+};
+
+// Visits the blocks of the best tree from the top: leaf(block, colour) for
+// every block of one colour and every cell (level (0, 0)) not empty.
+template <class Sum, class Leaf>
+void walk(Pyramid<Sum>& pyramid, const Leaf& leaf) {
+    // Each split adds one entry: the stack holds at most one per level.
+    std::array<Walk, 2 * kMaxBits + 2> stack;
+    std::size_t size = 0;
+    stack[size++] = {pyramid.xBits(), pyramid.yBits(), 0, 0};
+    while (size > 0) {
+        const Walk w = stack[--size];
+        const std::size_t k = pyramid.at(w.i, w.j, w.col, w.row);
+        // Cells are never split (over whole tiles, a cell is a tile).
+        if (w.i == 0 && w.j == 0) {
+            if (pyramid.decision(k) != kEmpty) leaf(w, pyramid.colour(k));
+            continue;
+        }
+        switch (pyramid.decision(k)) {
+            case kEmpty:
+                break;
+            case kLeaf:
+                leaf(w, pyramid.colour(k));
+                break;
+            case kSplitX:
+                stack[size++] = {w.i - 1, w.j, 2 * w.col + 1, w.row};
+                stack[size++] = {w.i - 1, w.j, 2 * w.col, w.row};
+                break;
+            default:
+                stack[size++] = {w.i, w.j - 1, w.col, 2 * w.row + 1};
+                stack[size++] = {w.i, w.j - 1, w.col, 2 * w.row};
+                break;
+        }
+    }
+}
+
+struct TileTop {
+    Node<std::int64_t> node;
+    std::uint8_t decision = kEmpty;
+    std::uint32_t colour = 0;
+    std::uint64_t blocks = 0;  // of the tile's own best tree
+};
+
+}  // namespace
+
+std::uint64_t blockSplitMemoryPerThread() { return Pyramid<std::int32_t>::bytes(kTileBits, kTileBits); }
+
+bool BlockPalette::build(const NearestColour& nearest) {
+    colours_ = nearest.palette();
+    constexpr std::uint32_t kCells = 32 * 32 * 32;
+    constexpr std::uint16_t kUnknown = 0xFFFF;  // no palette has that many colours
+    if (!grid_.allocate(kCells)) return false;
+    const auto centre = [](std::uint32_t cell) {
+        const auto at = [cell](int ch) { return static_cast<std::int32_t>(((cell >> (5 * ch)) & 31) * 8 + 4); };
+        return rgb(at(0), at(1), at(2));
+    };
+    for (std::uint32_t cell = 0; cell < kCells; ++cell) {
+        const std::uint32_t c = centre(cell);
+        grid_[cell] = nearest.listed(c) ? static_cast<std::uint16_t>(nearest.nearest(c)) : kUnknown;
+    }
+    // Cells far from every pixel: the nearest of their neighbours' colours,
+    // sweeping forwards then backwards; block means seldom fall there.
+    for (int sweep = 0; sweep < 2; ++sweep) {
+        for (std::uint32_t step = 0; step < kCells; ++step) {
+            const std::uint32_t cell = sweep == 0 ? step : kCells - 1 - step;
+            if (!nearest.listed(centre(cell)) || grid_[cell] == kUnknown) {
+                std::uint16_t best = grid_[cell];
+                for (int ch = 0; ch < 3; ++ch) {
+                    const std::uint32_t coordinate = (cell >> (5 * ch)) & 31;
+                    if (sweep == 0 ? coordinate == 0 : coordinate == 31) continue;
+                    const std::uint32_t other = sweep == 0 ? cell - (1u << (5 * ch)) : cell + (1u << (5 * ch));
+                    const std::uint16_t c = grid_[other];
+                    if (c != kUnknown && (best == kUnknown || colourDistance(colours_[c], centre(cell)) <
+                                                                  colourDistance(colours_[best], centre(cell)))) {
+                        best = c;
+                    }
+                }
+                grid_[cell] = best;
+            }
+        }
+    }
+    for (std::uint32_t cell = 0; cell < kCells; ++cell) {
+        if (grid_[cell] == kUnknown) grid_[cell] = static_cast<std::uint16_t>(nearest.nearest(centre(cell)));
+    }
+    return true;
+}
+
+bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std::uint32_t> nearest, std::int32_t width,
+                     const BlockPalette& palette, const BlockSplitSettings& settings, std::span<std::uint32_t> indices,
+                     BlockSplitResult& result) {
+    result = {};
+    Positions at;
+    at.count = pixels.size();
+    const int b = positionBitCount(at.count);
+    at.lowBits = std::min(b, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(std::max(width, 1)))) - 1);
+    at.highBits = b - at.lowBits;
+    const int tileX = std::min(at.lowBits, kTileBits);
+    const int tileY = std::min(at.highBits, kTileBits);
+    const int gridX = at.lowBits - tileX;
+    const int gridY = at.highBits - tileY;
+    const std::uint64_t tiles = std::uint64_t{1} << (gridX + gridY);
+    const LeafPricer pricer{&palette, settings.lambda * 2 * b, settings.freeColour};
+
+    HeapArray<TileTop> tops;
+    if (!tops.allocate(tiles)) return false;
+    const unsigned parts = static_cast<unsigned>(std::min<std::uint64_t>(std::max(settings.threads, 1u), tiles));
+    std::array<bool, kMaxLoopThreads> failed{};
+    parallelParts(parts, tiles, [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
+        Pyramid<std::int32_t> pyramid;
+        if (!pyramid.allocate(tileX, tileY)) {
+            failed[part] = true;
+            return;
+        }
+        for (std::uint64_t t = begin; t < end; ++t) {
+            const std::uint64_t loBase = (t & ((std::uint64_t{1} << gridX) - 1)) << tileX;
+            const std::uint64_t hiBase = (t >> gridX) << tileY;
+            for (std::uint64_t row = 0; row < (std::uint64_t{1} << tileY); ++row) {
+                for (std::uint64_t col = 0; col < (std::uint64_t{1} << tileX); ++col) {
+                    const std::size_t k = pyramid.at(0, 0, col, row);
+                    const std::uint64_t p = at.of(loBase + col, hiBase + row);
+                    Node<std::int32_t>& node = pyramid.node(k);
+                    node = {};
+                    if (p < at.count) {
+                        const std::int32_t w = settings.weights.empty() ? 1 : settings.weights[p];
+                        node.r = w * redOf(pixels[p]);
+                        node.g = w * greenOf(pixels[p]);
+                        node.b = w * blueOf(pixels[p]);
+                        node.n = w;
+                    }
+                    pricer.priceCell(pyramid, k, p < at.count ? nearest[p] : 0);
+                }
+            }
+            solve(pyramid, pricer);
+            TileTop& top = tops[t];
+            const std::size_t k = pyramid.at(tileX, tileY, 0, 0);
+            const Node<std::int32_t>& node = pyramid.node(k);
+            top.node = {node.cost, node.r, node.g, node.b, node.n};
+            top.decision = pyramid.decision(k);
+            top.colour = pyramid.colour(k);
+            walk(pyramid, [&](const Walk& w, std::uint32_t colour) {
+                at.fill(indices, loBase + (w.col << w.i), std::uint64_t{1} << w.i, hiBase + (w.row << w.j),
+                        std::uint64_t{1} << w.j, colour);
+                if (colour != settings.freeColour) ++top.blocks;
+            });
+        }
+    });
+    for (unsigned part = 0; part < parts; ++part) {
+        if (failed[part]) return false;
+    }
+
+    // The same over whole tiles.
+    Pyramid<std::int64_t> grid;
+    if (!grid.allocate(gridX, gridY)) return false;
+    for (std::uint64_t t = 0; t < tiles; ++t) {
+        const std::size_t k = grid.at(0, 0, t & ((std::uint64_t{1} << gridX) - 1), t >> gridX);
+        grid.node(k) = tops[t].node;
+        grid.decision(k) = tops[t].decision;
+        grid.colour(k) = tops[t].colour;
+    }
+    solve(grid, pricer);
+    walk(grid, [&](const Walk& w, std::uint32_t colour) {
+        if (w.i == 0 && w.j == 0) {
+            result.blocks += tops[(w.row << gridX) + w.col].blocks;
+            return;
+        }
+        at.fill(indices, (w.col << w.i) << tileX, std::uint64_t{1} << (w.i + tileX), (w.row << w.j) << tileY,
+                std::uint64_t{1} << (w.j + tileY), colour);
+        if (colour != settings.freeColour) ++result.blocks;
+    });
+    return true;
+}
+
+}  // namespace qm5

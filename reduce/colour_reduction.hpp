@@ -1,0 +1,91 @@
+#pragma once
+// Colour reduction made for the texture format: truecolour pictures (any
+// number of colours, transparent ones composited onto a matte colour) to
+// palette-index pictures sharing one palette, either
+// - the smallest texture estimated whose PSNR over RGB is at least the
+//   quality asked, with at most maxColours colours when that is given too:
+//   palettes of several sizes (median cut refined by k-means), each with
+//   the rate-aware choice of regions (reduce/block_split.hpp) at the lambda
+//   that just reaches the quality, against plain nearest-colour reduction;
+// - with maxColours alone, the best quality at that many colours (nearest
+//   colours, no regions);
+// - with dither, Floyd-Steinberg at the fewest colours that reach the
+//   quality (or at maxColours), for textures stored plain.
+// Everything is integer arithmetic on data-independent splits of the work,
+// so the result is the same for every thread count, machine and build.
+// Failures are results; memory is allocated through HeapArray and checked.
+
+#include <cstdint>
+#include <span>
+
+#include "core/heap_array.hpp"
+#include "picture/picture.hpp"
+
+namespace qm5 {
+
+// Most colours a texture holds (its reader takes the count as signed).
+inline constexpr std::int32_t kMaxReducedColours = 32767;
+// Qualities accepted, in hundredths of a dB.
+inline constexpr std::uint32_t kMinQuality = 100;
+inline constexpr std::uint32_t kMaxQuality = 9900;
+
+// The texture a caller will write for a candidate reduction, priced: the
+// search keeps the candidate with the fewest bytes. Without a pricer the
+// search uses its own estimate (cubes of the chosen blocks, plain size).
+class TexturePricer {
+public:
+    virtual ~TexturePricer() = default;
+    // images: the index pictures (each pixelCount indices below
+    // palette.size()). The texture's bytes, or 0 when it cannot be priced.
+    virtual std::uint64_t price(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount,
+                                std::span<const std::uint32_t> palette) = 0;
+};
+
+struct ReduceOptions {
+    std::uint32_t quality = 0;     // least PSNR, in hundredths of a dB (3400: 34 dB); 0: none
+    std::int32_t maxColours = 0;   // at most this many colours, 2 .. kMaxReducedColours; 0: none
+    bool dither = false;           // Floyd-Steinberg instead of regions
+    // Bits 24..31 of every pixel hold its alpha (255: opaque); without this
+    // they are ignored and every pixel is opaque.
+    bool alpha = false;
+    bool matte = false;            // composite pixels that are not fully opaque onto matteColour
+    std::uint32_t matteColour = 0;  // packed RGB
+    unsigned threads = 1;          // 0 counts as 1
+    TexturePricer* pricer = nullptr;
+};
+
+enum class ReduceError {
+    none,
+    badOptions,          // neither quality nor maxColours, or one out of range
+    noPictures,          // no pictures, pictures of no pixels, or of different sizes
+    transparent,         // a pixel not fully opaque and no matte (failedPicture, failedPixel)
+    outOfMemory,
+    qualityUnreachable,  // even kMaxReducedColours (or maxColours) colours stay below the quality; stats.psnr is the best
+};
+
+const char* describe(ReduceError error);
+
+struct ReduceStats {
+    std::uint64_t coloursBefore = 0;  // distinct colours of the pictures (after the matte)
+    std::int32_t coloursAfter = 0;    // palette entries, all used
+    std::uint32_t psnr = 0;           // reached, in hundredths of a dB (kLosslessPsnr: exact)
+    std::uint64_t squaredError = 0;   // summed over every channel of every pixel
+    bool regions = false;             // the rate-aware regions won over plain nearest colours
+    std::int64_t lambda = 0;          // of the regions kept (kLambdaScale units)
+    std::uint64_t estimatedBytes = 0;  // the search's estimate (or the pricer's bytes) of the result
+};
+
+struct ReduceResult {
+    ReduceError error = ReduceError::none;
+    std::uint32_t failedPicture = 0;  // transparent: the picture and the pixel position
+    std::uint64_t failedPixel = 0;
+    ReduceStats stats;
+};
+
+// pictures: the pictures of one texture, all of one size; on success every
+// pixel is replaced by its index into palette (whose colours are packed RGB,
+// the most used one last: it takes the texture's free whole-image record).
+// On failure the pictures are unchanged and palette is empty.
+ReduceResult reduceColours(std::span<Picture> pictures, const ReduceOptions& options, HeapArray<std::uint32_t>& palette);
+
+}  // namespace qm5

@@ -1,0 +1,338 @@
+#include "reduce/rate_search.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "reduce/block_split.hpp"
+#include "reduce/colour_mapping.hpp"
+#include "reduce/error_weights.hpp"
+#include "reduce/nearest_colour.hpp"
+#include "reduce/picture_error.hpp"
+#include "texture/texture_format.hpp"
+
+namespace qm5 {
+
+namespace {
+
+constexpr int kKMeansSteps = 2;
+// Lambda is searched until it is known within 1/kLambdaPrecision.
+constexpr std::int64_t kLambdaPrecision = 16;
+constexpr std::int64_t kMaxLambda = std::int64_t{1} << 44;
+
+// A palette made ready for the split: its nearest-colour search, its grid
+// of block colours, and the nearest colour of every pixel.
+struct PaletteFit {
+    HeapArray<std::uint32_t> colours;
+    NearestColour nearest;
+    BlockPalette grid;
+    HeapArray<std::uint32_t> nearestIndices;
+    std::uint64_t plainError = 0;  // of the nearest colours
+};
+
+struct Search {
+    const ReductionInput& in;
+    const ReduceOptions& options;
+    int b = 0;
+    std::uint64_t budget = 0;  // the largest squared error allowed
+    unsigned threads = 1;
+    std::uint64_t runs = 0;    // splits made, for measurements
+    HeapArray<std::uint8_t> wanted;  // where the nearest colours are asked for
+    HeapArray<std::uint8_t> weights;  // of every pixel's error (reduce/error_weights.hpp); empty: equal
+
+    std::uint64_t total() const { return in.pixelCount * in.images; }
+    template <class T>
+    std::span<T> image(std::span<T> all, std::uint32_t m) const {
+        return all.subspan(m * in.pixelCount, in.pixelCount);
+    }
+
+    [[nodiscard]] bool fit(PaletteFit& f) const {
+        if (!f.nearest.build(f.colours.span(), wanted.span()) || !f.grid.build(f.nearest) || !f.nearestIndices.allocate(total())) {
+            return false;
+        }
+        mapToNearest(in.pixels, f.nearest, threads, f.nearestIndices.span());
+        f.plainError = indexPictureError(in.pixels, f.nearestIndices.span(), f.colours.span());
+        return true;
+    }
+
+    // Colours some pixel uses.
+    std::uint32_t usedColours(const Candidate& c) const {
+        HeapArray<std::uint8_t> used;
+        if (!used.allocate(c.palette.size())) return static_cast<std::uint32_t>(c.palette.size());
+        std::uint32_t count = 0;
+        for (const std::uint32_t i : c.indices) {
+            count += used[i] == 0 ? 1 : 0;
+            used[i] = 1;
+        }
+        return count;
+    }
+
+    std::uint64_t plainBytes(std::uint32_t colours) const {
+        return textureHeadSize(colours) + total() * plainIndexBytes(colours);
+    }
+    // The texture's bytes: header and palette, then per image a 3-byte head
+    // per colour and the cubes, or the plain indices, whichever is smaller.
+    std::uint64_t estimate(std::uint32_t colours, std::uint64_t blocks) const {
+        const std::uint64_t compressed = textureHeadSize(colours) + in.images * 3ull * colours + cubeDataLength(blocks, b);
+        return std::min(compressed, plainBytes(colours));
+    }
+
+    // The regions of every picture at c.lambda with c.freeColour, into c.
+    [[nodiscard]] bool regions(const PaletteFit& f, Candidate& c) {
+        ++runs;
+        if (c.indices.size() != total() && !c.indices.allocate(total())) return false;
+        if (c.palette.data() != nullptr && c.palette.size() == f.colours.size()) {
+            std::copy(f.colours.begin(), f.colours.end(), c.palette.begin());
+        } else if (!c.palette.allocate(f.colours.size())) {
+            return false;
+        } else {
+            std::copy(f.colours.begin(), f.colours.end(), c.palette.begin());
+        }
+        std::uint64_t blocks = 0;
+        for (std::uint32_t m = 0; m < in.images; ++m) {
+            BlockSplitResult result;
+            const std::span<const std::uint8_t> w = weights.empty() ? std::span<const std::uint8_t>() : image(weights.span(), m);
+            const BlockSplitSettings settings{c.lambda, c.freeColour, threads, w};
+            if (!splitIntoBlocks(image(in.pixels, m), image(f.nearestIndices.span(), m), in.width, f.grid, settings,
+                                 image(c.indices.span(), m), result)) {
+                return false;
+            }
+            blocks += result.blocks;
+        }
+        c.squaredError = indexPictureError(in.pixels, c.indices.span(), c.palette.span());
+        c.bytes = estimate(usedColours(c), blocks);
+        c.regions = c.lambda > 0;
+        c.valid = true;
+        return true;
+    }
+};
+
+// The colour of most pixels (lowest index on ties).
+std::uint32_t mostUsed(std::span<const std::uint32_t> indices, std::size_t colours) {
+    HeapArray<std::uint64_t> counts;
+    if (!counts.allocate(colours)) return 0;
+    for (const std::uint32_t i : indices) ++counts[i];
+    return static_cast<std::uint32_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
+}
+
+// Every palette colour moved to the mean of the pixels that use it.
+[[nodiscard]] bool moveToMeans(const Search& s, const Candidate& c, HeapArray<std::uint32_t>& colours) {
+    HeapArray<std::int64_t> sums;
+    if (!sums.allocate(4 * c.palette.size()) || !colours.allocate(c.palette.size())) return false;
+    for (std::size_t p = 0; p < c.indices.size(); ++p) {
+        std::int64_t* sum = sums.data() + 4 * c.indices[p];
+        const std::uint32_t v = s.in.pixels[p];
+        sum[0] += redOf(v);
+        sum[1] += greenOf(v);
+        sum[2] += blueOf(v);
+        sum[3] += 1;
+    }
+    for (std::size_t i = 0; i < c.palette.size(); ++i) {
+        const std::int64_t* sum = sums.data() + 4 * i;
+        const auto mean = [&](int ch) { return static_cast<std::int32_t>((sum[ch] + sum[3] / 2) / sum[3]); };
+        colours[i] = sum[3] == 0 ? c.palette[i] : rgb(mean(0), mean(1), mean(2));
+    }
+    return true;
+}
+
+std::uint64_t isqrt(std::uint64_t v) {
+    std::uint64_t r = 0;
+    for (std::uint64_t bit = std::uint64_t{1} << 62; bit != 0; bit >>= 2) {
+        if (v >= r + bit) {
+            v -= r + bit;
+            r = (r >> 1) + bit;
+        } else {
+            r >>= 1;
+        }
+    }
+    return r;
+}
+
+// x * a / b for a <= b, in 16 fraction bits (x below 2^44).
+std::int64_t scaled(std::int64_t x, std::uint64_t a, std::uint64_t b) {
+    while (b >= (std::uint64_t{1} << 40)) {
+        a >>= 1;
+        b >>= 1;
+    }
+    const std::uint64_t fraction = b == 0 ? 0 : (a << 16) / b;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(x) * fraction) >> 16);
+}
+
+// The largest lambda (within 1/kLambdaPrecision) whose regions stay within
+// the budget, starting from guess; c receives them. c holds the regions of
+// a lambda within the budget on entry (lambda 0 at least). Above a lambda
+// within the budget the next try grows with the error left (at most 8
+// times); between one within and one over, it is interpolated on the
+// errors, kept an eighth of the interval away from either end.
+[[nodiscard]] bool fitLambda(Search& s, const PaletteFit& f, std::int64_t guess, Candidate& c, Candidate& trial) {
+    const std::uint64_t floor = f.plainError;  // the error at lambda 0
+    std::int64_t high = 0;                        // 0: none over the budget found yet
+    std::uint64_t highError = 0;
+    std::int64_t next = std::max(guess, c.lambda + 1);
+    while (next <= kMaxLambda) {
+        trial.lambda = next;
+        trial.freeColour = c.freeColour;
+        if (!s.regions(f, trial)) return false;
+        if (std::getenv("QM5_REDUCE_DEBUG")) std::fprintf(stderr, "  lambda=%lld err=%llu budget=%llu bytes=%llu\n", (long long)next, (unsigned long long)trial.squaredError, (unsigned long long)s.budget, (unsigned long long)trial.bytes);
+        if (trial.squaredError <= s.budget) {
+            const bool saturated = trial.bytes == c.bytes && trial.squaredError == c.squaredError;
+            std::swap(c, trial);
+            if (saturated) break;  // one colour left, or no change: higher does no more
+        } else {
+            high = next;
+            highError = trial.squaredError;
+        }
+        const std::int64_t low = c.lambda;
+        // Close enough: within the precision, or the error within 1/64 of the budget.
+        if (high != 0 && high - low <= std::max<std::int64_t>(low / kLambdaPrecision, 1)) break;
+        if (s.budget - c.squaredError <= s.budget / 64) break;
+        if (high == 0) {
+            // The error above the floor grows about as lambda^(2/3) (measured
+            // on photos, logos and drawings): lambda grows as the room left
+            // to the power 3/2.
+            const std::uint64_t used = std::max<std::uint64_t>(c.squaredError - std::min(floor, c.squaredError), 1);
+            const std::uint64_t room = s.budget - std::min(floor, s.budget);
+            if (room >= 4 * used) {
+                next = 8 * low;
+            } else {
+                const std::int64_t once = scaled(low, room, used << 2) << 2;  // low * room / used
+                next = scaled(once, isqrt(room << 8), isqrt(used << 8));
+            }
+            next = std::max(next, low + low / 8 + 1);
+        } else {
+            const std::int64_t span = high - low;
+            next = low + scaled(span, s.budget - c.squaredError, highError - c.squaredError);
+            next = std::clamp(next, low + span / 8, high - span / 8);
+        }
+        if (next <= low || (high != 0 && next >= high)) break;
+    }
+    return true;
+}
+
+// The regions of a palette at the largest lambda within the budget, the
+// palette then moved to the means of its regions and lambda fitted again.
+// c.valid is false when even the nearest colours pass the budget.
+[[nodiscard]] bool regionsOf(Search& s, PaletteFit& f, std::int64_t guess, Candidate& c, Candidate& trial,
+                             Candidate& plain) {
+    if (!s.fit(f)) return false;
+    plain.lambda = 0;
+    plain.freeColour = kNoFreeColour;
+    if (!s.regions(f, plain)) return false;
+    c.valid = false;
+    if (plain.squaredError > s.budget) return true;
+    c.lambda = 0;
+    c.freeColour = mostUsed(f.nearestIndices.span(), f.colours.size());
+    if (!s.regions(f, c) || !fitLambda(s, f, guess, c, trial)) return false;
+    PaletteFit moved;
+    if (!moveToMeans(s, c, moved.colours) || !s.fit(moved)) return false;
+    trial.lambda = c.lambda;
+    trial.freeColour = c.freeColour;
+    if (!s.regions(moved, trial)) return false;
+    if (trial.squaredError > s.budget) return true;
+    std::swap(c, trial);
+    std::swap(f, moved);
+    return fitLambda(s, f, c.lambda + c.lambda / 8 + 1, c, trial);
+}
+
+void keepSmaller(Candidate& best, Candidate& c) {
+    if (!c.valid) return;
+    if (!best.valid || c.bytes < best.bytes) std::swap(best, c);
+}
+
+// k colours (all of them when there are no more).
+[[nodiscard]] bool buildPalette(const Search& s, std::uint64_t k, HeapArray<std::uint32_t>& palette) {
+    if (k >= s.in.histogram.size()) return medianCut(s.in.histogram, static_cast<std::uint32_t>(k), palette);
+    return medianCut(s.in.paletteHistogram, static_cast<std::uint32_t>(k), palette) &&
+           refineByKMeans(s.in.paletteHistogram, palette, kKMeansSteps);
+}
+
+// Floyd-Steinberg over the fewest colours (powers of two up to cap) that
+// reach the quality; cap colours without one.
+ReduceError dithered(Search& s, std::uint32_t cap, Candidate& best) {
+    const std::uint64_t distinct = s.in.histogram.size();
+    for (std::uint32_t k = s.options.quality == 0 ? cap : 2;; k = std::min(2 * k, cap)) {
+        NearestColour nearest;
+        if (!buildPalette(s, k, best.palette) || !nearest.build(best.palette.span(), s.wanted.span()) ||
+            !best.indices.allocate(s.total())) {
+            return ReduceError::outOfMemory;
+        }
+        for (std::uint32_t m = 0; m < s.in.images; ++m) {
+            if (!mapWithDithering(s.image(s.in.pixels, m), s.in.width, nearest, s.image(best.indices.span(), m))) {
+                return ReduceError::outOfMemory;
+            }
+        }
+        best.squaredError = indexPictureError(s.in.pixels, best.indices.span(), best.palette.span());
+        best.bytes = s.plainBytes(s.usedColours(best));
+        best.valid = true;
+        if (best.squaredError <= s.budget) return ReduceError::none;
+        if (k >= cap || k >= distinct) return ReduceError::qualityUnreachable;
+    }
+}
+
+}  // namespace
+
+ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& options, Candidate& best) {
+    Search s{input, options, 0, 0, 1, 0, {}, {}};
+    s.b = positionBitCount(input.pixelCount);
+    s.threads = std::max(options.threads, 1u);
+    if (!occupiedCells(input.histogram, s.wanted)) return ReduceError::outOfMemory;
+    const char* guard = std::getenv("QM5_GUARD");
+    const std::uint32_t constant = guard ? static_cast<std::uint32_t>(std::atoi(guard)) : 0;
+    if (constant > 0) {
+        if (!s.weights.allocate(s.total())) return ReduceError::outOfMemory;
+        for (std::uint32_t m = 0; m < input.images; ++m) {
+            if (!structureWeights(s.image(input.pixels, m), input.width, constant, s.image(s.weights.span(), m))) {
+                return ReduceError::outOfMemory;
+            }
+        }
+    }
+    s.budget = options.quality == 0 ? ~std::uint64_t{0} : errorBudget(options.quality, 3 * s.total());
+    const std::uint64_t distinct = input.histogram.size();
+    const std::uint32_t cap = options.maxColours > 0 ? static_cast<std::uint32_t>(options.maxColours)
+                                                     : static_cast<std::uint32_t>(kMaxReducedColours);
+    best.valid = false;
+    if (options.dither) return dithered(s, cap, best);
+    PaletteFit f;
+    if (options.quality == 0) {
+        // The best quality at the colours asked: nearest colours.
+        best.lambda = 0;
+        best.freeColour = kNoFreeColour;
+        if (!buildPalette(s, cap, f.colours) || !s.fit(f) || !s.regions(f, best)) return ReduceError::outOfMemory;
+        return ReduceError::none;
+    }
+    Candidate c, trial, plain, bestPlain;
+    // The fewest colours (a power of two) whose nearest colours reach the
+    // quality; regions need room beyond them, so they start at twice as many
+    // and double while the texture gets smaller.
+    std::uint64_t k = 16;
+    for (;; k = std::min<std::uint64_t>(2 * k, cap)) {
+        if (!buildPalette(s, k, f.colours) || !s.fit(f)) return ReduceError::outOfMemory;
+        plain.lambda = 0;
+        plain.freeColour = kNoFreeColour;
+        if (!s.regions(f, plain)) return ReduceError::outOfMemory;
+        if (plain.squaredError <= s.budget || k >= cap || k >= distinct) break;
+    }
+    if (plain.squaredError > s.budget) {
+        std::swap(best, plain);  // the most colours tried: the least error
+        return ReduceError::qualityUnreachable;
+    }
+    std::swap(bestPlain, plain);
+    std::int64_t guess = kLambdaScale * static_cast<std::int64_t>(s.budget / s.total() / 8 + 1);
+    std::uint64_t lastBytes = ~std::uint64_t{0};
+    for (k = std::min<std::uint64_t>(2 * k, cap);; k = std::min<std::uint64_t>(2 * k, cap)) {
+        if (!buildPalette(s, k, f.colours) || !regionsOf(s, f, guess, c, trial, plain)) return ReduceError::outOfMemory;
+        const bool worse = !c.valid || c.bytes >= lastBytes;
+        if (std::getenv("QM5_REDUCE_DEBUG")) std::fprintf(stderr, "k=%llu valid=%d bytes=%llu lambda=%lld err=%llu plain=%llu/%llu runs=%llu\n", (unsigned long long)k, c.valid, (unsigned long long)c.bytes, (long long)c.lambda, (unsigned long long)c.squaredError, (unsigned long long)plain.bytes, (unsigned long long)plain.squaredError, (unsigned long long)s.runs);
+        if (c.valid) {
+            guess = c.lambda;
+            lastBytes = c.bytes;
+        }
+        keepSmaller(best, c);
+        if (k >= cap || k >= distinct || worse) break;
+    }
+    keepSmaller(best, bestPlain);
+    return ReduceError::none;
+}
+
+}  // namespace qm5
