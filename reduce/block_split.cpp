@@ -100,7 +100,9 @@ struct LeafPricer {
             priceCell(pyramid, k, 0);
             return;
         }
-        // The mean, by a shift for full blocks of equal weights (n a power of two).
+        // The mean, by a shift for full blocks of equal weights (n a power
+        // of two), else through one reciprocal (which may round it down by
+        // one: the grid's colour is near the mean, not exact, either way).
         const auto n = static_cast<std::uint64_t>(node.n);
         std::uint32_t r, g, b;
         if ((n & (n - 1)) == 0) {
@@ -109,9 +111,10 @@ struct LeafPricer {
             g = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.g) >> shift);
             b = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.b) >> shift);
         } else {
-            r = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.r) / n);
-            g = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.g) / n);
-            b = static_cast<std::uint32_t>(static_cast<std::uint64_t>(node.b) / n);
+            const std::uint64_t inverse = (std::uint64_t{1} << 32) / n;
+            r = static_cast<std::uint32_t>((static_cast<std::uint64_t>(node.r) * inverse) >> 32);
+            g = static_cast<std::uint32_t>((static_cast<std::uint64_t>(node.g) * inverse) >> 32);
+            b = static_cast<std::uint32_t>((static_cast<std::uint64_t>(node.b) * inverse) >> 32);
         }
         finish(pyramid, k, palette->nearMean(r, g, b));
     }

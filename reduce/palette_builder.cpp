@@ -70,50 +70,42 @@ namespace {
 
 std::int32_t channel(std::uint32_t c, int ch) { return static_cast<std::int32_t>((c >> (8 * ch)) & 0xFF); }
 
-// Pixel count and channel sums of a set of histogram colours.
-struct Moments {
-    std::int64_t n = 0;
-    std::array<std::int64_t, 3> sum{};
-    std::array<std::int64_t, 3> squares{};
+}  // namespace
 
-    void add(const ColourCount& e) {
-        n += e.count;
-        for (int ch = 0; ch < 3; ++ch) {
-            const std::int64_t v = channel(e.colour, ch);
-            sum[ch] += v * e.count;
-            squares[ch] += v * v * e.count;
-        }
+void ColourMoments::add(const ColourCount& e) {
+    n += e.count;
+    for (int ch = 0; ch < 3; ++ch) {
+        const std::int64_t v = channel(e.colour, ch);
+        sum[ch] += v * e.count;
+        squares[ch] += v * v * e.count;
     }
-    // Squared error about the mean on one channel: squares - sum^2 / n,
-    // with the mean in 8 fraction bits so that no product overflows.
-    std::int64_t error(int ch) const {
-        if (n == 0) return 0;
-        const std::int64_t mean = (sum[ch] << 8) / n;
-        return squares[ch] - ((sum[ch] * mean) >> 8);
-    }
-    std::int64_t error() const { return error(0) + error(1) + error(2); }
-    std::uint32_t mean() const {
-        std::uint32_t c = 0;
-        for (int ch = 0; ch < 3; ++ch) c |= static_cast<std::uint32_t>((sum[ch] + n / 2) / n) << (8 * ch);
-        return c;
-    }
-};
+}
 
-struct Box {
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    Moments moments;
-};
+// squares - sum^2 / n, with the mean in 8 fraction bits so that no product
+// overflows.
+std::int64_t ColourMoments::error(int ch) const {
+    if (n == 0) return 0;
+    const std::int64_t mean = (sum[ch] << 8) / n;
+    return squares[ch] - ((sum[ch] * mean) >> 8);
+}
 
-Moments momentsOf(std::span<const ColourCount> entries) {
-    Moments m;
+std::uint32_t ColourMoments::mean() const {
+    std::uint32_t c = 0;
+    for (int ch = 0; ch < 3; ++ch) c |= static_cast<std::uint32_t>((sum[ch] + n / 2) / n) << (8 * ch);
+    return c;
+}
+
+namespace {
+
+ColourMoments momentsOf(std::span<const ColourCount> entries) {
+    ColourMoments m;
     for (const ColourCount& e : entries) m.add(e);
     return m;
 }
 
 // Splits the box's entries (sorted here along its widest channel) where the
 // error along that channel is least; the split point, in (begin, end).
-std::size_t splitPoint(std::span<ColourCount> entries, const Moments& whole) {
+std::size_t splitPoint(std::span<ColourCount> entries, const ColourMoments& whole) {
     int widest = 0;
     for (int ch = 1; ch < 3; ++ch) {
         if (whole.error(ch) > whole.error(widest)) widest = ch;
@@ -122,14 +114,14 @@ std::size_t splitPoint(std::span<ColourCount> entries, const Moments& whole) {
         const std::int32_t va = channel(a.colour, widest), vb = channel(b.colour, widest);
         return va != vb ? va < vb : a.colour < b.colour;
     });
-    Moments left;
+    ColourMoments left;
     std::size_t best = 1;
     std::int64_t bestError = -1;
     for (std::size_t i = 0; i + 1 < entries.size(); ++i) {
         left.add(entries[i]);
         // Only between different values of the channel.
         if (channel(entries[i].colour, widest) == channel(entries[i + 1].colour, widest)) continue;
-        Moments right;
+        ColourMoments right;
         right.n = whole.n - left.n;
         right.sum[widest] = whole.sum[widest] - left.sum[widest];
         right.squares[widest] = whole.squares[widest] - left.squares[widest];
@@ -145,36 +137,45 @@ std::size_t splitPoint(std::span<ColourCount> entries, const Moments& whole) {
 
 }  // namespace
 
-bool medianCut(std::span<const ColourCount> histogram, std::uint32_t k, HeapArray<std::uint32_t>& palette) {
-    if (histogram.size() <= k) {
-        if (!palette.allocate(histogram.size())) return false;
-        for (std::size_t i = 0; i < histogram.size(); ++i) palette[i] = histogram[i].colour;
-        return true;
+MedianCut::Box MedianCut::box(std::size_t begin, std::size_t end) const {
+    Box b{begin, end, momentsOf({entries_.data() + begin, end - begin}), 0};
+    b.error = b.moments.error();
+    return b;
+}
+
+bool MedianCut::start(std::span<const ColourCount> histogram) {
+    if (!entries_.allocate(histogram.size()) || !boxes_.allocate(std::max<std::size_t>(histogram.size(), 1))) return false;
+    std::copy(histogram.begin(), histogram.end(), entries_.begin());
+    boxes_[0] = box(0, entries_.size());
+    count_ = 1;
+    return true;
+}
+
+bool MedianCut::palette(std::uint32_t k, HeapArray<std::uint32_t>& out) {
+    if (k < count_) {
+        // Fewer than split already: again from one box (the splits do not
+        // depend on the order the entries were left in).
+        boxes_[0] = box(0, entries_.size());
+        count_ = 1;
     }
-    HeapArray<ColourCount> entries;
-    HeapArray<Box> boxes;
-    if (!entries.allocate(histogram.size()) || !boxes.allocate(k)) return false;
-    std::copy(histogram.begin(), histogram.end(), entries.begin());
-    boxes[0] = {0, entries.size(), momentsOf(entries.span())};
-    std::uint32_t count = 1;
-    while (count < k) {
+    while (count_ < k && count_ < boxes_.size()) {
         // The box of largest error with more than one colour (lowest index on ties).
-        std::uint32_t pick = count;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (boxes[i].end - boxes[i].begin < 2) continue;
-            if (pick == count || boxes[i].moments.error() > boxes[pick].moments.error()) pick = i;
+        std::uint32_t pick = count_;
+        for (std::uint32_t i = 0; i < count_; ++i) {
+            if (boxes_[i].end - boxes_[i].begin < 2) continue;
+            if (pick == count_ || boxes_[i].error > boxes_[pick].error) pick = i;
         }
-        if (pick == count) break;
-        Box& box = boxes[pick];
-        const std::span<ColourCount> part(entries.data() + box.begin, box.end - box.begin);
+        if (pick == count_) break;
+        Box& box = boxes_[pick];
+        const std::span<ColourCount> part(entries_.data() + box.begin, box.end - box.begin);
         const std::size_t at = box.begin + splitPoint(part, box.moments);
-        const Box upper{at, box.end, momentsOf({entries.data() + at, box.end - at})};
-        box.end = at;
-        box.moments = momentsOf({entries.data() + box.begin, at - box.begin});
-        boxes[count++] = upper;
+        const std::size_t end = box.end;
+        box = this->box(box.begin, at);
+        boxes_[count_++] = this->box(at, end);
     }
-    if (!palette.allocate(count)) return false;
-    for (std::uint32_t i = 0; i < count; ++i) palette[i] = boxes[i].moments.mean();
+    const std::uint32_t n = std::min(k, count_);
+    if (!out.allocate(n)) return false;
+    for (std::uint32_t i = 0; i < n; ++i) out[i] = boxes_[i].moments.mean();
     return true;
 }
 
@@ -183,14 +184,14 @@ bool mergeCells(std::span<const ColourCount> histogram, int bits, HeapArray<Colo
     const auto cellOf = [drop, bits](std::uint32_t c) {
         return ((c & 0xFF) >> drop) | (((c >> 8) & 0xFF) >> drop) << bits | (((c >> 16) & 0xFF) >> drop) << (2 * bits);
     };
-    HeapArray<Moments> cells;
+    HeapArray<ColourMoments> cells;
     if (!cells.allocate(std::uint64_t{1} << (3 * bits))) return false;
     for (const ColourCount& e : histogram) cells[cellOf(e.colour)].add(e);
     std::uint64_t used = 0;
-    for (const Moments& m : cells) used += m.n > 0 ? 1 : 0;
+    for (const ColourMoments& m : cells) used += m.n > 0 ? 1 : 0;
     if (!out.allocate(used)) return false;
     std::size_t n = 0;
-    for (const Moments& m : cells) {
+    for (const ColourMoments& m : cells) {
         if (m.n > 0) out[n++] = {m.mean(), static_cast<std::uint32_t>(m.n)};
     }
     std::sort(out.begin(), out.end(), [](const ColourCount& a, const ColourCount& b) { return a.colour < b.colour; });
@@ -220,14 +221,14 @@ bool occupiedCells(std::span<const ColourCount> histogram, HeapArray<std::uint8_
 }
 
 bool refineByKMeans(std::span<const ColourCount> histogram, HeapArray<std::uint32_t>& palette, int iterations) {
-    HeapArray<Moments> clusters;
+    HeapArray<ColourMoments> clusters;
     if (!clusters.allocate(palette.size())) return false;
     NearestColour nearest;
     HeapArray<std::uint8_t> wanted;
     if (!occupiedCells(histogram, wanted)) return false;
     for (int step = 0; step < iterations; ++step) {
         if (!nearest.build(palette.span(), wanted.span())) return false;
-        std::fill(clusters.begin(), clusters.end(), Moments{});
+        std::fill(clusters.begin(), clusters.end(), ColourMoments{});
         for (const ColourCount& e : histogram) clusters[nearest.nearest(e.colour)].add(e);
         bool moved = false;
         for (std::size_t i = 0; i < palette.size(); ++i) {

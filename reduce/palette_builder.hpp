@@ -11,6 +11,7 @@
 // colours). All sums are integers and every tie is broken by colour value
 // or index, so the palette depends on the histogram alone.
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -47,9 +48,42 @@ private:
 // histogram for building palettes of photos.
 [[nodiscard]] bool mergeCells(std::span<const ColourCount> histogram, int bits, HeapArray<ColourCount>& out);
 
-// Median cut of the histogram into at most k >= 1 colours, in box order
-// (all its colours when it has k or fewer).
-[[nodiscard]] bool medianCut(std::span<const ColourCount> histogram, std::uint32_t k, HeapArray<std::uint32_t>& palette);
+// Pixel count, channel sums and sums of squares of a set of histogram colours.
+struct ColourMoments {
+    std::int64_t n = 0;
+    std::array<std::int64_t, 3> sum{};
+    std::array<std::int64_t, 3> squares{};
+
+    void add(const ColourCount& e);
+    // Squared error about the mean on one channel, and on all three.
+    std::int64_t error(int ch) const;
+    std::int64_t error() const { return error(0) + error(1) + error(2); }
+    std::uint32_t mean() const;  // rounded; n > 0
+};
+
+// Median cut of a histogram, split after split: the palettes of k colours
+// for growing k share their first splits, so each is had from the last.
+class MedianCut {
+public:
+    [[nodiscard]] bool start(std::span<const ColourCount> histogram);
+    // The means of the boxes after splitting to k boxes (fewer when the
+    // histogram has fewer colours: then its colours exactly). Cheapest when
+    // k grows from call to call.
+    [[nodiscard]] bool palette(std::uint32_t k, HeapArray<std::uint32_t>& out);
+
+private:
+    struct Box {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        ColourMoments moments;
+        std::int64_t error = 0;  // moments.error(), kept
+    };
+    Box box(std::size_t begin, std::size_t end) const;
+
+    HeapArray<ColourCount> entries_;
+    HeapArray<Box> boxes_;
+    std::uint32_t count_ = 0;
+};
 
 // Up to `iterations` k-means steps over the histogram; stops early when no
 // palette colour moves. A palette colour no histogram colour is nearest to

@@ -10,16 +10,24 @@
 #include "reduce/error_weights.hpp"
 #include "reduce/nearest_colour.hpp"
 #include "reduce/picture_error.hpp"
+#include "reduce/structure_measure.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
 
 namespace {
 
+// Two k-means steps after the median cut of nearest-colour palettes: more
+// changed the textures by under 1% on the benchmark pictures, and cost time
+// with large palettes.
 constexpr int kKMeansSteps = 2;
 // Lambda is searched until it is known within 1/kLambdaPrecision.
 constexpr std::int64_t kLambdaPrecision = 16;
 constexpr std::int64_t kMaxLambda = std::int64_t{1} << 44;
+// The guard's constant (reduce/error_weights.hpp): SSIM's own C2 = 58.5.
+constexpr std::uint32_t kGuardConstant = 58;
+
+bool debugging() { return std::getenv("QM5_REDUCE_DEBUG") != nullptr; }
 
 // A palette made ready for the split: its nearest-colour search, its grid
 // of block colours, and the nearest colour of every pixel.
@@ -38,17 +46,24 @@ struct Search {
     std::uint64_t budget = 0;  // the largest squared error allowed
     unsigned threads = 1;
     std::uint64_t runs = 0;    // splits made, for measurements
-    HeapArray<std::uint8_t> wanted;  // where the nearest colours are asked for
+    HeapArray<std::uint8_t> wanted;   // where the nearest colours are asked for
     HeapArray<std::uint8_t> weights;  // of every pixel's error (reduce/error_weights.hpp); empty: equal
+    StructureMeasure structure;
+    MedianCut cut;                   // over paletteHistogram, split as far as asked so far
+    bool guarded = false;
+    std::int64_t leastSsim = 0;  // the guard's floor for regions
+
+    Search(const ReductionInput& input, const ReduceOptions& o) : in(input), options(o) {}
 
     std::uint64_t total() const { return in.pixelCount * in.images; }
     template <class T>
     std::span<T> image(std::span<T> all, std::uint32_t m) const {
-        return all.subspan(m * in.pixelCount, in.pixelCount);
+        return all.empty() ? all : all.subspan(m * in.pixelCount, in.pixelCount);
     }
 
     [[nodiscard]] bool fit(PaletteFit& f) const {
-        if (!f.nearest.build(f.colours.span(), wanted.span()) || !f.grid.build(f.nearest) || !f.nearestIndices.allocate(total())) {
+        if (!f.nearest.build(f.colours.span(), wanted.span()) || !f.grid.build(f.nearest) ||
+            !f.nearestIndices.allocate(total())) {
             return false;
         }
         mapToNearest(in.pixels, f.nearest, threads, f.nearestIndices.span());
@@ -78,22 +93,20 @@ struct Search {
         return std::min(compressed, plainBytes(colours));
     }
 
+    bool feasible(const Candidate& c) const {
+        return c.squaredError <= budget && (!guarded || c.ssim >= leastSsim);
+    }
+
     // The regions of every picture at c.lambda with c.freeColour, into c.
     [[nodiscard]] bool regions(const PaletteFit& f, Candidate& c) {
         ++runs;
         if (c.indices.size() != total() && !c.indices.allocate(total())) return false;
-        if (c.palette.data() != nullptr && c.palette.size() == f.colours.size()) {
-            std::copy(f.colours.begin(), f.colours.end(), c.palette.begin());
-        } else if (!c.palette.allocate(f.colours.size())) {
-            return false;
-        } else {
-            std::copy(f.colours.begin(), f.colours.end(), c.palette.begin());
-        }
+        if (c.palette.size() != f.colours.size() && !c.palette.allocate(f.colours.size())) return false;
+        std::copy(f.colours.begin(), f.colours.end(), c.palette.begin());
         std::uint64_t blocks = 0;
         for (std::uint32_t m = 0; m < in.images; ++m) {
             BlockSplitResult result;
-            const std::span<const std::uint8_t> w = weights.empty() ? std::span<const std::uint8_t>() : image(weights.span(), m);
-            const BlockSplitSettings settings{c.lambda, c.freeColour, threads, w};
+            const BlockSplitSettings settings{c.lambda, c.freeColour, threads, image(weights.span(), m)};
             if (!splitIntoBlocks(image(in.pixels, m), image(f.nearestIndices.span(), m), in.width, f.grid, settings,
                                  image(c.indices.span(), m), result)) {
                 return false;
@@ -104,6 +117,13 @@ struct Search {
         c.bytes = estimate(usedColours(c), blocks);
         c.regions = c.lambda > 0;
         c.valid = true;
+        if (guarded && !structure.measure(c.indices.span(), c.palette.span(), c.ssim)) return false;
+        if (debugging()) {
+            std::fprintf(stderr, "  lambda=%lld err=%llu/%llu ssim=%lld/%lld bytes=%llu\n", static_cast<long long>(c.lambda),
+                         static_cast<unsigned long long>(c.squaredError), static_cast<unsigned long long>(budget),
+                         static_cast<long long>(c.ssim), static_cast<long long>(leastSsim),
+                         static_cast<unsigned long long>(c.bytes));
+        }
         return true;
     }
 };
@@ -149,7 +169,7 @@ std::uint64_t isqrt(std::uint64_t v) {
     return r;
 }
 
-// x * a / b for a <= b, in 16 fraction bits (x below 2^44).
+// x * a / b for 0 <= a <= b, in 16 fraction bits (x below 2^44).
 std::int64_t scaled(std::int64_t x, std::uint64_t a, std::uint64_t b) {
     while (b >= (std::uint64_t{1} << 40)) {
         a >>= 1;
@@ -159,50 +179,57 @@ std::int64_t scaled(std::int64_t x, std::uint64_t a, std::uint64_t b) {
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(x) * fraction) >> 16);
 }
 
-// The largest lambda (within 1/kLambdaPrecision) whose regions stay within
-// the budget, starting from guess; c receives them. c holds the regions of
-// a lambda within the budget on entry (lambda 0 at least). Above a lambda
-// within the budget the next try grows with the error left (at most 8
-// times); between one within and one over, it is interpolated on the
-// errors, kept an eighth of the interval away from either end.
+// The next lambda to try above low (whose regions c are within the budget)
+// when none above it is known to fail: the error above the floor (lambda
+// 0's) grows about as lambda^(2/3) (measured on photos, logos and
+// drawings), so lambda grows as the room left to the power 3/2, at most 8
+// times.
+std::int64_t growLambda(const Search& s, const Candidate& c, std::uint64_t floor) {
+    const std::int64_t low = c.lambda;
+    const std::uint64_t used = std::max<std::uint64_t>(c.squaredError - std::min(floor, c.squaredError), 1);
+    const std::uint64_t room = s.budget - std::min(floor, s.budget);
+    std::int64_t next = 8 * low;
+    if (room < 4 * used) {
+        const std::int64_t once = scaled(low, room, used << 2) << 2;  // low * room / used
+        next = scaled(once, isqrt(room << 8), isqrt(used << 8));
+    }
+    return std::max(next, low + low / 8 + 1);
+}
+
+// The largest lambda (within 1/kLambdaPrecision) whose regions are
+// feasible (within the budget and the guard), starting from guess; c
+// receives them. c is feasible on entry (lambda 0 at least). Between a
+// feasible and a failing lambda the next try is interpolated on the error
+// (or on the guard's measure, when that failed), an eighth of the interval
+// away from either end.
 [[nodiscard]] bool fitLambda(Search& s, const PaletteFit& f, std::int64_t guess, Candidate& c, Candidate& trial) {
-    const std::uint64_t floor = f.plainError;  // the error at lambda 0
-    std::int64_t high = 0;                        // 0: none over the budget found yet
-    std::uint64_t highError = 0;
+    std::int64_t high = 0;  // 0: no failing lambda found yet
+    Candidate failed;       // the figures of the lowest failing one
     std::int64_t next = std::max(guess, c.lambda + 1);
     while (next <= kMaxLambda) {
         trial.lambda = next;
         trial.freeColour = c.freeColour;
         if (!s.regions(f, trial)) return false;
-        if (std::getenv("QM5_REDUCE_DEBUG")) std::fprintf(stderr, "  lambda=%lld err=%llu budget=%llu bytes=%llu\n", (long long)next, (unsigned long long)trial.squaredError, (unsigned long long)s.budget, (unsigned long long)trial.bytes);
-        if (trial.squaredError <= s.budget) {
+        if (s.feasible(trial)) {
             const bool saturated = trial.bytes == c.bytes && trial.squaredError == c.squaredError;
             std::swap(c, trial);
             if (saturated) break;  // one colour left, or no change: higher does no more
         } else {
             high = next;
-            highError = trial.squaredError;
+            failed.squaredError = trial.squaredError;
+            failed.ssim = trial.ssim;
         }
         const std::int64_t low = c.lambda;
-        // Close enough: within the precision, or the error within 1/64 of the budget.
         if (high != 0 && high - low <= std::max<std::int64_t>(low / kLambdaPrecision, 1)) break;
-        if (s.budget - c.squaredError <= s.budget / 64) break;
+        const bool errorBinds = high == 0 || failed.squaredError > s.budget;
+        if (errorBinds && s.budget - c.squaredError <= s.budget / 64) break;  // close enough
         if (high == 0) {
-            // The error above the floor grows about as lambda^(2/3) (measured
-            // on photos, logos and drawings): lambda grows as the room left
-            // to the power 3/2.
-            const std::uint64_t used = std::max<std::uint64_t>(c.squaredError - std::min(floor, c.squaredError), 1);
-            const std::uint64_t room = s.budget - std::min(floor, s.budget);
-            if (room >= 4 * used) {
-                next = 8 * low;
-            } else {
-                const std::int64_t once = scaled(low, room, used << 2) << 2;  // low * room / used
-                next = scaled(once, isqrt(room << 8), isqrt(used << 8));
-            }
-            next = std::max(next, low + low / 8 + 1);
+            next = growLambda(s, c, f.plainError);
         } else {
             const std::int64_t span = high - low;
-            next = low + scaled(span, s.budget - c.squaredError, highError - c.squaredError);
+            next = errorBinds ? low + scaled(span, s.budget - c.squaredError, failed.squaredError - c.squaredError)
+                              : low + scaled(span, static_cast<std::uint64_t>(c.ssim - s.leastSsim),
+                                             static_cast<std::uint64_t>(std::max<std::int64_t>(c.ssim - failed.ssim, 1)));
             next = std::clamp(next, low + span / 8, high - span / 8);
         }
         if (next <= low || (high != 0 && next >= high)) break;
@@ -210,26 +237,38 @@ std::int64_t scaled(std::int64_t x, std::uint64_t a, std::uint64_t b) {
     return true;
 }
 
-// The regions of a palette at the largest lambda within the budget, the
-// palette then moved to the means of its regions and lambda fitted again.
-// c.valid is false when even the nearest colours pass the budget.
+// The regions of a palette at the largest feasible lambda, the palette then
+// moved to the means of its regions and lambda fitted again. c.valid is
+// false when not even lambda 0 is feasible. plain receives the nearest
+// colours.
 [[nodiscard]] bool regionsOf(Search& s, PaletteFit& f, std::int64_t guess, Candidate& c, Candidate& trial,
                              Candidate& plain) {
     if (!s.fit(f)) return false;
     plain.lambda = 0;
     plain.freeColour = kNoFreeColour;
     if (!s.regions(f, plain)) return false;
-    c.valid = false;
-    if (plain.squaredError > s.budget) return true;
+    // Lambda 0 with the free colour gives the nearest colours again.
     c.lambda = 0;
     c.freeColour = mostUsed(f.nearestIndices.span(), f.colours.size());
-    if (!s.regions(f, c) || !fitLambda(s, f, guess, c, trial)) return false;
+    if (!c.indices.allocate(plain.indices.size()) || !c.palette.allocate(plain.palette.size())) return false;
+    std::copy(plain.indices.begin(), plain.indices.end(), c.indices.begin());
+    std::copy(plain.palette.begin(), plain.palette.end(), c.palette.begin());
+    c.squaredError = plain.squaredError;
+    c.ssim = plain.ssim;
+    c.bytes = plain.bytes;
+    c.regions = false;
+    c.valid = true;
+    if (!s.feasible(c)) {
+        c.valid = false;
+        return true;
+    }
+    if (!fitLambda(s, f, guess, c, trial)) return false;
     PaletteFit moved;
     if (!moveToMeans(s, c, moved.colours) || !s.fit(moved)) return false;
     trial.lambda = c.lambda;
     trial.freeColour = c.freeColour;
     if (!s.regions(moved, trial)) return false;
-    if (trial.squaredError > s.budget) return true;
+    if (!s.feasible(trial)) return true;
     std::swap(c, trial);
     std::swap(f, moved);
     return fitLambda(s, f, c.lambda + c.lambda / 8 + 1, c, trial);
@@ -241,10 +280,14 @@ void keepSmaller(Candidate& best, Candidate& c) {
 }
 
 // k colours (all of them when there are no more).
-[[nodiscard]] bool buildPalette(const Search& s, std::uint64_t k, HeapArray<std::uint32_t>& palette) {
-    if (k >= s.in.histogram.size()) return medianCut(s.in.histogram, static_cast<std::uint32_t>(k), palette);
-    return medianCut(s.in.paletteHistogram, static_cast<std::uint32_t>(k), palette) &&
-           refineByKMeans(s.in.paletteHistogram, palette, kKMeansSteps);
+[[nodiscard]] bool buildPalette(Search& s, std::uint64_t k, HeapArray<std::uint32_t>& palette, int steps = kKMeansSteps) {
+    if (k >= s.in.histogram.size()) {
+        if (!palette.allocate(s.in.histogram.size())) return false;
+        for (std::size_t i = 0; i < s.in.histogram.size(); ++i) palette[i] = s.in.histogram[i].colour;
+        return true;
+    }
+    return s.cut.palette(static_cast<std::uint32_t>(k), palette) &&
+           refineByKMeans(s.in.paletteHistogram, palette, steps);
 }
 
 // Floyd-Steinberg over the fewest colours (powers of two up to cap) that
@@ -270,15 +313,75 @@ ReduceError dithered(Search& s, std::uint32_t cap, Candidate& best) {
     }
 }
 
+// The palette size (a power of two) to try after k colours left the error
+// over the budget: the error of nearest colours falls about as k^(-2/3)
+// (colours spread over a volume), so k grows as (error / budget)^(3/2); at
+// least twice k, at most cap.
+std::uint64_t predictColours(const Search& s, std::uint64_t k, std::uint64_t error, std::uint64_t cap) {
+    const std::uint64_t ratio = std::min<std::uint64_t>(error / std::max<std::uint64_t>(s.budget >> 8, 1), 1u << 20);
+    const std::uint64_t wanted = k * ratio * isqrt(256 * ratio) / 65536;  // k (ratio / 256)^(3/2)
+    std::uint64_t next = 2 * k;
+    while (next < wanted && next < cap) next *= 2;
+    return std::min(next, cap);
+}
+
+// Nearest colours over the fewest colours (a power of two, at most cap)
+// that reach the quality, into plain, k their count: from 16 up (predicted)
+// or down (halving) to it. The guard's floor becomes their measure,
+// interpolated on the error to the budget between them and the palette of
+// half as many. False when memory ran out; plain fails the budget when no
+// palette within cap colours reaches it.
+[[nodiscard]] bool fewestColours(Search& s, std::uint64_t cap, Candidate& plain, std::uint64_t& k) {
+    const std::uint64_t distinct = s.in.histogram.size();
+    Candidate trial, failing;  // failing: the most colours found over the budget
+    std::uint64_t failingColours = 0;
+    PaletteFit f;
+    k = std::min<std::uint64_t>(16, cap);
+    std::uint64_t within = 0;  // the fewest colours found within the budget
+    for (;;) {
+        if (!buildPalette(s, k, f.colours) || !s.fit(f)) return false;
+        trial.lambda = 0;
+        trial.freeColour = kNoFreeColour;
+        if (!s.regions(f, trial)) return false;
+        if (trial.squaredError <= s.budget) {
+            std::swap(plain, trial);
+            within = k;
+        } else {
+            std::swap(failing, trial);
+            failingColours = k;
+        }
+        if (within == 0) {
+            if (k >= cap || k >= distinct) {
+                std::swap(plain, failing);  // none reaches it: the least error
+                return true;
+            }
+            k = predictColours(s, k, failing.squaredError, cap);
+        } else if (k / 2 > failingColours && k > 2 && within == k) {
+            k /= 2;  // fewer may do
+        } else {
+            break;
+        }
+    }
+    k = within;
+    if (s.guarded) {
+        s.leastSsim = plain.ssim;
+        if (failingColours == k / 2 && failing.ssim < plain.ssim) {
+            s.leastSsim = failing.ssim + scaled(plain.ssim - failing.ssim, failing.squaredError - s.budget,
+                                                failing.squaredError - plain.squaredError);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& options, Candidate& best) {
-    Search s{input, options, 0, 0, 1, 0, {}, {}};
+    Search s(input, options);
     s.b = positionBitCount(input.pixelCount);
     s.threads = std::max(options.threads, 1u);
-    if (!occupiedCells(input.histogram, s.wanted)) return ReduceError::outOfMemory;
-    const char* guard = std::getenv("QM5_GUARD");
-    const std::uint32_t constant = guard ? static_cast<std::uint32_t>(std::atoi(guard)) : 0;
+    if (!occupiedCells(input.histogram, s.wanted) || !s.cut.start(input.paletteHistogram)) return ReduceError::outOfMemory;
+    const char* weighting = std::getenv("QM5_GUARD");
+    const std::uint32_t constant = weighting ? static_cast<std::uint32_t>(std::atoi(weighting)) : kGuardConstant;
     if (constant > 0) {
         if (!s.weights.allocate(s.total())) return ReduceError::outOfMemory;
         for (std::uint32_t m = 0; m < input.images; ++m) {
@@ -301,29 +404,31 @@ ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& op
         if (!buildPalette(s, cap, f.colours) || !s.fit(f) || !s.regions(f, best)) return ReduceError::outOfMemory;
         return ReduceError::none;
     }
-    Candidate c, trial, plain, bestPlain;
-    // The fewest colours (a power of two) whose nearest colours reach the
-    // quality; regions need room beyond them, so they start at twice as many
-    // and double while the texture gets smaller.
-    std::uint64_t k = 16;
-    for (;; k = std::min<std::uint64_t>(2 * k, cap)) {
-        if (!buildPalette(s, k, f.colours) || !s.fit(f)) return ReduceError::outOfMemory;
-        plain.lambda = 0;
-        plain.freeColour = kNoFreeColour;
-        if (!s.regions(f, plain)) return ReduceError::outOfMemory;
-        if (plain.squaredError <= s.budget || k >= cap || k >= distinct) break;
+    s.guarded = std::getenv("QM5_SSIM_GUARD") != nullptr;
+    if (s.guarded && !s.structure.prepare(input.pixels, input.pixelCount, input.images, input.width)) {
+        return ReduceError::outOfMemory;
     }
-    if (plain.squaredError > s.budget) {
-        std::swap(best, plain);  // the most colours tried: the least error
+    Candidate c, trial, plain, bestPlain;
+    std::uint64_t k = 0;
+    if (!fewestColours(s, cap, bestPlain, k)) return ReduceError::outOfMemory;
+    if (!bestPlain.valid || bestPlain.squaredError > s.budget) {
+        std::swap(best, bestPlain);  // the most colours tried: the least error
         return ReduceError::qualityUnreachable;
     }
-    std::swap(bestPlain, plain);
+    // Regions need room beyond the fewest colours: they start at four times
+    // as many (where the benchmark pictures had their smallest textures, or
+    // within 2% of it), and the palette doubles while the texture gets smaller.
     std::int64_t guess = kLambdaScale * static_cast<std::int64_t>(s.budget / s.total() / 8 + 1);
     std::uint64_t lastBytes = ~std::uint64_t{0};
-    for (k = std::min<std::uint64_t>(2 * k, cap);; k = std::min<std::uint64_t>(2 * k, cap)) {
-        if (!buildPalette(s, k, f.colours) || !regionsOf(s, f, guess, c, trial, plain)) return ReduceError::outOfMemory;
+    for (k = std::min<std::uint64_t>(4 * k, cap);; k = std::min<std::uint64_t>(2 * k, cap)) {
+        // No k-means here: the palette moves to the means of its regions.
+        if (!buildPalette(s, k, f.colours, 0) || !regionsOf(s, f, guess, c, trial, plain)) return ReduceError::outOfMemory;
         const bool worse = !c.valid || c.bytes >= lastBytes;
-        if (std::getenv("QM5_REDUCE_DEBUG")) std::fprintf(stderr, "k=%llu valid=%d bytes=%llu lambda=%lld err=%llu plain=%llu/%llu runs=%llu\n", (unsigned long long)k, c.valid, (unsigned long long)c.bytes, (long long)c.lambda, (unsigned long long)c.squaredError, (unsigned long long)plain.bytes, (unsigned long long)plain.squaredError, (unsigned long long)s.runs);
+        if (debugging()) {
+            std::fprintf(stderr, "k=%llu valid=%d bytes=%llu lambda=%lld runs=%llu\n", static_cast<unsigned long long>(k),
+                         c.valid, static_cast<unsigned long long>(c.bytes), static_cast<long long>(c.lambda),
+                         static_cast<unsigned long long>(s.runs));
+        }
         if (c.valid) {
             guess = c.lambda;
             lastBytes = c.bytes;

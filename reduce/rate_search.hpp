@@ -26,6 +26,7 @@ struct Candidate {
     HeapArray<std::uint32_t> palette;
     HeapArray<std::uint32_t> indices;  // images x pixelCount
     std::uint64_t squaredError = 0;
+    std::int64_t ssim = 0;              // the guard's measure (reduce/structure_measure.hpp), when it is on
     std::uint64_t bytes = 0;            // estimated or priced
     std::uint32_t freeColour = 0xFFFFFFFFu;  // the colour the regions left free, if any
     std::int64_t lambda = 0;
