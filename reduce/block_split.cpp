@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <new>
 
 #include "core/parallel_parts.hpp"
 #include "reduce/picture_error.hpp"
@@ -34,7 +35,10 @@ struct Node {
 template <class Sum>
 class Pyramid {
 public:
+    // Every entry is written before it is read: memory is kept from one
+    // split to the next of the same size, not cleared.
     [[nodiscard]] bool allocate(int xBits, int yBits) {
+        if (!nodes_.empty() && xBits == xBits_ && yBits == yBits_) return true;
         xBits_ = xBits;
         yBits_ = yBits;
         std::uint64_t total = 0;
@@ -250,6 +254,14 @@ struct TileTop {
 
 }  // namespace
 
+struct BlockSplitWorkspace::Parts {
+    std::array<Pyramid<std::int32_t>, kMaxLoopThreads> tiles;  // one per thread
+    Pyramid<std::int64_t> grid;
+    HeapArray<TileTop> tops;
+};
+
+BlockSplitWorkspace::~BlockSplitWorkspace() { delete parts_; }
+
 std::uint64_t blockSplitMemoryPerThread() { return Pyramid<std::int32_t>::bytes(kTileBits, kTileBits); }
 
 bool BlockPalette::build(const NearestColour& nearest) {
@@ -293,9 +305,12 @@ bool BlockPalette::build(const NearestColour& nearest) {
 }
 
 bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std::uint32_t> nearest, std::int32_t width,
-                     const BlockPalette& palette, const BlockSplitSettings& settings, std::span<std::uint32_t> indices,
-                     BlockSplitResult& result) {
+                     const BlockPalette& palette, const BlockSplitSettings& settings, BlockSplitWorkspace& workspace,
+                     std::span<std::uint32_t> indices, BlockSplitResult& result) {
     result = {};
+    if (workspace.parts_ == nullptr) workspace.parts_ = new (std::nothrow) BlockSplitWorkspace::Parts;
+    if (workspace.parts_ == nullptr) return false;
+    BlockSplitWorkspace::Parts& parts = *workspace.parts_;
     Positions at;
     at.count = pixels.size();
     const int b = positionBitCount(at.count);
@@ -308,12 +323,12 @@ bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std:
     const std::uint64_t tiles = std::uint64_t{1} << (gridX + gridY);
     const LeafPricer pricer{&palette, settings.lambda * 2 * b, settings.freeColour};
 
-    HeapArray<TileTop> tops;
-    if (!tops.allocate(tiles)) return false;
-    const unsigned parts = static_cast<unsigned>(std::min<std::uint64_t>(std::max(settings.threads, 1u), tiles));
+    HeapArray<TileTop>& tops = parts.tops;
+    if (tops.size() != tiles && !tops.allocate(tiles)) return false;
+    const unsigned threads = static_cast<unsigned>(std::min<std::uint64_t>(std::max(settings.threads, 1u), tiles));
     std::array<bool, kMaxLoopThreads> failed{};
-    parallelParts(parts, tiles, [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
-        Pyramid<std::int32_t> pyramid;
+    parallelParts(threads, tiles, [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
+        Pyramid<std::int32_t>& pyramid = parts.tiles[part];
         if (!pyramid.allocate(tileX, tileY)) {
             failed[part] = true;
             return;
@@ -344,6 +359,7 @@ bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std:
             top.node = {node.cost, node.r, node.g, node.b, node.n};
             top.decision = pyramid.decision(k);
             top.colour = pyramid.colour(k);
+            top.blocks = 0;
             walk(pyramid, [&](const Walk& w, std::uint32_t colour) {
                 at.fill(indices, loBase + (w.col << w.i), std::uint64_t{1} << w.i, hiBase + (w.row << w.j),
                         std::uint64_t{1} << w.j, colour);
@@ -351,12 +367,12 @@ bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std:
             });
         }
     });
-    for (unsigned part = 0; part < parts; ++part) {
+    for (unsigned part = 0; part < threads; ++part) {
         if (failed[part]) return false;
     }
 
     // The same over whole tiles.
-    Pyramid<std::int64_t> grid;
+    Pyramid<std::int64_t>& grid = parts.grid;
     if (!grid.allocate(gridX, gridY)) return false;
     for (std::uint64_t t = 0; t < tiles; ++t) {
         const std::size_t k = grid.at(0, 0, t & ((std::uint64_t{1} << gridX) - 1), t >> gridX);

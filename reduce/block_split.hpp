@@ -72,11 +72,29 @@ struct BlockSplitResult {
 // Working memory of one thread's tile (bytes).
 std::uint64_t blockSplitMemoryPerThread();
 
+// Memory kept from one split to the next (a tile's blocks per thread), so
+// that a search making many splits allocates it once.
+class BlockSplitWorkspace {
+public:
+    BlockSplitWorkspace() = default;
+    BlockSplitWorkspace(const BlockSplitWorkspace&) = delete;
+    BlockSplitWorkspace& operator=(const BlockSplitWorkspace&) = delete;
+    ~BlockSplitWorkspace();
+
+private:
+    friend bool splitIntoBlocks(std::span<const std::uint32_t>, std::span<const std::uint32_t>, std::int32_t,
+                                const BlockPalette&, const BlockSplitSettings&, BlockSplitWorkspace&,
+                                std::span<std::uint32_t>, BlockSplitResult&);
+    struct Parts;
+    Parts* parts_ = nullptr;
+};
+
 // pixels: width x (pixels.size() / width) packed RGB, and nearest the index
 // of each one's nearest palette colour; indices receives the palette index
 // of every position. False when memory ran out.
 [[nodiscard]] bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std::uint32_t> nearest,
                                    std::int32_t width, const BlockPalette& palette, const BlockSplitSettings& settings,
-                                   std::span<std::uint32_t> indices, BlockSplitResult& result);
+                                   BlockSplitWorkspace& workspace, std::span<std::uint32_t> indices,
+                                   BlockSplitResult& result);
 
 }  // namespace qm5

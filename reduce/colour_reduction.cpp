@@ -76,18 +76,18 @@ ReduceResult gatherPixels(std::span<Picture> pictures, const ReduceOptions& opti
 
 // Drops the colours no pixel uses and puts the free colour (or the most
 // used one) last, the others by use ascending (then by value), which gives
-// --best's don't cares to the colours of largest area; writes the indices
-// into the pictures.
-bool finish(Candidate& c, std::span<Picture> pictures, HeapArray<std::uint32_t>& palette) {
+// --best's don't cares to the colours of largest area.
+bool compact(Candidate& c) {
     const std::size_t k = c.palette.size();
     HeapArray<std::uint64_t> counts;
     HeapArray<std::uint32_t> order;
     HeapArray<std::uint32_t> newIndex;
+    HeapArray<std::uint32_t> palette;
     if (!counts.allocate(k) || !order.allocate(k) || !newIndex.allocate(k)) return false;
     for (const std::uint32_t i : c.indices) ++counts[i];
-    std::uint32_t last = c.regions && c.freeColour < k && counts[c.freeColour] > 0
-                             ? c.freeColour
-                             : static_cast<std::uint32_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
+    const std::uint32_t last = c.regions && c.freeColour < k && counts[c.freeColour] > 0
+                                   ? c.freeColour
+                                   : static_cast<std::uint32_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
     std::uint32_t used = 0;
     for (std::uint32_t i = 0; i < k; ++i) {
         if (counts[i] > 0 && i != last) order[used++] = i;
@@ -102,10 +102,39 @@ bool finish(Candidate& c, std::span<Picture> pictures, HeapArray<std::uint32_t>&
         palette[i] = c.palette[order[i]];
         newIndex[order[i]] = i;
     }
-    const std::uint64_t count = pictures[0].pixels.size();
-    for (std::size_t m = 0; m < pictures.size(); ++m) {
-        for (std::uint64_t p = 0; p < count; ++p) pictures[m].pixels[p] = newIndex[c.indices[m * count + p]];
+    for (std::uint32_t& i : c.indices) i = newIndex[i];
+    c.palette = std::move(palette);
+    c.freeColour = used - 1;
+    return true;
+}
+
+// The bytes of the texture the pricer writes for a candidate.
+std::uint64_t priceOf(TexturePricer& pricer, const Candidate& c, std::uint64_t pixelCount, std::size_t images,
+                      HeapArray<const std::uint32_t*>& starts) {
+    for (std::size_t m = 0; m < images; ++m) starts[m] = c.indices.data() + m * pixelCount;
+    const std::uint64_t bytes = pricer.price(starts.span(), pixelCount, c.palette.span());
+    return bytes == 0 ? ~std::uint64_t{0} : bytes;
+}
+
+// The candidate the texture is made of: the smaller by the caller's
+// pricer, or by the search's estimate; plain (nearest colours) on a tie.
+// The pricer sees plain only when its estimate is under twice the other's:
+// the estimates of both are within a third of the real sizes on the
+// benchmark pictures, so beyond that it cannot win, and pricing it (many
+// colours, no regions) would cost more than the rest of the reduction.
+[[nodiscard]] bool choose(Candidate& best, Candidate& plain, const ReduceOptions& options, std::uint64_t pixelCount,
+                          std::size_t images) {
+    if (!compact(best)) return false;
+    if (!plain.valid) return true;
+    if (!compact(plain)) return false;
+    if (options.pricer != nullptr) {
+        HeapArray<const std::uint32_t*> starts;
+        if (!starts.allocate(images)) return false;
+        if (plain.bytes / 2 >= best.bytes) return true;
+        best.bytes = priceOf(*options.pricer, best, pixelCount, images, starts);
+        plain.bytes = priceOf(*options.pricer, plain, pixelCount, images, starts);
     }
+    if (plain.bytes <= best.bytes) std::swap(best, plain);
     return true;
 }
 
@@ -153,16 +182,17 @@ ReduceResult reduceColours(std::span<Picture> pictures, const ReduceOptions& opt
     }
     const ReductionInput input{pixels.span(), pictures[0].pixels.size(), static_cast<std::uint32_t>(pictures.size()),
                                pictures[0].width, histogram.span(), forPalettes};
-    Candidate best;
-    result.error = searchReduction(input, options, best);
-    if (result.error == ReduceError::outOfMemory) return result;
+    Candidate best, plain;
+    result.error = searchReduction(input, options, best, plain);
+    if (result.error == ReduceError::none && !choose(best, plain, options, input.pixelCount, pictures.size())) {
+        result.error = ReduceError::outOfMemory;
+    }
     result.stats.squaredError = best.squaredError;
     result.stats.psnr = psnrHundredths(best.squaredError, 3 * pixels.size());
     if (result.error != ReduceError::none) return result;
-    if (!finish(best, pictures, palette)) {
-        palette.reset();
-        result.error = ReduceError::outOfMemory;
-        return result;
+    palette = std::move(best.palette);
+    for (std::size_t m = 0; m < pictures.size(); ++m) {
+        std::copy_n(best.indices.data() + m * input.pixelCount, input.pixelCount, pictures[m].pixels.data());
     }
     result.stats.coloursAfter = static_cast<std::int32_t>(palette.size());
     result.stats.regions = best.regions;

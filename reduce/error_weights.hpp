@@ -7,7 +7,8 @@
 // similarity per unit of squared error that flattens it, so error is
 // least visible where the picture varies most. The weight of a pixel is
 // 64 C / (v + C), at least 1, where v is the variance of the picture (per
-// channel) in the 7 x 7 window about it and C the guard's constant (C2 =
+// channel) in the 7 x 7 window about it (the picture repeating beyond its
+// edges, as a tiled texture does) and C the guard's constant (C2 =
 // (0.03 x 255)^2 = 58.5 for SSIM's own balance; larger, weaker). The
 // regions then spend their error on textures rather than on smooth areas,
 // while the quality asked is still met in plain squared error.

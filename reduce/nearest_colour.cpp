@@ -1,8 +1,6 @@
 #include "reduce/nearest_colour.hpp"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 #include <limits>
 
@@ -108,7 +106,6 @@ bool NearestColour::build(std::span<const std::uint32_t> palette, std::span<cons
         return false;
     }
     for (std::uint32_t cell = 0; cell < kCells; ++cell) listed_[cell] = underWanted(cell) ? 1 : 0;
-    if (std::getenv("QM5_NC_DEBUG")) std::fprintf(stderr, "K=%zu coarse=%u middle=%u fine=%u\n", k, coarse.start[512], middle.start[4096], fine.start[32768]);
     cellStart_ = std::move(fine.start);
     candidates_ = std::move(fine.items);
     return true;

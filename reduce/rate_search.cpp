@@ -1,8 +1,6 @@
 #include "reduce/rate_search.hpp"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 #include "reduce/block_split.hpp"
@@ -10,7 +8,6 @@
 #include "reduce/error_weights.hpp"
 #include "reduce/nearest_colour.hpp"
 #include "reduce/picture_error.hpp"
-#include "reduce/structure_measure.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
@@ -26,8 +23,6 @@ constexpr std::int64_t kLambdaPrecision = 16;
 constexpr std::int64_t kMaxLambda = std::int64_t{1} << 44;
 // The guard's constant (reduce/error_weights.hpp): SSIM's own C2 = 58.5.
 constexpr std::uint32_t kGuardConstant = 58;
-
-bool debugging() { return std::getenv("QM5_REDUCE_DEBUG") != nullptr; }
 
 // A palette made ready for the split: its nearest-colour search, its grid
 // of block colours, and the nearest colour of every pixel.
@@ -45,13 +40,10 @@ struct Search {
     int b = 0;
     std::uint64_t budget = 0;  // the largest squared error allowed
     unsigned threads = 1;
-    std::uint64_t runs = 0;    // splits made, for measurements
     HeapArray<std::uint8_t> wanted;   // where the nearest colours are asked for
     HeapArray<std::uint8_t> weights;  // of every pixel's error (reduce/error_weights.hpp); empty: equal
-    StructureMeasure structure;
     MedianCut cut;                   // over paletteHistogram, split as far as asked so far
-    bool guarded = false;
-    std::int64_t leastSsim = 0;  // the guard's floor for regions
+    BlockSplitWorkspace workspace;
 
     Search(const ReductionInput& input, const ReduceOptions& o) : in(input), options(o) {}
 
@@ -93,13 +85,9 @@ struct Search {
         return std::min(compressed, plainBytes(colours));
     }
 
-    bool feasible(const Candidate& c) const {
-        return c.squaredError <= budget && (!guarded || c.ssim >= leastSsim);
-    }
 
     // The regions of every picture at c.lambda with c.freeColour, into c.
     [[nodiscard]] bool regions(const PaletteFit& f, Candidate& c) {
-        ++runs;
         if (c.indices.size() != total() && !c.indices.allocate(total())) return false;
         if (c.palette.size() != f.colours.size() && !c.palette.allocate(f.colours.size())) return false;
         std::copy(f.colours.begin(), f.colours.end(), c.palette.begin());
@@ -108,7 +96,7 @@ struct Search {
             BlockSplitResult result;
             const BlockSplitSettings settings{c.lambda, c.freeColour, threads, image(weights.span(), m)};
             if (!splitIntoBlocks(image(in.pixels, m), image(f.nearestIndices.span(), m), in.width, f.grid, settings,
-                                 image(c.indices.span(), m), result)) {
+                                 workspace, image(c.indices.span(), m), result)) {
                 return false;
             }
             blocks += result.blocks;
@@ -117,13 +105,6 @@ struct Search {
         c.bytes = estimate(usedColours(c), blocks);
         c.regions = c.lambda > 0;
         c.valid = true;
-        if (guarded && !structure.measure(c.indices.span(), c.palette.span(), c.ssim)) return false;
-        if (debugging()) {
-            std::fprintf(stderr, "  lambda=%lld err=%llu/%llu ssim=%lld/%lld bytes=%llu\n", static_cast<long long>(c.lambda),
-                         static_cast<unsigned long long>(c.squaredError), static_cast<unsigned long long>(budget),
-                         static_cast<long long>(c.ssim), static_cast<long long>(leastSsim),
-                         static_cast<unsigned long long>(c.bytes));
-        }
         return true;
     }
 };
@@ -196,40 +177,35 @@ std::int64_t growLambda(const Search& s, const Candidate& c, std::uint64_t floor
     return std::max(next, low + low / 8 + 1);
 }
 
-// The largest lambda (within 1/kLambdaPrecision) whose regions are
-// feasible (within the budget and the guard), starting from guess; c
-// receives them. c is feasible on entry (lambda 0 at least). Between a
-// feasible and a failing lambda the next try is interpolated on the error
-// (or on the guard's measure, when that failed), an eighth of the interval
-// away from either end.
+// The largest lambda (within 1/kLambdaPrecision) whose regions stay within
+// the budget, starting from guess; c receives them. c is within it on
+// entry (lambda 0 at least). Between a lambda within and one over, the next
+// try is interpolated on their errors, an eighth of the interval away from
+// either end.
 [[nodiscard]] bool fitLambda(Search& s, const PaletteFit& f, std::int64_t guess, Candidate& c, Candidate& trial) {
-    std::int64_t high = 0;  // 0: no failing lambda found yet
-    Candidate failed;       // the figures of the lowest failing one
+    std::int64_t high = 0;  // 0: no lambda over the budget found yet
+    std::uint64_t highError = 0;
     std::int64_t next = std::max(guess, c.lambda + 1);
     while (next <= kMaxLambda) {
         trial.lambda = next;
         trial.freeColour = c.freeColour;
         if (!s.regions(f, trial)) return false;
-        if (s.feasible(trial)) {
+        if (trial.squaredError <= s.budget) {
             const bool saturated = trial.bytes == c.bytes && trial.squaredError == c.squaredError;
             std::swap(c, trial);
             if (saturated) break;  // one colour left, or no change: higher does no more
         } else {
             high = next;
-            failed.squaredError = trial.squaredError;
-            failed.ssim = trial.ssim;
+            highError = trial.squaredError;
         }
         const std::int64_t low = c.lambda;
         if (high != 0 && high - low <= std::max<std::int64_t>(low / kLambdaPrecision, 1)) break;
-        const bool errorBinds = high == 0 || failed.squaredError > s.budget;
-        if (errorBinds && s.budget - c.squaredError <= s.budget / 64) break;  // close enough
+        if (s.budget - c.squaredError <= s.budget / 64) break;  // close enough
         if (high == 0) {
             next = growLambda(s, c, f.plainError);
         } else {
             const std::int64_t span = high - low;
-            next = errorBinds ? low + scaled(span, s.budget - c.squaredError, failed.squaredError - c.squaredError)
-                              : low + scaled(span, static_cast<std::uint64_t>(c.ssim - s.leastSsim),
-                                             static_cast<std::uint64_t>(std::max<std::int64_t>(c.ssim - failed.ssim, 1)));
+            next = low + scaled(span, s.budget - c.squaredError, highError - c.squaredError);
             next = std::clamp(next, low + span / 8, high - span / 8);
         }
         if (next <= low || (high != 0 && next >= high)) break;
@@ -237,10 +213,10 @@ std::int64_t growLambda(const Search& s, const Candidate& c, std::uint64_t floor
     return true;
 }
 
-// The regions of a palette at the largest feasible lambda, the palette then
-// moved to the means of its regions and lambda fitted again. c.valid is
-// false when not even lambda 0 is feasible. plain receives the nearest
-// colours.
+// The regions of a palette at the largest lambda within the budget, the
+// palette then moved to the means of its regions and lambda fitted again.
+// c.valid is false when not even lambda 0 is within it. plain receives the
+// nearest colours.
 [[nodiscard]] bool regionsOf(Search& s, PaletteFit& f, std::int64_t guess, Candidate& c, Candidate& trial,
                              Candidate& plain) {
     if (!s.fit(f)) return false;
@@ -254,21 +230,17 @@ std::int64_t growLambda(const Search& s, const Candidate& c, std::uint64_t floor
     std::copy(plain.indices.begin(), plain.indices.end(), c.indices.begin());
     std::copy(plain.palette.begin(), plain.palette.end(), c.palette.begin());
     c.squaredError = plain.squaredError;
-    c.ssim = plain.ssim;
     c.bytes = plain.bytes;
     c.regions = false;
-    c.valid = true;
-    if (!s.feasible(c)) {
-        c.valid = false;
-        return true;
-    }
+    c.valid = plain.squaredError <= s.budget;
+    if (!c.valid) return true;
     if (!fitLambda(s, f, guess, c, trial)) return false;
     PaletteFit moved;
     if (!moveToMeans(s, c, moved.colours) || !s.fit(moved)) return false;
     trial.lambda = c.lambda;
     trial.freeColour = c.freeColour;
     if (!s.regions(moved, trial)) return false;
-    if (!s.feasible(trial)) return true;
+    if (trial.squaredError > s.budget) return true;
     std::swap(c, trial);
     std::swap(f, moved);
     return fitLambda(s, f, c.lambda + c.lambda / 8 + 1, c, trial);
@@ -327,10 +299,8 @@ std::uint64_t predictColours(const Search& s, std::uint64_t k, std::uint64_t err
 
 // Nearest colours over the fewest colours (a power of two, at most cap)
 // that reach the quality, into plain, k their count: from 16 up (predicted)
-// or down (halving) to it. The guard's floor becomes their measure,
-// interpolated on the error to the budget between them and the palette of
-// half as many. False when memory ran out; plain fails the budget when no
-// palette within cap colours reaches it.
+// or down (halving) to it. False when memory ran out; plain fails the
+// budget when no palette within cap colours reaches it.
 [[nodiscard]] bool fewestColours(Search& s, std::uint64_t cap, Candidate& plain, std::uint64_t& k) {
     const std::uint64_t distinct = s.in.histogram.size();
     Candidate trial, failing;  // failing: the most colours found over the budget
@@ -363,31 +333,21 @@ std::uint64_t predictColours(const Search& s, std::uint64_t k, std::uint64_t err
         }
     }
     k = within;
-    if (s.guarded) {
-        s.leastSsim = plain.ssim;
-        if (failingColours == k / 2 && failing.ssim < plain.ssim) {
-            s.leastSsim = failing.ssim + scaled(plain.ssim - failing.ssim, failing.squaredError - s.budget,
-                                                failing.squaredError - plain.squaredError);
-        }
-    }
     return true;
 }
 
 }  // namespace
 
-ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& options, Candidate& best) {
+ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& options, Candidate& best,
+                            Candidate& bestPlain) {
     Search s(input, options);
     s.b = positionBitCount(input.pixelCount);
     s.threads = std::max(options.threads, 1u);
     if (!occupiedCells(input.histogram, s.wanted) || !s.cut.start(input.paletteHistogram)) return ReduceError::outOfMemory;
-    const char* weighting = std::getenv("QM5_GUARD");
-    const std::uint32_t constant = weighting ? static_cast<std::uint32_t>(std::atoi(weighting)) : kGuardConstant;
-    if (constant > 0) {
-        if (!s.weights.allocate(s.total())) return ReduceError::outOfMemory;
-        for (std::uint32_t m = 0; m < input.images; ++m) {
-            if (!structureWeights(s.image(input.pixels, m), input.width, constant, s.image(s.weights.span(), m))) {
-                return ReduceError::outOfMemory;
-            }
+    if (!s.weights.allocate(s.total())) return ReduceError::outOfMemory;
+    for (std::uint32_t m = 0; m < input.images; ++m) {
+        if (!structureWeights(s.image(input.pixels, m), input.width, kGuardConstant, s.image(s.weights.span(), m))) {
+            return ReduceError::outOfMemory;
         }
     }
     s.budget = options.quality == 0 ? ~std::uint64_t{0} : errorBudget(options.quality, 3 * s.total());
@@ -404,11 +364,8 @@ ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& op
         if (!buildPalette(s, cap, f.colours) || !s.fit(f) || !s.regions(f, best)) return ReduceError::outOfMemory;
         return ReduceError::none;
     }
-    s.guarded = std::getenv("QM5_SSIM_GUARD") != nullptr;
-    if (s.guarded && !s.structure.prepare(input.pixels, input.pixelCount, input.images, input.width)) {
-        return ReduceError::outOfMemory;
-    }
-    Candidate c, trial, plain, bestPlain;
+    Candidate c, trial, plain;
+    bestPlain.valid = false;
     std::uint64_t k = 0;
     if (!fewestColours(s, cap, bestPlain, k)) return ReduceError::outOfMemory;
     if (!bestPlain.valid || bestPlain.squaredError > s.budget) {
@@ -424,11 +381,6 @@ ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& op
         // No k-means here: the palette moves to the means of its regions.
         if (!buildPalette(s, k, f.colours, 0) || !regionsOf(s, f, guess, c, trial, plain)) return ReduceError::outOfMemory;
         const bool worse = !c.valid || c.bytes >= lastBytes;
-        if (debugging()) {
-            std::fprintf(stderr, "k=%llu valid=%d bytes=%llu lambda=%lld runs=%llu\n", static_cast<unsigned long long>(k),
-                         c.valid, static_cast<unsigned long long>(c.bytes), static_cast<long long>(c.lambda),
-                         static_cast<unsigned long long>(s.runs));
-        }
         if (c.valid) {
             guess = c.lambda;
             lastBytes = c.bytes;
@@ -436,7 +388,7 @@ ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& op
         keepSmaller(best, c);
         if (k >= cap || k >= distinct || worse) break;
     }
-    keepSmaller(best, bestPlain);
+    if (!best.valid) std::swap(best, bestPlain);
     return ReduceError::none;
 }
 

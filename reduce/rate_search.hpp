@@ -26,7 +26,6 @@ struct Candidate {
     HeapArray<std::uint32_t> palette;
     HeapArray<std::uint32_t> indices;  // images x pixelCount
     std::uint64_t squaredError = 0;
-    std::int64_t ssim = 0;              // the guard's measure (reduce/structure_measure.hpp), when it is on
     std::uint64_t bytes = 0;            // estimated or priced
     std::uint32_t freeColour = 0xFFFFFFFFu;  // the colour the regions left free, if any
     std::int64_t lambda = 0;
@@ -34,9 +33,12 @@ struct Candidate {
     bool valid = false;
 };
 
-// Runs the search the options ask for (see colour_reduction.hpp) into best.
-// outOfMemory, qualityUnreachable (best then holds the candidate of least
-// error found, for its PSNR) or none.
-ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& options, Candidate& best);
+// Runs the search the options ask for (see colour_reduction.hpp) into best,
+// the candidate of fewest bytes estimated, and plain, the nearest colours
+// of the fewest colours that reach the quality (when regions were tried:
+// kept for the caller's pricer). outOfMemory, qualityUnreachable (best then
+// holds the candidate of least error found, for its PSNR) or none.
+ReduceError searchReduction(const ReductionInput& input, const ReduceOptions& options, Candidate& best,
+                            Candidate& plain);
 
 }  // namespace qm5
