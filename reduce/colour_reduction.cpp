@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "reduce/block_split.hpp"
 #include "reduce/palette_builder.hpp"
 #include "reduce/picture_error.hpp"
 #include "reduce/rate_search.hpp"
@@ -20,10 +21,25 @@ const char* describe(ReduceError error) {
             return "a pixel is not fully opaque";
         case ReduceError::outOfMemory:
             return "out of memory";
+        case ReduceError::tooLarge:
+            return "the pictures are too large to reduce within the memory limit";
         case ReduceError::qualityUnreachable:
             return "the quality asked cannot be reached";
     }
     return "unknown error";
+}
+
+std::uint64_t reductionMemoryBound(std::uint64_t pixelCount, std::uint64_t images, unsigned threads) {
+    // Per pixel of all pictures: the pixels (4), and either the hash that
+    // counts their colours (at most 48, while it grows, when every pixel has
+    // another colour) or, in the search, the sorted histogram (8), the
+    // error weights (1), the nearest colours of two palettes (8) and the
+    // indices of five candidates (20). Per pixel of one picture, while its
+    // weights are made: 28. Then the tiles of the split, and fixed tables
+    // (the merged histogram, the colour grids).
+    const std::uint64_t total = pixelCount * images;
+    return 52 * total + 28 * pixelCount +
+           std::uint64_t{std::max(threads, 1u)} * blockSplitMemoryPerThread() + (std::uint64_t{32} << 20);
 }
 
 namespace {
@@ -158,15 +174,23 @@ ReduceResult reduceColours(std::span<Picture> pictures, const ReduceOptions& opt
             return result;
         }
     }
+    const std::uint64_t bound = reductionMemoryBound(pictures[0].pixels.size(), pictures.size(), options.threads);
+    if (bound > options.memoryLimit) {
+        result.error = ReduceError::tooLarge;
+        result.memoryBound = bound;
+        return result;
+    }
     HeapArray<std::uint32_t> pixels;
     result = gatherPixels(pictures, options, pixels);
     if (result.error != ReduceError::none) return result;
 
-    ColourHistogram counter;
     HeapArray<ColourCount> histogram;
-    if (!counter.add(pixels.span()) || !counter.sorted(histogram)) {
-        result.error = ReduceError::outOfMemory;
-        return result;
+    {
+        ColourHistogram counter;  // freed before the search
+        if (!counter.add(pixels.span()) || !counter.sorted(histogram)) {
+            result.error = ReduceError::outOfMemory;
+            return result;
+        }
     }
     result.stats.coloursBefore = histogram.size();
     // Palettes of photos are built from a shorter histogram: colours merged

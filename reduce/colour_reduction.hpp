@@ -25,6 +25,9 @@ namespace qm5 {
 
 // Most colours a texture holds (its reader takes the count as signed).
 inline constexpr std::int32_t kMaxReducedColours = 32767;
+// Working memory a reduction may take unless the caller says otherwise
+// (ReduceOptions::memoryLimit): the encoder's own limit.
+inline constexpr std::uint64_t kReduceMemoryLimit = std::uint64_t{1800} << 20;
 // Qualities accepted, in hundredths of a dB.
 inline constexpr std::uint32_t kMinQuality = 100;
 inline constexpr std::uint32_t kMaxQuality = 9900;
@@ -52,6 +55,9 @@ struct ReduceOptions {
     std::uint32_t matteColour = 0;  // packed RGB
     unsigned threads = 1;          // 0 counts as 1
     TexturePricer* pricer = nullptr;
+    // Pictures whose reduction could take more working memory than this
+    // (reductionMemoryBound) are refused as tooLarge before any work.
+    std::uint64_t memoryLimit = kReduceMemoryLimit;
 };
 
 enum class ReduceError {
@@ -60,10 +66,16 @@ enum class ReduceError {
     noPictures,          // no pictures, pictures of no pixels, or of different sizes
     transparent,         // a pixel not fully opaque and no matte (failedPicture, failedPixel)
     outOfMemory,
+    tooLarge,            // the reduction could pass options.memoryLimit (memoryBound)
     qualityUnreachable,  // even kMaxReducedColours (or maxColours) colours stay below the quality; stats.psnr is the best
 };
 
 const char* describe(ReduceError error);
+
+// Bytes of working memory a reduction of `images` pictures of pixelCount
+// pixels takes at most (about 52 a pixel: copies of the pixels, the
+// candidates' indices, the error weights).
+std::uint64_t reductionMemoryBound(std::uint64_t pixelCount, std::uint64_t images, unsigned threads);
 
 struct ReduceStats {
     std::uint64_t coloursBefore = 0;  // distinct colours of the pictures (after the matte)
@@ -79,6 +91,7 @@ struct ReduceResult {
     ReduceError error = ReduceError::none;
     std::uint32_t failedPicture = 0;  // transparent: the picture and the pixel position
     std::uint64_t failedPixel = 0;
+    std::uint64_t memoryBound = 0;    // tooLarge: the working memory the reduction could take
     ReduceStats stats;
 };
 

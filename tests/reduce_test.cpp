@@ -294,6 +294,8 @@ TEST(ReduceColours, RefusesWhatItCannotDo) {
     const Reduced unreachable({&a}, {.quality = 6000, .maxColours = 2});
     EXPECT_EQ(unreachable.result.error, ReduceError::qualityUnreachable);
     EXPECT_LT(unreachable.result.stats.psnr, 6000u);
+    const Reduced overLimit({&a}, {.quality = 3000, .memoryLimit = reductionMemoryBound(256, 1, 1) - 1});
+    EXPECT_EQ(overLimit.result.error, ReduceError::tooLarge);
 }
 
 }  // namespace
