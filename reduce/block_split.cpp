@@ -264,45 +264,80 @@ BlockSplitWorkspace::~BlockSplitWorkspace() { delete parts_; }
 
 std::uint64_t blockSplitMemoryPerThread() { return Pyramid<std::int32_t>::bytes(kTileBits, kTileBits); }
 
-bool BlockPalette::build(const NearestColour& nearest) {
-    colours_ = nearest.palette();
-    constexpr std::uint32_t kCells = 32 * 32 * 32;
-    constexpr std::uint16_t kUnknown = 0xFFFF;  // no palette has that many colours
-    if (!grid_.allocate(kCells)) return false;
-    const auto centre = [](std::uint32_t cell) {
-        const auto at = [cell](int ch) { return static_cast<std::int32_t>(((cell >> (5 * ch)) & 31) * 8 + 4); };
-        return rgb(at(0), at(1), at(2));
-    };
-    for (std::uint32_t cell = 0; cell < kCells; ++cell) {
-        const std::uint32_t c = centre(cell);
-        grid_[cell] = nearest.listed(c) ? static_cast<std::uint16_t>(nearest.nearest(c)) : kUnknown;
-    }
-    // Cells far from every pixel: the nearest of their neighbours' colours,
-    // sweeping forwards then backwards; block means seldom fall there.
-    for (int sweep = 0; sweep < 2; ++sweep) {
-        for (std::uint32_t step = 0; step < kCells; ++step) {
-            const std::uint32_t cell = sweep == 0 ? step : kCells - 1 - step;
-            if (!nearest.listed(centre(cell)) || grid_[cell] == kUnknown) {
-                std::uint16_t best = grid_[cell];
-                for (int ch = 0; ch < 3; ++ch) {
-                    const std::uint32_t coordinate = (cell >> (5 * ch)) & 31;
-                    if (sweep == 0 ? coordinate == 0 : coordinate == 31) continue;
-                    const std::uint32_t other = sweep == 0 ? cell - (1u << (5 * ch)) : cell + (1u << (5 * ch));
-                    const std::uint16_t c = grid_[other];
-                    if (c != kUnknown && (best == kUnknown || colourDistance(colours_[c], centre(cell)) <
-                                                                  colourDistance(colours_[best], centre(cell)))) {
-                        best = c;
-                    }
+namespace {
+
+// One split's picture, settings and layout of positions into tiles.
+struct SplitJob {
+    std::span<const std::uint32_t> pixels;
+    std::span<const std::uint32_t> nearest;
+    const BlockSplitSettings* settings = nullptr;
+    std::span<std::uint32_t> indices;
+    LeafPricer pricer;
+    Positions at;
+    int tileX = 0;  // bits of a tile across and down
+    int tileY = 0;
+    int gridX = 0;  // bits of the grid of tiles across and down
+    int gridY = 0;
+
+    // Solves tile t in pyramid, writes its best tree into the indices and
+    // its top block into top.
+    void solveTile(Pyramid<std::int32_t>& pyramid, std::uint64_t t, TileTop& top) const {
+        const std::uint64_t loBase = (t & ((std::uint64_t{1} << gridX) - 1)) << tileX;
+        const std::uint64_t hiBase = (t >> gridX) << tileY;
+        for (std::uint64_t row = 0; row < (std::uint64_t{1} << tileY); ++row) {
+            for (std::uint64_t col = 0; col < (std::uint64_t{1} << tileX); ++col) {
+                const std::size_t k = pyramid.at(0, 0, col, row);
+                const std::uint64_t p = at.of(loBase + col, hiBase + row);
+                Node<std::int32_t>& node = pyramid.node(k);
+                node = {};
+                if (p < at.count) {
+                    const std::int32_t w = settings->weights.empty() ? 1 : settings->weights[p];
+                    node.r = w * redOf(pixels[p]);
+                    node.g = w * greenOf(pixels[p]);
+                    node.b = w * blueOf(pixels[p]);
+                    node.n = w;
                 }
-                grid_[cell] = best;
+                pricer.priceCell(pyramid, k, p < at.count ? nearest[p] : 0);
             }
         }
+        solve(pyramid, pricer);
+        const std::size_t k = pyramid.at(tileX, tileY, 0, 0);
+        const Node<std::int32_t>& node = pyramid.node(k);
+        top.node = {node.cost, node.r, node.g, node.b, node.n};
+        top.decision = pyramid.decision(k);
+        top.colour = pyramid.colour(k);
+        top.blocks = 0;
+        walk(pyramid, [&](const Walk& w, std::uint32_t colour) {
+            at.fill(indices, loBase + (w.col << w.i), std::uint64_t{1} << w.i, hiBase + (w.row << w.j),
+                    std::uint64_t{1} << w.j, colour);
+            if (colour != settings->freeColour) ++top.blocks;
+        });
     }
-    for (std::uint32_t cell = 0; cell < kCells; ++cell) {
-        if (grid_[cell] == kUnknown) grid_[cell] = static_cast<std::uint16_t>(nearest.nearest(centre(cell)));
+
+    // The best tree over whole tiles (whose own trees are in the indices).
+    [[nodiscard]] bool solveGrid(Pyramid<std::int64_t>& grid, std::span<const TileTop> tops, BlockSplitResult& result) const {
+        if (!grid.allocate(gridX, gridY)) return false;
+        for (std::uint64_t t = 0; t < tops.size(); ++t) {
+            const std::size_t k = grid.at(0, 0, t & ((std::uint64_t{1} << gridX) - 1), t >> gridX);
+            grid.node(k) = tops[t].node;
+            grid.decision(k) = tops[t].decision;
+            grid.colour(k) = tops[t].colour;
+        }
+        solve(grid, pricer);
+        walk(grid, [&](const Walk& w, std::uint32_t colour) {
+            if (w.i == 0 && w.j == 0) {
+                result.blocks += tops[(w.row << gridX) + w.col].blocks;
+                return;
+            }
+            at.fill(indices, (w.col << w.i) << tileX, std::uint64_t{1} << (w.i + tileX), (w.row << w.j) << tileY,
+                    std::uint64_t{1} << (w.j + tileY), colour);
+            if (colour != settings->freeColour) ++result.blocks;
+        });
+        return true;
     }
-    return true;
-}
+};
+
+}  // namespace
 
 bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std::uint32_t> nearest, std::int32_t width,
                      const BlockPalette& palette, const BlockSplitSettings& settings, BlockSplitWorkspace& workspace,
@@ -311,17 +346,17 @@ bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std:
     if (workspace.parts_ == nullptr) workspace.parts_ = new (std::nothrow) BlockSplitWorkspace::Parts;
     if (workspace.parts_ == nullptr) return false;
     BlockSplitWorkspace::Parts& parts = *workspace.parts_;
-    Positions at;
-    at.count = pixels.size();
-    const int b = positionBitCount(at.count);
-    at.lowBits = std::min(b, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(std::max(width, 1)))) - 1);
-    at.highBits = b - at.lowBits;
-    const int tileX = std::min(at.lowBits, kTileBits);
-    const int tileY = std::min(at.highBits, kTileBits);
-    const int gridX = at.lowBits - tileX;
-    const int gridY = at.highBits - tileY;
-    const std::uint64_t tiles = std::uint64_t{1} << (gridX + gridY);
-    const LeafPricer pricer{&palette, settings.lambda * 2 * b, settings.freeColour};
+    SplitJob job{pixels, nearest, &settings, indices, {}, {}};
+    job.at.count = pixels.size();
+    const int b = positionBitCount(job.at.count);
+    job.at.lowBits = std::min(b, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(std::max(width, 1)))) - 1);
+    job.at.highBits = b - job.at.lowBits;
+    job.tileX = std::min(job.at.lowBits, kTileBits);
+    job.tileY = std::min(job.at.highBits, kTileBits);
+    job.gridX = job.at.lowBits - job.tileX;
+    job.gridY = job.at.highBits - job.tileY;
+    job.pricer = {&palette, settings.lambda * 2 * b, settings.freeColour};
+    const std::uint64_t tiles = std::uint64_t{1} << (job.gridX + job.gridY);
 
     HeapArray<TileTop>& tops = parts.tops;
     if (tops.size() != tiles && !tops.allocate(tiles)) return false;
@@ -329,68 +364,13 @@ bool splitIntoBlocks(std::span<const std::uint32_t> pixels, std::span<const std:
     std::array<bool, kMaxLoopThreads> failed{};
     parallelParts(threads, tiles, [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
         Pyramid<std::int32_t>& pyramid = parts.tiles[part];
-        if (!pyramid.allocate(tileX, tileY)) {
-            failed[part] = true;
-            return;
-        }
-        for (std::uint64_t t = begin; t < end; ++t) {
-            const std::uint64_t loBase = (t & ((std::uint64_t{1} << gridX) - 1)) << tileX;
-            const std::uint64_t hiBase = (t >> gridX) << tileY;
-            for (std::uint64_t row = 0; row < (std::uint64_t{1} << tileY); ++row) {
-                for (std::uint64_t col = 0; col < (std::uint64_t{1} << tileX); ++col) {
-                    const std::size_t k = pyramid.at(0, 0, col, row);
-                    const std::uint64_t p = at.of(loBase + col, hiBase + row);
-                    Node<std::int32_t>& node = pyramid.node(k);
-                    node = {};
-                    if (p < at.count) {
-                        const std::int32_t w = settings.weights.empty() ? 1 : settings.weights[p];
-                        node.r = w * redOf(pixels[p]);
-                        node.g = w * greenOf(pixels[p]);
-                        node.b = w * blueOf(pixels[p]);
-                        node.n = w;
-                    }
-                    pricer.priceCell(pyramid, k, p < at.count ? nearest[p] : 0);
-                }
-            }
-            solve(pyramid, pricer);
-            TileTop& top = tops[t];
-            const std::size_t k = pyramid.at(tileX, tileY, 0, 0);
-            const Node<std::int32_t>& node = pyramid.node(k);
-            top.node = {node.cost, node.r, node.g, node.b, node.n};
-            top.decision = pyramid.decision(k);
-            top.colour = pyramid.colour(k);
-            top.blocks = 0;
-            walk(pyramid, [&](const Walk& w, std::uint32_t colour) {
-                at.fill(indices, loBase + (w.col << w.i), std::uint64_t{1} << w.i, hiBase + (w.row << w.j),
-                        std::uint64_t{1} << w.j, colour);
-                if (colour != settings.freeColour) ++top.blocks;
-            });
-        }
+        failed[part] = !pyramid.allocate(job.tileX, job.tileY);
+        for (std::uint64_t t = begin; t < end && !failed[part]; ++t) job.solveTile(pyramid, t, tops[t]);
     });
     for (unsigned part = 0; part < threads; ++part) {
         if (failed[part]) return false;
     }
-
-    // The same over whole tiles.
-    Pyramid<std::int64_t>& grid = parts.grid;
-    if (!grid.allocate(gridX, gridY)) return false;
-    for (std::uint64_t t = 0; t < tiles; ++t) {
-        const std::size_t k = grid.at(0, 0, t & ((std::uint64_t{1} << gridX) - 1), t >> gridX);
-        grid.node(k) = tops[t].node;
-        grid.decision(k) = tops[t].decision;
-        grid.colour(k) = tops[t].colour;
-    }
-    solve(grid, pricer);
-    walk(grid, [&](const Walk& w, std::uint32_t colour) {
-        if (w.i == 0 && w.j == 0) {
-            result.blocks += tops[(w.row << gridX) + w.col].blocks;
-            return;
-        }
-        at.fill(indices, (w.col << w.i) << tileX, std::uint64_t{1} << (w.i + tileX), (w.row << w.j) << tileY,
-                std::uint64_t{1} << (w.j + tileY), colour);
-        if (colour != settings.freeColour) ++result.blocks;
-    });
-    return true;
+    return job.solveGrid(parts.grid, tops.span(), result);
 }
 
 }  // namespace qm5

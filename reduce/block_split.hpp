@@ -37,25 +37,6 @@ namespace qm5 {
 inline constexpr std::int64_t kLambdaScale = 16;
 inline constexpr std::uint32_t kNoFreeColour = 0xFFFFFFFFu;
 
-// What the split needs of a palette: its colours, and the colour nearest to
-// the centre of each cell of a 32 x 32 x 32 grid over the colour cube, the
-// colour a block of several pixels takes (the one nearest to its mean, or
-// nearly: never more than a cell's half diagonal from it). Single pixels
-// take their exact nearest colour, so that lambda 0 gives exactly the
-// nearest colours.
-class BlockPalette {
-public:
-    [[nodiscard]] bool build(const NearestColour& nearest);
-    std::span<const std::uint32_t> colours() const { return colours_; }
-    std::uint32_t nearMean(std::uint32_t r, std::uint32_t g, std::uint32_t b) const {
-        return grid_[(r >> 3) | ((g >> 3) << 5) | ((b >> 3) << 10)];
-    }
-
-private:
-    std::span<const std::uint32_t> colours_;
-    HeapArray<std::uint16_t> grid_;
-};
-
 struct BlockSplitSettings {
     std::int64_t lambda = 0;                 // in kLambdaScale units
     std::uint32_t freeColour = kNoFreeColour;  // the palette index whose blocks cost nothing

@@ -1,8 +1,8 @@
 #include "reduce/nearest_colour.hpp"
 
 #include <algorithm>
-#include <utility>
 #include <limits>
+#include <utility>
 
 namespace qm5 {
 
@@ -132,6 +132,46 @@ std::uint32_t NearestColour::nearestToMean(std::int64_t r, std::int64_t g, std::
     }
     for (std::uint32_t k = cellStart_[cell]; k < cellStart_[cell + 1]; ++k) consider(candidates_[k]);
     return best;
+}
+
+bool BlockPalette::build(const NearestColour& nearest) {
+    colours_ = nearest.palette();
+    constexpr std::uint32_t kCells = 32 * 32 * 32;
+    constexpr std::uint16_t kUnknown = 0xFFFF;  // no palette has that many colours
+    if (!grid_.allocate(kCells)) return false;
+    const auto centre = [](std::uint32_t cell) {
+        const auto at = [cell](int ch) { return static_cast<std::int32_t>(((cell >> (5 * ch)) & 31) * 8 + 4); };
+        return rgb(at(0), at(1), at(2));
+    };
+    for (std::uint32_t cell = 0; cell < kCells; ++cell) {
+        const std::uint32_t c = centre(cell);
+        grid_[cell] = nearest.listed(c) ? static_cast<std::uint16_t>(nearest.nearest(c)) : kUnknown;
+    }
+    // Cells far from every pixel: the nearest of their neighbours' colours,
+    // sweeping forwards then backwards; block means seldom fall there.
+    for (int sweep = 0; sweep < 2; ++sweep) {
+        for (std::uint32_t step = 0; step < kCells; ++step) {
+            const std::uint32_t cell = sweep == 0 ? step : kCells - 1 - step;
+            if (!nearest.listed(centre(cell)) || grid_[cell] == kUnknown) {
+                std::uint16_t best = grid_[cell];
+                for (int ch = 0; ch < 3; ++ch) {
+                    const std::uint32_t coordinate = (cell >> (5 * ch)) & 31;
+                    if (sweep == 0 ? coordinate == 0 : coordinate == 31) continue;
+                    const std::uint32_t other = sweep == 0 ? cell - (1u << (5 * ch)) : cell + (1u << (5 * ch));
+                    const std::uint16_t c = grid_[other];
+                    if (c != kUnknown && (best == kUnknown || colourDistance(colours_[c], centre(cell)) <
+                                                                  colourDistance(colours_[best], centre(cell)))) {
+                        best = c;
+                    }
+                }
+                grid_[cell] = best;
+            }
+        }
+    }
+    for (std::uint32_t cell = 0; cell < kCells; ++cell) {
+        if (grid_[cell] == kUnknown) grid_[cell] = static_cast<std::uint16_t>(nearest.nearest(centre(cell)));
+    }
+    return true;
 }
 
 }  // namespace qm5

@@ -4,7 +4,9 @@
 // grid over the colour cube: each cell keeps the palette colours that can be
 // nearest to some point inside it (those not farther from the cell than the
 // colour whose farthest corner is nearest), so a query compares only those.
-// The lists are made coarse to fine, each cell's from its parent's.
+// The lists are made coarse to fine, each cell's from its parent's. And
+// BlockPalette: one colour per cell, for the means of blocks, where near is
+// near enough.
 
 #include <cstdint>
 #include <span>
@@ -50,6 +52,25 @@ private:
     HeapArray<std::uint32_t> cellStart_;  // kCells + 1 offsets into candidates_
     HeapArray<std::uint32_t> candidates_;
     HeapArray<std::uint8_t> listed_;     // per cell: its list was made
+};
+
+// What the split needs of a palette: its colours, and the colour nearest to
+// the centre of each cell of a 32 x 32 x 32 grid over the colour cube, the
+// colour a block of several pixels takes (the one nearest to its mean, or
+// nearly: never more than a cell's half diagonal from it). Single pixels
+// take their exact nearest colour, so that lambda 0 gives exactly the
+// nearest colours.
+class BlockPalette {
+public:
+    [[nodiscard]] bool build(const NearestColour& nearest);
+    std::span<const std::uint32_t> colours() const { return colours_; }
+    std::uint32_t nearMean(std::uint32_t r, std::uint32_t g, std::uint32_t b) const {
+        return grid_[(r >> 3) | ((g >> 3) << 5) | ((b >> 3) << 10)];
+    }
+
+private:
+    std::span<const std::uint32_t> colours_;
+    HeapArray<std::uint16_t> grid_;
 };
 
 }  // namespace qm5

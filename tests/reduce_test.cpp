@@ -56,6 +56,20 @@ double psnrOf(const Picture& original, const Picture& indices, std::span<const s
     return 10 * std::log10(255.0 * 255.0 * 3.0 * static_cast<double>(original.pixels.size()) / sum);
 }
 
+// A palette ready for splits, and the nearest colour of every pixel.
+struct Fitted {
+    std::vector<std::uint32_t> colours;
+    NearestColour nearest;
+    BlockPalette grid;
+    std::vector<std::uint32_t> closest;
+
+    Fitted(const Picture& picture, std::size_t k, std::uint32_t seed) : colours(randomColours(k, seed)) {
+        EXPECT_TRUE(nearest.build(colours) && grid.build(nearest));
+        closest.resize(picture.pixels.size());
+        mapToNearest(picture.pixels.span(), nearest, 2, closest);
+    }
+};
+
 // Reduces copies of the pictures; the copies hold the indices afterwards.
 struct Reduced {
     std::vector<Picture> pictures;
@@ -76,19 +90,16 @@ TEST(BlockSplit, LambdaZeroGivesTheNearestColours) {
     // 37 x 23: positions past the picture, tiles cut by its edge.
     for (const auto& [w, h] : {std::pair{37, 23}, std::pair{300, 260}}) {
         const Picture picture = truecolour(w, h, 1);
-        const std::vector<std::uint32_t> colours = randomColours(24, 2);
-        NearestColour nearest;
-        BlockPalette grid;
-        ASSERT_TRUE(nearest.build(colours) && grid.build(nearest));
-        std::vector<std::uint32_t> want(picture.pixels.size()), got(picture.pixels.size());
-        mapToNearest(picture.pixels.span(), nearest, 2, want);
+        const Fitted f(picture, 24, 2);
+        const std::vector<std::uint32_t>& want = f.closest;
+        std::vector<std::uint32_t> got(picture.pixels.size());
         BlockSplitWorkspace workspace;
         for (const std::uint32_t free : {kNoFreeColour, want[0]}) {
             BlockSplitResult result;
-            ASSERT_TRUE(splitIntoBlocks(picture.pixels.span(), want, w, grid, {0, free, 2, {}}, workspace, got, result));
+            ASSERT_TRUE(splitIntoBlocks(picture.pixels.span(), want, w, f.grid, {0, free, 2, {}}, workspace, got, result));
             // A colour as near as the nearest (the lowest index) will do.
             for (std::size_t p = 0; p < want.size(); ++p) {
-                ASSERT_EQ(colourDistance(picture.pixels[p], colours[got[p]]), colourDistance(picture.pixels[p], colours[want[p]]))
+                ASSERT_EQ(colourDistance(picture.pixels[p], f.colours[got[p]]), colourDistance(picture.pixels[p], f.colours[want[p]]))
                     << w << " x " << h << ", free colour " << free << ", pixel " << p;
             }
         }
@@ -97,15 +108,12 @@ TEST(BlockSplit, LambdaZeroGivesTheNearestColours) {
 
 TEST(BlockSplit, HugeLambdaLeavesTheFreeColourAlone) {
     const Picture picture = truecolour(96, 80, 3);
-    const std::vector<std::uint32_t> colours = randomColours(16, 4);
-    NearestColour nearest;
-    BlockPalette grid;
-    ASSERT_TRUE(nearest.build(colours) && grid.build(nearest));
-    std::vector<std::uint32_t> closest(picture.pixels.size()), got(picture.pixels.size());
-    mapToNearest(picture.pixels.span(), nearest, 1, closest);
+    const Fitted f(picture, 16, 4);
+    std::vector<std::uint32_t> got(picture.pixels.size());
     BlockSplitResult result;
     BlockSplitWorkspace workspace;
-    ASSERT_TRUE(splitIntoBlocks(picture.pixels.span(), closest, 96, grid, {std::int64_t{1} << 40, 5, 1, {}}, workspace, got, result));
+    ASSERT_TRUE(splitIntoBlocks(picture.pixels.span(), f.closest, 96, f.grid, {std::int64_t{1} << 40, 5, 1, {}}, workspace,
+                                got, result));
     EXPECT_EQ(std::set<std::uint32_t>(got.begin(), got.end()), std::set<std::uint32_t>{5});
     EXPECT_EQ(result.blocks, 0u);
 }
