@@ -262,27 +262,47 @@ void keepSmaller(Candidate& best, Candidate& c) {
            refineByKMeans(s.in.paletteHistogram, palette, steps);
 }
 
-// Floyd-Steinberg over the fewest colours (powers of two up to cap) that
-// reach the quality; cap colours without one.
-ReduceError dithered(Search& s, std::uint32_t cap, Candidate& best) {
-    const std::uint64_t distinct = s.in.histogram.size();
-    for (std::uint32_t k = s.options.quality == 0 ? cap : 2;; k = std::min(2 * k, cap)) {
-        NearestColour nearest;
-        if (!buildPalette(s, k, best.palette) || !nearest.build(best.palette.span(), s.wanted.span()) ||
-            !best.indices.allocate(s.total())) {
-            return ReduceError::outOfMemory;
-        }
-        for (std::uint32_t m = 0; m < s.in.images; ++m) {
-            if (!mapWithDithering(s.image(s.in.pixels, m), s.in.width, nearest, s.image(best.indices.span(), m))) {
-                return ReduceError::outOfMemory;
-            }
-        }
-        best.squaredError = indexPictureError(s.in.pixels, best.indices.span(), best.palette.span());
-        best.bytes = s.plainBytes(s.usedColours(best));
-        best.valid = true;
-        if (best.squaredError <= s.budget) return ReduceError::none;
-        if (k >= cap || k >= distinct) return ReduceError::qualityUnreachable;
+// Floyd-Steinberg over k colours into c.
+[[nodiscard]] bool dither(Search& s, std::uint64_t k, Candidate& c) {
+    NearestColour nearest;
+    if (!buildPalette(s, k, c.palette) || !nearest.build(c.palette.span(), s.wanted.span()) ||
+        !c.indices.allocate(s.total())) {
+        return false;
     }
+    for (std::uint32_t m = 0; m < s.in.images; ++m) {
+        if (!mapWithDithering(s.image(s.in.pixels, m), s.in.width, nearest, s.image(c.indices.span(), m))) return false;
+    }
+    c.squaredError = indexPictureError(s.in.pixels, c.indices.span(), c.palette.span());
+    c.bytes = s.plainBytes(s.usedColours(c));
+    c.valid = true;
+    return true;
+}
+
+// Floyd-Steinberg over the fewest colours that reach the quality (cap
+// colours without one): doubling from 2, then halving the interval between
+// the last that failed and the first that reached it to within 1/16.
+ReduceError dithered(Search& s, std::uint64_t cap, Candidate& best) {
+    const std::uint64_t most = std::min<std::uint64_t>(cap, s.in.histogram.size());
+    std::uint64_t failed = 0;
+    std::uint64_t k = s.options.quality == 0 ? most : 2;
+    for (;; k = std::min(2 * k, most)) {
+        if (!dither(s, k, best)) return ReduceError::outOfMemory;
+        if (best.squaredError <= s.budget) break;
+        if (k >= most) return ReduceError::qualityUnreachable;
+        failed = k;
+    }
+    Candidate trial;
+    while (k - failed > std::max<std::uint64_t>(k / 16, 1)) {
+        const std::uint64_t mid = failed + (k - failed) / 2;
+        if (!dither(s, mid, trial)) return ReduceError::outOfMemory;
+        if (trial.squaredError <= s.budget) {
+            std::swap(best, trial);
+            k = mid;
+        } else {
+            failed = mid;
+        }
+    }
+    return ReduceError::none;
 }
 
 // The palette size (a power of two) to try after k colours left the error
