@@ -2,11 +2,17 @@
 // Colour reduction made for the texture format: truecolour pictures (any
 // number of colours, transparent ones composited onto a matte colour) to
 // palette-index pictures sharing one palette, either
-// - the smallest texture estimated whose PSNR over RGB is at least the
-//   quality asked, with at most maxColours colours when that is given too:
-//   palettes of several sizes (median cut refined by k-means), each with
-//   the rate-aware choice of regions (reduce/block_split.hpp) at the lambda
-//   that just reaches the quality, against plain nearest-colour reduction;
+// - with a quality: the smallest texture found whose PSNR over RGB is at
+//   least that, with at most maxColours colours when that is given too.
+//   Candidates: nearest colours over the fewest colours that reach the
+//   quality (median cut refined by k-means), and the rate-aware choice of
+//   regions (reduce/block_split.hpp) over palettes of 4, 8, ... times as
+//   many, at the largest lambda that still reaches the quality, each
+//   palette then moved to the means of its regions. Regions are guarded
+//   against visible blocks by weighting each pixel's error by the
+//   smoothness around it (reduce/error_weights.hpp); the quality is met in
+//   plain squared error all the same. The smaller by the caller's pricer
+//   (or by the search's estimate) is kept;
 // - with maxColours alone, the best quality at that many colours (nearest
 //   colours, no regions);
 // - with dither, Floyd-Steinberg at the fewest colours that reach the
@@ -20,6 +26,7 @@
 
 #include "core/heap_array.hpp"
 #include "picture/picture.hpp"
+#include "reduce/picture_error.hpp"
 
 namespace qm5 {
 
@@ -80,7 +87,7 @@ std::uint64_t reductionMemoryBound(std::uint64_t pixelCount, std::uint64_t image
 struct ReduceStats {
     std::uint64_t coloursBefore = 0;  // distinct colours of the pictures (after the matte)
     std::int32_t coloursAfter = 0;    // palette entries, all used
-    std::uint32_t psnr = 0;           // reached, in hundredths of a dB (kLosslessPsnr: exact)
+    std::uint32_t psnr = 0;           // reached, in hundredths of a dB, rounded down (kLosslessPsnr: exact)
     std::uint64_t squaredError = 0;   // summed over every channel of every pixel
     bool regions = false;             // the rate-aware regions won over plain nearest colours
     std::int64_t lambda = 0;          // of the regions kept (kLambdaScale units)
@@ -96,9 +103,10 @@ struct ReduceResult {
 };
 
 // pictures: the pictures of one texture, all of one size; on success every
-// pixel is replaced by its index into palette (whose colours are packed RGB,
-// the most used one last: it takes the texture's free whole-image record).
-// On failure the pictures are unchanged and palette is empty.
+// pixel is replaced by its index into palette (packed RGB colours, every
+// one used; last the colour the regions left free, or the most used one:
+// it takes the texture's free whole-image record). On failure the
+// pictures are unchanged and palette is empty.
 ReduceResult reduceColours(std::span<Picture> pictures, const ReduceOptions& options, HeapArray<std::uint32_t>& palette);
 
 }  // namespace qm5

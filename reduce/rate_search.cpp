@@ -20,7 +20,7 @@ namespace {
 constexpr int kKMeansSteps = 2;
 // Lambda is searched until it is known within 1/kLambdaPrecision.
 constexpr std::int64_t kLambdaPrecision = 16;
-constexpr std::int64_t kMaxLambda = std::int64_t{1} << 44;
+constexpr std::int64_t kMaxLambda = std::int64_t{1} << 40;
 // The guard's constant (reduce/error_weights.hpp): SSIM's own C2 = 58.5.
 constexpr std::uint32_t kGuardConstant = 58;
 
@@ -150,7 +150,8 @@ std::uint64_t isqrt(std::uint64_t v) {
     return r;
 }
 
-// x * a / b for 0 <= a <= b, in 16 fraction bits (x below 2^44).
+// x * a / b through a fraction of 16 bits: for x below 2^42 and a / b at
+// most 4 (lambdas stay below kMaxLambda, errors and budgets below 2^50).
 std::int64_t scaled(std::int64_t x, std::uint64_t a, std::uint64_t b) {
     while (b >= (std::uint64_t{1} << 40)) {
         a >>= 1;
