@@ -274,6 +274,39 @@ TEST(ReduceColours, SameResultOnAnyThreadCountAndMachine) {
     EXPECT_EQ(hash, 8085377206807956448u);
 }
 
+TEST(ReduceColours, KeepsTheCandidateThePricerFindsSmaller) {
+    // A pricer that finds a texture smaller the fewer colours it has.
+    struct ByColours final : TexturePricer {
+        std::vector<std::size_t> seen;
+        std::uint64_t price(std::span<const std::uint32_t* const>, std::uint64_t, std::span<const std::uint32_t> palette) override {
+            seen.push_back(palette.size());
+            return palette.size();
+        }
+    } pricer;
+    const Picture picture = truecolour(64, 64, 14);
+    ReduceOptions options;
+    options.quality = 3600;
+    options.pricer = &pricer;
+    Reduced reduced({&picture}, options);
+    ASSERT_EQ(reduced.result.error, ReduceError::none);
+    ASSERT_EQ(pricer.seen.size(), 2u);  // the regions and the nearest colours
+    EXPECT_EQ(reduced.palette.size(), std::min(pricer.seen[0], pricer.seen[1]));
+    EXPECT_EQ(reduced.result.stats.estimatedBytes, reduced.palette.size());
+}
+
+TEST(ReduceColours, DitheringReachesTheQualityWithFewColours) {
+    const Picture picture = truecolour(64, 64, 15);
+    ReduceOptions options;
+    options.quality = 3000;
+    options.dither = true;
+    Reduced reduced({&picture}, options);
+    ASSERT_EQ(reduced.result.error, ReduceError::none);
+    EXPECT_GE(reduced.result.stats.psnr, 3000u);
+    EXPECT_GE(psnrOf(picture, reduced.pictures[0], reduced.palette.span()), 30.0);
+    EXPECT_FALSE(reduced.result.stats.regions);
+    EXPECT_LE(reduced.palette.size(), 64u);
+}
+
 TEST(ReduceColours, ColoursAloneGiveTheNearestOfThatMany) {
     const Picture picture = truecolour(64, 64, 11);
     ReduceOptions options;
