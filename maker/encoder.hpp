@@ -80,6 +80,9 @@ struct EncodeRequest {
     // order (no palette stage, no palette order search).
     std::span<Picture> pictures;
     std::span<const std::uint32_t> palette;
+    // With `palette`: the best mode's palette order search runs on it all
+    // the same (a reduced palette, whose order means nothing to the caller).
+    bool reorderPalette = false;
     EncodeMode mode = EncodeMode::plain;
     // Plain unless compressed (in `mode`, plain meaning compressed) is
     // smaller; a tie goes to plain, and a picture that cannot be compressed
