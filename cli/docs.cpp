@@ -67,6 +67,7 @@ void writeManPage(std::FILE* out) {
                      roff(command.description).c_str());
         writeOptions(out, command.options);
     }
+    std::fprintf(out, ".SH COLOURS\n%s", roff(kColoursSection).c_str());
     std::fprintf(out, ".SH EXIT STATUS\n%s\n", roff(kExitStatus).c_str());
 }
 

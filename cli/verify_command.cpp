@@ -1,14 +1,19 @@
 // qm5 verify: a texture against the pictures it was made from. The decoded
 // colour of every pixel must equal the input pixel's value as the reader
 // packed it: the palette maps colours to indices and back without change.
+// A reduced texture (--quality, --colors) is measured instead: its PSNR
+// against the pictures and its colour count must meet what was asked.
 #include <cinttypes>
+#include <string>
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "cli/reduce_options.hpp"
 #include "cli/streams.hpp"
 #include "formats/picture_formats.hpp"
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
+#include "reduce/picture_error.hpp"
 #include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
@@ -17,12 +22,13 @@ namespace {
 
 // The pictures of INPUT (the first operand), none of more than maxPixels;
 // false after a message.
-bool loadPictures(const ParsedOptions& options, const Context& context, std::uint64_t maxPixels, FileList& files,
-                  InputPictures& pictures) {
+bool loadPictures(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+                  std::uint64_t maxPixels, FileList& files, InputPictures& pictures) {
     const char* operand = options.operands[0];
     Console silent(nullptr, nullptr);
     ReadOptions readOptions;
     readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
+    colours.applyTo(readOptions);
     // The PCX reader's scan-line warnings go to the error stream.
     FormatsPictureReader reader(options.has(Opt::quiet) ? nullptr : context.err, readOptions);
     InputFailure failure;
@@ -81,6 +87,61 @@ bool sameImages(const Context& context, const char* texture, const TextureDecode
     return true;
 }
 
+// The PSNR of the texture's images against the pictures, in hundredths of
+// a dB (kLosslessPsnr: equal); false after a message.
+bool measurePsnr(const Context& context, const char* texture, const TextureDecoder& decoder,
+                 const InputPictures& pictures, std::uint32_t& psnr) {
+    std::uint64_t squaredError = 0;
+    std::uint64_t samples = 0;
+    for (std::int32_t i = 0; i < pictures.count; ++i) {
+        const Picture& want = pictures.pictures[static_cast<std::size_t>(i)];
+        Picture got;
+        if (const TextureProblem failed = decoder.decode(i, got)) {
+            reportTextureProblem(context, texture, decoder.layout().header, failed);
+            return false;
+        }
+        for (std::size_t p = 0; p < want.pixels.size(); ++p) {
+            squaredError += static_cast<std::uint64_t>(colourDistance(got.pixels[p], want.pixels[p]));
+        }
+        samples += 3 * std::uint64_t{want.pixels.size()};
+    }
+    psnr = psnrHundredths(squaredError, samples);
+    return true;
+}
+
+// "PSNR 36.41 dB", or "exact".
+std::string psnrText(std::uint32_t psnr) {
+    if (psnr == kLosslessPsnr) return "exact";
+    char text[32];
+    std::snprintf(text, sizeof text, "PSNR %u.%02u dB", psnr / 100, psnr % 100);
+    return text;
+}
+
+// --quality, --colors, --psnr: the texture measured against the pictures.
+int verifyMeasured(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+                   const char* texture, const char* input, const TextureDecoder& decoder, const InputPictures& pictures) {
+    std::uint32_t psnr = 0;
+    if (!measurePsnr(context, texture, decoder, pictures, psnr)) return kFailure;
+    const std::int32_t count = decoder.layout().header.signedColourCount();
+    const EncodeReduction& asked = colours.reduction;
+    if (asked.maxColours != 0 && count > asked.maxColours) {
+        fileError(context, texture, "holds %d colours, more than the %d asked", static_cast<int>(count),
+                  static_cast<int>(asked.maxColours));
+        return kFailure;
+    }
+    if (asked.quality != 0 && psnr < asked.quality) {
+        fileError(context, texture, "reaches %s against %s, below the %u.%02u dB asked", psnrText(psnr).c_str(), input,
+                  asked.quality / 100, asked.quality % 100);
+        return kFailure;
+    }
+    if (!options.has(Opt::quiet) || options.has(Opt::psnr)) {
+        std::fprintf(context.out, "%s: %d image%s, %d colours, %s against %s\n", texture,
+                     static_cast<int>(pictures.count), pictures.count == 1 ? "" : "s", static_cast<int>(count),
+                     psnrText(psnr).c_str(), input);
+    }
+    return kSuccess;
+}
+
 }  // namespace
 
 int runVerify(const ParsedOptions& options, const Context& context) {
@@ -93,10 +154,12 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     DecodeOptions limits;
     int status = kFailure;
     if (!decodeLimits(options, context, "verify", limits, status)) return status;
+    ColourOptions colours;
+    if (std::string why; !parseColourOptions(options, colours, why)) return usageError(context, "verify", why);
 
     FileList files;
     InputPictures pictures;
-    if (!loadPictures(options, context, limits.maxPixels, files, pictures)) return kFailure;
+    if (!loadPictures(options, colours, context, limits.maxPixels, files, pictures)) return kFailure;
     TextureRead read;
     TextureDecoder decoder;
     TextureProblem problem;
@@ -107,6 +170,9 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     if (problem) {
         reportTextureProblem(context, texture, header, problem);
         return kFailure;
+    }
+    if (colours.reduction.asked() || options.has(Opt::psnr)) {
+        return verifyMeasured(options, colours, context, texture, input, decoder, pictures);
     }
     if (!sameImages(context, texture, decoder, files, pictures)) return kFailure;
     if (!options.has(Opt::quiet)) {

@@ -50,14 +50,6 @@ constexpr std::size_t kMaxPricedPlainColours = 256;
 // Longest histogram palettes are built from.
 constexpr std::size_t kPaletteHistogramSize = 32768;
 
-// A pixel composited onto the matte: c * a + matte * (255 - a), over 255,
-// rounded to nearest.
-std::uint32_t composite(std::uint32_t pixel, std::uint32_t matte) {
-    const std::int32_t a = static_cast<std::int32_t>(pixel >> 24);
-    const auto mix = [a](std::int32_t c, std::int32_t m) { return (c * a + m * (255 - a) + 127) / 255; };
-    return rgb(mix(redOf(pixel), redOf(matte)), mix(greenOf(pixel), greenOf(matte)), mix(blueOf(pixel), blueOf(matte)));
-}
-
 bool validOptions(const ReduceOptions& o) {
     if (o.quality == 0 && o.maxColours == 0) return false;
     if (o.quality != 0 && (o.quality < kMinQuality || o.quality > kMaxQuality)) return false;
@@ -85,7 +77,7 @@ ReduceResult gatherPixels(std::span<Picture> pictures, const ReduceOptions& opti
                     result.failedPixel = p;
                     return result;
                 }
-                v = composite(v, options.matteColour);
+                v = compositeOnMatte(v & 0xFFFFFFu, v >> 24, options.matteColour);
             }
             out[m * count + p] = v & 0xFFFFFFu;
         }
