@@ -292,6 +292,8 @@ ReduceError dithered(Search& s, std::uint64_t cap, Candidate& best) {
         if (k >= most) return ReduceError::qualityUnreachable;
         failed = k;
     }
+    // Without a quality every count passes: the colours asked are the best.
+    if (s.options.quality == 0) return ReduceError::none;
     Candidate trial;
     while (k - failed > std::max<std::uint64_t>(k / 16, 1)) {
         const std::uint64_t mid = failed + (k - failed) / 2;

@@ -307,6 +307,10 @@ TEST(ReduceColours, DitheringReachesTheQualityWithFewColours) {
     EXPECT_GE(psnrOf(picture, reduced.pictures[0], reduced.palette.span()), 30.0);
     EXPECT_FALSE(reduced.result.stats.regions);
     EXPECT_LE(reduced.palette.size(), 64u);
+    // Without a quality, the colours asked (not the fewest that pass no test).
+    const Reduced eight({&picture}, {.maxColours = 8, .dither = true});
+    ASSERT_EQ(eight.result.error, ReduceError::none);
+    EXPECT_EQ(eight.palette.size(), 8u);
 }
 
 TEST(ReduceColours, ColoursAloneGiveTheNearestOfThatMany) {
