@@ -99,43 +99,57 @@ TEST(RecordPainter, PaintsThePixelsOfTheSimplePainter) {
 
 // A record as long as a record can be, of cubes that each fix one digit:
 // on 2048 x 2048 pixels, 11915 cubes in 65 KB that ask the simple painter
-// for 2.5 x 10^10 pixel writes; here on 256 x 256, 16383 cubes. Its
-// painting steps are counted before painting (a whole record: one per word
-// of 64 positions; a cube fixing a digit above the word's: half of them).
-TEST(RecordPainter, WorkIsCountedBeforePaintingAndLimited) {
+// for 2.5 x 10^10 pixel writes; here on 256 x 256, 16383 cubes. Once the
+// parts a cube fixes are complete its repeats cost nothing, and the work
+// is counted while painting, against the limit.
+TEST(RecordPainter, WorkFollowsWhatIsPaintedAndIsLimited) {
     constexpr int b = 16;
-    constexpr std::uint64_t words = (std::uint64_t{1} << b) / 64;
     TextureBytes t(2, 1, 256, 256);
     t.u32(0x0000FF).u32(0x00FF00);
     const std::uint64_t n = cubeCountOf(65535, b);
     Bytes data(65535, 0);
     CubeStreamWriter out({data.data(), data.size()}, b);
-    std::uint64_t steps = 0;
     for (std::uint64_t k = 0; k < n; ++k) {
         const std::uint32_t digit = std::uint32_t{1} << (k % b);
         out.put(k % 2 == 0 ? CubeMasks{digit, 0} : CubeMasks{0, digit});
-        steps += k % b < 6 ? words : words / 2;
     }
     t.hex("FF FF 10").raw(data).hex("80 00 00");
-    steps += words;
-
-    TextureDecoder decoder;
-    DecodeOptions options;
-    ASSERT_EQ(decoder.check(span(t.bytes), 0, 1, options).kind, TextureProblemKind::none);
-    EXPECT_EQ(decoder.paintWork(0), steps);
     Picture picture;
-    ASSERT_EQ(decoder.decode(0, picture).kind, TextureProblemKind::none);
+    ASSERT_EQ(decodeTextureImage(span(t.bytes), 0, picture).kind, TextureProblemKind::none);
     // Even digits are fixed to 0, odd ones to 1: only 0x5555 escapes them all.
     EXPECT_EQ(picture.pixels[0], 0x0000FFu);
     EXPECT_EQ(picture.pixels[0x5555], 0x00FF00u);
     EXPECT_EQ(picture.pixels[0xFFFF], 0x0000FFu);
-
-    options.maxPaintWork = (steps - 1) / picture.pixels.size();  // just below what it takes
-    const TextureProblem refused = decoder.check(span(t.bytes), 0, 1, options);
+    DecodeOptions tight;
+    tight.maxPaintWork = 0;
+    const TextureProblem refused = decodeTextureImage(span(t.bytes), 0, picture, tight);
     EXPECT_EQ(refused.kind, TextureProblemKind::tooMuchWork);
     EXPECT_EQ(refused.image, 0);
-    EXPECT_EQ(paintSteps({0, 1u << 15}, b, 1), 0u) << "a cube past the picture takes no step";
-    EXPECT_EQ(paintSteps({}, 3, 1), 1u) << "nor more than the picture's words";
+    EXPECT_EQ(refused.offset, 20u + 8u);
+    EXPECT_TRUE(picture.pixels.empty());
+
+    // A cube repeated after its part of the picture is complete takes no step.
+    std::vector<std::uint8_t> cells(std::size_t{1} << b);
+    BasicRecordPainter<std::uint8_t> painter;
+    ASSERT_TRUE(painter.start(cells.size(), cells.data()));
+    ASSERT_TRUE(painter.paint({1u << 15, 0}, b, 1));
+    const std::uint64_t once = painter.steps();
+    for (int k = 0; k < 1000; ++k) ASSERT_TRUE(painter.paint({1u << 15, 0}, b, 2));
+    EXPECT_EQ(painter.steps(), once);
+    EXPECT_EQ(cells[0], 1);
+    EXPECT_EQ(cells[1u << 15], 0);
+
+    // Cubes of one position per word never complete a word: each repeat
+    // takes the steps of the first, and painting stops past the budget.
+    ASSERT_TRUE(painter.start(cells.size(), cells.data()));
+    ASSERT_TRUE(painter.paint({0x3F, 0}, b, 1));
+    const std::uint64_t each = painter.steps();
+    ASSERT_GT(each, 0u);
+    ASSERT_TRUE(painter.start(cells.size(), cells.data(), 10 * each - 1));
+    for (int k = 0; k < 9; ++k) ASSERT_TRUE(painter.paint({0x3F, 0}, b, 1));
+    EXPECT_FALSE(painter.paint({0x3F, 0}, b, 1));
+    EXPECT_TRUE(painter.overBudget());
+    EXPECT_FALSE(painter.paintAll(1)) << "nothing more is painted";
 }
 
 // The qm5 command's defaults, the options that raise them, and the texts.
