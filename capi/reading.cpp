@@ -165,8 +165,12 @@ qm5_status checkBuffer(const qm5_texture& texture, qm5_buffer which, const void*
 // within the context's painting limit; out is left as it was on failure.
 qm5_status decodeImage(qm5_texture& texture, std::uint32_t image, qm5::PixelFormat format, void* out) {
     if (texture.undecodable) return failWith(texture.ctx, texture.header, texture.undecodable);
-    const TextureProblem problem = texture.decoder.decodeAt(image, texture.images[image].offset, format, out,
-                                                            qm5::capi::bound(texture.ctx->maxPaintWork));
+    // The painting limit of the qm5 command, per pixel as the context sets
+    // it and per image while it is bounded.
+    qm5::DecodeOptions limits;
+    limits.maxPaintWork = qm5::capi::bound(texture.ctx->maxPaintWork);
+    if (limits.maxPaintWork == qm5::kNoLimit) limits.maxPaintSteps = qm5::kNoLimit;
+    const TextureProblem problem = texture.decoder.decodeAt(image, texture.images[image].offset, format, out, limits);
     return problem ? failWith(texture.ctx, texture.header, problem) : QM5_OK;
 }
 

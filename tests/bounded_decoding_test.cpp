@@ -9,6 +9,7 @@
 
 #include "texture/record_painter.hpp"
 #include "texture/texture_decoder.hpp"
+#include "tests/reference_decoder.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
 
@@ -27,36 +28,6 @@ using test::TextureBytes;
 Bytes bomb() { return TextureBytes(1, 1, 32767, 32767).u32(0x102030).hex("80 00 00").bytes; }
 
 std::span<const std::uint8_t> span(const Bytes& b) { return {b.data(), b.size()}; }
-
-// The format's own painting, position by position: records from the last
-// index down, a pixel taking the colour of every record that covers it.
-std::vector<std::uint32_t> simplePaint(const Bytes& file) {
-    const LayoutCheck check = checkTextureLayout(span(file));
-    const TextureLayout& layout = check.layout;
-    std::vector<std::uint32_t> pixels(layout.pixelCount, 0);
-    std::vector<std::pair<RecordHead, std::span<const std::uint8_t>>> records;
-    ByteReader in(span(file));
-    in.seek(layout.imagesOffset);
-    for (std::int32_t c = 0; c < layout.colourCount; ++c) {
-        const RecordHead head = RecordHead::from(*in.readSpan(3));
-        records.emplace_back(head, *in.readSpan(head.dataLength()));
-    }
-    for (std::size_t c = records.size(); c-- > 0;) {
-        const auto& [head, data] = records[c];
-        if (head.isEmpty()) continue;
-        const int b = head.bitCount();
-        const std::uint64_t n = head.isWhole() ? 0 : cubeCountOf(data.size(), b);
-        for (std::uint64_t p = 0; p < pixels.size(); ++p) {
-            bool covered = head.isWhole();
-            for (std::uint64_t k = 0; k < n && !covered; ++k) {
-                const CubeMasks cube = readCube(data, b, k);
-                covered = (cube.zero != 0 || cube.one != 0) && p < (std::uint64_t{1} << b) && cube.covers(static_cast<std::uint32_t>(p));
-            }
-            if (covered) pixels[p] = layout.colour(c);
-        }
-    }
-    return pixels;
-}
 
 // Random compressed textures: sizes around word and power-of-two edges,
 // whole, empty and general records, b other than the picture's, cubes with
@@ -91,7 +62,7 @@ TEST(RecordPainter, PaintsThePixelsOfTheSimplePainter) {
             }
             Picture got;
             ASSERT_EQ(decodeTextureImage(span(t.bytes), 0, got, DecodeOptions::unlimited()).kind, TextureProblemKind::none);
-            EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()), simplePaint(t.bytes))
+            EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()), test::referenceColours(span(t.bytes), 0))
                 << w << " x " << h << ", texture " << test::hex(t.bytes);
         }
     }
@@ -150,6 +121,69 @@ TEST(RecordPainter, WorkFollowsWhatIsPaintedAndIsLimited) {
     EXPECT_FALSE(painter.paint({0x3F, 0}, b, 1));
     EXPECT_TRUE(painter.overBudget());
     EXPECT_FALSE(painter.paintAll(1)) << "nothing more is painted";
+}
+
+// A texture of side x side pixels whose records hold `cubes` in turn, as
+// many to a record as a record holds, then a whole record; colour c is c.
+Bytes cubeTexture(std::uint16_t side, const std::vector<CubeMasks>& cubes) {
+    const int b = positionBitCount(std::uint64_t{side} * side);
+    const std::uint64_t perRecord = cubeCountOf(65535, b);
+    const std::uint64_t records = (cubes.size() + perRecord - 1) / perRecord;
+    TextureBytes t(static_cast<std::uint16_t>(records + 1), 1, side, side);
+    for (std::uint64_t c = 0; c <= records; ++c) t.u32(static_cast<std::uint32_t>(c));
+    for (std::uint64_t r = 0; r < records; ++r) {
+        const std::uint64_t n = std::min<std::uint64_t>(perRecord, cubes.size() - r * perRecord);
+        Bytes data(cubeDataLength(n, b), 0);
+        CubeStreamWriter out({data.data(), data.size()}, b);
+        for (std::uint64_t k = 0; k < n; ++k) out.put(cubes[r * perRecord + k]);
+        t.u8(static_cast<std::uint8_t>(data.size() >> 8)).u8(static_cast<std::uint8_t>(data.size())).u8(static_cast<std::uint8_t>(b));
+        t.raw(data);
+    }
+    return t.hex("80 00 00").bytes;
+}
+
+// Steps the painter takes for the records of a texture of cubeTexture.
+std::uint64_t stepsOf(std::uint16_t side, const std::vector<CubeMasks>& cubes, std::uint64_t budget) {
+    const std::uint64_t pixels = std::uint64_t{side} * side;
+    std::vector<std::uint8_t> cells(pixels);
+    BasicRecordPainter<std::uint8_t> painter;
+    EXPECT_TRUE(painter.start(pixels, cells.data(), budget));
+    for (const CubeMasks& cube : cubes) {
+        if (!painter.paint(cube, positionBitCount(pixels), 1)) break;
+    }
+    return painter.steps();
+}
+
+// Paint bombs: as many cubes as a few hundred KB hold, on 1024 x 1024
+// pixels. Cubes that fix the six low digits and the first word digit and
+// repeat (the 3.4 MB texture of 8192 x 8192 that took 533 s) cost what
+// their first 128 paint; cubes of one position per word, which never
+// complete a word, are stopped by the limit, counted while painting.
+TEST(BoundedDecoding, PaintBombsCostWhatTheyPaintOrAreStopped) {
+    constexpr std::uint16_t side = 1024;
+    constexpr std::uint64_t pixels = std::uint64_t{side} * side;
+    std::vector<CubeMasks> repeated, lanes;
+    for (std::uint32_t k = 0; k < 100000; ++k) {
+        repeated.push_back({0x7Fu & ~(k % 128), k % 128});
+        lanes.push_back({0x3Fu & ~(1 + k % 63), 1 + k % 63});
+    }
+    const std::vector<CubeMasks> first(repeated.begin(), repeated.begin() + 128);
+    EXPECT_EQ(stepsOf(side, repeated, kNoLimit), stepsOf(side, first, kNoLimit));
+    EXPECT_LE(stepsOf(side, first, kNoLimit), pixels / 8) << "two steps for each part of 4096 positions a cube allows";
+    Picture picture;
+    ASSERT_EQ(decodeTextureImage(span(cubeTexture(side, repeated)), 0, picture).kind, TextureProblemKind::none);
+    EXPECT_EQ(picture.pixels[0], 0u);
+    EXPECT_EQ(picture.pixels[pixels - 1], 0u);
+
+    const Bytes never = cubeTexture(side, lanes);
+    DecodeOptions limits;
+    limits.maxPaintSteps = 1 << 22;
+    const TextureProblem refused = decodeTextureImage(span(never), 0, picture, limits);
+    EXPECT_EQ(refused.kind, TextureProblemKind::tooMuchWork);
+    EXPECT_EQ(refused.expected, (1 << 22) / static_cast<std::int64_t>(pixels)) << "the per-image limit, per pixel";
+    EXPECT_LE(stepsOf(side, lanes, 1 << 22), (1u << 22) + 64) << "painting stops at the budget";
+    EXPECT_EQ(describeProblem(TextureHeader{}, refused).text,
+              std::string("image 0 takes more than 4 painting steps per pixel, the limit"));
 }
 
 // The qm5 command's defaults, the options that raise them, and the texts.

@@ -70,6 +70,15 @@ constexpr std::array<int, 64> groupSizeTable() {
 }
 constexpr std::array<int, 64> kGroupSize = groupSizeTable();
 
+// The set bits of v, without relying on a popcount instruction that the
+// baseline of every target lacks.
+int bitCount(std::uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555u);
+    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((v * 0x0101010101010101u) >> 56);
+}
+
 std::uint64_t ceilDiv64(std::uint64_t n) { return (n + 63) >> kLevelDigits; }
 
 }  // namespace
@@ -208,7 +217,7 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, Cell value,
     std::uint64_t* const words = words_.data() + (node << kLevelDigits);
     Cell* const cells = cells_ + (node << (2 * kLevelDigits));
     std::uint64_t steps = budget.steps;
-    if (laneCount_ < wordCount_) {
+    if (laneCount_ < wordCount_ && laneCount_ < bitCount(todo)) {
         steps += static_cast<std::uint64_t>(laneCount_);
         for (std::uint64_t l = lanes; l != 0; l &= l - 1) {
             const int lane = std::countr_zero(l);

@@ -159,7 +159,7 @@ TextureProblem TextureDecoder::decode(std::int64_t image, Picture& out) const {
     if (!picture.allocate(layout_.width, layout_.height)) return problemAt(Kind::outOfMemory, image, -1, 0);
     const PixelFormat format = options_.indices ? PixelFormat::indices : PixelFormat::colours;
     if (const TextureProblem problem = decodeAt(image, offsets_[static_cast<std::size_t>(slot)], format,
-                                                picture.pixels.data(), options_.maxPaintWork)) {
+                                                picture.pixels.data(), options_)) {
         return problem;
     }
     out = std::move(picture);
@@ -167,7 +167,7 @@ TextureProblem TextureDecoder::decode(std::int64_t image, Picture& out) const {
 }
 
 TextureProblem TextureDecoder::decodeAt(std::int64_t image, std::uint64_t offset, PixelFormat format, void* out,
-                                        std::uint64_t maxPaintWork) const {
+                                        const DecodeOptions& limits) const {
     if (!opened_) return problemAt(Kind::noSuchImage, image, -1, kImageCountOffset, 0, layout_.header.imageCount);
     ByteReader in(file_);
     if (!in.seek(offset)) return problemAt(Kind::imageTruncated, image, -1, file_.size());
@@ -182,18 +182,18 @@ TextureProblem TextureDecoder::decodeAt(std::int64_t image, std::uint64_t offset
     ByteReader walk = in;
     const auto findOnly = [](std::int32_t, RecordHead, std::span<const std::uint8_t>) { return true; };
     if (const TextureProblem problem = walkRecords(walk, layout_, image, findOnly)) return problem;
-    return layout_.colourCount <= 256 ? paintImage<std::uint8_t>(in, image, target, maxPaintWork)
-                                      : paintImage<std::uint16_t>(in, image, target, maxPaintWork);
+    return layout_.colourCount <= 256 ? paintImage<std::uint8_t>(in, image, target, limits)
+                                      : paintImage<std::uint16_t>(in, image, target, limits);
 }
 
 // Paints the records of a compressed image into an index map of Cell (8 or
 // 16 bits, as the palette needs), then stores it in one pass.
 template <class Cell>
 TextureProblem TextureDecoder::paintImage(ByteReader in, std::int64_t image, const PixelTarget& target,
-                                          std::uint64_t maxPaintWork) const {
+                                          const DecodeOptions& limits) const {
     const std::uint64_t pixels = layout_.pixelCount;
     const std::uint64_t offset = in.offset();
-    const std::uint64_t budget = maxPaintWork > UINT64_MAX / pixels ? UINT64_MAX : maxPaintWork * pixels;
+    const std::uint64_t budget = limits.paintBudget(pixels);
     HeapArray<Cell> cells;
     BasicRecordPainter<Cell> painter;
     if (!cells.allocate(pixels) || !painter.start(pixels, cells.data(), budget)) {
@@ -216,9 +216,12 @@ TextureProblem TextureDecoder::paintImage(ByteReader in, std::int64_t image, con
         return !painter.complete() && !painter.overBudget();
     });
     if (painter.overBudget()) {
-        const std::uint64_t steps = painter.steps() / pixels + (painter.steps() % pixels != 0 ? 1 : 0);
-        return problemAt(Kind::tooMuchWork, image, -1, offset, static_cast<std::int64_t>(std::min<std::uint64_t>(steps, INT64_MAX)),
-                         static_cast<std::int64_t>(std::min<std::uint64_t>(maxPaintWork, INT64_MAX)));
+        // Said per pixel, as the limit is: for a picture whose steps the
+        // limit per image bounds, the steps per pixel that it allows.
+        const auto perPixel = [pixels](std::uint64_t steps) {
+            return static_cast<std::int64_t>(std::min<std::uint64_t>(steps / pixels + (steps % pixels != 0 ? 1 : 0), INT64_MAX));
+        };
+        return problemAt(Kind::tooMuchWork, image, -1, offset, perPixel(painter.steps()), static_cast<std::int64_t>(std::min<std::uint64_t>(budget / pixels, INT64_MAX)));
     }
     const std::span<const std::uint64_t> painted = painter.complete() ? std::span<const std::uint64_t>() : painter.paintedWords();
     storeIndexMap(cells.data(), pixels, painted, target);

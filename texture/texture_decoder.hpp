@@ -25,7 +25,8 @@ namespace qm5 {
 // decode, 3 GiB as a BMP), and a record of 64 KiB can hold thousands of
 // cubes over most of the picture.
 inline constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t{1} << 26;  // 8192 x 8192
-inline constexpr std::uint64_t kDefaultMaxPaintWork = 4096;
+inline constexpr std::uint64_t kDefaultMaxPaintWork = 1024;
+inline constexpr std::uint64_t kDefaultMaxPaintSteps = std::uint64_t{1} << 29;
 inline constexpr std::uint64_t kNoLimit = UINT64_MAX;
 
 struct DecodeOptions {
@@ -36,15 +37,21 @@ struct DecodeOptions {
     // step is one part of the picture (a word of 64 positions, or a node
     // over 64 words or nodes) that a cube visits because it is not yet
     // complete (texture/record_painter.hpp). Counted while painting, so an
-    // image of P pixels stops after maxPaintWork x P steps and is refused
-    // (tooMuchWork). Plain images cost one write per pixel and are never
-    // refused for it.
+    // image of P pixels stops after maxPaintWork x P steps, and after
+    // maxPaintSteps whatever its size, and is refused (tooMuchWork). Plain
+    // images cost one write per pixel and are never refused for it.
     std::uint64_t maxPaintWork = kDefaultMaxPaintWork;
+    std::uint64_t maxPaintSteps = kDefaultMaxPaintSteps;
     // Paint palette indices (the picture's values are 0 .. K - 1) instead of
     // the palette's colours.
     bool indices = false;
 
-    static constexpr DecodeOptions unlimited() { return {kNoLimit, kNoLimit, false}; }
+    static constexpr DecodeOptions unlimited() { return {kNoLimit, kNoLimit, kNoLimit, false}; }
+    // The steps an image of pixelCount pixels may take.
+    std::uint64_t paintBudget(std::uint64_t pixelCount) const {
+        const std::uint64_t perPixel = maxPaintWork > UINT64_MAX / pixelCount ? UINT64_MAX : maxPaintWork * pixelCount;
+        return perPixel < maxPaintSteps ? perPixel : maxPaintSteps;
+    }
 };
 
 // The images of one texture held in memory: a walk over the record heads
@@ -72,16 +79,21 @@ public:
     TextureProblem decode(std::int64_t image, Picture& out) const;
     // After open: image i, whose first byte is at offset (as a walk over
     // the file found it), checked and painted into out, pixelCount values
-    // of format, within maxPaintWork steps per pixel. out is left as it was
-    // when a problem is found.
+    // of format, within the painting limits of limits (its other fields
+    // are those of open). out is left as it was when a problem is found.
     TextureProblem decodeAt(std::int64_t image, std::uint64_t offset, PixelFormat format, void* out,
-                            std::uint64_t maxPaintWork) const;
+                            const DecodeOptions& limits) const;
+    // The offset of image i, one of those check() found (else 0).
+    std::uint64_t imageOffset(std::int64_t image) const {
+        const std::int64_t slot = image - first_;
+        return slot >= 0 && static_cast<std::uint64_t>(slot) < offsets_.size() ? offsets_[static_cast<std::size_t>(slot)] : 0;
+    }
     const TextureLayout& layout() const { return layout_; }
 
 private:
     template <class Cell>
     TextureProblem paintImage(ByteReader in, std::int64_t image, const PixelTarget& target,
-                              std::uint64_t maxPaintWork) const;
+                              const DecodeOptions& limits) const;
 
     std::span<const std::uint8_t> file_;
     DecodeOptions options_;
