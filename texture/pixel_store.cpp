@@ -21,10 +21,16 @@ void put(std::uint8_t* out, std::uint64_t p, Out value) {
     std::memcpy(out + p * sizeof(Out), &value, sizeof(Out));
 }
 
-// out[p] = value(index(p)) for p < count, in blocks the compiler unrolls.
+// out[p] = value(index(p)) for first <= p < end, eight at a time.
 template <class Out, class Index, class Value>
 void storeRange(std::uint64_t first, std::uint64_t end, Index index, Value value, std::uint8_t* out) {
-    for (std::uint64_t p = first; p < end; ++p) put<Out>(out, p, value(index(p)));
+    std::uint64_t p = first;
+    for (; p + 8 <= end; p += 8) {
+        Out values[8];
+        for (int j = 0; j < 8; ++j) values[j] = value(index(p + static_cast<std::uint64_t>(j)));
+        std::memcpy(out + p * sizeof(Out), values, sizeof values);
+    }
+    for (; p < end; ++p) put<Out>(out, p, value(index(p)));
 }
 
 // The one pass over an image's indices, in the target's format. painted:

@@ -124,7 +124,7 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
 }
 
 template <class Cell>
-bool BasicRecordPainter<Cell>::prepare(CubeMasks cube, int b) {
+bool BasicRecordPainter<Cell>::prepare(CubeMasks cube, int b, Shape& shape) const {
     if ((cube.zero & cube.one) != 0) return false;  // a bit in both masks: the cube covers nothing
     std::uint64_t zero = cube.zero;
     const std::uint64_t one = cube.one;
@@ -141,63 +141,87 @@ bool BasicRecordPainter<Cell>::prepare(CubeMasks cube, int b) {
     const std::uint64_t care = zero | one;
     for (int level = 0; level <= levels_; ++level) {
         const int shift = kLevelDigits * level;
-        masks_[level] = childMask(care >> shift, one >> shift);
+        shape.masks[level] = childMask(care >> shift, one >> shift);
     }
-    laneCount_ = kGroupSize[care & 63];
-    wordCount_ = kGroupSize[(care >> kLevelDigits) & 63];
+    shape.byLane = kGroupSize[care & 63] < kGroupSize[(care >> kLevelDigits) & 63];
+    shape.laneCount = kGroupSize[care & 63];
     return true;
 }
 
 template <class Cell>
 bool BasicRecordPainter<Cell>::paint(CubeMasks cube, int b, Cell value) {
     if (overBudget_) return false;
-    if (complete_ || !prepare(cube, b)) return true;
-    return paintPrepared(value);
+    Shape shape;
+    if (complete_ || !prepare(cube, b, shape)) return true;
+    return paintShape(shape, value);
+}
+
+template <class Cell>
+bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, int b, Cell value) {
+    for (std::uint64_t k = 0, n = cubeCountOf(data.size(), b); k < n && !complete_ && !overBudget_; ++k) {
+        // Zero bits that pad the last byte read as cubes with both masks
+        // zero when b <= 3; the writer never writes such a cube.
+        const CubeMasks cube = readCube(data, b, k);
+        Shape shape;
+        if ((cube.zero != 0 || cube.one != 0) && prepare(cube, b, shape)) paintShape(shape, value);
+    }
+    return !overBudget_;
 }
 
 template <class Cell>
 bool BasicRecordPainter<Cell>::paintAll(Cell value) {
     if (overBudget_) return false;
     if (complete_) return true;
-    std::fill(masks_, masks_ + levels_ + 1, kAll);
-    laneCount_ = wordCount_ = 64;
-    return paintPrepared(value);
+    Shape shape;
+    std::fill(shape.masks, shape.masks + levels_ + 1, kAll);
+    shape.byLane = false;
+    shape.laneCount = 64;
+    return paintShape(shape, value);
 }
 
 template <class Cell>
-bool BasicRecordPainter<Cell>::paintPrepared(Cell value) {
-    Budget budget{steps_, maxSteps_};
+bool BasicRecordPainter<Cell>::paintShape(const Shape& shape, Cell value) {
+    std::uint64_t steps = steps_;
     switch (levels_) {
-        case 1: complete_ = walk<1>(0, value, budget); break;
-        case 2: complete_ = walk<2>(0, value, budget); break;
-        case 3: complete_ = walk<3>(0, value, budget); break;
-        case 4: complete_ = walk<4>(0, value, budget); break;
-        default: complete_ = walk<5>(0, value, budget); break;
+        case 1: complete_ = walk<1>(0, shape, value, steps); break;
+        case 2: complete_ = walk<2>(0, shape, value, steps); break;
+        case 3: complete_ = walk<3>(0, shape, value, steps); break;
+        case 4: complete_ = walk<4>(0, shape, value, steps); break;
+        default: complete_ = walk<5>(0, shape, value, steps); break;
     }
-    steps_ = budget.steps;
-    overBudget_ = budget.steps > maxSteps_;
+    steps_ = steps;
+    overBudget_ = steps > maxSteps_;
     return !overBudget_;
 }
 
 // Visits the children of a node that the cube allows and that are not
-// complete, a step each; true when the node is complete afterwards.
+// complete, a step each; true when the node is complete afterwards. (What
+// the loops use is copied to locals: stores into the arrays could
+// otherwise alias it.)
 template <class Cell>
 template <int Level>
-bool BasicRecordPainter<Cell>::walk(std::uint64_t node, Cell value, Budget& budget) {
+bool BasicRecordPainter<Cell>::walk(std::uint64_t node, const Shape& shape, Cell value, std::uint64_t& stepsTaken) {
     if constexpr (Level == 1) {
-        return paintBlock(node, value, budget);
+        return paintBlock(node, shape.masks[1], shape.masks[0], shape.byLane, shape.laneCount, value, stepsTaken);
     } else {
         std::uint64_t* const doneAt = done_.data() + levelStart_[Level] + node;
-        const std::uint64_t mask = masks_[Level];
+        const std::uint64_t most = maxSteps_;
         std::uint64_t done = *doneAt;
-        for (std::uint64_t todo = mask & ~done; todo != 0; todo &= todo - 1) {
-            if (++budget.steps > budget.most) break;
+        std::uint64_t steps = stepsTaken;
+        for (std::uint64_t todo = shape.masks[Level] & ~done; todo != 0 && steps <= most; todo &= todo - 1) {
+            ++steps;
             const int k = std::countr_zero(todo);
-            const bool full = walk<Level - 1>((node << kLevelDigits) | static_cast<std::uint64_t>(k), value, budget);
+            const std::uint64_t child = (node << kLevelDigits) | static_cast<std::uint64_t>(k);
+            bool full;
+            if constexpr (Level == 2) {
+                full = paintBlock(child, shape.masks[1], shape.masks[0], shape.byLane, shape.laneCount, value, steps);
+            } else {
+                full = walk<Level - 1>(child, shape, value, steps);
+            }
             if (full) done |= std::uint64_t{1} << k;
-            if (budget.steps > budget.most) break;
         }
         *doneAt = done;
+        stepsTaken = steps;
         return done == kAll;
     }
 }
@@ -207,18 +231,18 @@ bool BasicRecordPainter<Cell>::walk(std::uint64_t node, Cell value, Budget& budg
 // unpainted words being known at once. Either way, a step per word or lane
 // looked at.
 template <class Cell>
-inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, Cell value, Budget& budget) {
+inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64_t wordMask, std::uint64_t lanes,
+                                                 bool byLane, int laneCount, Cell value, std::uint64_t& stepsTaken) {
     std::uint64_t* const doneAt = done_.data() + levelStart_[1] + node;
     std::uint64_t done = *doneAt;
-    const std::uint64_t todo = masks_[1] & ~done;
+    const std::uint64_t todo = wordMask & ~done;
     if (todo == 0) return done == kAll;
-    const std::uint64_t lanes = masks_[0];
     std::uint64_t* const lacking = lacking_.data() + (node << kLevelDigits);
     std::uint64_t* const words = words_.data() + (node << kLevelDigits);
     Cell* const cells = cells_ + (node << (2 * kLevelDigits));
-    std::uint64_t steps = budget.steps;
-    if (laneCount_ < wordCount_ && laneCount_ < bitCount(todo)) {
-        steps += static_cast<std::uint64_t>(laneCount_);
+    std::uint64_t steps = stepsTaken;
+    if (byLane && laneCount < bitCount(todo)) {
+        steps += static_cast<std::uint64_t>(laneCount);
         for (std::uint64_t l = lanes; l != 0; l &= l - 1) {
             const int lane = std::countr_zero(l);
             const std::uint64_t fresh = todo & lacking[lane];
@@ -237,7 +261,8 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, Cell value,
             const int k = std::countr_zero(t);
             const std::uint64_t fresh = lanes & ~words[k];
             if (fresh == 0) continue;
-            paintCells(cells + (k << kLevelDigits), (node << kLevelDigits) | static_cast<std::uint64_t>(k), fresh, value);
+            paintCells(cells + (k << kLevelDigits), (node << kLevelDigits) | static_cast<std::uint64_t>(k), fresh,
+                       laneCount, value);
             words[k] |= fresh;
             // A complete word is out of every walk through its done bit:
             // its lanes need no update.
@@ -249,12 +274,13 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, Cell value,
         }
     }
     *doneAt = done;
-    budget.steps = steps;
+    stepsTaken = steps;
     return done == kAll;
 }
 
 template <class Cell>
-void BasicRecordPainter<Cell>::paintCells(Cell* at, std::uint64_t word, std::uint64_t fresh, Cell value) {
+void BasicRecordPainter<Cell>::paintCells(Cell* at, std::uint64_t word, std::uint64_t fresh, int laneCount,
+                                          Cell value) {
     if (fresh == kAll) {
         std::fill(at, at + 64, value);
         return;
@@ -262,7 +288,7 @@ void BasicRecordPainter<Cell>::paintCells(Cell* at, std::uint64_t word, std::uin
     // Eight cells at a time where they are bytes and the word lies inside
     // the picture (the last one may not: cells end at pixelCount).
     if constexpr (sizeof(Cell) == 1 && std::endian::native == std::endian::little) {
-        if (laneCount_ > 8 && ((word + 1) << kLevelDigits) <= pixelCount_) {
+        if (laneCount > 8 && ((word + 1) << kLevelDigits) <= pixelCount_) {
             const std::uint64_t fill = 0x0101010101010101u * value;
             for (int group = 0; group < 8; ++group) {
                 const std::uint64_t mask = kByteMask[(fresh >> (8 * group)) & 0xFF];

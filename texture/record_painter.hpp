@@ -55,6 +55,9 @@ public:
     // cube of a b-bit record covers (1 <= b <= 32). False once the steps
     // have passed the budget: then nothing more is painted.
     bool paint(CubeMasks cube, int b, Cell value);
+    // Every cube of a record's data (the cube stream of a b-bit record,
+    // 1 <= b <= 32), until the picture is complete.
+    bool paintRecord(std::span<const std::uint8_t> data, int b, Cell value);
     // A whole record: every unpainted position.
     bool paintAll(Cell value);
 
@@ -69,19 +72,22 @@ public:
 private:
     static constexpr int kMaxLevels = 5;  // above the words: 30 position bits - 6 in a word, 6 a level
 
-    // Steps taken and the most allowed, kept apart from the arrays painted
-    // so that the compiler can hold them in registers.
-    struct Budget {
-        std::uint64_t steps;
-        std::uint64_t most;
+    // A cube in the picture's terms: [0] the positions of a word it allows,
+    // [L] the children of a node at level L; whether to walk the words of
+    // a level-1 node lane by lane (it allows fewer positions than words).
+    struct Shape {
+        std::uint64_t masks[kMaxLevels + 1];
+        bool byLane;
+        int laneCount;
     };
-    bool prepare(CubeMasks cube, int b);
-    bool paintPrepared(Cell value);
+    bool prepare(CubeMasks cube, int b, Shape& shape) const;
+    bool paintShape(const Shape& shape, Cell value);
     template <int Level>
-    bool walk(std::uint64_t node, Cell value, Budget& budget);
-    bool paintBlock(std::uint64_t node, Cell value, Budget& budget);
+    bool walk(std::uint64_t node, const Shape& shape, Cell value, std::uint64_t& steps);
+    bool paintBlock(std::uint64_t node, std::uint64_t wordMask, std::uint64_t lanes, bool byLane, int laneCount,
+                    Cell value, std::uint64_t& steps);
     // The positions fresh of word (whose cells start at at).
-    void paintCells(Cell* at, std::uint64_t word, std::uint64_t fresh, Cell value);
+    void paintCells(Cell* at, std::uint64_t word, std::uint64_t fresh, int laneCount, Cell value);
 
     Cell* cells_ = nullptr;
     std::uint64_t pixelCount_ = 0;
@@ -93,9 +99,6 @@ private:
     // (kept for the words that are not complete).
     HeapArray<std::uint64_t> lacking_;
     std::uint64_t levelStart_[kMaxLevels + 1] = {};  // of level L's nodes in done_
-    std::uint64_t masks_[kMaxLevels + 1] = {};       // the cube being painted: [0] positions of a word, [L] children at level L
-    int laneCount_ = 0;  // positions of a word the cube allows
-    int wordCount_ = 0;  // words of a level-1 node it allows
     std::uint64_t steps_ = 0;
     std::uint64_t maxSteps_ = UINT64_MAX;
     bool overBudget_ = false;

@@ -203,16 +203,7 @@ TextureProblem TextureDecoder::paintImage(ByteReader in, std::int64_t image, con
     (void)walkRecords(in, layout_, image, [&](std::int32_t c, RecordHead head, std::span<const std::uint8_t> data) {
         const Cell value = static_cast<Cell>(c);
         if (head.isWhole()) painter.paintAll(value);
-        if (head.isGeneral()) {
-            const int b = head.bitCount();
-            CubeStreamReader cubes(data, b);
-            for (std::uint64_t k = cubes.count(); k > 0; --k) {
-                // Zero bits that pad the last byte read as cubes with both
-                // masks zero when b <= 3; the writer never writes such a cube.
-                const CubeMasks cube = cubes.next();
-                if ((cube.zero != 0 || cube.one != 0) && !painter.paint(cube, b, value)) break;
-            }
-        }
+        if (head.isGeneral()) painter.paintRecord(data, head.bitCount(), value);
         return !painter.complete() && !painter.overBudget();
     });
     if (painter.overBudget()) {

@@ -1,5 +1,7 @@
 #include "texture/texture_info.hpp"
 
+#include <algorithm>
+
 #include "core/byte_reader.hpp"
 
 namespace qm5 {
@@ -109,20 +111,27 @@ bool Inspector::plainImage(std::int64_t image, ImageSummary&) {
     if (!wide && colourCount_ >= 256) return true;
     // As the reader takes them: unsigned bytes, signed 16-bit values (a
     // negative one is 32768 or more unsigned, above any colour count).
-    // Counted in a loop the compiler vectorises; the first found after.
+    // The largest first, in a loop the compiler vectorises; counted and
+    // the first found only when one is out of range.
     const std::uint8_t* data = bytes->data();
     const std::uint64_t n = info_.layout.pixelCount;
     const std::uint32_t colours = static_cast<std::uint32_t>(colourCount_);
     const auto index = [data, wide](std::uint64_t p) -> std::uint32_t {
         return wide ? static_cast<std::uint16_t>(data[2 * p] | (data[2 * p + 1] << 8)) : data[p];
     };
-    std::uint64_t count = 0;
+    std::uint32_t largest = 0;
     if (wide) {
-        for (std::uint64_t p = 0; p < n; ++p) count += index(p) >= colours ? 1 : 0;
+        std::uint16_t most = 0;
+        for (std::uint64_t p = 0; p < n; ++p) most = std::max(most, static_cast<std::uint16_t>(data[2 * p] | (data[2 * p + 1] << 8)));
+        largest = most;
     } else {
-        for (std::uint64_t p = 0; p < n; ++p) count += data[p] >= colours ? 1 : 0;
+        std::uint8_t most = 0;
+        for (std::uint64_t p = 0; p < n; ++p) most = std::max(most, data[p]);
+        largest = most;
     }
-    if (count == 0) return true;
+    if (largest < colours) return true;
+    std::uint64_t count = 0;
+    for (std::uint64_t p = 0; p < n; ++p) count += index(p) >= colours ? 1 : 0;
     std::uint64_t p = 0;
     while (index(p) < colours) ++p;
     TextureProblem bad = at(Kind::indexOutOfRange, image, -1, start + p * (wide ? 2u : 1u));
