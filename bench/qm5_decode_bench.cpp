@@ -135,6 +135,57 @@ std::string ratio(double a, double b) {
     return text;
 }
 
+// The row of one picture; false when its files do not all give the same
+// pixels.
+bool benchPicture(qm5_context* ctx, const std::string& dir, const std::string& name, const Settings& settings) {
+    const char* modes[] = {"plain", "c", "best"};
+    double ms[3] = {-1, -1, -1};
+    Bytes reference, decoded;
+    qm5_info info{};
+    bool same = true;
+    for (int m = 0; m < 3; ++m) {
+        Bytes file;
+        if (!readFile(dir + "/" + name + "." + modes[m] + ".qm5", file)) continue;
+        std::string error;
+        if (!decodeTexture(ctx, file, decoded, &error)) {
+            std::fprintf(stderr, "qm5_decode_bench: %s.%s.qm5: %s\n", name.c_str(), modes[m], error.c_str());
+            same = false;
+            continue;
+        }
+        if (reference.empty()) {
+            reference = decoded;
+            qm5_texture* texture = nullptr;
+            if (qm5_open(ctx, file.data(), file.size(), &texture) == QM5_OK) qm5_get_info(texture, &info);
+            qm5_close(texture);
+        } else if (decoded != reference) {
+            std::fprintf(stderr, "qm5_decode_bench: %s.%s.qm5 decodes to other pixels\n", name.c_str(), modes[m]);
+            same = false;
+        }
+        ms[m] = measure(settings, [&] { return decodeTexture(ctx, file, decoded); });
+    }
+    double pngMs = -1;
+    Bytes png;
+    if (readFile(dir + "/" + name + ".png", png)) {
+        Bytes fromPng;
+        if (decodePng(png, fromPng) && !reference.empty() && fromPng != reference) {
+            std::fprintf(stderr, "qm5_decode_bench: %s.png holds other pixels than the textures\n", name.c_str());
+            same = false;
+        }
+        pngMs = measure(settings, [&] { return decodePng(png, fromPng); });
+    }
+    Bytes copy(reference.size());
+    const double copyMs = reference.empty() ? -1 : measure(settings, [&] {
+        std::memcpy(copy.data(), reference.data(), reference.size());
+        return copy[0] == reference[0];
+    });
+    std::printf("| %s (%d x %d, %d colours) | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name.c_str(), info.width,
+                info.height, info.colour_count, cell(ms[0]).c_str(), cell(ms[1]).c_str(), cell(ms[2]).c_str(),
+                cell(pngMs).c_str(), cell(copyMs).c_str(), ratio(ms[0], copyMs).c_str(), ratio(ms[0], pngMs).c_str(),
+                ratio(ms[1], pngMs).c_str(), ratio(ms[2], pngMs).c_str());
+    std::fflush(stdout);
+    return same;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,52 +217,7 @@ int main(int argc, char** argv) {
                 "-c / PNG | --best / PNG |\n");
     std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
     bool same = true;
-    for (const std::string& name : names) {
-        const char* modes[] = {"plain", "c", "best"};
-        double ms[3] = {-1, -1, -1};
-        Bytes reference, decoded;
-        qm5_info info{};
-        for (int m = 0; m < 3; ++m) {
-            Bytes file;
-            if (!readFile(dir + "/" + name + "." + modes[m] + ".qm5", file)) continue;
-            std::string error;
-            if (!decodeTexture(ctx, file, decoded, &error)) {
-                std::fprintf(stderr, "qm5_decode_bench: %s.%s.qm5: %s\n", name.c_str(), modes[m], error.c_str());
-                same = false;
-                continue;
-            }
-            if (reference.empty()) {
-                reference = decoded;
-                qm5_texture* texture = nullptr;
-                if (qm5_open(ctx, file.data(), file.size(), &texture) == QM5_OK) qm5_get_info(texture, &info);
-                qm5_close(texture);
-            } else if (decoded != reference) {
-                std::fprintf(stderr, "qm5_decode_bench: %s.%s.qm5 decodes to other pixels\n", name.c_str(), modes[m]);
-                same = false;
-            }
-            ms[m] = measure(settings, [&] { return decodeTexture(ctx, file, decoded); });
-        }
-        double pngMs = -1;
-        Bytes png;
-        if (readFile(dir + "/" + name + ".png", png)) {
-            Bytes fromPng;
-            if (decodePng(png, fromPng) && !reference.empty() && fromPng != reference) {
-                std::fprintf(stderr, "qm5_decode_bench: %s.png holds other pixels than the textures\n", name.c_str());
-                same = false;
-            }
-            pngMs = measure(settings, [&] { return decodePng(png, fromPng); });
-        }
-        Bytes copy(reference.size());
-        const double copyMs = reference.empty() ? -1 : measure(settings, [&] {
-            std::memcpy(copy.data(), reference.data(), reference.size());
-            return copy[0] == reference[0];
-        });
-        std::printf("| %s (%d x %d, %d colours) | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name.c_str(),
-                    info.width, info.height, info.colour_count, cell(ms[0]).c_str(), cell(ms[1]).c_str(),
-                    cell(ms[2]).c_str(), cell(pngMs).c_str(), cell(copyMs).c_str(), ratio(ms[0], copyMs).c_str(),
-                    ratio(ms[0], pngMs).c_str(), ratio(ms[1], pngMs).c_str(), ratio(ms[2], pngMs).c_str());
-        std::fflush(stdout);
-    }
+    for (const std::string& name : names) same = benchPicture(ctx, dir, name, settings) && same;
     qm5_context_free(ctx);
     if (!same) std::fprintf(stderr, "qm5_decode_bench: some pixels differ\n");
     return same ? 0 : 1;

@@ -171,7 +171,8 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
 
     // Every image is checked, in one walk over the file, before the first
-    // file is written: a fault in the last image leaves no file behind.
+    // file is written: a fault in the layout of the last image leaves no
+    // file behind. (Painting work is counted as each image is painted.)
     if (!problem) problem = decoder.check(firstImage, endImage);
     if (problem) {
         reportTextureProblem(context, shown, header, problem);
