@@ -105,7 +105,9 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
         levelStart_[level] = total;
         total += count[level];
     }
-    if (!words_.allocate(count[0]) || !done_.allocate(total) || !lacking_.allocate(count[1] << kLevelDigits)) return false;
+    if (!words_.allocate(count[0]) || !done_.allocate(total) || !lacking_.allocate(count[1] << kLevelDigits)) {
+        return false;
+    }
     std::fill(lacking_.begin(), lacking_.end(), kAll);
     // Positions past the picture count as painted, and children past the
     // last of a level as complete: no cube reaches them.
@@ -118,7 +120,9 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
     if ((pixelCount & 63) != 0) {
         const std::uint64_t word = count[0] - 1;
         words_[word] = kAll << (pixelCount & 63);
-        for (int l = static_cast<int>(pixelCount & 63); l < 64; ++l) lacking_[lastNode << kLevelDigits | l] &= ~(std::uint64_t{1} << (word & 63));
+        for (int l = static_cast<int>(pixelCount & 63); l < 64; ++l) {
+            lacking_[lastNode << kLevelDigits | l] &= ~(std::uint64_t{1} << (word & 63));
+        }
     }
     return true;
 }

@@ -209,12 +209,14 @@ TextureProblem TextureDecoder::paintImage(ByteReader in, std::int64_t image, con
     if (painter.overBudget()) {
         // Said per pixel, as the limit is: for a picture whose steps the
         // limit per image bounds, the steps per pixel that it allows.
-        const auto perPixel = [pixels](std::uint64_t steps) {
-            return static_cast<std::int64_t>(std::min<std::uint64_t>(steps / pixels + (steps % pixels != 0 ? 1 : 0), INT64_MAX));
+        const auto perPixel = [pixels](std::uint64_t steps, bool up) {
+            const std::uint64_t n = steps / pixels + (up && steps % pixels != 0 ? 1 : 0);
+            return static_cast<std::int64_t>(std::min<std::uint64_t>(n, INT64_MAX));
         };
-        return problemAt(Kind::tooMuchWork, image, -1, offset, perPixel(painter.steps()), static_cast<std::int64_t>(std::min<std::uint64_t>(budget / pixels, INT64_MAX)));
+        return problemAt(Kind::tooMuchWork, image, -1, offset, perPixel(painter.steps(), true), perPixel(budget, false));
     }
-    const std::span<const std::uint64_t> painted = painter.complete() ? std::span<const std::uint64_t>() : painter.paintedWords();
+    const std::span<const std::uint64_t> painted =
+        painter.complete() ? std::span<const std::uint64_t>() : painter.paintedWords();
     storeIndexMap(cells.data(), pixels, painted, target);
     return {};
 }
