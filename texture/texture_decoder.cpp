@@ -73,9 +73,10 @@ TextureProblem checkPlainImage(ByteReader& in, const TextureLayout& layout, std:
         std::uint8_t largest = 0;
         for (std::uint64_t p = 0; p < n; ++p) largest = std::max(largest, at[p]);
         if (largest < colours) return {};
-        for (std::uint64_t p = 0;; ++p) {
+        for (std::uint64_t p = 0; p < n; ++p) {
             if (at[p] >= colours) return problemAt(Kind::indexOutOfRange, image, -1, start + p, at[p]);
         }
+        return {};
     }
     // Signed 16-bit values, the classic reader's view: a negative one is
     // 32768 or more unsigned, above any colour count.
@@ -83,11 +84,12 @@ TextureProblem checkPlainImage(ByteReader& in, const TextureLayout& layout, std:
     std::uint16_t largest = 0;
     for (std::uint64_t p = 0; p < n; ++p) largest = std::max(largest, index(p));
     if (largest < colours) return {};
-    for (std::uint64_t p = 0;; ++p) {
+    for (std::uint64_t p = 0; p < n; ++p) {
         if (index(p) >= colours) {
             return problemAt(Kind::indexOutOfRange, image, -1, start + 2 * p, static_cast<std::int16_t>(index(p)));
         }
     }
+    return {};
 }
 
 }  // namespace

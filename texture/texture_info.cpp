@@ -122,7 +122,7 @@ bool Inspector::plainImage(std::int64_t image, ImageSummary&) {
     std::uint32_t largest = 0;
     if (wide) {
         std::uint16_t most = 0;
-        for (std::uint64_t p = 0; p < n; ++p) most = std::max(most, static_cast<std::uint16_t>(data[2 * p] | (data[2 * p + 1] << 8)));
+        for (std::uint64_t p = 0; p < n; ++p) most = std::max(most, static_cast<std::uint16_t>(index(p)));
         largest = most;
     } else {
         std::uint8_t most = 0;
@@ -132,6 +132,7 @@ bool Inspector::plainImage(std::int64_t image, ImageSummary&) {
     if (largest < colours) return true;
     std::uint64_t count = 0;
     for (std::uint64_t p = 0; p < n; ++p) count += index(p) >= colours ? 1 : 0;
+    if (count == 0) return true;  // no pixel at all
     std::uint64_t p = 0;
     while (index(p) < colours) ++p;
     TextureProblem bad = at(Kind::indexOutOfRange, image, -1, start + p * (wide ? 2u : 1u));
