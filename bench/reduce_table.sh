@@ -16,12 +16,11 @@
 # Its best at a PSNR is the fewest bytes of any recipe point with at least
 # that PSNR, interpolated in log bytes between the points of that frontier;
 # "equal PSNR" compares ours with it at our PSNR, and with the frontier's
-# SSIM there. Ours: qm5_reduce_bench reduce --quality Q --price (the
-# reduction as `qm5 encode --quality Q` will run it), the reduced picture
-# written as BMP, then `qm5 encode --auto --best` on it. CPU seconds are
-# user + system of each process: the reduction (with its pricing) plus the
-# encode. PSNR and SSIM come from qm5_reduce_bench measure. The reduction is
-# also run with -j 2 and must give the same picture ("-j" column).
+# SSIM there. Ours: `qm5 encode --quality Q --auto --best -j 1`, its CPU
+# seconds (user + system) those of the whole encode, the reduction
+# included. PSNR and SSIM come from qm5_reduce_bench measure on the
+# texture decoded. The encode is also run with -j 2 and must give the same
+# bytes ("-j" column).
 # Requires ImageMagick 6 (convert-im6.q16), pngquant, GNU time and python3.
 set -euo pipefail
 
@@ -85,17 +84,18 @@ ours=$work/ours.tsv
 : >"$ours"
 for name in "${pictures[@]}"; do
     for q in "${qualities[@]}"; do
-        timed "$bench" reduce "$work/$name.pam" "$work/r.bmp" --quality "$q" --price
-        reduced=$out
-        reduce_cpu=$cpu
-        "$bench" reduce "$work/$name.pam" "$work/r2.bmp" --quality "$q" --price -j 2 >/dev/null
-        same=$(cmp -s "$work/r.bmp" "$work/r2.bmp" && echo same || echo DIFFERENT)
-        timed "$qm5" encode -q --auto --best -j 1 "$work/r.bmp" -o "$work/r.qm5"
+        # The whole encode, as a user runs it; its summary names the colours.
+        timed "$qm5" encode --quality "$q" --auto --best -j 1 "$dir/$name.png" -o "$work/r.qm5"
+        summary=$out
         encode_cpu=$cpu
+        "$qm5" encode -q --quality "$q" --auto --best -j 2 "$dir/$name.png" -o "$work/r2.qm5"
+        same=$(cmp -s "$work/r.qm5" "$work/r2.qm5" && echo same || echo DIFFERENT)
+        "$qm5" decode -q "$work/r.qm5" -o "$work/r.bmp"
+        after=$(sed -E 's/.*, ([0-9]+) colours \(from ([0-9,]+)\).*/\1/' <<<"$summary")
+        before=$(sed -E 's/.*, ([0-9]+) colours \(from ([0-9,]+)\).*/\2/' <<<"$summary" | tr -d ,)
         m=$("$bench" measure "$work/$name.pam" "$work/r.bmp")
         printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$q" "$(stat -c %s "$work/r.qm5")" \
-            "$(field "$m" psnr)" "$(field "$m" ssim)" "$(field "$reduced" after)" "$(field "$reduced" before)" \
-            "$reduce_cpu" "$encode_cpu" "$same" >>"$ours"
+            "$(field "$m" psnr)" "$(field "$m" ssim)" "$after" "$before" "$encode_cpu" "$same" >>"$ours"
     done
 done
 
@@ -132,11 +132,11 @@ def at_psnr(front, psnr):
             return size, a[2] + t * (b[2] - a[2]), a[3] if t < 0.5 else b[3]
     return None
 
-print("| picture | colours | quality | PSNR | colours after | bytes | recipe at equal PSNR | its bytes | saving | SSIM | recipe's SSIM | CPU s (reduce + encode) | -j |")
+print("| picture | colours | quality | PSNR | colours after | bytes | recipe at equal PSNR | its bytes | saving | SSIM | recipe's SSIM | CPU s | -j |")
 print("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---|")
 savings, ssim_deltas, below, slow = [], [], [], []
-for name, q, size, psnr, ssim, after, before, rcpu, ecpu, same in ours:
-    size, psnr, ssim, rcpu, ecpu = int(size), float(psnr), float(ssim), float(rcpu), float(ecpu)
+for name, q, size, psnr, ssim, after, before, cpu, same in ours:
+    size, psnr, ssim, cpu = int(size), float(psnr), float(ssim), float(cpu)
     front = frontier(recipe[name])
     there = at_psnr(front, psnr)
     if psnr < float(q):
@@ -150,7 +150,7 @@ for name, q, size, psnr, ssim, after, before, rcpu, ecpu, same in ours:
         savings.append((saving, name, q))
         ssim_deltas.append(ssim - rssim)
         cells = f"pngquant {rname} | {rsize:.0f} | {saving:.1f} % | {ssim:.4f} | {rssim:.4f}"
-    print(f"| {name} | {before} | {q} | {psnr:.2f} | {after} | {size} | {cells} | {rcpu:.2f} + {ecpu:.2f} | {same} |")
+    print(f"| {name} | {before} | {q} | {psnr:.2f} | {after} | {size} | {cells} | {cpu:.2f} | {same} |")
 print()
 if savings:
     mean = sum(s for s, _, _ in savings) / len(savings)

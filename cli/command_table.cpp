@@ -42,7 +42,7 @@ constexpr CommandOption kEncodeOptions[] = {
     {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
     {Opt::output, 'o', "output", "FILE", "the texture to write, - for standard output; only with one INPUT (default: INPUT with the extension of its last path component replaced by .qm5, beside INPUT)"},
     {Opt::outputDir, '\0', "output-dir", "DIR", "write every texture into the folder DIR, named after its INPUT"},
-    {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
+    {Opt::jobs, 'j', "jobs", "N", "threads for reducing colours and compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
     kIgnoreAlpha,
     {Opt::quality, '\0', "quality", "DB", "reduce the colours: the smallest texture found whose PSNR over RGB against the pictures is at least DB, 1 to 99 (as 36 or 34.5; 30 to 40 suits photos); pictures of any number of colours are read. See COLOURS"},
     {Opt::colors, '\0', "colors", "N", "reduce to at most N colours, 2 to 32767: alone, the best quality at N colours; with --quality, both hold"},
