@@ -66,11 +66,11 @@ void Encoding::run() {
 // The palette stage, or the caller's palette as it is.
 bool Encoding::makePalette() {
     if (!request_.palette.empty()) {
+        // A reduction makes its own palette.
+        if (request_.reduction.asked()) return fail(EncodeError::badReduction);
         palette_ = request_.palette;
         result_.colours = static_cast<std::uint32_t>(palette_.size());
-        return (palette_.size() <= static_cast<std::size_t>(kMaxPaletteColours) && !request_.reduction.asked()) ||
-               fail(palette_.size() > static_cast<std::size_t>(kMaxPaletteColours) ? EncodeError::tooManyColours
-                                                                                   : EncodeError::badReduction);
+        return palette_.size() <= static_cast<std::size_t>(kMaxPaletteColours) || fail(EncodeError::tooManyColours);
     }
     if (request_.reduction.asked()) return reduce();
     switch (buildPalette(console_, request_.pictures, colours_, kMaxPaletteColours, &observer_)) {
