@@ -91,10 +91,10 @@ for name in "${pictures[@]}"; do
         "$qm5" encode -q --quality "$q" --auto --best -j 2 "$dir/$name.png" -o "$work/r2.qm5"
         same=$(cmp -s "$work/r.qm5" "$work/r2.qm5" && echo same || echo DIFFERENT)
         "$qm5" decode -q "$work/r.qm5" -o "$work/r.bmp"
-        after=$(sed -E 's/.*, ([0-9]+) colours \(from ([0-9,]+)\).*/\1/' <<<"$summary")
-        before=$(sed -E 's/.*, ([0-9]+) colours \(from ([0-9,]+)\).*/\2/' <<<"$summary" | tr -d ,)
+        after=$(sed -E 's/.*, ([0-9]+) colours? \(from ([0-9,]+)\).*/\1/' <<<"$summary")
+        before=$(sed -E 's/.*, ([0-9]+) colours? \(from ([0-9,]+)\).*/\2/' <<<"$summary" | tr -d ,)
         m=$("$bench" measure "$work/$name.pam" "$work/r.bmp")
-        printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$q" "$(stat -c %s "$work/r.qm5")" \
+        printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$q" "$(stat -c %s "$work/r.qm5")" \
             "$(field "$m" psnr)" "$(field "$m" ssim)" "$after" "$before" "$encode_cpu" "$same" >>"$ours"
     done
 done
