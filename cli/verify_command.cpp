@@ -64,17 +64,22 @@ bool sameShape(const Context& context, const char* texture, const TextureHeader&
     return true;
 }
 
-// Decodes every image (checked already) and compares it with its picture;
-// false after a message on the first difference.
+// Image i of the texture (checked already); false after a message.
+bool decodeImage(const Context& context, const char* texture, const TextureDecoder& decoder, std::int32_t i,
+                 Picture& got) {
+    const TextureProblem failed = decoder.decode(i, got);
+    if (failed) reportTextureProblem(context, texture, decoder.layout().header, failed);
+    return !failed;
+}
+
+// Decodes every image and compares it with its picture; false after a
+// message on the first difference.
 bool sameImages(const Context& context, const char* texture, const TextureDecoder& decoder, const FileList& files,
                 const InputPictures& pictures) {
     for (std::int32_t i = 0; i < pictures.count; ++i) {
         const Picture& want = pictures.pictures[static_cast<std::size_t>(i)];
         Picture got;
-        if (const TextureProblem failed = decoder.decode(i, got)) {
-            reportTextureProblem(context, texture, decoder.layout().header, failed);
-            return false;
-        }
+        if (!decodeImage(context, texture, decoder, i, got)) return false;
         for (std::size_t p = 0; p < want.pixels.size(); ++p) {
             if (got.pixels[p] == want.pixels[p]) continue;
             const std::size_t w = static_cast<std::size_t>(want.width);
@@ -96,10 +101,7 @@ bool measurePsnr(const Context& context, const char* texture, const TextureDecod
     for (std::int32_t i = 0; i < pictures.count; ++i) {
         const Picture& want = pictures.pictures[static_cast<std::size_t>(i)];
         Picture got;
-        if (const TextureProblem failed = decoder.decode(i, got)) {
-            reportTextureProblem(context, texture, decoder.layout().header, failed);
-            return false;
-        }
+        if (!decodeImage(context, texture, decoder, i, got)) return false;
         for (std::size_t p = 0; p < want.pixels.size(); ++p) {
             squaredError += static_cast<std::uint64_t>(colourDistance(got.pixels[p], want.pixels[p]));
         }
