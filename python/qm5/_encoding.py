@@ -63,7 +63,7 @@ def _pictures(pictures, size):
     return width, height, [pixels for _, pixels in found]
 
 
-def _indexed(pictures, size):
+def _indexed(pictures):
     """(width, height, [indices of each picture], RGBA palette) of Pillow "P" images sharing one palette."""
     if _pillow_image_class(pictures) is not None:
         pictures = [pictures]
@@ -99,7 +99,7 @@ def _pointer(pixels):
 def _images(pictures, size, keep_palette):
     """The qm5_images of the pictures, and what must stay alive while it is used."""
     if keep_palette:
-        width, height, indices, palette = _indexed(pictures, size)
+        width, height, indices, palette = _indexed(pictures)
         pointers = (ctypes.POINTER(ctypes.c_uint16) * len(indices))(
             *(ctypes.cast(i, ctypes.POINTER(ctypes.c_uint16)) for i in indices))
         images = Images(width=width, height=height, count=len(indices), indices=pointers,
