@@ -204,9 +204,12 @@ TEST(CliEncode, SeveralInputsAndAnOutputFolder) {
     EXPECT_EQ(test::readFile(dir / "out" / "x.qm5"), test::readFile(dir / "x1.qm5")) << "the first stays";
     EXPECT_EQ(test::readFile(dir / "out" / "sky.qm5"), test::readFile(dir / "want.qm5"));
 
-    r = qm5(dir, {"encode", "--output-dir", "nodir", "s0.bmp", "s1.bmp"});
+    // The folder is made with its parents; a file in its way is named.
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "--output-dir", "new/deeper", "s0.bmp"}).exitCode, 0);
+    EXPECT_EQ(test::readFile(dir / "new" / "deeper" / "s0.qm5"), test::readFile(dir / "s0.qm5"));
+    r = qm5(dir, {"encode", "--output-dir", "s0.bmp/d", "s0.bmp", "s1.bmp"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "qm5: nodir: cannot hold the textures (No such file or directory)\n");
+    EXPECT_EQ(r.err, "qm5: s0.bmp/d: cannot be created (Not a directory)\n");
 }
 
 // Lists by qm5's rules: names from the list's folder, with blanks, after a
