@@ -18,6 +18,7 @@ std::string stageName(const ProgressState& state) {
         case Stage::mipmaps: return "mipmaps";
         case Stage::compressing:
             return "compressing image " + std::to_string(state.image + 1) + " of " + std::to_string(state.images);
+        case Stage::ordering: return "choosing the palette order";
         case Stage::writing: return "writing";
     }
     return "";
