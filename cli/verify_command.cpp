@@ -32,6 +32,7 @@ bool loadPictures(const ParsedOptions& options, const Context& context, const ch
     InputOptions inputs = inputOptions(context, operand);
     inputs.maxPixels = maxPixels;
     if (loadInputPictures(silent, reader, inputName(operand), files, pictures, &failure, inputs) == InputError::none) {
+        if (!pictures.single) warnListCount(context, inputName(operand), files);
         return true;
     }
     reportInputFailure(context, inputName(operand), files, failure);

@@ -231,6 +231,17 @@ TEST(CliEncode, ListsNameTheirPicturesFromTheirFolder) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
 #endif
 
+    // A count that disagrees with the entries: read as qm5_maker reads it, and said.
+    test::writeText(dir / "pics" / "one.lst", "1\nsky 0.bmp\n\ns1.bmp\n");
+    r = qm5(dir, {"encode", "-q", "pics/one.lst"});
+    EXPECT_EQ(r.err, "qm5: pics/one.lst: its count line says 1 picture, but it names 2; the first is read, as "
+                     "qm5_maker reads it\n");
+    test::writeText(dir / "pics" / "five.lst", "5\nsky 0.bmp\ns1.bmp 3\n");
+    r = qm5(dir, {"verify", "pics/five.lst", "pics/sky.qm5"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "qm5: pics/five.lst: its count line says 5 pictures, but it names 2; those 2 are read, as "
+                     "qm5_maker reads it\n");
+
     test::writeText(dir / "pics" / "nocount.lst", "sky 0.bmp\ns1.bmp\n");
     r = qm5(dir, {"encode", "pics/nocount.lst"});
     EXPECT_EQ(r.exitCode, 1);
