@@ -93,7 +93,7 @@ const Command kCommands[] = {
      "and the same picture saved in any format gives the same texture.\n"
      "A list file starts with the number of pictures; each line after it names\n"
      "a picture (relative to the list's folder), optionally followed by a\n"
-     "number (read by no stage; qm5_maker keeps it). INPUT - reads standard input.\n"
+     "number (see LIST FILES in qm5(1)). INPUT - reads standard input.\n"
      "With -r, a folder INPUT stands for every picture below it (told by\n"
      "content; other files are skipped with a note), and --output-dir keeps\n"
      "the folder tree. Two INPUTs of one texture name are refused before\n"

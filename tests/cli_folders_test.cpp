@@ -108,6 +108,25 @@ TEST(CliFolders, ATreeOfPicturesToTexturesAndBack) {
 #endif
 }
 
+#if defined(QM5_TEST_POSIX)
+// The generated completion: values after --format, textures and folders
+// after info, pictures and folders after encode.
+TEST(CliFolders, BashCompletionOffersWhatEachPlaceTakes) {
+    const fs::path script = fs::path(QM5_CMD_BIN).parent_path() / "qm5.bash";
+    if (!fs::exists(script) || !fs::exists("/bin/bash")) GTEST_SKIP() << "no completion written, or no bash";
+    test::TempDir dir;
+    fs::create_directory(dir / "art");
+    for (const char* name : {"a.qm5", "b.png", "c.txt"}) test::writeText(dir / name, "x");
+    const std::string ask = "source '" + script.string() + "'; t() { COMP_WORDS=(\"$@\"); "
+                            "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=(); _qm5; echo \"${COMPREPLY[*]}\"; }; ";
+    test::RunLimits host;
+    host.hostProgram = true;
+    const auto r = test::runProgram("/bin/bash", {"-c", ask + "t qm5 decode --format ''; t qm5 info ''; t qm5 encode ''"},
+                                    dir.path(), "", host);
+    EXPECT_EQ(r.out, "bmp png\nart a.qm5\nart b.png\n") << r.err;
+}
+#endif
+
 // Strings as JSON asks: quotes, backslashes and control characters escaped,
 // well-formed UTF-8 kept, any other byte (overlong forms, surrogates, cut
 // sequences) one U+FFFD.
