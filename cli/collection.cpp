@@ -78,7 +78,7 @@ private:
         const FileKind kind = fileKindOf(path.c_str());
         if (kind == settings_.wanted) {
             out_.push_back({path, relative});
-        } else if (!(settings_.wanted == FileKind::picture && kind == FileKind::texture)) {
+        } else if (kind == FileKind::other) {
             fileError(context_, path.c_str(), "is not a %s qm5 reads; skipped", kindName(settings_.wanted));
         }
         return true;

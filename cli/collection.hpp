@@ -23,8 +23,10 @@ struct FoundFile {
     std::string path;      // as opened: "art/a/x.png", or an operand as given
     std::string relative;  // below its folder operand ("a/x.png"); a file operand's last component
     // Another input has the same output (clash): the place of the first
-    // one in the list, else npos.
-    std::size_t sameOutputAs = static_cast<std::size_t>(-1);
+    // one in the list, else kNone.
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t sameOutputAs = kNone;
+    bool clashes() const { return sameOutputAs != kNone; }
 };
 
 struct CollectSettings {
@@ -36,8 +38,9 @@ struct CollectSettings {
 
 // The operands' files: a file operand as it is (whatever it holds, "-"
 // included), and with recursive the files of the wanted kind below each
-// folder operand. Every other file below a folder gets a note (textures
-// below a picture folder none: they are this tool's own outputs). False
+// folder operand. Every other file below a folder gets a note, but for
+// pictures among textures and textures among pictures, which are this
+// tool's own outputs (decoded or encoded beside their inputs). False
 // when an operand or folder could not be read or a folder was given
 // without -r (after the message); the files found are kept all the same.
 bool collectFiles(const Context& context, std::span<const char* const> operands, const CollectSettings& settings,

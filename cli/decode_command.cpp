@@ -284,7 +284,7 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     if (folder != nullptr && !makeFolder(context, folder)) return kFailure;
     for (std::size_t i = 0; i < textures.size(); ++i) {
         const char* texture = textures[i].path.c_str();
-        if (textures[i].sameOutputAs != FoundFile{}.sameOutputAs) {
+        if (textures[i].clashes()) {
             fileError(context, texture, "its images would be named as those of %s; not decoded",
                       textures[textures[i].sameOutputAs].path.c_str());
             continue;

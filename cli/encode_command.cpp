@@ -56,6 +56,41 @@ std::uint64_t fileWeight(const char* input) {
     return ec ? 1 : static_cast<std::uint64_t>(size) + 1;
 }
 
+// The inputs of the run and their textures (outputs), and which of them
+// to convert (todo, places in inputs) with their sum of weights. False
+// after the messages when an input cannot be converted: a folder that
+// cannot be read, a clash.
+bool planRun(const ParsedOptions& options, const Context& context, const char* folder, std::vector<FoundFile>& inputs,
+             std::vector<std::string>& outputs, std::vector<std::size_t>& todo, std::uint64_t& weight) {
+    CollectSettings collect;
+    collect.recursive = options.has(Opt::recursive);
+    collect.followLinks = options.has(Opt::followLinks);
+    collect.command = "convert";
+    bool ok = collectFiles(context, options.operands, collect, inputs);
+    for (const FoundFile& input : inputs) {
+        outputs.push_back(options.has(Opt::output) ? options.value(Opt::output) : outputPath(input, folder, ".qm5"));
+    }
+    if (markSameOutputs(inputs, outputs) > 0) ok = false;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (!inputs[i].clashes()) continue;
+        fileError(context, inputs[i].path.c_str(), "its texture %s is that of %s too; not written", outputs[i].c_str(),
+                  inputs[inputs[i].sameOutputAs].path.c_str());
+    }
+    // --update keeps a texture newer than its picture (a list is always
+    // converted: its pictures may be newer).
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const char* input = inputs[i].path.c_str();
+        if (inputs[i].clashes()) continue;
+        if (options.has(Opt::update) && !isStandardStream(input) && isNewerThan(outputs[i].c_str(), input) &&
+            fileKindOf(input) == FileKind::picture) {
+            continue;
+        }
+        todo.push_back(i);
+        weight += fileWeight(input);
+    }
+    return ok;
+}
+
 }  // namespace
 
 int runEncode(const ParsedOptions& options, const Context& context) {
@@ -90,37 +125,11 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     if (folder != nullptr && !makeFolder(context, folder)) return kFailure;
 
     // Every input and its texture, and every clash, before anything is written.
-    CollectSettings collect;
-    collect.recursive = options.has(Opt::recursive);
-    collect.followLinks = options.has(Opt::followLinks);
-    collect.command = "convert";
     std::vector<FoundFile> inputs;
-    bool allWritten = collectFiles(context, options.operands, collect, inputs);
     std::vector<std::string> outputs;
-    for (const FoundFile& input : inputs) {
-        outputs.push_back(options.has(Opt::output) ? options.value(Opt::output) : outputPath(input, folder, ".qm5"));
-    }
-    if (markSameOutputs(inputs, outputs) > 0) allWritten = false;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (inputs[i].sameOutputAs == FoundFile{}.sameOutputAs) continue;
-        fileError(context, inputs[i].path.c_str(), "its texture %s is that of %s too; not written", outputs[i].c_str(),
-                  inputs[inputs[i].sameOutputAs].path.c_str());
-    }
-
-    // What is left to convert: --update keeps a texture newer than its
-    // picture (a list is always converted: its pictures may be newer).
     std::vector<std::size_t> todo;
     std::uint64_t weight = 0;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        const char* input = inputs[i].path.c_str();
-        if (inputs[i].sameOutputAs != FoundFile{}.sameOutputAs) continue;
-        if (options.has(Opt::update) && !isStandardStream(input) && isNewerThan(outputs[i].c_str(), input) &&
-            fileKindOf(input) == FileKind::picture) {
-            continue;
-        }
-        todo.push_back(i);
-        weight += fileWeight(input);
-    }
+    bool allWritten = planRun(options, context, folder, inputs, outputs, todo, weight);
 
     // Progress only for a person watching; messages take the line away.
     std::optional<ProgressLine> line;

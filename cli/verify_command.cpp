@@ -126,7 +126,7 @@ bool verifyFolders(const ParsedOptions& options, const Context& context, const D
     for (const FoundFile& picture : pictures) names.push_back(outputPath(picture, textures, ".qm5"));
     markSameOutputs(pictures, names);
     for (std::size_t i = 0; i < pictures.size(); ++i) {
-        if (pictures[i].sameOutputAs != FoundFile{}.sameOutputAs) {
+        if (pictures[i].clashes()) {
             if (!options.has(Opt::quiet)) {
                 fileError(context, pictures[i].path.c_str(), "its texture %s is that of %s; not checked",
                           names[i].c_str(), pictures[pictures[i].sameOutputAs].path.c_str());
