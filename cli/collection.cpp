@@ -104,6 +104,15 @@ FileKind fileKindOf(const char* path) {
     return format == FormatUnknown || format == FormatGif ? FileKind::other : FileKind::picture;
 }
 
+CollectSettings collectSettings(const ParsedOptions& options, FileKind wanted, const char* command) {
+    CollectSettings settings;
+    settings.recursive = options.has(Opt::recursive);
+    settings.followLinks = options.has(Opt::followLinks);
+    settings.wanted = wanted;
+    settings.command = command;
+    return settings;
+}
+
 bool collectFiles(const Context& context, std::span<const char* const> operands, const CollectSettings& settings,
                   std::vector<FoundFile>& out) {
     bool ok = true;

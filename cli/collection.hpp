@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/context.hpp"
+#include "cli/options.hpp"
 
 namespace qm5::cli {
 
@@ -35,6 +36,9 @@ struct CollectSettings {
     FileKind wanted = FileKind::picture;  // what is kept below a folder
     const char* command = "";   // for the note about a folder without -r
 };
+
+// The settings of a command's -r and --follow-links.
+CollectSettings collectSettings(const ParsedOptions& options, FileKind wanted, const char* command);
 
 // The operands' files: a file operand as it is (whatever it holds, "-"
 // included), and with recursive the files of the wanted kind below each

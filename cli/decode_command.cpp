@@ -259,11 +259,7 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     int status = kFailure;
     if (!decodeLimits(options, context, "decode", limits, status)) return status;
 
-    CollectSettings collect;
-    collect.recursive = options.has(Opt::recursive);
-    collect.followLinks = options.has(Opt::followLinks);
-    collect.wanted = FileKind::texture;
-    collect.command = "decode";
+    CollectSettings collect = collectSettings(options, FileKind::texture, "decode");
     // The targets of all textures are settled (usage first) before any is read.
     std::vector<FoundFile> textures;
     for (const char* operand : options.operands) {

@@ -62,10 +62,7 @@ std::uint64_t fileWeight(const char* input) {
 // cannot be read, a clash.
 bool planRun(const ParsedOptions& options, const Context& context, const char* folder, std::vector<FoundFile>& inputs,
              std::vector<std::string>& outputs, std::vector<std::size_t>& todo, std::uint64_t& weight) {
-    CollectSettings collect;
-    collect.recursive = options.has(Opt::recursive);
-    collect.followLinks = options.has(Opt::followLinks);
-    collect.command = "convert";
+    CollectSettings collect = collectSettings(options, FileKind::picture, "convert");
     bool ok = collectFiles(context, options.operands, collect, inputs);
     for (const FoundFile& input : inputs) {
         outputs.push_back(options.has(Opt::output) ? options.value(Opt::output) : outputPath(input, folder, ".qm5"));

@@ -179,11 +179,7 @@ bool inspectOne(const Context& context, const char* operand, bool asJson) {
 }  // namespace
 
 int runInfo(const ParsedOptions& options, const Context& context) {
-    CollectSettings collect;
-    collect.recursive = options.has(Opt::recursive);
-    collect.followLinks = options.has(Opt::followLinks);
-    collect.wanted = FileKind::texture;
-    collect.command = "inspect";
+    CollectSettings collect = collectSettings(options, FileKind::texture, "inspect");
     std::vector<FoundFile> textures;
     bool ok = collectFiles(context, options.operands, collect, textures);
     const bool asJson = options.has(Opt::json);

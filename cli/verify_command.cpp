@@ -116,10 +116,8 @@ bool verifyOne(const ParsedOptions& options, const Context& context, const char*
 // earlier one took (encode refused it) is noted and not checked.
 bool verifyFolders(const ParsedOptions& options, const Context& context, const DecodeOptions& limits) {
     const char* textures = options.operands[1];
-    CollectSettings collect;
+    CollectSettings collect = collectSettings(options, FileKind::picture, "verify");
     collect.recursive = true;
-    collect.followLinks = options.has(Opt::followLinks);
-    collect.command = "verify";
     std::vector<FoundFile> pictures;
     bool ok = collectFiles(context, {options.operands.data(), 1}, collect, pictures);
     std::vector<std::string> names;
