@@ -25,8 +25,10 @@ constexpr CommandOption kNoLimits{Opt::noLimits, '\0', "no-limits", nullptr,
                                   "decode whatever the texture's size and painting work (it is still read no further than its header allows)"};
 constexpr CommandOption kEncodeMaxPixels{Opt::maxPixels, '\0', "max-pixels", "N",
                                          "refuse a picture of more than N pixels, before its data are read (default: 67108864, 8192 x 8192)"};
-constexpr CommandOption kRecursive{Opt::recursive, 'r', "recursive", nullptr,
-                                   "take folders among the inputs and work on every file below them, keeping their folder tree under --output-dir"};
+constexpr CommandOption kEncodeRecursive{Opt::recursive, 'r', "recursive", nullptr,
+                                         "take folders among the INPUTs and convert every picture below them, keeping their folder tree under --output-dir"};
+constexpr CommandOption kDecodeRecursive{Opt::recursive, 'r', "recursive", nullptr,
+                                         "take folders among the TEXTUREs and decode every texture below them, keeping their folder tree under --output-dir"};
 constexpr CommandOption kFollowLinks{Opt::followLinks, '\0', "follow-links", nullptr,
                                      "with -r: enter symbolic links to folders too (no folder is entered twice)"};
 constexpr CommandOption kDecodeOutputDir{Opt::outputDir, '\0', "output-dir", "DIR",
@@ -44,7 +46,7 @@ constexpr CommandOption kEncodeOptions[] = {
     {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
     {Opt::output, 'o', "output", "FILE", "the texture to write, - for standard output; only with one INPUT (default: INPUT with the extension of its last path component replaced by .qm5, beside INPUT)"},
     {Opt::outputDir, '\0', "output-dir", "DIR", "write every texture into the folder DIR (created when missing, as mkdir -p), named after its INPUT"},
-    kRecursive,
+    kEncodeRecursive,
     kFollowLinks,
     {Opt::update, '\0', "update", nullptr, "skip a picture whose texture is newer than it (a list file is always converted)"},
     {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
@@ -62,7 +64,7 @@ constexpr CommandOption kDecodeOptions[] = {
     {Opt::format, '\0', "format", "FORMAT", "bmp or png: the format to write, needed with -o - (standard output); without it the extension of FILE chooses"},
     {Opt::force, 'f', "force", nullptr, "replace existing files of the default names; without it, and without -o, decode replaces no file"},
     kDecodeOutputDir,
-    kRecursive,
+    kDecodeRecursive,
     kFollowLinks,
     kMaxPixels,
     kNoLimits,
@@ -72,7 +74,7 @@ constexpr CommandOption kDecodeOptions[] = {
 
 constexpr CommandOption kInfoOptions[] = {
     {Opt::json, '\0', "json", nullptr, "print one JSON object per texture, one per line (JSON Lines), problems included"},
-    kRecursive,
+    {Opt::recursive, 'r', "recursive", nullptr, "take folders among the TEXTUREs and inspect every texture below them"},
     kFollowLinks,
     kHelp,
 };
@@ -114,7 +116,7 @@ const Command kCommands[] = {
      "replace a file (--force lets them). The exit status is 1 when any\n"
      "TEXTURE failed.\n",
      kDecodeOptions, runDecode},
-    {"info", "TEXTURE...", {"TEXTURE", nullptr}, 1, true, "show textures' headers and images and check their records",
+    {"info", "TEXTURE...", {"TEXTURE", nullptr}, 1, true, "show textures' headers and images, and check them",
      "Prints the header fields of each TEXTURE and, for each image, its\n"
      "encoding, its size and compression and, when compressed, its record kinds\n"
      "and cube counts. Checks every record (lengths inside the file, b matching\n"
@@ -124,7 +126,7 @@ const Command kCommands[] = {
      "holding one JSON object (JSON Lines): file, size, header fields, images\n"
      "and problems, so that scripts need not read the text form.\n",
      kInfoOptions, runInfo},
-    {"verify", "INPUT TEXTURE...", {"INPUT", "TEXTURE"}, 2, true, "check that textures hold the pictures they were made from",
+    {"verify", "INPUT TEXTURE...", {"INPUT", "TEXTURE"}, 2, true, "check textures against their pictures",
      "Decodes every image of TEXTURE and compares it, pixel by pixel, with the\n"
      "pictures of INPUT (a picture or a list file, as for encode). Exit status 0\n"
      "when all are identical; 1 with the first differing image and pixel\n"
