@@ -48,11 +48,16 @@ std::string formatProgress(const ProgressState& state, std::size_t width) {
                              : ", " + clock(state.seconds) + " so far";
     }
     if (state.runLeft >= 0) tail += "; all " + clock(state.runLeft) + " left";
-    std::string label = state.label;
-    if (label.size() + tail.size() > width) {
-        const std::size_t room = width > tail.size() + 3 ? width - tail.size() - 3 : 0;
+    // The input's place among several ("[3/20] ") stays; the name gives way.
+    const std::size_t close = state.label.starts_with("[") ? state.label.find("] ") : std::string::npos;
+    const std::string place = close == std::string::npos ? std::string() : state.label.substr(0, close + 2);
+    std::string label = state.label.substr(place.size());
+    if (place.size() + label.size() + tail.size() > width) {
+        const std::size_t used = place.size() + tail.size() + 3;
+        const std::size_t room = width > used ? width - used : 0;
         label = "..." + label.substr(label.size() - std::min(room, label.size()));
     }
+    label = place + label;
     std::string line = label + tail;
     if (line.size() > width) line.resize(width);
     return line;

@@ -45,6 +45,8 @@ TEST(ProgressText, StagePercentageAndTimeLeft) {
     state.seconds = 4;
     state.runLeft = 130;
     EXPECT_EQ(formatProgress(state, 79), "[3/20] sky.lst: choosing the palette order, 50 %, 0:04 left; all 2:10 left");
+    state.label = "[3/20] art/a/very/long/name.png";
+    EXPECT_EQ(formatProgress(state, 79), "[3/20] .../name.png: choosing the palette order, 50 %, 0:04 left; all 2:10 left");
 }
 
 #if defined(QM5_TEST_POSIX)
