@@ -1,6 +1,7 @@
 #include "cli/collection.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -75,7 +76,12 @@ private:
                       link && !fs::exists(target) ? "is a link to nothing" : "is not a regular file");
             return true;
         }
-        const FileKind kind = fileKindOf(path.c_str());
+        std::string reason;
+        const FileKind kind = fileKindOf(path.c_str(), &reason);
+        if (kind == FileKind::unreadable) {
+            fileError(context_, path.c_str(), "%s", reason.c_str());
+            return false;
+        }
         if (kind == settings_.wanted) {
             out_.push_back({path, relative});
         } else if (kind == FileKind::other) {
@@ -92,12 +98,23 @@ private:
 
 }  // namespace
 
-FileKind fileKindOf(const char* path) {
+FileKind fileKindOf(const char* path, std::string* reason) {
     std::uint8_t head[kPictureHeadBytes] = {};
+    errno = 0;
     std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return FileKind::other;
-    const std::size_t got = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
+    const bool opened = file != nullptr;
+    std::size_t got = 0;
+    bool failed = !opened;
+    if (opened) {
+        got = std::fread(head, 1, sizeof head, file);
+        failed = std::ferror(file) != 0;
+        std::fclose(file);
+    }
+    if (failed) {
+        const int why = errno != 0 ? errno : EIO;
+        if (reason != nullptr) *reason = unreadable(opened, std::error_code(why, std::generic_category()));
+        return FileKind::unreadable;
+    }
     if (got >= 3 && head[0] == 'q' && head[1] == 'm' && head[2] == '5') return FileKind::texture;
     const FormatsPictureReader reader(nullptr);
     const PictureFormat format = reader.classify({head, got});

@@ -16,9 +16,10 @@
 
 namespace qm5::cli {
 
-// What a file holds, told by its first bytes.
-enum class FileKind { picture, texture, other };
-FileKind fileKindOf(const char* path);
+// What a file holds, told by its first bytes; unreadable, with reason
+// ("cannot be opened (Permission denied)"), when it cannot be opened or read.
+enum class FileKind { picture, texture, other, unreadable };
+FileKind fileKindOf(const char* path, std::string* reason = nullptr);
 
 struct FoundFile {
     std::string path;      // as opened: "art/a/x.png", or an operand as given
