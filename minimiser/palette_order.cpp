@@ -146,6 +146,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     evaluator_.setProgress([&, budget] { report(evaluator_.work() - budgetStart_, budget, false); });
     bool ok = true;
     if (search.effort > 0 && colourCount > 1) {
+        if (search.searching) search.searching();
         ok = candidates(images, pixelCount) && (!found_ || localSearch());
     }
     evaluator_.setProgress({});
