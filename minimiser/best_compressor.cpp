@@ -10,13 +10,43 @@ namespace qm5 {
 
 namespace {
 
+// A thread's worker and the colours its non-off bitmap holds.
+struct ColourWorker {
+    fast::BestWorker best;
+    std::uint32_t upTo = 0;       // nonOff holds the colours below it
+    std::uint32_t onColour = 0;   // on holds this colour's positions
+    bool filled = false;
+};
+
+// Fills the worker's bitmaps for colour c, at or above any colour before:
+// the non-off set grows by the colours since the last one.
+bool start(fast::PictureJob& job, ColourWorker& worker, std::uint32_t c) {
+    if (!worker.best.prepare(job.b)) return false;
+    std::uint64_t* nonOff = worker.best.nonOff.data();
+    std::uint64_t* on = worker.best.on.data();
+    if (!worker.filled) {
+        const std::uint64_t domain = std::uint64_t{1} << job.b;
+        for (std::uint64_t p = job.pixels; p < domain; ++p) bitmap::set(nonOff, p);
+        worker.upTo = 0;
+        worker.filled = true;
+    } else {
+        for (std::uint64_t i = job.firstOf[worker.onColour]; i < job.firstOf[worker.onColour + 1]; ++i) {
+            on[job.byColour[i] >> 6] = 0;
+        }
+    }
+    for (; worker.upTo <= c; ++worker.upTo) job.fillOn(worker.upTo, nonOff);
+    job.fillOn(c, on);
+    worker.onColour = c;
+    return true;
+}
+
 // The record of general colour c of the picture.
-MinimiseStatus pictureRecord(fast::PictureJob& job, const CoverLimits& limits, fast::BestWorker& worker,
+MinimiseStatus pictureRecord(fast::PictureJob& job, const CoverLimits& limits, ColourWorker& worker,
                              std::uint32_t c, HeapArray<std::uint8_t>& record) {
-    if (!worker.prime.start(job, c)) return MinimiseStatus::outOfMemory;
+    if (!start(job, worker, c)) return MinimiseStatus::outOfMemory;
     const std::span<const std::uint32_t> on(job.byColour.data() + job.firstOf[c],
                                             static_cast<std::size_t>(job.firstOf[c + 1] - job.firstOf[c]));
-    return fast::bestRecord(worker, job.b, on, limits, record, &job.done);
+    return fast::bestRecord(worker.best, job.b, on, limits, record, &job.done);
 }
 
 }  // namespace
@@ -32,7 +62,7 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
         const MinimiseStatus classified = job.classify();
         if (classified != MinimiseStatus::ok) return classified;
         if (!job.listPositions()) return MinimiseStatus::outOfMemory;
-        std::unique_ptr<fast::BestWorker[]> workers(new (std::nothrow) fast::BestWorker[job.threads]);
+        std::unique_ptr<ColourWorker[]> workers(new (std::nothrow) ColourWorker[job.threads]);
         if (!workers) return MinimiseStatus::outOfMemory;
         job.total.store(std::uint64_t{job.generalCount} * fast::kSearchShare);
         const fast::RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {

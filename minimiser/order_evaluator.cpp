@@ -5,6 +5,7 @@
 
 #include "minimiser/bitmap.hpp"
 #include "minimiser/limits.hpp"
+#include "minimiser/prime_cover.hpp"
 #include "minimiser/scheduler.hpp"
 #include "texture/texture_format.hpp"
 
@@ -74,7 +75,7 @@ std::uint64_t OrderEvaluator::bytesFor(std::uint64_t pixelCount, std::uint32_t c
     const int b = positionBitCount(pixelCount);
     // A worker: the prime engine's storage, its colour list, and the primes
     // and cover table of a record (a few dozen bytes per position at most).
-    const std::uint64_t perWorker = PrimeWorker::bytesFor(b, FastTuning{}) + 4 * std::uint64_t{colourCount} +
+    const std::uint64_t perWorker = BestWorker::bytesFor(b) + 4 * std::uint64_t{colourCount} +
                                     (std::uint64_t{48} << b) + kChunk * (kRecordHeadSize + kMaxRecordDataLength);
     return imageCount * (4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1)) + 24 * std::uint64_t{colourCount} +
            std::clamp(threads, 1u, kMaxThreads) * perWorker + kOrderCacheBytes;
@@ -174,15 +175,16 @@ bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> reco
 }
 
 void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task,
-                                   std::uint64_t allowance, bool lean) {
+                                   std::uint64_t allowance) {
     const int b = b_;
-    if (!w.best.prime.prepare(b, FastTuning{})) {
+    if (w.best.nonOff.empty()) w.image = ~std::size_t{0};  // new bitmaps: to be filled
+    if (!w.best.prepare(b)) {
         task.status = MinimiseStatus::outOfMemory;
         return;
     }
-    std::uint64_t* nonOff = w.best.prime.nonOff.data();
+    std::uint64_t* nonOff = w.best.nonOff.data();
     if (w.image != task.image) {
-        std::fill(w.best.prime.nonOff.begin(), w.best.prime.nonOff.end(), std::uint64_t{0});
+        std::fill(w.best.nonOff.begin(), w.best.nonOff.end(), std::uint64_t{0});
         for (std::uint64_t p = pixels_; p < (std::uint64_t{1} << b); ++p) bitmap::set(nonOff, p);
         w.image = task.image;
         w.filledCount = 0;
@@ -201,24 +203,27 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     }
     w.filledCount = task.index;
     const std::span<const std::uint32_t> on = positions(task.image, task.colour);
-    std::uint64_t* onWords = w.best.prime.cover.onWords();
+    std::uint64_t* onWords = w.best.on.data();
     for (const std::uint32_t p : on) {
         bitmap::set(nonOff, p);
         bitmap::set(onWords, p);
     }
-    PrimeSearch& search = w.best.prime.search;
+    PrimeSearch& search = w.best.search;
     const std::uint64_t before = w.best.work();
     const std::uint64_t left = allowance;
     search.limitCost(search.cost() + std::min(left, ~std::uint64_t{0} - search.cost()));
     w.best.workLimit = before + std::min(left, ~std::uint64_t{0} - before);
     w.best.solver.limitWork(~std::uint64_t{0});
-    task.status = bestRecord(w.best, b, on, limits_, w.record, nullptr, lean);
+    task.status = bestRecord(w.best, b, on, limits_, w.record);
     // A cut search leaves the cover unsolved, so only a stop of this record counts.
     task.overBudget = search.stopped() || w.best.solver.stopped();
     search.limitCost(~std::uint64_t{0});
     w.best.workLimit = ~std::uint64_t{0};
     task.work = w.best.work() - before;
-    for (const std::uint32_t p : on) nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
+    for (const std::uint32_t p : on) {
+        nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
+        onWords[p >> 6] = 0;
+    }
     if (task.status != MinimiseStatus::ok || task.overBudget) return;
     if (!w.out.grow(w.used + w.record.size())) {
         task.status = MinimiseStatus::outOfMemory;
@@ -234,7 +239,7 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
 // its share again alone, then counted and cached in task order. (Slightly
 // over 60 lines: each step keeps the result independent of the threads.)
 bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count,
-                              std::uint64_t workLimit, bool lean) {
+                              std::uint64_t workLimit) {
     // Each record of the chunk may spend its share of the work left, so
     // that the chunk as a whole stays within it whatever runs in parallel.
     const std::uint64_t share = workLimit == ~std::uint64_t{0} ? workLimit
@@ -245,7 +250,7 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
         w.used = 0;
         for (std::uint64_t t = begin; t < end; ++t) {
             tasks[t].part = part;
-            computeRecord(w, order, tasks[t], share, lean);
+            computeRecord(w, order, tasks[t], share);
         }
     };
     if (threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions) {
@@ -265,7 +270,7 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
         task.overBudget = false;
         task.status = MinimiseStatus::ok;
         task.part = 0;
-        computeRecord(workers_[0], order, task, workLimit - work_ - spent, lean);
+        computeRecord(workers_[0], order, task, workLimit - work_ - spent);
         spent += task.work;
         task.work += earlier;
     }
@@ -303,7 +308,7 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
 // in one place.
 std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std::uint32_t lo, std::uint32_t hi,
                                        std::uint64_t outside, std::uint64_t cutoff, std::uint64_t workLimit,
-                                       bool lean, RecordRef* refs) {
+                                       RecordRef* refs) {
     const std::uint64_t domain = std::uint64_t{1} << b_;
     tooLongAt_ = kNoSize;
     overBudget_ = false;
@@ -321,7 +326,7 @@ std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std
             pending[t].ref = find(pending[t]);
             if (pending[t].ref == kMissing) misses[missCount++] = pending[t];
         }
-        const bool ran = runTasks(order, misses, missCount, workLimit, lean);
+        const bool ran = runTasks(order, misses, missCount, workLimit);
         if (progress_) progress_();
         if (!ran || stopped()) return false;
         for (std::size_t t = 0, k = 0; t < pendingCount; ++t) {

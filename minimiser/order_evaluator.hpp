@@ -69,10 +69,9 @@ public:
     // refs partly filled, as soon as that sum is sure to reach cutoff
     // (every record takes 3 bytes at least), a record is too long
     // (tooLongAt()), or the work passes workLimit (overBudget()); and when
-    // storage runs out (status()). lean: records as bestRecord's lean mode
-    // makes them (the maker's order takes them whole).
+    // storage runs out (status()).
     std::uint64_t evaluate(std::span<const std::uint32_t> order, std::uint32_t lo, std::uint32_t hi,
-                           std::uint64_t outside, std::uint64_t cutoff, std::uint64_t workLimit, bool lean,
+                           std::uint64_t outside, std::uint64_t cutoff, std::uint64_t workLimit,
                            RecordRef* refs);
 
     std::uint64_t size(RecordRef ref) const;
@@ -121,9 +120,8 @@ private:
         return {byColour_.data() + m * pixels_ + at, static_cast<std::size_t>(count(m, c))};
     }
     // allowance: the work the record may take.
-    void computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task, std::uint64_t allowance, bool lean);
-    bool runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count, std::uint64_t workLimit,
-                  bool lean);
+    void computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task, std::uint64_t allowance);
+    bool runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count, std::uint64_t workLimit);
     RecordRef find(const Task& task) const;
     [[nodiscard]] bool insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref);
     [[nodiscard]] bool rehash(std::uint64_t slots);

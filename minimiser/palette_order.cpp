@@ -126,7 +126,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
 
     // 1. The maker's order, with BestCompressor's records.
     evaluator_.setProgress([&] { report(evaluator_.computed(), refCount, false); });
-    bytes_ = evaluator_.evaluate(order_.span(), 0, colourCount, 0, limit_, kNoSize, false, refs_.data());
+    bytes_ = evaluator_.evaluate(order_.span(), 0, colourCount, 0, limit_, kNoSize, refs_.data());
     if (evaluator_.status() != MinimiseStatus::ok) return evaluator_.status();
     statistics_.makerWork = evaluator_.work();
     statistics_.makerBytes = bytes_;
@@ -206,7 +206,7 @@ bool PaletteOrderSearch::tryOrder(std::span<const std::uint32_t> order, std::uin
         }
     }
     const std::uint64_t bytes =
-        evaluator_.evaluate(order, lo, hi, outside, cutoff, budgetEnd_, true, trialRefs_.data());
+        evaluator_.evaluate(order, lo, hi, outside, cutoff, budgetEnd_, trialRefs_.data());
     if (evaluator_.status() != MinimiseStatus::ok) return false;
     if (bytes == kNoSize) return true;
     for (std::size_t m = 0; m < evaluator_.images(); ++m) {
