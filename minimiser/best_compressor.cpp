@@ -1,6 +1,8 @@
 // BestCompressor: the colours of a picture with the covers of CoverSolver.
 #include <memory>
+#include <mutex>
 #include <new>
+#include <shared_mutex>
 
 #include "minimiser/best_cover.hpp"
 #include "minimiser/best_record.hpp"
@@ -10,8 +12,9 @@ namespace qm5 {
 
 namespace {
 
-// A thread's worker and the colours its non-off bitmap holds.
+// A thread's worker, its account and the colours its non-off bitmap holds.
 struct ColourWorker {
+    MemoryAccount account;
     fast::BestWorker best;
     std::uint32_t upTo = 0;       // nonOff holds the colours below it
     std::uint32_t onColour = 0;   // on holds this colour's positions
@@ -62,12 +65,41 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
         const MinimiseStatus classified = job.classify();
         if (classified != MinimiseStatus::ok) return classified;
         if (!job.listPositions()) return MinimiseStatus::outOfMemory;
+        // The memory limit less the positions by colour and the colours' kinds.
+        const std::uint64_t held = 4 * pixelCount + 9 * (std::uint64_t{colourCount} + 1);
+        const std::uint64_t limit = options.memoryLimit - std::min(options.memoryLimit, held);
+        MemoryAccount account(limit);
         std::unique_ptr<ColourWorker[]> workers(new (std::nothrow) ColourWorker[job.threads]);
         if (!workers) return MinimiseStatus::outOfMemory;
+        for (unsigned w = 0; w < job.threads; ++w) {
+            workers[w].account.open(limit, &account);
+            workers[w].best.setAccount(&workers[w].account);
+        }
         job.total.store(std::uint64_t{job.generalCount} * fast::kSearchShare);
+        // A record runs beside the others' under a shared lock. One that
+        // the job's account refused while its own had room runs again alone,
+        // the others' storage given back, as it would on one thread: so a
+        // record fits or not whatever the thread count.
+        std::shared_mutex alone;
         const fast::RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             if (!job.isGeneral(c)) return job.special(c, record);
-            return pictureRecord(job, limits_, workers[w], c, record);
+            ColourWorker& worker = workers[w];
+            {
+                const std::shared_lock lock(alone);
+                worker.account.reset(limit);
+                const MinimiseStatus status = pictureRecord(job, limits_, worker, c, record);
+                if (status != MinimiseStatus::outOfMemory || !worker.account.crowded()) return status;
+            }
+            const std::unique_lock lock(alone);
+            for (unsigned other = 0; other < job.threads; ++other) {
+                if (other == w) continue;
+                workers[other].best.release();
+                workers[other].filled = false;
+            }
+            worker.account.reset(limit);
+            worker.best.release();
+            worker.filled = false;
+            return pictureRecord(job, limits_, worker, c, record);
         };
         return job.deliver(job.threads, 0, colourCount, colourJob);
     }();

@@ -72,6 +72,11 @@ public:
     // The chosen cubes, ordered by number of fixed digits, then care mask,
     // then one mask.
     std::span<const CubeMasks> cubes() const { return {chosen_.data(), chosenCount_}; }
+    // Gives back the cover's storage (cubes() is empty after).
+    void releaseCover() {
+        chosen_.reset();
+        chosenCount_ = 0;
+    }
 
     // Groups of the last solve searched exactly, and those of them whose
     // search reached the work limit (for measurements).

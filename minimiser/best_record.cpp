@@ -7,6 +7,29 @@
 
 namespace qm5::fast {
 
+namespace {
+
+// On positions whose neighbours (one position bit flipped) are all off: no
+// cube of two or more positions holds one, so each takes a cube of its own
+// in every cover. True as soon as those cubes alone pass maxDataLength, a
+// pass over the on positions that spares the search a record it could not
+// write.
+// work receives the neighbours looked at.
+bool surelyTooLong(const std::uint64_t* nonOff, int b, std::span<const std::uint32_t> on,
+                   std::uint64_t maxDataLength, std::uint64_t& work) {
+    std::uint64_t alone = 0;
+    for (const std::uint32_t p : on) {
+        bool isolated = true;
+        int i = 0;
+        for (; i < b && isolated; ++i) isolated = !bitmap::test(nonOff, p ^ (std::uint32_t{1} << i));
+        work += static_cast<std::uint64_t>(i);
+        if (isolated && cubeDataLength(++alone, b) > maxDataLength) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void BestWorker::setAccount(MemoryAccount* account) {
     search.setAccount(account);
     nonOff.setAccount(account);
@@ -40,6 +63,9 @@ void BestWorker::release() {
 MinimiseStatus bestRecord(BestWorker& worker, int b, std::span<const std::uint32_t> on, const CoverLimits& limits,
                           HeapArray<std::uint8_t>& record, std::atomic<std::uint64_t>* done) {
     worker.count = 0;
+    if (surelyTooLong(worker.nonOff.data(), b, on, limits.maxDataLength, worker.screened)) {
+        return MinimiseStatus::recordTooLong;
+    }
     bool grown = true;
     worker.search.setSpans(true);
     worker.search.run(
@@ -67,8 +93,13 @@ MinimiseStatus bestRecord(BestWorker& worker, int b, std::span<const std::uint32
     worker.candidates.reset();
     if (status != MinimiseStatus::ok || worker.solver.stopped() || worker.search.stopped()) return status;
     const std::span<const CubeMasks> chosen = worker.solver.cubes();
-    if (cubeDataLength(chosen.size(), b) > limits.maxDataLength) return MinimiseStatus::recordTooLong;
-    return encodeRecord(chosen, b, record) ? MinimiseStatus::ok : MinimiseStatus::outOfMemory;
+    MinimiseStatus encoded = MinimiseStatus::recordTooLong;
+    if (cubeDataLength(chosen.size(), b) <= limits.maxDataLength) {
+        encoded = encodeRecord(chosen, b, record) ? MinimiseStatus::ok : MinimiseStatus::outOfMemory;
+    }
+    // What a worker holds between records depends on b alone.
+    worker.solver.releaseCover();
+    return encoded;
 }
 
 }  // namespace qm5::fast

@@ -37,7 +37,8 @@ struct BestWorker {
 
     // Work of every record made so far, in PrimeSearch's units (about a
     // nanosecond each): a count of steps, the same on every machine.
-    std::uint64_t work() const { return search.cost() + solver.work(); }
+    std::uint64_t work() const { return search.cost() + solver.work() + screened; }
+    std::uint64_t screened = 0;  // neighbours looked at before the searches
 
     // The cover stops once work() passes workLimit (the caller limits the
     // search's cost likewise); then no record is made.

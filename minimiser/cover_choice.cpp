@@ -174,7 +174,7 @@ bool CoverSolver::group(std::uint32_t& groups) {
         if (!selected_[c] && live_[c] > 0) ++colStartOf[groupOfColumn(c) + 1];
     }
     for (std::uint32_t g = 0; g < groups; ++g) colStartOf[g + 1] += colStartOf[g];
-    HeapArray<std::uint32_t> fill;
+    CountedArray<std::uint32_t> fill(account_);
     if (!fill.allocate(std::uint64_t{groups} + 1)) return false;
     std::copy(colStartOf, colStartOf + groups, fill.data());
     for (std::uint32_t c = 0; c < cols; ++c) {

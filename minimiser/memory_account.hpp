@@ -62,6 +62,11 @@ public:
     // Room left under this account's own limit.
     std::uint64_t room() const { return limit_ - std::min(limit_, used()); }
 
+    // A new limit and parent (not thread-safe: before any take).
+    void open(std::uint64_t limit, MemoryAccount* parent) {
+        parent_ = parent;
+        reset(limit);
+    }
     // A new limit, and the flags and peak cleared (not thread-safe: between runs).
     void reset(std::uint64_t limit) {
         limit_ = limit;

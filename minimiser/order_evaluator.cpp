@@ -49,15 +49,20 @@ struct OrderEvaluator::Task {
     RecordRef ref = 0;
     MinimiseStatus status = MinimiseStatus::ok;
     bool overBudget = false;   // its search passed the work limit
+    bool crowded = false;      // out of memory only beside the other threads' records
     std::uint64_t offset = 0;  // the record in its worker's out
     std::uint64_t length = 0;
     std::uint64_t work = 0;
+
+    // A record too long ends its evaluation.
+    bool ends() const { return status == MinimiseStatus::recordTooLong && !overBudget && !crowded; }
 };
 
 // One thread's storage. nonOff holds the positions past the picture and
 // those of filled[0 .. filledCount - 1] in image `image`: the colours below
 // the index it last computed, in the order it was given then.
 struct OrderEvaluator::Worker {
+    MemoryAccount account;
     BestWorker best;
     HeapArray<std::uint32_t> filled;
     std::uint32_t filledCount = 0;
@@ -73,16 +78,21 @@ OrderEvaluator::~OrderEvaluator() = default;
 std::uint64_t OrderEvaluator::bytesFor(std::uint64_t pixelCount, std::uint32_t colourCount, std::uint64_t imageCount,
                                        unsigned threads) {
     const int b = positionBitCount(pixelCount);
-    // A worker: the prime engine's storage, its colour list, and the primes
-    // and cover table of a record (a few dozen bytes per position at most).
-    const std::uint64_t perWorker = BestWorker::bytesFor(b) + 4 * std::uint64_t{colourCount} +
-                                    (std::uint64_t{48} << b) + kChunk * (kRecordHeadSize + kMaxRecordDataLength);
+    return uncountedBytes(pixelCount, colourCount, imageCount, threads) +
+           std::clamp(threads, 1u, kMaxThreads) * BestWorker::bytesFor(b);
+}
+
+std::uint64_t OrderEvaluator::uncountedBytes(std::uint64_t pixelCount, std::uint32_t colourCount,
+                                             std::uint64_t imageCount, unsigned threads) {
+    // A worker: its colour list and the records of a chunk.
+    const std::uint64_t perWorker = 4 * std::uint64_t{colourCount} + kChunk * (kRecordHeadSize + kMaxRecordDataLength);
     return imageCount * (4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1)) + 24 * std::uint64_t{colourCount} +
            std::clamp(threads, 1u, kMaxThreads) * perWorker + kOrderCacheBytes;
 }
 
 MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount,
-                                       std::uint32_t colourCount, unsigned threads, const CoverLimits& limits) {
+                                       std::uint32_t colourCount, unsigned threads, const CoverLimits& limits,
+                                       std::uint64_t memoryLimit) {
     b_ = positionBitCount(pixelCount);
     pixels_ = pixelCount;
     colours_ = colourCount;
@@ -121,7 +131,12 @@ MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> ima
     }
     workers_.reset(new (std::nothrow) Worker[threads_]);
     if (!workers_) return MinimiseStatus::outOfMemory;
+    const std::uint64_t uncounted = uncountedBytes(pixelCount, colourCount, images_, threads_);
+    recordLimit_ = memoryLimit - std::min(memoryLimit, uncounted);
+    account_.reset(recordLimit_);
     for (unsigned w = 0; w < threads_; ++w) {
+        workers_[w].account.open(recordLimit_, &account_);
+        workers_[w].best.setAccount(&workers_[w].account);
         if (!workers_[w].filled.allocate(colourCount)) return MinimiseStatus::outOfMemory;
     }
     entryCount_ = 0;
@@ -214,7 +229,9 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     search.limitCost(search.cost() + std::min(left, ~std::uint64_t{0} - search.cost()));
     w.best.workLimit = before + std::min(left, ~std::uint64_t{0} - before);
     w.best.solver.limitWork(~std::uint64_t{0});
+    w.account.reset(recordLimit_);
     task.status = bestRecord(w.best, b, on, limits_, w.record);
+    task.crowded = task.status == MinimiseStatus::outOfMemory && w.account.crowded();
     // A cut search leaves the cover unsolved, so only a stop of this record counts.
     task.overBudget = search.stopped() || w.best.solver.stopped();
     search.limitCost(~std::uint64_t{0});
@@ -251,12 +268,30 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
         for (std::uint64_t t = begin; t < end; ++t) {
             tasks[t].part = part;
             computeRecord(w, order, tasks[t], share);
+            if (tasks[t].ends()) break;
         }
     };
     if (threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions) {
         parallelParts(threads_, count, run);
     } else {
         run(0, 0, count);
+    }
+    // The evaluation ends at the first record too long: the tasks after it
+    // are neither counted nor cached (those a thread did compute included).
+    for (std::size_t t = 0; t < count; ++t) {
+        if (tasks[t].ends()) count = t + 1;
+    }
+    // A record the job's account refused while its own had room runs
+    // again with its share, the other workers' storage given back, as it
+    // would on one thread.
+    for (std::size_t t = 0; t < count; ++t) {
+        Task& task = tasks[t];
+        if (!task.crowded) continue;
+        for (unsigned other = 0; other < threads_; ++other) workers_[other].best.release();
+        task.status = MinimiseStatus::ok;
+        task.part = 0;
+        computeRecord(workers_[0], order, task, share);
+        if (task.ends()) count = t + 1;
     }
     // A record past its share runs again, on its own, with all the work
     // the chunk left (a big record among small ones); in task order, so
@@ -273,6 +308,7 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
         computeRecord(workers_[0], order, task, workLimit - work_ - spent);
         spent += task.work;
         task.work += earlier;
+        if (task.ends()) count = t + 1;
     }
     // In task order, so that the cache and the counts do not depend on
     // the threads.
@@ -333,10 +369,12 @@ std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std
             if (pending[t].ref == kMissing) pending[t].ref = misses[k++].ref;
             refs[pending[t].image * std::uint64_t{colours_} + pending[t].index] = pending[t].ref;
             const std::uint64_t bytes = size(pending[t].ref);
-            if (bytes == kNoSize && tooLongAt_ == kNoSize) {
+            if (bytes == kNoSize) {
+                // The misses after it were not computed.
                 tooLongAt_ = pending[t].image * std::uint64_t{colours_} + pending[t].index;
+                return false;
             }
-            total = bytes == kNoSize || total == kNoSize ? kNoSize : total + bytes;
+            total = total == kNoSize ? kNoSize : total + bytes;
             --unknown;
         }
         pendingCount = 0;

@@ -49,11 +49,20 @@ public:
 
     // images: arrays of pixelCount indices below colourCount. invalidTable
     // for an index out of range; outOfMemory when storage cannot be had or
-    // b is past what the engines take.
+    // b is past what the engines take. The records' working memory (prime
+    // search, bitmaps, candidates, cover) is counted, and an evaluation
+    // fails with outOfMemory when a record alone would take more than
+    // memoryLimit less uncountedBytes.
     MinimiseStatus prepare(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount,
-                           std::uint32_t colourCount, unsigned threads, const CoverLimits& limits);
+                           std::uint32_t colourCount, unsigned threads, const CoverLimits& limits,
+                           std::uint64_t memoryLimit);
 
-    // Working memory of prepare and of the evaluations, cache included (bytes).
+    // Working memory of prepare and of the evaluations, cache included, that
+    // is not counted (bytes).
+    static std::uint64_t uncountedBytes(std::uint64_t pixelCount, std::uint32_t colourCount, std::uint64_t imageCount,
+                                        unsigned threads);
+    // The least working memory: the uncounted bytes and what each worker
+    // keeps between records.
     static std::uint64_t bytesFor(std::uint64_t pixelCount, std::uint32_t colourCount, std::uint64_t imageCount,
                                   unsigned threads);
 
@@ -144,6 +153,8 @@ private:
     HeapArray<std::uint8_t> arena_;      // the cached records' bytes
     std::uint64_t arenaUsed_ = 0;
 
+    MemoryAccount account_;              // the workers' accounts take from it
+    std::uint64_t recordLimit_ = 0;      // each worker's own limit
     std::unique_ptr<Worker[]> workers_;
     std::uint8_t bare_[3] = {0, 0, 0};  // the head of a general record without cubes
     std::function<void()> progress_;

@@ -115,7 +115,12 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     limit_ = search.sizeLimit;
     if (images.empty() || colourCount == 0) return MinimiseStatus::invalidTable;
     evaluator_.setStop(options.stop);
-    const MinimiseStatus prepared = evaluator_.prepare(images, pixelCount, colourCount, options.threads, limits_);
+    // The search's own arrays beside the evaluator's.
+    const std::uint64_t outside =
+        workingMemoryBound(pixelCount, colourCount, images.size(), options.threads) -
+        fast::OrderEvaluator::bytesFor(pixelCount, colourCount, images.size(), options.threads);
+    const MinimiseStatus prepared = evaluator_.prepare(images, pixelCount, colourCount, options.threads, limits_,
+                                                       options.memoryLimit - std::min(options.memoryLimit, outside));
     if (prepared != MinimiseStatus::ok) return prepared;
     const std::uint64_t refCount = images.size() * std::uint64_t{colourCount};
     if (!order_.allocate(colourCount) || !trial_.allocate(colourCount) || !refs_.allocate(refCount) ||
