@@ -188,10 +188,15 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const Emit& emit) {
         const std::uint32_t first = base[w];
         const std::uint32_t end = base[w + (std::uint32_t{1} << j)];
         if (first == end) return;
+        const std::uint32_t below = (std::uint32_t{1} << j) - 1;
         if (j == 0) {
             inWord(w);
-        } else if (wholeWords && (highCare & ((std::uint32_t{1} << j) - 1)) == 0) {
+        } else if (wholeWords && (highCare & below) == 0) {
             emit(first, end);
+        } else if ((highCare & (std::uint32_t{1} << (j - 1))) != 0) {
+            // Fixed digits down to the next free one: one range, no branch.
+            const int to = static_cast<int>(std::bit_width(~highCare & below));
+            self(self, to, w | (highOne & below & ~((std::uint32_t{1} << to) - 1)));
         } else {
             const std::uint32_t bit = std::uint32_t{1} << (j - 1);
             if ((highCare & bit) == 0 || (highOne & bit) == 0) self(self, j - 1, w);
