@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/commands.hpp"
@@ -77,9 +79,10 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
     if (given == "-") {
         if (all) return usageError(context, "decode", "--all writes a file per image, not standard output");
         if (!options.has(Opt::format)) return usageError(context, "decode", "-o - (standard output) needs --format bmp or png");
-        if (context.outIsTerminal)
-            return usageError(context, "decode", "standard output is a terminal, and an image is binary data; redirect it");
     }
+    // By any name (/dev/stdout).
+    if (!given.empty() && context.outIsTerminal && writesStandardOutput(context, given.c_str()))
+        return usageError(context, "decode", "standard output is a terminal, and an image is binary data; redirect it");
     if (given.empty() && isStandardStream(texture))
         return usageError(context, "decode", "a texture from standard input has no name for its image; give -o FILE");
     if (target.format == OutputFormat::png && !pngSupported())
@@ -125,6 +128,42 @@ bool outputsAreNotTheTexture(const Context& context, const char* texture, const 
         return false;
     }
     return true;
+}
+
+// A name the user did not give (no -o) never replaces a file: decoding
+// t.qm5 beside the picture t.bmp it was made from keeps that picture.
+bool defaultNamesAreFree(const Context& context, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(name, ec))) continue;
+        fileError(context, name.c_str(), "exists, and its name was not given; not replaced (name the output with -o, "
+                                         "or give --force to replace it)");
+        return false;
+    }
+    return true;
+}
+
+// Image first + k of the checked texture into names[k], for every name, all
+// or nothing: the files replace theirs only once all are complete. False
+// after the message.
+bool writeImages(const Context& context, const char* shown, const TextureDecoder& decoder, OutputFormat format,
+                 std::span<const std::uint32_t> palette, std::int64_t first, const std::vector<std::string>& names) {
+    OutputGroup files(context, names.size());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        const std::int64_t i = first + static_cast<std::int64_t>(k);
+        Picture picture;
+        if (const TextureProblem failed = decoder.decode(i, picture)) {
+            reportTextureProblem(context, shown, decoder.layout().header, failed);
+            return false;
+        }
+        HeapArray<std::uint8_t> encoded;
+        if (!encodeImage(format, picture, palette, encoded)) {
+            fileError(context, outputName(names[k].c_str()), "not enough memory to encode the image");
+            return false;
+        }
+        if (!files.add(names[k].c_str(), encoded.span())) return false;
+    }
+    return files.publish();
 }
 
 }  // namespace
@@ -181,30 +220,26 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
     const std::vector<std::string> names = outputNames(target, all, firstImage, endImage);
     if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
+    // Once the texture is known to hold them.
+    const bool defaultNames = !options.has(Opt::output) && !options.has(Opt::force);
+    if (defaultNames && !defaultNamesAreFree(context, names)) return kFailure;
 
-    // Every image is checked, in one walk over the file, before the first
-    // file is written: a fault in the last image leaves no file behind.
+    // Every image's layout is checked, in one walk over the file, before any
+    // is decoded. Painting work is counted as each image is painted, and no
+    // file replaces its old one before every image is painted and written
+    // (writeImages): a fault in the last image leaves no file behind.
     if (!problem) problem = decoder.check(firstImage, endImage);
     if (problem) {
         reportTextureProblem(context, shown, header, problem);
         return kFailure;
     }
-    const std::vector<std::uint32_t> palette = smallPalette(decoder.layout());
-    for (std::int64_t i = firstImage; i < endImage; ++i) {
-        Picture picture;
-        if (const TextureProblem failed = decoder.decode(i, picture)) {
-            reportTextureProblem(context, shown, header, failed);
-            return kFailure;
-        }
-        const std::string& name = names[static_cast<std::size_t>(i - firstImage)];
-        HeapArray<std::uint8_t> encoded;
-        if (!encodeImage(target.format, picture, palette, encoded)) {
-            fileError(context, outputName(name.c_str()), "not enough memory to encode the image");
-            return kFailure;
-        }
-        if (!writeOutputFile(context, name.c_str(), encoded.span())) return kFailure;
-        // Standard output holds the image; its name is no result.
-        if (!quiet && !isStandardStream(name.c_str())) std::fprintf(context.out, "%s\n", name.c_str());
+    if (!writeImages(context, shown, decoder, target.format, smallPalette(decoder.layout()), firstImage, names)) {
+        return kFailure;
+    }
+    if (quiet) return kSuccess;
+    // Standard output holds the image; its name is no result.
+    for (const std::string& name : names) {
+        if (!writesStandardOutput(context, name.c_str())) std::fprintf(context.out, "%s\n", name.c_str());
     }
     return kSuccess;
 }

@@ -29,6 +29,7 @@ bool loadPictures(const EncodeSettings& settings, const Context& context, const 
     InputFailure failure;
     InputOptions inputs = inputOptions(context, operand);
     inputs.progress = context.progress;
+    inputs.maxPixels = settings.maxPixels;
     if (!isStandardStream(output)) inputs.output = output;
     // The reading stage prints the maker's lines to a console that shows
     // nothing and never waits for a key.
@@ -98,15 +99,20 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
     request.effort = settings.best ? settings.effort : 0;
     request.threads = settings.threads;
     request.observer = &observer;
-    if (isStandardStream(output)) {
+    // Standard output by any name (-, /dev/stdout) is written as a stream.
+    if (writesStandardOutput(context, output)) {
         request.stream = context.out;
     } else {
         request.path = output;
     }
     const EncodeResult result = qm5::encodeTexture(request);
     if (!result.ok()) {
-        const EncodeMessage why = describeEncodeFailure(result, "write the texture plain or with --auto");
-        fileError(context, why.aboutOutput ? shownOutput : input, "%s", why.text);
+        if (result.error == EncodeError::writeFailed && request.stream != nullptr) {
+            reportStandardOutputFailure(context, result.fileError);
+        } else {
+            const EncodeMessage why = describeEncodeFailure(result, "write the texture plain or with --auto");
+            fileError(context, why.aboutOutput ? shownOutput : input, "%s", why.text);
+        }
         return false;
     }
     if (settings.quiet) return true;

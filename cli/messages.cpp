@@ -150,6 +150,10 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
         case InputError::sameAsOutput:
             fileError(context, name, "is the output file too, and an input is never overwritten%s", where);
             break;
+        case InputError::overPixelLimit:
+            fileError(context, name, "%d x %d pixels exceed the limit of %" PRIu64 " (use --max-pixels)%s",
+                      static_cast<int>(failure.width), static_cast<int>(failure.height), failure.maxPixels, where);
+            break;
         case InputError::listTooLarge: {
             const std::uint64_t mebibytes =
                 static_cast<std::uint64_t>(files.count()) * static_cast<std::uint64_t>(failure.width) *

@@ -15,8 +15,10 @@ namespace qm5::cli {
 
 namespace {
 
-// The pictures of INPUT (the first operand); false after a message.
-bool loadPictures(const ParsedOptions& options, const Context& context, FileList& files, InputPictures& pictures) {
+// The pictures of INPUT (the first operand), none of more than maxPixels;
+// false after a message.
+bool loadPictures(const ParsedOptions& options, const Context& context, std::uint64_t maxPixels, FileList& files,
+                  InputPictures& pictures) {
     const char* operand = options.operands[0];
     Console silent(nullptr, nullptr);
     ReadOptions readOptions;
@@ -24,7 +26,9 @@ bool loadPictures(const ParsedOptions& options, const Context& context, FileList
     // The PCX reader's scan-line warnings go to the error stream.
     FormatsPictureReader reader(options.has(Opt::quiet) ? nullptr : context.err, readOptions);
     InputFailure failure;
-    const InputOptions inputs = inputOptions(context, operand);
+    // The pictures under the same pixel limit as the texture's.
+    InputOptions inputs = inputOptions(context, operand);
+    inputs.maxPixels = maxPixels;
     if (loadInputPictures(silent, reader, inputName(operand), files, pictures, &failure, inputs) == InputError::none) {
         return true;
     }
@@ -92,7 +96,7 @@ int runVerify(const ParsedOptions& options, const Context& context) {
 
     FileList files;
     InputPictures pictures;
-    if (!loadPictures(options, context, files, pictures)) return kFailure;
+    if (!loadPictures(options, context, limits.maxPixels, files, pictures)) return kFailure;
     TextureRead read;
     TextureDecoder decoder;
     TextureProblem problem;

@@ -47,6 +47,7 @@ bool MakerApp::convert(const char* path, bool compress) {
         case InputError::listEmpty: reportError(console_, "File list holds no pictures !"); return false;
         case InputError::outOfMemory: reportOutOfMemory(console_); return false;
         case InputError::entryUnknown: reportError(console_, "Unknown image format !"); return false;
+        case InputError::overPixelLimit:  // the maker sets no limit
         case InputError::entryFailed:
             reportError(console_, failure.pictureError == PictureError::tooLarge
                                       ? "Pictures must be at most 32767 pixels wide and high !"

@@ -80,6 +80,38 @@ TEST(CliDecode, OneImageAndFailures) {
     EXPECT_FALSE(test::fileExists(dir / "flat.bmp"));
 }
 
+// A name the user did not give never replaces a file (the picture a texture
+// was made from, beside it); -o and --force do. --all writes all or
+// nothing: a failure at image 2 keeps the old files of images 0 and 1 and
+// leaves no temporary.
+TEST(CliDecode, ReplacesOnlyNamedFilesAndAllOrNothing) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "sky.lst"}).exitCode, 0);
+    test::writeText(dir / "sky.bmp", "the picture");
+    auto r = qm5(dir, {"decode", "sky.qm5"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qm5: sky.bmp: exists, and its name was not given; not replaced (name the output with -o, or give "
+                     "--force to replace it)\n");
+    EXPECT_EQ(test::readFile(dir / "sky.bmp"), Bytes({'t', 'h', 'e', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}));
+    ASSERT_EQ(qm5(dir, {"decode", "sky.qm5", "--force", "-q"}).exitCode, 0);
+    EXPECT_EQ(test::readFile(dir / "sky.bmp"), test::readFile(dir / "s0.bmp"));
+    ASSERT_EQ(qm5(dir, {"decode", "sky.qm5", "-o", "sky.bmp", "--image", "1", "-q"}).exitCode, 0);
+    EXPECT_EQ(test::readFile(dir / "sky.bmp"), test::readFile(dir / "s1.bmp"));
+
+    test::writeText(dir / "sky-0.bmp", "old 0");
+    test::writeText(dir / "sky-1.bmp", "old 1");
+    std::filesystem::create_directory(dir / "sky-2.bmp");
+    r = qm5(dir, {"decode", "sky.qm5", "--all", "--force"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("qm5: sky-2.bmp: cannot be created", 0), 0u) << r.err;
+    EXPECT_EQ(test::readFile(dir / "sky-0.bmp"), Bytes({'o', 'l', 'd', ' ', '0'}));
+    EXPECT_EQ(test::readFile(dir / "sky-1.bmp"), Bytes({'o', 'l', 'd', ' ', '1'}));
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind(".qm5-", 0), 0u) << e.path();
+}
+
 // The extension of --output chooses the format: PNG with a palette when the
 // texture has at most 256 colours, RGB otherwise; nothing else is written.
 TEST(CliDecode, PngOrBmpByExtension) {
