@@ -84,10 +84,12 @@ std::uint64_t OrderEvaluator::bytesFor(std::uint64_t pixelCount, std::uint32_t c
 
 std::uint64_t OrderEvaluator::uncountedBytes(std::uint64_t pixelCount, std::uint32_t colourCount,
                                              std::uint64_t imageCount, unsigned threads) {
-    // A worker: its colour list and the records of a chunk.
+    // A worker: its colour list and the records of a chunk. The cache is
+    // trimmed once it holds kOrderCacheBytes, and its arrays grow by
+    // doubling: twice that at most.
     const std::uint64_t perWorker = 4 * std::uint64_t{colourCount} + kChunk * (kRecordHeadSize + kMaxRecordDataLength);
     return imageCount * (4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1)) + 24 * std::uint64_t{colourCount} +
-           std::clamp(threads, 1u, kMaxThreads) * perWorker + kOrderCacheBytes;
+           std::clamp(threads, 1u, kMaxThreads) * perWorker + 2 * kOrderCacheBytes;
 }
 
 MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount,
