@@ -19,8 +19,6 @@ constexpr std::size_t kChunk = 8;
 // Below this many positions times records a chunk runs on one thread:
 // starting threads would cost more than they save.
 constexpr std::uint64_t kParallelPositions = std::uint64_t{1} << 18;
-// find(): no entry.
-constexpr RecordRef kMissing = ~RecordRef{0};
 
 // SplitMix64 (Steele, Lea, Flood: "Fast splittable pseudorandom number
 // generators", 2014): the keys naming sets, the same on every machine.
@@ -31,32 +29,15 @@ std::uint64_t splitMix(std::uint64_t& state) {
     return z ^ (z >> 31);
 }
 
-std::uint64_t slotHash(std::uint64_t setA, std::uint32_t image, std::uint32_t colour) {
-    std::uint64_t state = setA ^ (std::uint64_t{image} << 32 | colour);
-    return splitMix(state);
-}
 
 
 }  // namespace
 
-struct OrderEvaluator::Task {
-    std::uint32_t image = 0;
-    std::uint32_t index = 0;
-    std::uint32_t colour = 0;
-    std::uint32_t part = 0;  // the worker that computed it
-    std::uint64_t setA = 0;
-    std::uint64_t setB = 0;
-    RecordRef ref = 0;
-    MinimiseStatus status = MinimiseStatus::ok;
-    bool overBudget = false;   // its search passed the work limit
-    bool crowded = false;      // out of memory only beside the other threads' records
-    std::uint64_t offset = 0;  // the record in its worker's out
-    std::uint64_t length = 0;
-    std::uint64_t work = 0;
+std::uint64_t OrderEvaluator::slotHash(std::uint64_t setA, std::uint32_t image, std::uint32_t colour) {
+    std::uint64_t state = setA ^ (std::uint64_t{image} << 32 | colour);
+    return splitMix(state);
+}
 
-    // A record too long ends its evaluation.
-    bool ends() const { return status == MinimiseStatus::recordTooLong && !overBudget && !crowded; }
-};
 
 // One thread's storage. nonOff holds the positions past the picture and
 // those of filled[0 .. filledCount - 1] in image `image`: the colours below
@@ -150,46 +131,6 @@ MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> ima
     return MinimiseStatus::ok;
 }
 
-RecordRef OrderEvaluator::find(const Task& task) const {
-    const std::uint64_t mask = slots_.size() - 1;
-    for (std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;; s = (s + 1) & mask) {
-        const std::uint32_t at = slots_[s];
-        if (at == 0) return kMissing;
-        const Entry& e = entries_[at - 1];
-        if (e.setA == task.setA && e.setB == task.setB && e.image == task.image && e.colour == task.colour) {
-            return at - 1;
-        }
-    }
-}
-
-bool OrderEvaluator::rehash(std::uint64_t slots) {
-    if (!slots_.allocate(slots)) return false;
-    const std::uint64_t mask = slots - 1;
-    for (std::uint32_t i = 0; i < entryCount_; ++i) {
-        const Entry& e = entries_[i];
-        std::uint64_t s = slotHash(e.setA, e.image, e.colour) & mask;
-        while (slots_[s] != 0) s = (s + 1) & mask;
-        slots_[s] = i + 1;
-    }
-    return true;
-}
-
-bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref) {
-    if (entryCount_ + 1 >= kEmptyRecord) return false;
-    // At most half the slots in use.
-    if (2 * (std::uint64_t{entryCount_} + 1) > slots_.size() && !rehash(2 * slots_.size())) return false;
-    if (!entries_.grow(std::uint64_t{entryCount_} + 1) || !arena_.grow(arenaUsed_ + record.size())) return false;
-    entries_[entryCount_] = Entry{task.setA, task.setB, task.image, task.colour, arenaUsed_,
-                                  static_cast<std::uint32_t>(record.size()), tooLong ? 1u : 0u};
-    std::copy(record.begin(), record.end(), arena_.data() + arenaUsed_);
-    arenaUsed_ += record.size();
-    const std::uint64_t mask = slots_.size() - 1;
-    std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;
-    while (slots_[s] != 0) s = (s + 1) & mask;
-    slots_[s] = entryCount_ + 1;
-    ref = entryCount_++;
-    return true;
-}
 
 void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task,
                                    std::uint64_t allowance) {

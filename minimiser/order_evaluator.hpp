@@ -109,7 +109,26 @@ public:
     [[nodiscard]] bool trimCache(std::span<RecordRef> keep);
 
 private:
-    struct Task;
+    // find(): no entry.
+    static constexpr RecordRef kMissing = ~RecordRef{0};
+    struct Task {
+        std::uint32_t image = 0;
+        std::uint32_t index = 0;
+        std::uint32_t colour = 0;
+        std::uint32_t part = 0;  // the worker that computed it
+        std::uint64_t setA = 0;
+        std::uint64_t setB = 0;
+        RecordRef ref = 0;
+        MinimiseStatus status = MinimiseStatus::ok;
+        bool overBudget = false;   // its search passed the work limit
+        bool crowded = false;      // out of memory only beside the other threads' records
+        std::uint64_t offset = 0;  // the record in its worker's out
+        std::uint64_t length = 0;
+        std::uint64_t work = 0;
+
+        // A record too long ends its evaluation.
+        bool ends() const { return status == MinimiseStatus::recordTooLong && !overBudget && !crowded; }
+    };
     struct Worker;
     struct Entry {
         std::uint64_t setA;
@@ -131,6 +150,7 @@ private:
     // allowance: the work the record may take.
     void computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task, std::uint64_t allowance);
     bool runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count, std::uint64_t workLimit);
+    static std::uint64_t slotHash(std::uint64_t setA, std::uint32_t image, std::uint32_t colour);
     RecordRef find(const Task& task) const;
     [[nodiscard]] bool insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref);
     [[nodiscard]] bool rehash(std::uint64_t slots);
