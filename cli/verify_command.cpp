@@ -5,7 +5,9 @@
 // against the pictures and its colour count must meet what was asked.
 #include <cinttypes>
 #include <string>
+#include <vector>
 
+#include "cli/collection.hpp"
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
 #include "cli/reduce_options.hpp"
@@ -20,11 +22,10 @@ namespace qm5::cli {
 
 namespace {
 
-// The pictures of INPUT (the first operand), none of more than maxPixels;
-// false after a message.
+// The pictures of INPUT (operand), none of more than maxPixels; false after
+// a message.
 bool loadPictures(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
-                  std::uint64_t maxPixels, FileList& files, InputPictures& pictures) {
-    const char* operand = options.operands[0];
+                  const char* operand, std::uint64_t maxPixels, FileList& files, InputPictures& pictures) {
     Console silent(nullptr, nullptr);
     ReadOptions readOptions;
     readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
@@ -36,6 +37,7 @@ bool loadPictures(const ParsedOptions& options, const ColourOptions& colours, co
     InputOptions inputs = inputOptions(context, operand);
     inputs.maxPixels = maxPixels;
     if (loadInputPictures(silent, reader, inputName(operand), files, pictures, &failure, inputs) == InputError::none) {
+        if (!pictures.single) warnListCount(context, inputName(operand), files);
         return true;
     }
     reportInputFailure(context, inputName(operand), files, failure);
@@ -72,8 +74,8 @@ bool decodeImage(const Context& context, const char* texture, const TextureDecod
     return !failed;
 }
 
-// Decodes every image and compares it with its picture; false after a
-// message on the first difference.
+// Decodes every image (checked already) and compares it with its picture;
+// false after a message on the first difference.
 bool sameImages(const Context& context, const char* texture, const TextureDecoder& decoder, const FileList& files,
                 const InputPictures& pictures) {
     for (std::int32_t i = 0; i < pictures.count; ++i) {
@@ -119,69 +121,113 @@ std::string psnrText(std::uint32_t psnr) {
     return text;
 }
 
-// --quality, --colors, --psnr: the texture measured against the pictures.
-int verifyMeasured(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+// --quality, --colors, --psnr: the texture measured against the pictures;
+// false after a message.
+bool verifyMeasured(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
                    const char* texture, const char* input, const TextureDecoder& decoder, const InputPictures& pictures) {
     std::uint32_t psnr = 0;
-    if (!measurePsnr(context, texture, decoder, pictures, psnr)) return kFailure;
+    if (!measurePsnr(context, texture, decoder, pictures, psnr)) return false;
     const std::int32_t count = decoder.layout().header.signedColourCount();
     const EncodeReduction& asked = colours.reduction;
     if (asked.maxColours != 0 && count > asked.maxColours) {
         fileError(context, texture, "holds %d colours, more than the %d asked", static_cast<int>(count),
                   static_cast<int>(asked.maxColours));
-        return kFailure;
+        return false;
     }
     if (asked.quality != 0 && psnr < asked.quality) {
         fileError(context, texture, "reaches %s against %s, below the %u.%02u dB asked", psnrText(psnr).c_str(), input,
                   asked.quality / 100, asked.quality % 100);
-        return kFailure;
+        return false;
     }
     if (!options.has(Opt::quiet) || options.has(Opt::psnr)) {
         std::fprintf(context.out, "%s: %d image%s, %d colours, %s against %s\n", texture,
                      static_cast<int>(pictures.count), pictures.count == 1 ? "" : "s", static_cast<int>(count),
                      psnrText(psnr).c_str(), input);
     }
-    return kSuccess;
+    return true;
+}
+
+// One pair: the pictures of inputOperand against textureOperand; false after the message.
+bool verifyOne(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+               const char* inputOperand, const char* textureOperand, const DecodeOptions& limits) {
+    const char* input = inputName(inputOperand);
+    const char* texture = inputName(textureOperand);
+    FileList files;
+    InputPictures pictures;
+    if (!loadPictures(options, colours, context, inputOperand, limits.maxPixels, files, pictures)) return false;
+    TextureRead read;
+    TextureDecoder decoder;
+    TextureProblem problem;
+    if (!readTextureToDecode(context, textureOperand, UINT64_MAX, limits, read, decoder, problem)) return false;
+    const TextureHeader& header = decoder.layout().header;
+    if (!sameShape(context, texture, header, input, files, pictures)) return false;
+    if (!problem) problem = decoder.check(0, pictures.count);
+    if (problem) {
+        reportTextureProblem(context, texture, header, problem);
+        return false;
+    }
+    if (colours.reduction.asked() || options.has(Opt::psnr)) {
+        return verifyMeasured(options, colours, context, texture, input, decoder, pictures);
+    }
+    if (!sameImages(context, texture, decoder, files, pictures)) return false;
+    if (!options.has(Opt::quiet)) {
+        std::fprintf(context.out, "%s: %d image%s match%s %s\n", texture, static_cast<int>(pictures.count),
+                     pictures.count == 1 ? "" : "s", pictures.count == 1 ? "es" : "", input);
+    }
+    return true;
+}
+
+// -r: every picture below the folder INPUT against the texture encode -r
+// gives it under the folder TEXTURE. A picture whose texture name an
+// earlier one took (encode refused it) is noted and not checked.
+bool verifyFolders(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+                   const DecodeOptions& limits) {
+    const char* textures = options.operands[1];
+    CollectSettings collect = collectSettings(options, FileKind::picture, "verify");
+    collect.recursive = true;
+    std::vector<FoundFile> pictures;
+    bool ok = collectFiles(context, {options.operands.data(), 1}, collect, pictures);
+    std::vector<std::string> names;
+    for (const FoundFile& picture : pictures) names.push_back(outputPath(picture, textures, ".qm5"));
+    markSameOutputs(pictures, names);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        if (pictures[i].clashes()) {
+            if (!options.has(Opt::quiet)) {
+                fileError(context, pictures[i].path.c_str(), "its texture %s is that of %s; not checked",
+                          names[i].c_str(), pictures[pictures[i].sameOutputAs].path.c_str());
+            }
+            continue;
+        }
+        ok = verifyOne(options, colours, context, pictures[i].path.c_str(), names[i].c_str(), limits) && ok;
+    }
+    return ok;
 }
 
 }  // namespace
 
 int runVerify(const ParsedOptions& options, const Context& context) {
-    const char* inputOperand = options.operands[0];
-    const char* textureOperand = options.operands[1];
-    if (isStandardStream(inputOperand) && isStandardStream(textureOperand))
+    const std::vector<const char*>& operands = options.operands;
+    const bool recursive = options.has(Opt::recursive);
+    if (recursive && operands.size() != 2)
+        return usageError(context, "verify", "-r takes one picture folder and one texture folder");
+    if (operands.size() % 2 != 0)
+        return usageError(context, "verify", std::string("INPUT and TEXTURE come in pairs; '") + operands.back() +
+                                                 "' has no TEXTURE");
+    int fromStandardInput = 0;
+    for (const char* operand : operands) fromStandardInput += isStandardStream(operand) ? 1 : 0;
+    if (fromStandardInput > 1)
         return usageError(context, "verify", "standard input can be read only once: give INPUT or TEXTURE as a file");
-    const char* input = inputName(inputOperand);
-    const char* texture = inputName(textureOperand);
     DecodeOptions limits;
     int status = kFailure;
     if (!decodeLimits(options, context, "verify", limits, status)) return status;
     ColourOptions colours;
     if (std::string why; !parseColourOptions(options, colours, why)) return usageError(context, "verify", why);
-
-    FileList files;
-    InputPictures pictures;
-    if (!loadPictures(options, colours, context, limits.maxPixels, files, pictures)) return kFailure;
-    TextureRead read;
-    TextureDecoder decoder;
-    TextureProblem problem;
-    if (!readTextureToDecode(context, textureOperand, UINT64_MAX, limits, read, decoder, problem)) return kFailure;
-    const TextureHeader& header = decoder.layout().header;
-    if (!sameShape(context, texture, header, input, files, pictures)) return kFailure;
-    if (!problem) problem = decoder.check(0, pictures.count);
-    if (problem) {
-        reportTextureProblem(context, texture, header, problem);
-        return kFailure;
+    if (recursive) return verifyFolders(options, colours, context, limits) ? kSuccess : kFailure;
+    bool ok = true;
+    for (std::size_t i = 0; i < operands.size(); i += 2) {
+        ok = verifyOne(options, colours, context, operands[i], operands[i + 1], limits) && ok;
     }
-    if (colours.reduction.asked() || options.has(Opt::psnr)) {
-        return verifyMeasured(options, colours, context, texture, input, decoder, pictures);
-    }
-    if (!sameImages(context, texture, decoder, files, pictures)) return kFailure;
-    if (!options.has(Opt::quiet)) {
-        std::fprintf(context.out, "%s: %d image%s match%s %s\n", texture, static_cast<int>(pictures.count),
-                     pictures.count == 1 ? "" : "s", pictures.count == 1 ? "es" : "", input);
-    }
-    return kSuccess;
+    return ok ? kSuccess : kFailure;
 }
 
 }  // namespace qm5::cli
