@@ -57,6 +57,7 @@ const char* qm5_status_text(qm5_status status) {
         case QM5_ERROR_TOO_MANY_COLOURS: return "more than 32767 colours";
         case QM5_ERROR_RECORD_TOO_LONG: return "a colour record would need more than 65535 bytes";
         case QM5_ERROR_CANCELLED: return "cancelled by the progress callback";
+        case QM5_ERROR_QUALITY: return "no colour reduction reaches the quality asked";
         default: break;
     }
     return "unknown status";

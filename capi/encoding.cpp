@@ -16,6 +16,7 @@
 #include "maker/encoder.hpp"
 #include "maker/palette.hpp"
 #include "minimiser/palette_order.hpp"
+#include "reduce/colour_reduction.hpp"
 
 using qm5::capi::fail;
 using qm5::capi::kNowhere;
@@ -26,7 +27,7 @@ namespace {
 constexpr std::uint32_t kMaxThreads = 1024;
 // The header stores the image count in 16 bits.
 constexpr std::uint32_t kMaxImages = 65535;
-constexpr std::uint32_t kKnownFlags = QM5_IGNORE_ALPHA | QM5_KEEP_PALETTE_ORDER;
+constexpr std::uint32_t kKnownFlags = QM5_IGNORE_ALPHA | QM5_KEEP_PALETTE_ORDER | QM5_DITHER | QM5_MATTE;
 
 static_assert(QM5_DEFAULT_EFFORT == qm5::kDefaultOrderEffort && QM5_MAX_EFFORT == qm5::kMaxOrderEffort);
 
@@ -38,6 +39,9 @@ struct Settings {
     std::uint32_t effort = QM5_DEFAULT_EFFORT;
     qm5_progress_callback progress = nullptr;
     void* progressData = nullptr;
+    std::uint32_t quality = 0;
+    std::uint32_t maxColours = 0;
+    std::uint32_t matteColour = 0;
 };
 
 // The fields of a qm5_encode_settings that lie inside its size; the others
@@ -64,6 +68,13 @@ qm5_status readSettings(qm5_context* ctx, const qm5_encode_settings* given, Sett
     if (known(offsetof(qm5_encode_settings, progress_data), sizeof given->progress_data)) {
         out.progressData = given->progress_data;
     }
+    if (known(offsetof(qm5_encode_settings, quality), sizeof given->quality)) out.quality = given->quality;
+    if (known(offsetof(qm5_encode_settings, max_colours), sizeof given->max_colours)) {
+        out.maxColours = given->max_colours;
+    }
+    if (known(offsetof(qm5_encode_settings, matte_colour), sizeof given->matte_colour)) {
+        out.matteColour = given->matte_colour;
+    }
     return QM5_OK;
 }
 
@@ -75,6 +86,31 @@ Settings settingsOf(const qm5_encode_options* options) {
     out.threads = options->threads;
     out.flags = options->flags;
     return out;
+}
+
+// The reduction's settings.
+qm5_status checkReduction(qm5_context* ctx, const Settings& settings) {
+    if (settings.quality != 0 && (settings.quality < qm5::kMinQuality || settings.quality > qm5::kMaxQuality)) {
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "quality %" PRIu32 "; it runs from %u to %u hundredths of a dB",
+                    settings.quality, qm5::kMinQuality, qm5::kMaxQuality);
+    }
+    if (settings.maxColours != 0 &&
+        (settings.maxColours < 2 || settings.maxColours > static_cast<std::uint32_t>(qm5::kMaxReducedColours))) {
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "max_colours %" PRIu32 "; it runs from 2 to %d",
+                    settings.maxColours, static_cast<int>(qm5::kMaxReducedColours));
+    }
+    if (settings.matteColour > 0xFFFFFFu) {
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "matte colour 0x%" PRIx32 "; it is 0xRRGGBB",
+                    settings.matteColour);
+    }
+    const bool reduce = settings.quality != 0 || settings.maxColours != 0;
+    if ((settings.flags & QM5_DITHER) != 0 && !reduce)
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "QM5_DITHER needs a quality or max_colours");
+    if (reduce && (settings.flags & QM5_KEEP_PALETTE_ORDER) != 0) {
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere,
+                    "a reduction makes its own palette; QM5_KEEP_PALETTE_ORDER keeps the caller's");
+    }
+    return QM5_OK;
 }
 
 qm5_status checkRequest(qm5_context* ctx, const qm5_images* images, const Settings& settings) {
@@ -99,6 +135,7 @@ qm5_status checkRequest(qm5_context* ctx, const qm5_images* images, const Settin
         return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "effort %" PRIu32 "; it runs from 0 to %u", settings.effort,
                     QM5_MAX_EFFORT);
     }
+    if (const qm5_status s = checkReduction(ctx, settings); s != QM5_OK) return s;
     if ((settings.flags & QM5_KEEP_PALETTE_ORDER) != 0) {
         if (images->indices == nullptr)
             return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "QM5_KEEP_PALETTE_ORDER needs pictures given as indices");
@@ -127,7 +164,7 @@ qm5_status notOpaque(qm5_context* ctx, std::uint32_t image, std::uint64_t p, std
     const auto w = static_cast<std::uint64_t>(width);
     return fail(ctx, QM5_ERROR_TRANSPARENT, {image, -1, static_cast<std::int64_t>(offset)},
                 "pixel (%" PRIu64 ", %" PRIu64 ") of image %" PRIu32 " has alpha %" PRIu32
-                "; encode with QM5_IGNORE_ALPHA to drop it",
+                "; encode with QM5_MATTE to composite it onto a colour or QM5_IGNORE_ALPHA to drop it",
                 p % w, p / w, image, colour >> 24);
 }
 
@@ -136,6 +173,10 @@ qm5_status notOpaque(qm5_context* ctx, std::uint32_t image, std::uint64_t p, std
 qm5_status makePicture(qm5_context* ctx, const qm5_images& images, std::span<const std::uint32_t> palette,
                        std::uint32_t i, const Settings& settings, qm5::Picture& picture) {
     const bool ignoreAlpha = (settings.flags & QM5_IGNORE_ALPHA) != 0;
+    const bool matte = (settings.flags & QM5_MATTE) != 0;
+    // The matte's channels as a picture packs them (red in bits 0..7).
+    const std::uint32_t matteColour = (settings.matteColour >> 16 & 0xFF) | (settings.matteColour & 0xFF00) |
+                                      (settings.matteColour & 0xFF) << 16;
     const bool keepIndices = (settings.flags & QM5_KEEP_PALETTE_ORDER) != 0;
     const std::uint8_t* rgba = images.rgba != nullptr ? images.rgba[i] : nullptr;
     const std::uint16_t* indices = images.indices != nullptr ? images.indices[i] : nullptr;
@@ -153,6 +194,9 @@ qm5_status makePicture(qm5_context* ctx, const qm5_images& images, std::span<con
             return fail(ctx, QM5_ERROR_ARGUMENT, {i, -1, static_cast<std::int64_t>(2 * p)},
                         "pixel (%zu, %zu) of image %" PRIu32 " has index %u, past the palette of %zu colours", p % w,
                         p / w, i, static_cast<unsigned>(indices[p]), palette.size());
+        }
+        if (matte && !keepIndices && (colour >> 24) != 0xFF) {
+            colour = qm5::compositeOnMatte(colour & 0xFFFFFFu, colour >> 24, matteColour) | 0xFF000000u;
         }
         if (!ignoreAlpha && (colour >> 24) != 0xFF)
             return notOpaque(ctx, i, p, (rgba != nullptr ? 4 : 2) * p, images.width, colour);
@@ -215,6 +259,8 @@ qm5_status statusOf(qm5::EncodeError error) {
         case qm5::EncodeError::recordTooLong: return QM5_ERROR_RECORD_TOO_LONG;
         case qm5::EncodeError::cannotOpen:
         case qm5::EncodeError::writeFailed: return QM5_ERROR_IO;
+        case qm5::EncodeError::badReduction: return QM5_ERROR_ARGUMENT;
+        case qm5::EncodeError::qualityUnreachable: return QM5_ERROR_QUALITY;
         case qm5::EncodeError::outOfMemory:
         case qm5::EncodeError::paletteFailed: break;
     }
@@ -230,7 +276,9 @@ qm5_status finish(qm5_context* ctx, const qm5::EncodeResult& result, bool toMemo
                                 ? qm5_place{result.failedImage, result.failedColour, -1}
                                 : kNowhere;
     return fail(ctx, statusOf(result.error), place, "%s",
-                qm5::describeEncodeFailure(result, "encode plain or with QM5_MODE_AUTO").text);
+                qm5::describeEncodeFailure(result, "encode plain or with QM5_MODE_AUTO",
+                                           "reduce them with the quality or max_colours setting")
+                    .text);
 }
 
 // The whole encoding, into the file path or, when path is null, into sink.
@@ -265,6 +313,9 @@ qm5_status encode(qm5_context* ctx, const qm5_images* images, const Settings& se
                                                            : qm5::EncodeMode::plain;
     request.smallest = settings.mode == QM5_MODE_AUTO || settings.mode == QM5_MODE_AUTO_BEST;
     request.effort = best ? settings.effort : 0;
+    request.reduction.quality = settings.quality;
+    request.reduction.maxColours = static_cast<std::int32_t>(settings.maxColours);
+    request.reduction.dither = (settings.flags & QM5_DITHER) != 0;
     request.threads = std::min(settings.threads, kMaxThreads);
     request.limits.memory = qm5::capi::bound(ctx->maxMemory);
     request.observer = &observer;

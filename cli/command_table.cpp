@@ -36,6 +36,10 @@ constexpr CommandOption kDecodeOutputDir{Opt::outputDir, '\0', "output-dir", "DI
 constexpr CommandOption kEncodeNoLimits{Opt::noLimits, '\0', "no-limits", nullptr,
                                         "read pictures of any size up to 32767 x 32767 pixels (a picture is still read no further than its headers allow)"};
 
+// The colour options (COLOURS in the manual page).
+constexpr CommandOption kMatte{Opt::matte, '\0', "matte", "COLOUR",
+                               "composite every pixel that is not fully opaque onto COLOUR (#ff00ff or 255,0,255) first, so that a transparent picture can be read and the colours under its transparent pixels do not swell the palette"};
+
 static_assert(kDefaultOrderEffort == 4 && kMaxOrderEffort == 1000, "the help of --effort states them");
 
 // A new option is one more row here and one more Opt value.
@@ -49,8 +53,12 @@ constexpr CommandOption kEncodeOptions[] = {
     kEncodeRecursive,
     kFollowLinks,
     {Opt::update, '\0', "update", nullptr, "skip a picture whose texture is newer than it (a list file is always converted)"},
-    {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
+    {Opt::jobs, 'j', "jobs", "N", "threads for reducing colours and compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
     kIgnoreAlpha,
+    {Opt::quality, '\0', "quality", "DB", "reduce the colours: the smallest texture found whose PSNR over RGB against the pictures is at least DB, 1 to 99 (as 36 or 34.5; 30 to 40 suits photos); pictures of any number of colours are read. See COLOURS"},
+    {Opt::colors, '\0', "colors", "N", "reduce to at most N colours, 2 to 32767: alone, the best quality at N colours; with --quality, both hold"},
+    {Opt::dither, '\0', "dither", nullptr, "with --quality or --colors: dither (Floyd-Steinberg), for textures stored plain; compressed, a dithered picture takes two to three times the bytes"},
+    kMatte,
     kEncodeMaxPixels,
     kEncodeNoLimits,
     kEncodeQuiet,
@@ -83,7 +91,12 @@ constexpr CommandOption kVerifyOptions[] = {
     kIgnoreAlpha, kMaxPixels, kNoLimits,
     {Opt::recursive, 'r', "recursive", nullptr,
      "INPUT is a folder of pictures and TEXTURE a folder of textures: every picture below INPUT against the texture of the same path below TEXTURE"},
-    kFollowLinks, kVerifyQuiet, kHelp};
+    kFollowLinks,
+    {Opt::quality, '\0', "quality", "DB", "check a reduced texture: its PSNR against the pictures must be at least DB (as given to encode), instead of every pixel equal"},
+    {Opt::colors, '\0', "colors", "N", "check a reduced texture: it must hold at most N colours (as given to encode), and without --quality its PSNR is reported"},
+    {Opt::psnr, '\0', "psnr", nullptr, "report the PSNR of the texture against the pictures instead of comparing them pixel by pixel"},
+    kMatte,
+    kVerifyQuiet, kHelp};
 
 
 const Command kCommands[] = {
@@ -130,14 +143,40 @@ const Command kCommands[] = {
      "Decodes every image of TEXTURE and compares it, pixel by pixel, with the\n"
      "pictures of INPUT (a picture or a list file, as for encode). Exit status 0\n"
      "when all are identical; 1 with the first differing image and pixel\n"
-     "otherwise. INPUT or TEXTURE - reads standard input. Several pairs may\n"
-     "follow (INPUT TEXTURE INPUT TEXTURE ...); with -r, INPUT is a folder\n"
-     "of pictures and TEXTURE the folder encode -r --output-dir wrote. The\n"
-     "exit status is 1 when any pair differs or failed.\n",
+     "otherwise. A texture made with --quality or --colors is checked against\n"
+     "them instead (see COLOURS). INPUT or TEXTURE - reads standard input.\n"
+     "Several pairs may follow (INPUT TEXTURE INPUT TEXTURE ...); with -r,\n"
+     "INPUT is a folder of pictures and TEXTURE the folder encode -r\n"
+     "--output-dir wrote. The exit status is 1 when any pair differs or failed.\n",
      kVerifyOptions, runVerify},
 };
 
 }  // namespace
+
+const char* const kColoursSection =
+    "A texture holds at most 32767 colours. Without --quality or --colors, qm5\n"
+    "encode refuses a picture of more, with their count; with either, it reads\n"
+    "pictures of any number of colours and reduces them for this format.\n"
+    "--quality DB asks for the smallest texture it can find whose PSNR over RGB\n"
+    "against the pictures is at least DB; --colors N for at most N colours. The\n"
+    "reduction builds palettes of its own (median cut refined by k-means) and\n"
+    "chooses regions of one colour aligned as the compressed records are, each\n"
+    "region weighed by its error and by the bytes of its cube; areas where\n"
+    "the picture is smooth weigh their error more, which keeps blocks from\n"
+    "showing. Plain nearest colours are always a candidate, and each candidate\n"
+    "is priced as the texture it would be written as (the mode, --best, --auto\n"
+    "and --effort given), so the smallest is kept. All of it is integer\n"
+    "arithmetic: the same bytes for every --jobs and on every machine.\n"
+    "The pictures of a list share one palette, reduced over all of them.\n"
+    "A photo: qm5 encode --quality 36 --auto --best photo.png. Dithering\n"
+    "(--dither) suits only textures stored plain.\n"
+    "Transparent pictures: --matte COLOUR composites every pixel that is not\n"
+    "fully opaque onto COLOUR first (also without a reduction); --ignore-alpha\n"
+    "drops the alpha channel instead.\n"
+    "The summary line names the colours before and after and the PSNR reached.\n"
+    "qm5 verify --quality DB (or --colors N) checks that a texture holds at\n"
+    "most N colours and reaches DB against the pictures; --psnr reports the\n"
+    "PSNR of any texture against its pictures.\n";
 
 std::span<const Command> commands() { return kCommands; }
 

@@ -29,6 +29,8 @@ std::span<const Command> commands();
 std::span<const CommandOption> mainOptions();
 
 inline constexpr const char* kPurpose = "Converts pictures into Qm5 textures and back, and checks textures.";
+// The manual page's section COLOURS: colour reduction and transparency.
+extern const char* const kColoursSection;
 inline constexpr const char* kExitStatus = "Exit status: 0 success, 1 failure, 2 usage error.";
 
 // The common path, for the manual page: each example a comment line and a command.

@@ -69,6 +69,7 @@ void writeManPage(std::FILE* out) {
                      roff(command.description).c_str());
         writeOptions(out, command.options);
     }
+    std::fprintf(out, ".SH COLOURS\n%s", roff(kColoursSection).c_str());
     std::fprintf(out, ".SH LIST FILES\n%s.PP\n.nf\n3\nsky0.bmp 0\nsky1.png 0\nfar/sky 2.tga 0\n.fi\n", roff(kListFiles).c_str());
     std::fputs(".SH EXAMPLES\n", out);
     for (const auto& [comment, command] : kExamples) {

@@ -12,6 +12,7 @@
 #include "cli/encode_texture.hpp"
 #include "cli/messages.hpp"
 #include "cli/progress_line.hpp"
+#include "cli/reduce_options.hpp"
 #include "cli/streams.hpp"
 #include "minimiser/palette_order.hpp"
 
@@ -107,6 +108,7 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     if (options.has(Opt::effort) && !options.has(Opt::best)) {
         return usageError(context, "encode", "--effort needs --best");
     }
+    if (std::string why; !parseColourOptions(options, settings.colours, why)) return usageError(context, "encode", why);
     if (const int status = checkNames(options, context); status != kSuccess) return status;
     DecodeOptions limits;
     if (int status = kFailure; !decodeLimits(options, context, "encode", limits, status)) return status;

@@ -3,6 +3,8 @@
 // conventions; --best and --auto are modes of the same writing stage.
 #include "cli/encode_texture.hpp"
 
+#include <string>
+
 #include "cli/messages.hpp"
 #include "cli/progress_line.hpp"
 #include "cli/streams.hpp"
@@ -11,6 +13,7 @@
 #include "maker/encode_messages.hpp"
 #include "maker/encoder.hpp"
 #include "maker/input_pictures.hpp"
+#include "reduce/picture_error.hpp"
 
 namespace qm5::cli {
 
@@ -23,6 +26,7 @@ bool loadPictures(const EncodeSettings& settings, const Context& context, const 
     const char* input = inputName(operand);
     ReadOptions readOptions;
     readOptions.ignoreAlpha = settings.ignoreAlpha;
+    settings.colours.applyTo(readOptions);
     // The PCX reader's scan-line warnings go to the error stream.
     FormatsPictureReader reader(settings.quiet ? nullptr : context.err, readOptions);
     FileList files;
@@ -74,14 +78,37 @@ void reportChoice(const Context& context, const char* output, const EncodeResult
     }
 }
 
+// 81340 as "81,340".
+std::string groupedNumber(std::uint64_t n) {
+    char digits[32];
+    const int length = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(n));
+    std::string out;
+    for (int i = 0; i < length; ++i) {
+        if (i > 0 && (length - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
 // One line on the output: what was written.
 void printSummary(const Context& context, const char* output, const EncodeResult& result) {
     const std::uint32_t count = result.images;
     const std::uint32_t colours = result.colours;
     const std::int32_t levels = result.mipmapLevels;
-    std::fprintf(context.out, "%s: %d image%s of %d x %d, %d colour%s, %d mipmap level%s, %s, %llu bytes\n", output,
+    // A reduction says what it did: "64 colours (from 81,340), PSNR 34.21 dB".
+    char reduced[96] = "";
+    if (result.reduced) {
+        const std::string before = groupedNumber(result.coloursBefore);
+        if (result.psnr == kLosslessPsnr) {
+            std::snprintf(reduced, sizeof reduced, " (from %s), exact", before.c_str());
+        } else {
+            std::snprintf(reduced, sizeof reduced, " (from %s), PSNR %u.%02u dB", before.c_str(), result.psnr / 100,
+                          result.psnr % 100);
+        }
+    }
+    std::fprintf(context.out, "%s: %d image%s of %d x %d, %d colour%s%s, %d mipmap level%s, %s, %llu bytes\n", output,
                  static_cast<int>(count), count == 1 ? "" : "s", static_cast<int>(result.width),
-                 static_cast<int>(result.height), static_cast<int>(colours), colours == 1 ? "" : "s",
+                 static_cast<int>(result.height), static_cast<int>(colours), colours == 1 ? "" : "s", reduced,
                  static_cast<int>(levels), levels == 1 ? "" : "s", result.compressed ? "compressed" : "plain",
                  static_cast<unsigned long long>(result.bytes()));
 }
@@ -101,6 +128,7 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
     request.smallest = settings.automatic;
     request.effort = settings.best ? settings.effort : 0;
     request.threads = settings.threads;
+    request.reduction = settings.colours.reduction;
     request.observer = &observer;
     // Standard output by any name (-, /dev/stdout) is written as a stream.
     if (writesStandardOutput(context, output)) {
@@ -113,7 +141,8 @@ bool encodeTexture(const Context& context, const EncodeSettings& settings, const
         if (result.error == EncodeError::writeFailed && request.stream != nullptr) {
             reportStandardOutputFailure(context, result.fileError);
         } else {
-            const EncodeMessage why = describeEncodeFailure(result, "write the texture plain or with --auto");
+            const EncodeMessage why = describeEncodeFailure(result, "write the texture plain or with --auto",
+                                                            "reduce them first (see qm5(1), COLOURS)");
             fileError(context, why.aboutOutput ? shownOutput : input, "%s", why.text);
         }
         return false;

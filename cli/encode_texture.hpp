@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "cli/context.hpp"
+#include "cli/reduce_options.hpp"
 
 namespace qm5::cli {
 
@@ -15,6 +16,7 @@ struct EncodeSettings {
     unsigned effort = 0;     // --effort, the palette order search's (with --best)
     bool automatic = false;  // --auto
     bool ignoreAlpha = false;
+    ColourOptions colours;  // --quality, --colors, --dither, --matte
     bool quiet = false;
     unsigned threads = 1;
     std::uint64_t maxPixels = UINT64_MAX;  // --max-pixels: a larger picture is refused before it is read

@@ -72,7 +72,8 @@ void pictureRefused(const Context& context, const char* name, const InputFailure
         case PictureError::transparent:
             fileError(context, name,
                       "has pixels that are not fully opaque, and a texture holds opaque colours; "
-                      "--ignore-alpha drops the alpha channel%s", where);
+                      "--matte COLOUR composites them onto a colour, --ignore-alpha drops the alpha channel%s",
+                      where);
             return;
         default:
             fileError(context, name, "%s%s", *detail != '\0' ? detail : describe(failure.pictureError), where);

@@ -32,6 +32,11 @@ enum class Opt : std::size_t {
     followLinks,
     update,
     json,
+    quality,
+    colors,
+    dither,
+    matte,
+    psnr,
     version,  // qm5 --version; read before any command's options
     count_,  // the number of options, not an option
 };

@@ -1,6 +1,8 @@
 // qm5 verify: a texture against the pictures it was made from. The decoded
 // colour of every pixel must equal the input pixel's value as the reader
 // packed it: the palette maps colours to indices and back without change.
+// A reduced texture (--quality, --colors) is measured instead: its PSNR
+// against the pictures and its colour count must meet what was asked.
 #include <cinttypes>
 #include <string>
 #include <vector>
@@ -8,10 +10,12 @@
 #include "cli/collection.hpp"
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
+#include "cli/reduce_options.hpp"
 #include "cli/streams.hpp"
 #include "formats/picture_formats.hpp"
 #include "maker/console.hpp"
 #include "maker/input_pictures.hpp"
+#include "reduce/picture_error.hpp"
 #include "texture/texture_decoder.hpp"
 
 namespace qm5::cli {
@@ -20,11 +24,12 @@ namespace {
 
 // The pictures of INPUT (operand), none of more than maxPixels; false after
 // a message.
-bool loadPictures(const ParsedOptions& options, const Context& context, const char* operand, std::uint64_t maxPixels,
-                  FileList& files, InputPictures& pictures) {
+bool loadPictures(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+                  const char* operand, std::uint64_t maxPixels, FileList& files, InputPictures& pictures) {
     Console silent(nullptr, nullptr);
     ReadOptions readOptions;
     readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
+    colours.applyTo(readOptions);
     // The PCX reader's scan-line warnings go to the error stream.
     FormatsPictureReader reader(options.has(Opt::quiet) ? nullptr : context.err, readOptions);
     InputFailure failure;
@@ -61,6 +66,14 @@ bool sameShape(const Context& context, const char* texture, const TextureHeader&
     return true;
 }
 
+// Image i of the texture (checked already); false after a message.
+bool decodeImage(const Context& context, const char* texture, const TextureDecoder& decoder, std::int32_t i,
+                 Picture& got) {
+    const TextureProblem failed = decoder.decode(i, got);
+    if (failed) reportTextureProblem(context, texture, decoder.layout().header, failed);
+    return !failed;
+}
+
 // Decodes every image (checked already) and compares it with its picture;
 // false after a message on the first difference.
 bool sameImages(const Context& context, const char* texture, const TextureDecoder& decoder, const FileList& files,
@@ -68,10 +81,7 @@ bool sameImages(const Context& context, const char* texture, const TextureDecode
     for (std::int32_t i = 0; i < pictures.count; ++i) {
         const Picture& want = pictures.pictures[static_cast<std::size_t>(i)];
         Picture got;
-        if (const TextureProblem failed = decoder.decode(i, got)) {
-            reportTextureProblem(context, texture, decoder.layout().header, failed);
-            return false;
-        }
+        if (!decodeImage(context, texture, decoder, i, got)) return false;
         for (std::size_t p = 0; p < want.pixels.size(); ++p) {
             if (got.pixels[p] == want.pixels[p]) continue;
             const std::size_t w = static_cast<std::size_t>(want.width);
@@ -84,14 +94,67 @@ bool sameImages(const Context& context, const char* texture, const TextureDecode
     return true;
 }
 
+// The PSNR of the texture's images against the pictures, in hundredths of
+// a dB (kLosslessPsnr: equal); false after a message.
+bool measurePsnr(const Context& context, const char* texture, const TextureDecoder& decoder,
+                 const InputPictures& pictures, std::uint32_t& psnr) {
+    std::uint64_t squaredError = 0;
+    std::uint64_t samples = 0;
+    for (std::int32_t i = 0; i < pictures.count; ++i) {
+        const Picture& want = pictures.pictures[static_cast<std::size_t>(i)];
+        Picture got;
+        if (!decodeImage(context, texture, decoder, i, got)) return false;
+        for (std::size_t p = 0; p < want.pixels.size(); ++p) {
+            squaredError += static_cast<std::uint64_t>(colourDistance(got.pixels[p], want.pixels[p]));
+        }
+        samples += 3 * std::uint64_t{want.pixels.size()};
+    }
+    psnr = psnrHundredths(squaredError, samples);
+    return true;
+}
+
+// "PSNR 36.41 dB", or "exact".
+std::string psnrText(std::uint32_t psnr) {
+    if (psnr == kLosslessPsnr) return "exact";
+    char text[32];
+    std::snprintf(text, sizeof text, "PSNR %u.%02u dB", psnr / 100, psnr % 100);
+    return text;
+}
+
+// --quality, --colors, --psnr: the texture measured against the pictures;
+// false after a message.
+bool verifyMeasured(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+                   const char* texture, const char* input, const TextureDecoder& decoder, const InputPictures& pictures) {
+    std::uint32_t psnr = 0;
+    if (!measurePsnr(context, texture, decoder, pictures, psnr)) return false;
+    const std::int32_t count = decoder.layout().header.signedColourCount();
+    const EncodeReduction& asked = colours.reduction;
+    if (asked.maxColours != 0 && count > asked.maxColours) {
+        fileError(context, texture, "holds %d colours, more than the %d asked", static_cast<int>(count),
+                  static_cast<int>(asked.maxColours));
+        return false;
+    }
+    if (asked.quality != 0 && psnr < asked.quality) {
+        fileError(context, texture, "reaches %s against %s, below the %u.%02u dB asked", psnrText(psnr).c_str(), input,
+                  asked.quality / 100, asked.quality % 100);
+        return false;
+    }
+    if (!options.has(Opt::quiet) || options.has(Opt::psnr)) {
+        std::fprintf(context.out, "%s: %d image%s, %d colours, %s against %s\n", texture,
+                     static_cast<int>(pictures.count), pictures.count == 1 ? "" : "s", static_cast<int>(count),
+                     psnrText(psnr).c_str(), input);
+    }
+    return true;
+}
+
 // One pair: the pictures of inputOperand against textureOperand; false after the message.
-bool verifyOne(const ParsedOptions& options, const Context& context, const char* inputOperand,
-               const char* textureOperand, const DecodeOptions& limits) {
+bool verifyOne(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+               const char* inputOperand, const char* textureOperand, const DecodeOptions& limits) {
     const char* input = inputName(inputOperand);
     const char* texture = inputName(textureOperand);
     FileList files;
     InputPictures pictures;
-    if (!loadPictures(options, context, inputOperand, limits.maxPixels, files, pictures)) return false;
+    if (!loadPictures(options, colours, context, inputOperand, limits.maxPixels, files, pictures)) return false;
     TextureRead read;
     TextureDecoder decoder;
     TextureProblem problem;
@@ -102,6 +165,9 @@ bool verifyOne(const ParsedOptions& options, const Context& context, const char*
     if (problem) {
         reportTextureProblem(context, texture, header, problem);
         return false;
+    }
+    if (colours.reduction.asked() || options.has(Opt::psnr)) {
+        return verifyMeasured(options, colours, context, texture, input, decoder, pictures);
     }
     if (!sameImages(context, texture, decoder, files, pictures)) return false;
     if (!options.has(Opt::quiet)) {
@@ -114,7 +180,8 @@ bool verifyOne(const ParsedOptions& options, const Context& context, const char*
 // -r: every picture below the folder INPUT against the texture encode -r
 // gives it under the folder TEXTURE. A picture whose texture name an
 // earlier one took (encode refused it) is noted and not checked.
-bool verifyFolders(const ParsedOptions& options, const Context& context, const DecodeOptions& limits) {
+bool verifyFolders(const ParsedOptions& options, const ColourOptions& colours, const Context& context,
+                   const DecodeOptions& limits) {
     const char* textures = options.operands[1];
     CollectSettings collect = collectSettings(options, FileKind::picture, "verify");
     collect.recursive = true;
@@ -131,7 +198,7 @@ bool verifyFolders(const ParsedOptions& options, const Context& context, const D
             }
             continue;
         }
-        ok = verifyOne(options, context, pictures[i].path.c_str(), names[i].c_str(), limits) && ok;
+        ok = verifyOne(options, colours, context, pictures[i].path.c_str(), names[i].c_str(), limits) && ok;
     }
     return ok;
 }
@@ -153,10 +220,12 @@ int runVerify(const ParsedOptions& options, const Context& context) {
     DecodeOptions limits;
     int status = kFailure;
     if (!decodeLimits(options, context, "verify", limits, status)) return status;
-    if (recursive) return verifyFolders(options, context, limits) ? kSuccess : kFailure;
+    ColourOptions colours;
+    if (std::string why; !parseColourOptions(options, colours, why)) return usageError(context, "verify", why);
+    if (recursive) return verifyFolders(options, colours, context, limits) ? kSuccess : kFailure;
     bool ok = true;
     for (std::size_t i = 0; i < operands.size(); i += 2) {
-        ok = verifyOne(options, context, operands[i], operands[i + 1], limits) && ok;
+        ok = verifyOne(options, colours, context, operands[i], operands[i + 1], limits) && ok;
     }
     return ok ? kSuccess : kFailure;
 }

@@ -190,11 +190,13 @@ PictureError readRows(std::span<const std::uint8_t> bytes, const Layout& l, cons
             }
             std::uint32_t v = p[0] | (std::uint32_t{p[1]} << 8);
             if (l.bits == 32) v |= (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+            const bool solid = l.alpha.bits == 0 || l.alpha.raw(v) == l.alpha.max;
             dst[x] = packRgb(l.red.of(v), l.green.of(v), l.blue.of(v));
-            opaque = opaque && (l.alpha.bits == 0 || l.alpha.raw(v) == l.alpha.max);
+            if (!solid) dst[x] = options.visible(dst[x], l.alpha.of(v));
+            opaque = opaque && solid;
         }
     }
-    if (!opaque && !options.ignoreAlpha) return PictureError::transparent;
+    if (!opaque && !options.ignoreAlpha && !options.matte) return PictureError::transparent;
     out = std::move(picture);
     return PictureError::none;
 }

@@ -208,7 +208,7 @@ PictureError loadPng(std::span<const std::uint8_t> file, Picture& out, const Rea
         const auto narrow = [](std::uint32_t v) { return (v + 128) / 257; };
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint16_t* p = wide.data() + 4 * i;
-            picture.pixels[i] = packRgb(narrow(p[0]), narrow(p[1]), narrow(p[2]));
+            picture.pixels[i] = options.visible(packRgb(narrow(p[0]), narrow(p[1]), narrow(p[2])), narrow(p[3]));
             opaque = opaque && p[3] == 0xFFFF;
         }
     } else {
@@ -218,14 +218,14 @@ PictureError loadPng(std::span<const std::uint8_t> file, Picture& out, const Rea
         for (std::size_t i = 0; i < count; ++i) {
             std::uint8_t p[4];
             std::memcpy(p, &picture.pixels[i], 4);
-            picture.pixels[i] = packRgb(p[0], p[1], p[2]);
+            picture.pixels[i] = options.visible(packRgb(p[0], p[1], p[2]), p[3]);
             opaque = opaque && p[3] == 0xFF;
         }
     }
     // The rest of the file up to IEND: the CRC of the last IDAT and of
     // IEND is checked only there.
     if (const int e = spng_decode_chunks(ctx.get()); e != 0) return failure(e, detail);
-    if (!opaque && !options.ignoreAlpha) return PictureError::transparent;
+    if (!opaque && !options.ignoreAlpha && !options.matte) return PictureError::transparent;
     out = std::move(picture);
     return PictureError::none;
 }

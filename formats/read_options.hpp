@@ -4,12 +4,23 @@
 
 #include <cstdint>
 
+#include "picture/picture.hpp"
+
 namespace qm5 {
 
 struct ReadOptions {
     // A texture holds opaque colours: a picture with a pixel that is not
-    // fully opaque is refused, unless the alpha channel is to be dropped.
+    // fully opaque is refused, unless the alpha channel is to be dropped
+    // or the pixel composited onto a matte.
     bool ignoreAlpha = false;
+    // Pixels that are not fully opaque are composited onto matteColour
+    // (packed as packRgb) instead (qm5 encode --matte).
+    bool matte = false;
+    std::uint32_t matteColour = 0;
+    // A pixel of colour c and 8-bit alpha a, as the options want it.
+    std::uint32_t visible(std::uint32_t c, std::uint32_t a) const {
+        return matte && a != 0xFF ? compositeOnMatte(c, a, matteColour) : c;
+    }
 };
 
 // The Picture packing: red in bits 0..7, green 8..15, blue 16..23.

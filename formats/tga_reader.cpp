@@ -203,7 +203,7 @@ PictureError loadTga(std::span<const std::uint8_t> file, Picture& out, const Rea
             c = colourOf(p, h.depth, grey, h.hasAlpha());
         }
         opaque = opaque && (c >> 24) == 0xFF;
-        return c & 0xFFFFFF;
+        return options.visible(c & 0xFFFFFF, c >> 24);
     };
     std::uint32_t* pixels = picture.pixels.data();
     for (std::uint64_t k = 0; k < count;) {
@@ -231,7 +231,7 @@ PictureError loadTga(std::span<const std::uint8_t> file, Picture& out, const Rea
         why.set("a pixel index outside the colour map");
         return PictureError::malformed;
     }
-    if (!opaque && !options.ignoreAlpha) return PictureError::transparent;
+    if (!opaque && !options.ignoreAlpha && !options.matte) return PictureError::transparent;
     out = std::move(picture);
     return PictureError::none;
 }

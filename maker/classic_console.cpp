@@ -57,7 +57,9 @@ void ClassicConsole::finished(const EncodeResult& result) {
     switch (result.error) {
         case EncodeError::none:
         case EncodeError::cancelled:
-        case EncodeError::paletteFailed: return;  // the palette stage has said so
+        case EncodeError::paletteFailed:  // the palette stage has said so
+        case EncodeError::badReduction:   // qm5_maker asks for no reduction
+        case EncodeError::qualityUnreachable: return;
         case EncodeError::outOfMemory: reportOutOfMemory(console_); return;
         case EncodeError::tooManyColours: reportError(console_, "Pictures hold more than 32767 colours !"); return;
         case EncodeError::headerOutOfRange: reportError(console_, headerRangeMessage(result.header)); return;

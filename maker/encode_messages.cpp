@@ -44,7 +44,7 @@ void systemReason(const std::error_code& error, char* out, std::size_t size) {
 
 }  // namespace
 
-EncodeMessage describeEncodeFailure(const EncodeResult& result, const char* remedy) {
+EncodeMessage describeEncodeFailure(const EncodeResult& result, const char* remedy, const char* reduceRemedy) {
     EncodeMessage m;
     char* out = m.text;
     const std::size_t size = sizeof m.text;
@@ -55,8 +55,22 @@ EncodeMessage describeEncodeFailure(const EncodeResult& result, const char* reme
         case EncodeError::cancelled: std::snprintf(out, size, "cancelled; nothing was written"); break;
         case EncodeError::outOfMemory: std::snprintf(out, size, "not enough memory to write the texture"); break;
         case EncodeError::tooManyColours:
-            std::snprintf(out, size, "the pictures hold more than %d colours, more than a texture can hold",
-                          static_cast<int>(kMaxPaletteColours));
+            if (result.coloursBefore != 0) {
+                std::snprintf(out, size, "%llu colours, more than the %d a texture holds; %s",
+                              static_cast<unsigned long long>(result.coloursBefore), static_cast<int>(kMaxPaletteColours),
+                              reduceRemedy);
+            } else {
+                std::snprintf(out, size, "more than %d colours, more than a texture holds; %s",
+                              static_cast<int>(kMaxPaletteColours), reduceRemedy);
+            }
+            break;
+        case EncodeError::badReduction:
+            std::snprintf(out, size, "a reduction needs a quality of 1 to 99 dB or a colour count of 2 to %d, "
+                          "and pictures given as colours", static_cast<int>(kMaxPaletteColours));
+            break;
+        case EncodeError::qualityUnreachable:
+            std::snprintf(out, size, "no reduction reaches the quality asked; the best reaches PSNR %u.%02u dB",
+                          static_cast<unsigned>(result.psnr / 100), static_cast<unsigned>(result.psnr % 100));
             break;
         case EncodeError::paletteFailed: std::snprintf(out, size, "not enough memory for the palette"); break;
         case EncodeError::headerOutOfRange: describeHeaderRange(result.header, out, size); break;

@@ -15,7 +15,9 @@ struct EncodeMessage {
 };
 
 // remedy: what a picture that cannot be compressed can be written as
-// instead, in the caller's terms, as "write the texture plain or with --auto".
-EncodeMessage describeEncodeFailure(const EncodeResult& result, const char* remedy);
+// instead, in the caller's terms, as "write the texture plain or with --auto";
+// reduceRemedy: what to do with pictures of too many colours.
+EncodeMessage describeEncodeFailure(const EncodeResult& result, const char* remedy,
+                                    const char* reduceRemedy = "reduce them first");
 
 }  // namespace qm5

@@ -6,6 +6,7 @@
 #include "maker/colour_table.hpp"
 #include "maker/mipmaps.hpp"
 #include "maker/palette.hpp"
+#include "maker/reduction_stage.hpp"
 #include "maker/texture_writer.hpp"
 
 namespace qm5 {
@@ -31,6 +32,7 @@ private:
     }
     bool going() { return !observer_.cancelled() || fail(EncodeError::cancelled); }
     bool makePalette();
+    bool reduce();
     bool countMipmaps();
 
     const EncodeRequest& request_;
@@ -39,6 +41,7 @@ private:
     Console silent_{nullptr, nullptr};  // the stages' lines when the observer shows none
     Console& console_;
     ColourTable colours_;
+    HeapArray<std::uint32_t> reduced_;  // the reduction's palette
     std::span<const std::uint32_t> palette_;
 };
 
@@ -63,13 +66,19 @@ void Encoding::run() {
 // The palette stage, or the caller's palette as it is.
 bool Encoding::makePalette() {
     if (!request_.palette.empty()) {
+        // A reduction makes its own palette.
+        if (request_.reduction.asked()) return fail(EncodeError::badReduction);
         palette_ = request_.palette;
         result_.colours = static_cast<std::uint32_t>(palette_.size());
         return palette_.size() <= static_cast<std::size_t>(kMaxPaletteColours) || fail(EncodeError::tooManyColours);
     }
+    if (request_.reduction.asked()) return reduce();
     switch (buildPalette(console_, request_.pictures, colours_, kMaxPaletteColours, &observer_)) {
         case PaletteResult::done: break;
-        case PaletteResult::tooManyColours: return fail(EncodeError::tooManyColours);
+        case PaletteResult::tooManyColours:
+            // The count tells the caller how far a reduction has to go.
+            result_.coloursBefore = countColours(request_.pictures);
+            return fail(EncodeError::tooManyColours);
         default: return fail(EncodeError::paletteFailed);
     }
     palette_ = colours_.colours();
@@ -77,10 +86,22 @@ bool Encoding::makePalette() {
     return true;
 }
 
+// The reduction, in the palette stage's place.
+bool Encoding::reduce() {
+    observer_.begin(Stage::palette);
+    if (!going()) return false;
+    const EncodeError error = reducePictures(request_, observer_, reduced_, result_);
+    if (error != EncodeError::none) return fail(error);
+    observer_.advance(1, 1);
+    palette_ = reduced_.span();
+    result_.colours = static_cast<std::uint32_t>(palette_.size());
+    return true;
+}
+
 // The mipmap stage: only the level count reaches the file, so the levels
 // are built only when the caller shows that work (qm5_maker).
 bool Encoding::countMipmaps() {
-    if (request_.buildMipmaps && request_.palette.empty()) {
+    if (request_.buildMipmaps && request_.palette.empty() && !request_.reduction.asked()) {
         MipmapLevels levels;
         if (!buildMipmaps(console_, request_.pictures, colours_, levels)) return fail(EncodeError::outOfMemory);
         result_.mipmapLevels = levels.levelCount;

@@ -39,6 +39,17 @@ struct EncodeLimits {
 
 struct EncodeResult;
 
+// Colour reduction of truecolour pictures before the palette stage
+// (reduce/colour_reduction.hpp), asked for by a quality, a colour count or
+// both; the texture then takes the reduction's palette, whose order the
+// best mode searches like its own.
+struct EncodeReduction {
+    std::uint32_t quality = 0;    // least PSNR over RGB, in hundredths of a dB (100 .. 9900); 0: none
+    std::int32_t maxColours = 0;  // at most this many colours (2 .. 32767); 0: none
+    bool dither = false;          // Floyd-Steinberg instead of regions, for textures stored plain
+    bool asked() const { return quality != 0 || maxColours != 0; }
+};
+
 // Hears how an encode goes. As a Progress it is told the stages and their
 // work (for a display); the writing stage also names each step of the file
 // in order, which qm5_maker's console lines follow. Every call comes from
@@ -80,6 +91,11 @@ struct EncodeRequest {
     // order (no palette stage, no palette order search).
     std::span<Picture> pictures;
     std::span<const std::uint32_t> palette;
+    // With `palette`: the best mode's palette order search runs on it all
+    // the same (a reduced palette, whose order means nothing to the caller).
+    bool reorderPalette = false;
+    // Not with `palette`.
+    EncodeReduction reduction;
     EncodeMode mode = EncodeMode::plain;
     // Plain unless compressed (in `mode`, plain meaning compressed) is
     // smaller; a tie goes to plain, and a picture that cannot be compressed
@@ -113,6 +129,8 @@ enum class EncodeError {
     recordTooLong,     // a colour record needs more than 65535 data bytes (failedImage, failedColour)
     cannotOpen,        // the file cannot be created (fileError)
     writeFailed,       // the file could not be written completely (fileError)
+    badReduction,      // a quality or colour count out of range, or a reduction with a caller's palette
+    qualityUnreachable,  // no reduction reaches the quality (within the colour count); psnr: the best
 };
 
 struct EncodeResult {
@@ -136,6 +154,12 @@ struct EncodeResult {
     std::uint64_t memoryLimit = 0;    // the limit tooLarge refers to
     HeaderRangeFault header;          // with headerOutOfRange
     std::error_code fileError;        // with cannotOpen and writeFailed: the system's reason
+    // The reduction: the colours of the pictures (also counted for
+    // tooManyColours, 0 when they could not be), and the PSNR of the
+    // texture against them in hundredths of a dB (0xFFFFFFFF: exact).
+    bool reduced = false;
+    std::uint64_t coloursBefore = 0;
+    std::uint32_t psnr = 0;
 
     bool ok() const { return error == EncodeError::none; }
     // The size of the texture written.

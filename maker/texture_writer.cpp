@@ -33,8 +33,11 @@ private:
     bool compressing() const { return request_.mode != EncodeMode::plain || request_.smallest; }
     bool best() const { return request_.mode == EncodeMode::best; }
     // The palette order search runs for the best mode with an effort, on
-    // the palette stage's palette (a caller's palette keeps its order).
-    bool ordering() const { return best() && request_.effort > 0 && request_.palette.empty(); }
+    // the palette stage's palette (a caller's palette keeps its order unless
+    // the request lets it be searched).
+    bool ordering() const {
+        return best() && request_.effort > 0 && (request_.palette.empty() || request_.reorderPalette);
+    }
     bool open();
     void writeHead(bool compressed);
     void writePlainImages();

@@ -12,49 +12,16 @@
 #include <thread>
 
 #include "core/heap_array.hpp"
+#include "core/parallel_parts.hpp"
 #include "minimiser/picture_compressor.hpp"
 
 namespace qm5::fast {
 
 // Threads at most; the delivery window keeps two records per thread.
-inline constexpr unsigned kMaxThreads = 64;
+inline constexpr unsigned kMaxThreads = kMaxLoopThreads;
 
-// Runs f(part, begin, end) for parts 0 .. parts - 1 over [0, n), part p
-// taking [p * n / parts, (p + 1) * n / parts), on up to parts threads (the
-// calling thread included). When a thread cannot be started its parts run
-// on the calling thread, so the split, and any per-part result, stays the
-// same.
-template <class F>
-void parallelParts(unsigned parts, std::uint64_t n, const F& f) {
-    parts = std::clamp(parts, 1u, kMaxThreads);
-    auto range = [&](unsigned p) {
-        const std::uint64_t begin = n / parts * p + std::min<std::uint64_t>(p, n % parts);
-        const std::uint64_t end = begin + n / parts + (p < n % parts ? 1 : 0);
-        f(p, begin, end);
-    };
-    if (parts == 1 || n == 0) {
-        for (unsigned p = 0; p < parts; ++p) range(p);
-        return;
-    }
-    std::array<std::thread, kMaxThreads> pool;
-    std::array<bool, kMaxThreads> started{};
-    for (unsigned p = 1; p < parts; ++p) {
-        try {
-            pool[p] = std::thread(range, p);
-            started[p] = true;
-        } catch (...) {
-            started[p] = false;
-        }
-    }
-    range(0);
-    for (unsigned p = 1; p < parts; ++p) {
-        if (started[p]) {
-            pool[p].join();
-        } else {
-            range(p);
-        }
-    }
-}
+// Loops split over threads in fixed parts (core/parallel_parts.hpp).
+using qm5::parallelParts;
 
 // What a colour's record is, from the counts of its on and non-off
 // positions alone.

@@ -38,6 +38,19 @@ struct Picture {
     }
 };
 
+// A colour (red in bits 0..7) of alpha a (0 .. 255) composited onto an
+// opaque matte colour: c * a + matte * (255 - a) over 255 in each channel,
+// rounded to nearest.
+constexpr std::uint32_t compositeOnMatte(std::uint32_t colour, std::uint32_t a, std::uint32_t matte) {
+    std::uint32_t out = 0;
+    for (unsigned shift = 0; shift < 24; shift += 8) {
+        const std::uint32_t c = (colour >> shift) & 0xFF;
+        const std::uint32_t m = (matte >> shift) & 0xFF;
+        out |= ((c * a + m * (255 - a) + 127) / 255) << shift;
+    }
+    return out;
+}
+
 enum PictureFormat : std::int32_t {
     FormatBmp = 0,
     FormatPcx = 1,

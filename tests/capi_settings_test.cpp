@@ -194,5 +194,47 @@ TEST(CApiSettings, SettingsOfOtherSizesTakeDefaultsOrAreRefused) {
     qm5_free(data);
 }
 
+TEST(CApiSettings, AReductionGivesTheCommandsBytesAndAMatteItsColour) {
+    // 64 x 64 pixels of 4096 colours, smooth.
+    std::vector<std::uint32_t> values;
+    Bytes rgba;
+    for (std::uint32_t p = 0; p < 64 * 64; ++p) {
+        values.push_back((p % 64) * 4 | (p / 64) * 4 << 8 | 0x50u << 16);
+        rgba.insert(rgba.end(), {std::uint8_t(values.back()), std::uint8_t(values.back() >> 8), 0x50, 255});
+    }
+    const std::uint8_t* pointers[] = {rgba.data()};
+    const qm5_images images = {64, 64, 1, pointers, nullptr, nullptr, 0};
+    test::TempDir dir;
+    test::writeFile(dir / "p.bmp", test::bmp24(64, 64, values));
+    const auto r = test::runProgram(QM5_CMD_BIN, {"encode", "-q", "--quality", "31.5", "--auto", "--best", "p.bmp"},
+                                    dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Context context;
+    qm5_encode_settings settings = encodeSettings(QM5_MODE_AUTO_BEST);
+    settings.quality = 3150;
+    EXPECT_EQ(encoded(context, images, settings), test::readFile(dir / "p.qm5"));
+
+    settings.max_colours = 2;
+    settings.quality = 9900;
+    EXPECT_EQ(context.encodeWith(images, settings).error().status, QM5_ERROR_QUALITY);
+    for (const auto& wrong : {std::pair<std::uint32_t, std::uint32_t>{99, 0}, {0, 1}, {0, 32768}}) {
+        settings.quality = wrong.first;
+        settings.max_colours = wrong.second;
+        EXPECT_EQ(context.encodeWith(images, settings).error().status, QM5_ERROR_ARGUMENT) << wrong.first;
+    }
+
+    // A transparent pixel composited onto the matte, without a reduction.
+    rgba[3] = 0;
+    settings = encodeSettings();
+    settings.flags = QM5_MATTE;
+    settings.matte_colour = 0x00FF00;
+    const Bytes texture = encoded(context, images, settings);
+    auto opened = context.open(texture);
+    ASSERT_TRUE(opened.ok());
+    auto pixels = opened->rgba(0);
+    ASSERT_TRUE(pixels.ok());
+    EXPECT_EQ(Bytes(pixels->begin(), pixels->begin() + 4), Bytes({0, 255, 0, 255}));
+}
+
 }  // namespace
 }  // namespace qm5

@@ -282,7 +282,8 @@ TEST(CApi, EncodeRefusesWhatATextureCannotHold) {
     qm5_images images = pictures.images();
     EXPECT_EQ(qm5_encode(ctx, &images, nullptr, &data, &size), QM5_ERROR_TRANSPARENT);
     EXPECT_STREQ(qm5_last_message(ctx),
-                 "pixel (1, 1) of image 1 has alpha 254; encode with QM5_IGNORE_ALPHA to drop it");
+                 "pixel (1, 1) of image 1 has alpha 254; encode with QM5_MATTE to composite it onto a colour or "
+                 "QM5_IGNORE_ALPHA to drop it");
     EXPECT_EQ(qm5_last_place(ctx).image, 1);
     EXPECT_EQ(qm5_last_place(ctx).offset, 20);
     pictures.rgba[1][4 * 5 + 3] = 255;

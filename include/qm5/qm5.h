@@ -40,6 +40,9 @@
  * - No call prints anything, reads standard input or ends the program.
  * - Every enum a function takes is checked as the integer it holds: a value
  *   outside its list is QM5_ERROR_ARGUMENT, never undefined behaviour.
+ * - Colour reduction (qm5 encode --quality, --colors): pictures of any
+ *   number of colours become a texture of at most 32767, chosen for the
+ *   smallest texture at the quality asked; the same bytes on every machine.
  */
 #ifndef QM5_QM5_H
 #define QM5_QM5_H
@@ -82,7 +85,8 @@ typedef enum qm5_status {
     QM5_ERROR_TRANSPARENT = 9,      /* a pixel to encode is not fully opaque */
     QM5_ERROR_TOO_MANY_COLOURS = 10, /* the pictures hold more than 32767 colours */
     QM5_ERROR_RECORD_TOO_LONG = 11, /* a compressed colour would need more than 65535 bytes */
-    QM5_ERROR_CANCELLED = 12        /* the progress callback asked to stop; nothing was written */
+    QM5_ERROR_CANCELLED = 12,       /* the progress callback asked to stop; nothing was written */
+    QM5_ERROR_QUALITY = 13          /* no colour reduction reaches the quality asked (within max_colours) */
 } qm5_status;
 
 /* A short fixed text for a status, e.g. "the texture is truncated". */
@@ -214,6 +218,12 @@ typedef enum qm5_mode {
    each pixel keeps its index; compressed records are made for that order,
    and the best modes search no other. */
 #define QM5_KEEP_PALETTE_ORDER 2u
+/* With a reduction (quality or max_colours): Floyd-Steinberg dithering
+   instead of regions, for textures stored plain (qm5 encode --dither). */
+#define QM5_DITHER 4u
+/* Composite every pixel that is not fully opaque onto matte_colour
+   (qm5 encode --matte) instead of refusing it. */
+#define QM5_MATTE 8u
 
 /* The effort of the best modes' search for a palette order that makes the
    texture smaller (qm5 encode --best --effort N): its budget of work in
@@ -259,13 +269,20 @@ typedef struct qm5_encode_settings {
     size_t size;                    /* sizeof(qm5_encode_settings) */
     int32_t mode;                   /* a qm5_mode; default QM5_MODE_PLAIN */
     uint32_t threads;               /* 0 (default): one per core; never changes the bytes */
-    uint32_t flags;                 /* QM5_IGNORE_ALPHA, QM5_KEEP_PALETTE_ORDER; default 0 */
+    uint32_t flags;                 /* QM5_IGNORE_ALPHA, QM5_KEEP_PALETTE_ORDER, QM5_DITHER, QM5_MATTE; default 0 */
     uint32_t effort;                /* best modes: 0 .. QM5_MAX_EFFORT; default QM5_DEFAULT_EFFORT */
     qm5_progress_callback progress; /* NULL (default): none */
     void* progress_data;            /* handed to progress as it is */
+    /* Colour reduction, for pictures given as RGBA (qm5 encode --quality,
+       --colors): either or both; 0 (default): none, and pictures of more
+       than 32767 colours are refused with QM5_ERROR_TOO_MANY_COLOURS. */
+    uint32_t quality;               /* least PSNR over RGB in hundredths of a dB (3600: 36 dB), 100 .. 9900 */
+    uint32_t max_colours;           /* at most this many colours, 2 .. 32767 */
+    uint32_t matte_colour;          /* with QM5_MATTE: 0xRRGGBB */
 } qm5_encode_settings;
 
-#define QM5_ENCODE_SETTINGS_INIT {sizeof(qm5_encode_settings), QM5_MODE_PLAIN, 0, 0, QM5_DEFAULT_EFFORT, NULL, NULL}
+#define QM5_ENCODE_SETTINGS_INIT \
+    {sizeof(qm5_encode_settings), QM5_MODE_PLAIN, 0, 0, QM5_DEFAULT_EFFORT, NULL, NULL, 0, 0, 0}
 
 /* Sets *settings to QM5_ENCODE_SETTINGS_INIT (for bindings that cannot use
    the macro). NULL is ignored. */

@@ -6,6 +6,7 @@
         rgb = tex.decode_rgb(0)                            # bytes, 3 per pixel
         indices, palette = tex.decode_indices(0), tex.palette
     data = qm5.encode([rgb], "auto-best", size=(tex.width, tex.height))
+    photo = qm5.encode(Image.open("photo.png"), "auto-best", quality=36)  # colours reduced
 
 Pillow opens and saves textures once qm5.pillow is imported.
 """
@@ -14,8 +15,8 @@ from ._errors import Place, Qm5Error, Status
 from ._library import path as library_path, version as library_version
 from ._texture import ImageEntry, Texture, open_texture as open
 from ._encoding import encode
-from ._encode_options import MODES
+from ._encode_options import MODES, Progress
 
 __version__ = "1.0.0"
-__all__ = ["open", "encode", "Texture", "ImageEntry", "Qm5Error", "Status", "Place", "MODES",
+__all__ = ["open", "encode", "Texture", "ImageEntry", "Qm5Error", "Status", "Place", "MODES", "Progress",
            "library_path", "library_version"]

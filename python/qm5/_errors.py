@@ -19,6 +19,8 @@ class Status(enum.IntEnum):
     ERROR_TRANSPARENT = 9
     ERROR_TOO_MANY_COLOURS = 10
     ERROR_RECORD_TOO_LONG = 11
+    ERROR_CANCELLED = 12
+    ERROR_QUALITY = 13
 
 
 class Place(NamedTuple):

@@ -8,7 +8,11 @@
 
 Each image of a texture is a frame (seek, tell, n_frames). Saving takes
 qm5_mode ("plain", the default, "compressed", "best", "auto", "auto-best"),
-qm5_effort, qm5_threads and qm5_ignore_alpha, as qm5.encode takes them.
+qm5_effort, qm5_threads, qm5_ignore_alpha, qm5_keep_palette, qm5_quality,
+qm5_colors, qm5_dither, qm5_matte and qm5_progress, as qm5.encode takes
+them without the prefix:
+
+    Image.open("photo.png").save("photo.qm5", qm5_mode="auto-best", qm5_quality=36)
 A damaged file raises what Pillow raises for one: UnidentifiedImageError
 when it is no texture, OSError when it is a damaged one; Image.MAX_IMAGE_PIXELS
 bounds the pictures opened.
@@ -147,11 +151,15 @@ def _frames(im, save_all):
     return frames
 
 
+_SAVE_KEYS = {"qm5_mode", "qm5_effort", "qm5_threads", "qm5_ignore_alpha", "qm5_keep_palette", "qm5_quality",
+              "qm5_colors", "qm5_dither", "qm5_matte", "qm5_progress"}
+
+
 def _save(im, fp, filename, save_all=False):
     info = im.encoderinfo
     try:
-        data = encode(_frames(im, save_all), info.get("qm5_mode", "plain"), effort=info.get("qm5_effort"),
-                      threads=info.get("qm5_threads", 0), ignore_alpha=info.get("qm5_ignore_alpha", False))
+        keys = {key[4:]: value for key, value in info.items() if key.startswith("qm5_") and key in _SAVE_KEYS}
+        data = encode(_frames(im, save_all), keys.pop("mode", "plain"), **keys)
     except Qm5Error as e:
         raise _pillow_error(e) from e
     fp.write(data)

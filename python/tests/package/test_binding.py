@@ -9,9 +9,11 @@ from qm5 import _encode_options, _library
 
 HEADER = re.sub(r"/\*.*?\*/", "", (SOURCE_DIR / "include" / "qm5" / "qm5.h").read_text(), flags=re.S)
 C_TYPES = {"int32_t": ctypes.c_int32, "uint32_t": ctypes.c_uint32, "int64_t": ctypes.c_int64,
-           "uint64_t": ctypes.c_uint64, "qm5_mode": ctypes.c_int}
+           "uint64_t": ctypes.c_uint64, "qm5_mode": ctypes.c_int, "size_t": ctypes.c_size_t,
+           "qm5_progress_callback": "pointer"}
 MIRRORS = {"qm5_info": _library.Info, "qm5_image_info": _library.ImageInfo, "qm5_place": _library.PlaceStruct,
-           "qm5_images": _library.Images, "qm5_encode_options": _encode_options.EncodeOptions}
+           "qm5_images": _library.Images, "qm5_encode_options": _encode_options.EncodeOptions,
+           "qm5_encode_settings": _encode_options.EncodeSettings, "qm5_progress": _encode_options.ProgressStruct}
 
 
 def header_fields(struct):
@@ -24,7 +26,7 @@ def header_fields(struct):
 
 
 def mirror_fields(structure):
-    pointer = (ctypes._Pointer, ctypes.c_void_p, ctypes.c_char_p)
+    pointer = (ctypes._Pointer, ctypes.c_void_p, ctypes.c_char_p, ctypes._CFuncPtr)
     return [(name, "pointer" if issubclass(kind, pointer) else kind) for name, kind in structure._fields_]
 
 

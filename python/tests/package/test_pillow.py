@@ -19,6 +19,12 @@ def test_save_is_the_command_texture_and_opens_as_p(mode, tmp_path, wall, comman
         assert im.convert("RGB").tobytes() == wall.rgb
 
 
+def test_save_keys_reach_the_encoder(wall):
+    out = io.BytesIO()
+    wall.image.save(out, format="QM5", qm5_mode="auto-best", qm5_colors=8, qm5_effort=0)
+    assert out.getvalue() == qm5.encode(wall.image, "auto-best", colors=8, effort=0)
+
+
 def test_save_all_gives_frames(tmp_path, wall):
     pictures = [wall.image, ImageOps.flip(wall.image), ImageOps.mirror(wall.image)]
     path = tmp_path / "three.qm5"

@@ -63,9 +63,46 @@ def test_refusals_carry_status_message_and_place(tmp_path, wall, command_texture
         qm5.encode(clear)
     assert e.value.status == qm5.Status.ERROR_TRANSPARENT and e.value.place == (0, None, 0)
     assert qm5.open(qm5.encode(clear, ignore_alpha=True)).decode_rgb(0) == bytes([9] * 12)
-    # Until libqm5 takes an effort, asking for one is refused, never ignored.
-    with pytest.raises(qm5.Qm5Error, match="not supported by this libqm5"):
-        qm5.encode(wall.image, "best", effort=8)
+    assert "matte=COLOUR" in e.value.message
+    with pytest.raises(qm5.Qm5Error) as e:
+        qm5.encode(wall.image, quality=120)
+    assert e.value.status == qm5.Status.ERROR_ARGUMENT
+
+
+def test_settings_give_the_command_texture(tmp_path, wall, command_texture):
+    assert qm5.encode(wall.image, "best", effort=50) == command_texture(wall.path, "--best", "--effort", "50")
+    # 64 x 64 pixels of 4096 colours, reduced.
+    photo = Image.new("RGB", (64, 64))
+    photo.putdata([(x * 4, y * 4, 80) for y in range(64) for x in range(64)])
+    photo.save(tmp_path / "photo.png")
+    want = command_texture(tmp_path / "photo.png", "--quality", "31.5", "--auto", "--best")
+    assert qm5.encode(photo, "auto-best", quality=31.5) == want
+    assert qm5.open(qm5.encode(photo, colors=8, dither=True)).colour_count == 8
+
+    clear = Image.new("RGBA", (2, 2), (9, 9, 9, 0))
+    assert qm5.open(qm5.encode(clear, matte="#ff00ff")).decode_rgb(0) == bytes([255, 0, 255] * 4)
+    # A palette kept in its order, indices and all.
+    indexed = wall.image.quantize(16)
+    indexed.putpalette(indexed.getpalette()[:48][::-1])
+    with qm5.open(qm5.encode(indexed, "best", keep_palette=True)) as tex:
+        assert tex.palette[:48] == bytes(indexed.getpalette()[:48])
+        assert tex.decode_indices(0) == indexed.tobytes()
+
+
+def test_progress_reports_the_stages_and_cancels(wall):
+    seen = []
+    qm5.encode(wall.image, "best", progress=seen.append)
+    stages = [p.stage for p in seen]
+    assert stages[0] == "palette" and stages[-1] == "writing" and "compressing" in stages
+    assert all(p.done <= p.total for p in seen)
+    with pytest.raises(qm5.Qm5Error) as e:
+        qm5.encode(wall.image, "best", progress=lambda p: p.stage == "compressing")
+    assert e.value.status == qm5.Status.ERROR_CANCELLED
+
+    def broken(progress):
+        raise KeyError("from the callback")
+    with pytest.raises(KeyError, match="from the callback"):
+        qm5.encode(wall.image, "best", progress=broken)
 
 
 def test_a_missing_library_is_named(tmp_path):
