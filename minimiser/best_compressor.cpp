@@ -77,9 +77,12 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
         }
         job.total.store(std::uint64_t{job.generalCount} * fast::kSearchShare);
         // A record runs beside the others' under a shared lock. One that
-        // the job's account refused while its own had room runs again alone,
-        // the others' storage given back, as it would on one thread: so a
-        // record fits or not whatever the thread count.
+        // runs out of memory runs again alone, from nothing: every worker's
+        // storage given back, its own included. Whether the job's account
+        // refused it (crowded by other threads) or its own did (after what
+        // the worker kept from the colours it happened to take before), the
+        // second run needs what the record needs on its own, so a record
+        // fits or not whatever the thread count.
         std::shared_mutex alone;
         const fast::RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             if (!job.isGeneral(c)) return job.special(c, record);
@@ -88,7 +91,7 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
                 const std::shared_lock lock(alone);
                 worker.account.reset(limit);
                 const MinimiseStatus status = pictureRecord(job, limits_, worker, c, record);
-                if (status != MinimiseStatus::outOfMemory || !worker.account.crowded()) return status;
+                if (status != MinimiseStatus::outOfMemory) return status;
             }
             const std::unique_lock lock(alone);
             for (unsigned other = 0; other < job.threads; ++other) {

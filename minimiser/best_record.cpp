@@ -54,6 +54,7 @@ bool BestWorker::prepare(int b) {
 
 void BestWorker::release() {
     search.release();
+    solver.releaseCover();
     nonOff.reset();
     on.reset();
     candidates.reset();

@@ -10,7 +10,9 @@
 // fails the same way on any machine and thread count, while the job as a
 // whole never passes its limit. A take the parent refuses although the
 // worker's own account has room depends on what other threads hold at that
-// moment: crowded() tells the caller to run the record again on its own.
+// moment: crowded() tells so. (The minimiser runs any record that ran out
+// of memory again on its own, from nothing, since what a worker still holds
+// from earlier records depends on the threads too.)
 
 #include <algorithm>
 #include <atomic>

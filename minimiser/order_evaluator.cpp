@@ -174,7 +174,9 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     w.best.solver.limitWork(~std::uint64_t{0});
     w.account.reset(recordLimit_);
     task.status = bestRecord(w.best, b, on, limits_, w.record);
-    task.crowded = task.status == MinimiseStatus::outOfMemory && w.account.crowded();
+    // Out of memory beside the other threads' records, or after what this
+    // worker kept from the tasks it happened to take: run again alone.
+    task.crowded = task.status == MinimiseStatus::outOfMemory;
     // A cut search leaves the cover unsolved, so only a stop of this record counts.
     task.overBudget = search.stopped() || w.best.solver.stopped();
     search.limitCost(~std::uint64_t{0});
@@ -224,9 +226,9 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
     for (std::size_t t = 0; t < count; ++t) {
         if (tasks[t].ends()) count = t + 1;
     }
-    // A record the job's account refused while its own had room runs
-    // again with its share, the other workers' storage given back, as it
-    // would on one thread.
+    // A record out of memory runs again with its share, every worker's
+    // storage given back, so that whether it fits does not depend on the
+    // threads or on what a worker held before.
     for (std::size_t t = 0; t < count; ++t) {
         Task& task = tasks[t];
         if (!task.crowded) continue;

@@ -121,7 +121,7 @@ private:
         RecordRef ref = 0;
         MinimiseStatus status = MinimiseStatus::ok;
         bool overBudget = false;   // its search passed the work limit
-        bool crowded = false;      // out of memory only beside the other threads' records
+        bool crowded = false;      // out of memory: to run again, every worker's storage given back
         std::uint64_t offset = 0;  // the record in its worker's out
         std::uint64_t length = 0;
         std::uint64_t work = 0;
