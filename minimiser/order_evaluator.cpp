@@ -205,20 +205,30 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
     const std::uint64_t share = workLimit == ~std::uint64_t{0} ? workLimit
                                 : count == 0 || workLimit <= work_ ? 0
                                                                    : (workLimit - work_) / count;
+    const bool parallel = threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions;
+    const unsigned parts = parallel ? threads_ : 1;
+    // Part 0 runs on the calling thread: it reports progress record by
+    // record, its work standing for every part's (display only).
     auto run = [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
         Worker& w = workers_[part];
         w.used = 0;
         for (std::uint64_t t = begin; t < end; ++t) {
             tasks[t].part = part;
             computeRecord(w, order, tasks[t], share);
+            if (part == 0 && progress_) {
+                inFlight_ += tasks[t].work * parts;
+                progress_();
+            }
             if (tasks[t].ends()) break;
         }
     };
-    if (threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions) {
+    inFlight_ = 0;
+    if (parallel) {
         parallelParts(threads_, count, run);
     } else {
         run(0, 0, count);
     }
+    inFlight_ = 0;
     // The evaluation ends at the first record too long: the tasks after it
     // are neither counted nor cached (those a thread did compute included).
     for (std::size_t t = 0; t < count; ++t) {
