@@ -42,7 +42,7 @@ namespace qm5 {
 
 // The search's budget, in multiples of the work of compressing the
 // pictures once in the maker's order; 0 keeps the maker's order.
-inline constexpr unsigned kDefaultOrderEffort = 4;
+inline constexpr unsigned kDefaultOrderEffort = 1;
 inline constexpr unsigned kMaxOrderEffort = 1000;
 
 struct OrderSearchOptions {
