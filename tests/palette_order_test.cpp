@@ -122,10 +122,13 @@ TEST(PaletteOrder, UnsortedPalettesDecodeAndAreNeverLarger) {
 }
 
 // The budget is a multiple of the maker's order's work; a chunk of records
-// once spent several budgets (a cover that did not stop at its limit). A
-// record may pass its share by the steps between two checks, no more.
+// once spent far more (a cover that did not stop at its limit: 5 % more
+// here). A record may pass its share by the steps between two checks.
 TEST(PaletteOrder, SearchStaysWithinItsBudgetOnEveryThreadCount) {
-    const std::vector<std::uint32_t> indices = test::photoLikeIndices(96, 80, 48, 11);
+    std::vector<std::uint32_t> indices = test::photoLikeIndices(96, 80, 48, 11);
+    for (std::size_t p = 0; p < indices.size(); ++p) {
+        if (p % 96 >= 24) indices[p] = 0;  // a background over three quarters
+    }
     const std::uint32_t* images[] = {indices.data()};
     std::uint64_t work = 0;
     for (unsigned threads : {1u, 3u}) {
@@ -136,7 +139,7 @@ TEST(PaletteOrder, SearchStaysWithinItsBudgetOnEveryThreadCount) {
         order.effort = 1;
         ASSERT_EQ(search.run(images, indices.size(), 48, options, order), MinimiseStatus::ok);
         const PaletteOrderSearch::Statistics& got = search.statistics();
-        EXPECT_LE(got.work - got.makerWork, got.makerWork + got.makerWork / 20)
+        EXPECT_LE(got.work - got.makerWork, got.makerWork + got.makerWork / 50)
             << "got " << got.work - got.makerWork << " units of search, want a budget of " << got.makerWork;
         if (threads > 1) {
             EXPECT_EQ(got.work, work) << "the thread count changed the work";
