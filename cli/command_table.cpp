@@ -40,13 +40,13 @@ constexpr CommandOption kEncodeNoLimits{Opt::noLimits, '\0', "no-limits", nullpt
 constexpr CommandOption kMatte{Opt::matte, '\0', "matte", "COLOUR",
                                "composite every pixel that is not fully opaque onto COLOUR (#ff00ff or 255,0,255) first, so that a transparent picture can be read and the colours under its transparent pixels do not swell the palette"};
 
-static_assert(kDefaultOrderEffort == 4 && kMaxOrderEffort == 1000, "the help of --effort states them");
+static_assert(kDefaultOrderEffort == 1 && kMaxOrderEffort == 1000, "the help of --effort states them");
 
 // A new option is one more row here and one more Opt value.
 constexpr CommandOption kEncodeOptions[] = {
     {Opt::compress, 'c', "compress", nullptr, "write the images compressed, colour by colour"},
     {Opt::best, '\0', "best", nullptr, "compress with as few cubes per colour as practical: a smaller texture that every reader decodes to the same picture, though not the bytes qm5_maker writes"},
-    {Opt::effort, '\0', "effort", "N", "with --best: how hard to search for the palette order that makes the texture smallest, 0 to 1000 (default: 4; 0 keeps the colours in ascending order); more effort, smaller textures, longer runs, the same bytes on every machine"},
+    {Opt::effort, '\0', "effort", "N", "with --best: how hard to search for the palette order that makes the texture smallest, 0 to 1000 (default: 1; 0 keeps the colours in ascending order); more effort, smaller textures, longer runs, the same bytes on every machine"},
     {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
     {Opt::output, 'o', "output", "FILE", "the texture to write, - for standard output; only with one INPUT (default: INPUT with the extension of its last path component replaced by .qm5, beside INPUT)"},
     {Opt::outputDir, '\0', "output-dir", "DIR", "write every texture into the folder DIR (created when missing, as mkdir -p), named after its INPUT"},

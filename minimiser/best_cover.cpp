@@ -84,7 +84,7 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     // Sorting, checking and ranking; the table and the searches count their own.
     spent_ += onPositions.size() + 4 * candidates.size() + bitmap::wordsFor(b) / 4;
     MinimiseStatus status = build(b, onPositions, candidates);
-    if (status == MinimiseStatus::ok && !stopped_) status = choose();
+    if (status == MinimiseStatus::ok && !pastLimit()) status = choose();
     release();
     return status;
 }

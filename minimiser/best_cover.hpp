@@ -93,6 +93,11 @@ public:
     bool stopped() const { return stopped_; }
 
 private:
+    // Sets stopped() once the work passes its limit.
+    bool pastLimit() {
+        stopped_ = stopped_ || spent_ > workLimit_;
+        return stopped_;
+    }
     enum class ExactResult { solved, declined, outOfMemory };
 
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);

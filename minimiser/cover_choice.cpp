@@ -83,10 +83,13 @@ MinimiseStatus CoverSolver::choose() {
     }
     // No cover does without them: a record past the limit is known here.
     if (cubeDataLength(essentials, b_) > limits_.maxDataLength) return MinimiseStatus::recordTooLong;
-    // 2. Groups of the rows left, 3. each solved.
+    // 2. Groups of the rows left, 3. each solved. Past the work limit the
+    // choice stops between steps, without a cover (stopped()).
     std::uint32_t groups = 0;
-    if (!group(groups) || !solveGroups(groups)) return MinimiseStatus::outOfMemory;
+    if (pastLimit() || !group(groups)) return stopped_ ? MinimiseStatus::ok : MinimiseStatus::outOfMemory;
+    if (pastLimit() || !solveGroups(groups)) return stopped_ ? MinimiseStatus::ok : MinimiseStatus::outOfMemory;
     // 4. Irredundancy, then the cover in candidate order.
+    if (pastLimit()) return MinimiseStatus::ok;
     if (!irredundant()) return MinimiseStatus::outOfMemory;
     chosenCount_ = 0;
     for (std::uint32_t c = 0; c < cols; ++c) {
@@ -195,6 +198,7 @@ bool CoverSolver::solveGroups(std::uint32_t groups) {
         const std::uint32_t* gc = groupCols + colStartOf[g];
         const std::uint32_t nc = colStartOf[g + 1] - colStartOf[g];
         ExactResult exact = ExactResult::declined;
+        if (pastLimit()) return true;
         if (nc <= exactLimit) {
             exact = solveExact(gc, nc, rowCountOf[g]);
             if (exact == ExactResult::outOfMemory) return false;
@@ -204,7 +208,7 @@ bool CoverSolver::solveGroups(std::uint32_t groups) {
             for (std::uint32_t k = 0; k < nc; ++k) groupCols[greedyCount++] = gc[k];
         }
     }
-    return greedy(groupCols, greedyCount);
+    return pastLimit() || greedy(groupCols, greedyCount);
 }
 
 }  // namespace qm5

@@ -141,9 +141,14 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
         return;
     }
     std::uint64_t* nonOff = w.best.nonOff.data();
+    // The bitmaps' upkeep counts as work too, a position or a word a unit:
+    // a record after a change low in the order sets most of the picture
+    // again.
+    std::uint64_t upkeep = 0;
     if (w.image != task.image) {
         std::fill(w.best.nonOff.begin(), w.best.nonOff.end(), std::uint64_t{0});
         for (std::uint64_t p = pixels_; p < (std::uint64_t{1} << b); ++p) bitmap::set(nonOff, p);
+        upkeep += w.best.nonOff.size() + ((std::uint64_t{1} << b) - pixels_);
         w.image = task.image;
         w.filledCount = 0;
     }
@@ -154,13 +159,16 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
         std::mismatch(w.filled.data(), w.filled.data() + common, order.data()).first - w.filled.data());
     for (std::uint32_t k = same; k < w.filledCount; ++k) {
         for (const std::uint32_t p : positions(task.image, w.filled[k])) nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
+        upkeep += count(task.image, w.filled[k]);
     }
     for (std::uint32_t k = same; k < task.index; ++k) {
         w.filled[k] = order[k];
         for (const std::uint32_t p : positions(task.image, order[k])) bitmap::set(nonOff, p);
+        upkeep += count(task.image, order[k]);
     }
     w.filledCount = task.index;
     const std::span<const std::uint32_t> on = positions(task.image, task.colour);
+    upkeep += 2 * on.size();
     std::uint64_t* onWords = w.best.on.data();
     for (const std::uint32_t p : on) {
         bitmap::set(nonOff, p);
@@ -168,7 +176,7 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     }
     PrimeSearch& search = w.best.search;
     const std::uint64_t before = w.best.work();
-    const std::uint64_t left = allowance;
+    const std::uint64_t left = allowance - std::min(allowance, upkeep);
     search.limitCost(search.cost() + std::min(left, ~std::uint64_t{0} - search.cost()));
     w.best.workLimit = before + std::min(left, ~std::uint64_t{0} - before);
     w.best.solver.limitWork(~std::uint64_t{0});
@@ -181,7 +189,7 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     task.overBudget = search.stopped() || w.best.solver.stopped();
     search.limitCost(~std::uint64_t{0});
     w.best.workLimit = ~std::uint64_t{0};
-    task.work = w.best.work() - before;
+    task.work = w.best.work() - before + upkeep;
     for (const std::uint32_t p : on) {
         nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
         onWords[p >> 6] = 0;
@@ -207,20 +215,30 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
     const std::uint64_t share = workLimit == ~std::uint64_t{0} ? workLimit
                                 : count == 0 || workLimit <= work_ ? 0
                                                                    : (workLimit - work_) / count;
+    const bool parallel = threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions;
+    const unsigned parts = parallel ? threads_ : 1;
+    // Part 0 runs on the calling thread: it reports progress record by
+    // record, its work standing for every part's (display only).
     auto run = [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
         Worker& w = workers_[part];
         w.used = 0;
         for (std::uint64_t t = begin; t < end; ++t) {
             tasks[t].part = part;
             computeRecord(w, order, tasks[t], share);
+            if (part == 0 && progress_) {
+                inFlight_ += tasks[t].work * parts;
+                progress_();
+            }
             if (tasks[t].ends()) break;
         }
     };
-    if (threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions) {
+    inFlight_ = 0;
+    if (parallel) {
         parallelParts(threads_, count, run);
     } else {
         run(0, 0, count);
     }
+    inFlight_ = 0;
     // The evaluation ends at the first record too long: the tasks after it
     // are neither counted nor cached (those a thread did compute included).
     for (std::size_t t = 0; t < count; ++t) {

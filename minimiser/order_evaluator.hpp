@@ -90,13 +90,17 @@ public:
     // PrimeSearch's units; records computed.
     std::uint64_t work() const { return work_; }
     std::uint64_t computed() const { return computed_; }
+    // work() and an estimate of the records of the chunk being computed,
+    // for progress only (it depends on the threads).
+    std::uint64_t progressWork() const { return work_ + inFlight_; }
     MinimiseStatus status() const { return status_; }
     bool overBudget() const { return overBudget_; }
     // image * colours() + index of the record of the last evaluation found
     // too long (kNoSize: none).
     std::uint64_t tooLongAt() const { return tooLongAt_; }
 
-    // Called on the calling thread after every chunk of an evaluation.
+    // Called on the calling thread after every chunk of an evaluation and
+    // after each record the calling thread computes.
     void setProgress(std::function<void()> progress) { progress_ = std::move(progress); }
     // Once *stop is set, an evaluation ends after its chunk (kNoSize) and
     // stopped() holds: the caller wants no more.
@@ -180,6 +184,7 @@ private:
     std::function<void()> progress_;
     const std::atomic<bool>* stop_ = nullptr;
     std::uint64_t work_ = 0;
+    std::uint64_t inFlight_ = 0;
     std::uint64_t computed_ = 0;
     std::uint64_t tooLongAt_ = kNoSize;
     bool overBudget_ = false;

@@ -17,6 +17,13 @@ using fast::RecordRef;
 // The model order is made for palettes up to this size: its table has
 // colours^2 entries of 8 bytes (8 MiB).
 constexpr std::uint32_t kModelColours = 1024;
+// Orders that put the colour with most pixels lower are judged from this
+// effort up. The colours above it then have most of the picture as don't
+// care and their primes number hundreds of thousands: such an order costs
+// about 12 times the ascending one, so a smaller budget would be spent on
+// it in vain, cut before its sum is known. They pay on some pictures (a
+// background at index 0), given that budget.
+constexpr unsigned kLargestLowEffort = 16;
 // Fixed point of the model's weights: 1 is 2^32 (integers, so that every
 // machine sorts alike).
 constexpr int kModelShift = 32;
@@ -113,6 +120,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     options_ = &options;
     lastReport_ = 0;
     limit_ = search.sizeLimit;
+    largestLow_ = search.effort >= kLargestLowEffort;
     if (images.empty() || colourCount == 0) return MinimiseStatus::invalidTable;
     evaluator_.setStop(options.stop);
     // The search's own arrays beside the evaluator's.
@@ -148,7 +156,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     budgetStart_ = evaluator_.work();
     budgetEnd_ = budgetStart_ + std::uint64_t{search.effort} * std::max<std::uint64_t>(1, budgetStart_);
     const std::uint64_t budget = budgetEnd_ - budgetStart_;
-    evaluator_.setProgress([&, budget] { report(evaluator_.work() - budgetStart_, budget, false); });
+    evaluator_.setProgress([&, budget] { report(evaluator_.progressWork() - budgetStart_, budget, false); });
     bool ok = true;
     if (search.effort > 0 && colourCount > 1) {
         if (search.searching) search.searching();
@@ -170,9 +178,11 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
     for (std::uint32_t c = 1; c < colours; ++c) {
         if (evaluator_.totalCount(c) > evaluator_.totalCount(largest)) largest = c;
     }
+    largest_ = largest;
     HeapArray<std::uint32_t> candidate;
     if (!candidate.allocate(colours)) return false;
     for (unsigned k = 1; k <= 3 && budgetLeft(); ++k) {
+        if (k == 2 && !largestLow_) continue;
         if (k == 3) {
             if (colours > kModelColours) break;
             if (!modelOrder(images, pixelCount, colours, candidate.span())) return false;
@@ -225,8 +235,20 @@ bool PaletteOrderSearch::tryOrder(std::span<const std::uint32_t> order, std::uin
     return evaluator_.trimCache(refs_.span());
 }
 
+// Whether moving the colour at index from to index to puts the colour
+// with most pixels at a lower index (judged only from kLargestLowEffort).
+bool PaletteOrderSearch::lowersLargest(std::uint32_t from, std::uint32_t to) const {
+    if (largestLow_) return false;
+    if (from > to) return order_[from] == largest_;
+    for (std::uint32_t i = from + 1; i <= to; ++i) {
+        if (order_[i] == largest_) return true;
+    }
+    return false;
+}
+
 // Moves the colour at index from to index to, those between shifting by one.
 bool PaletteOrderSearch::tryMove(std::uint32_t from, std::uint32_t to) {
+    if (lowersLargest(from, to)) return true;
     std::copy(order_.begin(), order_.end(), trial_.begin());
     const std::uint32_t colour = trial_[from];
     if (from < to) {

@@ -11,14 +11,17 @@
 // 1. the maker's order (ascending colour values), whose records are those
 //    BestCompressor writes;
 // 2. orders that often do better: the colour with most pixels at the last
-//    index; the same colour at index 0; and an order from a model of how
-//    much each colour gains from another as a don't care (positions with
-//    one-bit neighbours of the other colour), a colour that gains more
-//    from the others than they gain from it going higher;
+//    index; the same colour at index 0 (at high efforts only); and an
+//    order from a model of how much each colour gains from another as a
+//    don't care (positions with one-bit neighbours of the other colour),
+//    a colour that gains more from the others than they gain from it
+//    going higher;
 // 3. from the best of those, moves of single colours: swaps of neighbours,
 //    sweep after sweep, then jumps of 2, 4, 8, ... indices, the colours
 //    with the longest records first; a move is kept when the texture gets
-//    smaller.
+//    smaller. Below a high effort, orders that put the colour with most
+//    pixels lower are not judged: they cost the most, more than such a
+//    budget.
 // The search stops when the budget is spent or no move helps. The budget
 // counts work (PrimeSearch's units, the same on every machine) as a
 // multiple (the effort) of the work of the maker's order, so the result
@@ -39,7 +42,7 @@ namespace qm5 {
 
 // The search's budget, in multiples of the work of compressing the
 // pictures once in the maker's order; 0 keeps the maker's order.
-inline constexpr unsigned kDefaultOrderEffort = 4;
+inline constexpr unsigned kDefaultOrderEffort = 1;
 inline constexpr unsigned kMaxOrderEffort = 1000;
 
 struct OrderSearchOptions {
@@ -105,6 +108,7 @@ public:
 private:
     [[nodiscard]] bool tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff);
     [[nodiscard]] bool tryMove(std::uint32_t from, std::uint32_t to);
+    bool lowersLargest(std::uint32_t from, std::uint32_t to) const;
     [[nodiscard]] bool candidates(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount);
     [[nodiscard]] bool localSearch();
     [[nodiscard]] bool sweep(bool& improved);
@@ -125,6 +129,8 @@ private:
     std::uint64_t limit_ = 0;
     std::uint64_t budgetStart_ = 0;
     std::uint64_t budgetEnd_ = 0;
+    std::uint32_t largest_ = 0;  // the colour with most pixels
+    bool largestLow_ = false;    // whether orders that put it lower are judged
     bool found_ = false;
     std::uint32_t failedImage_ = 0;
     std::uint32_t failedColour_ = 0;

@@ -10,6 +10,7 @@
 
 #include "core/output_sink.hpp"
 #include "maker/encoder.hpp"
+#include "minimiser/palette_order.hpp"
 #include "synthetic_picture.hpp"
 #include "texture/texture_decoder.hpp"
 
@@ -118,6 +119,33 @@ TEST(PaletteOrder, UnsortedPalettesDecodeAndAreNeverLarger) {
         }
     }
     EXPECT_TRUE(unsorted) << "no order other than ascending was chosen; the decoders were not put to the test";
+}
+
+// The budget is a multiple of the maker's order's work; a chunk of records
+// once spent far more (a cover that did not stop at its limit: 5 % more
+// here). A record may pass its share by the steps between two checks.
+TEST(PaletteOrder, SearchStaysWithinItsBudgetOnEveryThreadCount) {
+    std::vector<std::uint32_t> indices = test::photoLikeIndices(96, 80, 48, 11);
+    for (std::size_t p = 0; p < indices.size(); ++p) {
+        if (p % 96 >= 24) indices[p] = 0;  // a background over three quarters
+    }
+    const std::uint32_t* images[] = {indices.data()};
+    std::uint64_t work = 0;
+    for (unsigned threads : {1u, 3u}) {
+        PaletteOrderSearch search;
+        CompressOptions options;
+        options.threads = threads;
+        OrderSearchOptions order;
+        order.effort = 1;
+        ASSERT_EQ(search.run(images, indices.size(), 48, options, order), MinimiseStatus::ok);
+        const PaletteOrderSearch::Statistics& got = search.statistics();
+        EXPECT_LE(got.work - got.makerWork, got.makerWork + got.makerWork / 50)
+            << "got " << got.work - got.makerWork << " units of search, want a budget of " << got.makerWork;
+        if (threads > 1) {
+            EXPECT_EQ(got.work, work) << "the thread count changed the work";
+        }
+        work = got.work;
+    }
 }
 
 }  // namespace

@@ -229,7 +229,7 @@ typedef enum qm5_mode {
    texture smaller (qm5 encode --best --effort N): its budget of work in
    multiples of one compression, never time, so the bytes are the same on
    every machine. 0 keeps the palette in ascending colour order. */
-#define QM5_DEFAULT_EFFORT 4u
+#define QM5_DEFAULT_EFFORT 1u
 #define QM5_MAX_EFFORT 1000u
 
 /* The stages of an encode, in order. More may be added later. */
