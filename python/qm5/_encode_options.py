@@ -15,7 +15,7 @@ from ._library import lib, version
 MODES = {"plain": 0, "compressed": 1, "best": 2, "auto": 3, "auto-best": 4}
 STAGES = {1: "palette", 2: "mipmaps", 3: "compressing", 4: "writing"}
 IGNORE_ALPHA, KEEP_PALETTE_ORDER, DITHER, MATTE = 1, 2, 4, 8
-DEFAULT_EFFORT, MAX_EFFORT = 4, 1000
+DEFAULT_EFFORT, MAX_EFFORT = 1, 1000
 _MAX_THREADS = 2**32 - 1  # a uint32_t; the library uses at most 1024
 _HAS_SETTINGS = hasattr(lib, "qm5_encode_with")
 

@@ -39,3 +39,9 @@ def test_functions_take_the_header_argument_counts():
     for name, (_, arguments) in _library._FUNCTIONS.items():
         declared = re.search(r"QM5_API [^;(]*\b%s\(([^)]*)\);" % name, HEADER).group(1).strip()
         assert len(arguments) == (0 if declared == "void" else declared.count(",") + 1), name
+
+
+def test_constants_match_the_header():
+    for name, value in (("QM5_DEFAULT_EFFORT", _encode_options.DEFAULT_EFFORT),
+                        ("QM5_MAX_EFFORT", _encode_options.MAX_EFFORT)):
+        assert int(re.search(r"#define %s (\d+)u?\b" % name, HEADER).group(1)) == value, name
