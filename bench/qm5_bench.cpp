@@ -36,6 +36,7 @@
 #include "minimiser/best_cover.hpp"
 #include "minimiser/fast_minimiser.hpp"
 #include "picture/picture_loader.hpp"
+#include "picture/picture_reader.hpp"
 #include "texture/texture_format.hpp"
 
 namespace {
@@ -107,9 +108,10 @@ int runCase(const Case& c, unsigned threads, qm5::FastTuning::Engine engine, std
         return 0;
     }
     qm5::PictureLoader loader(nullptr);
+    qm5::ClassicPictureReader reader(loader);
     qm5::FileList files;
     qm5::InputPictures pictures;
-    if (qm5::loadInputPictures(silent, loader, c.input, files, pictures, nullptr) != qm5::InputError::none) return 3;
+    if (qm5::loadInputPictures(silent, reader, c.input, files, pictures, nullptr) != qm5::InputError::none) return 3;
     qm5::ColourTable colours;
     if (qm5::buildPalette(silent, pictures.all(), colours) != qm5::PaletteResult::done) return 3;
     const auto colourCount = static_cast<std::uint32_t>(colours.count());
