@@ -11,17 +11,21 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
+#include <climits>
 #include <csignal>
+#include <thread>
 #endif
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -162,6 +166,20 @@ std::vector<std::string> commandWords(const std::string& program, const std::vec
     return words;
 }
 
+// "qm5 encode a.bmp -o a.qm5", for messages: the program's name and what it
+// was given.
+std::string describe(const std::string& program, const std::vector<std::string>& args) {
+    std::string text = fs::path(program).filename().string();
+    for (const std::string& arg : args) text += " " + arg;
+    return text;
+}
+
+std::string overrun(const std::string& what, std::chrono::milliseconds deadline) {
+    const auto ms = deadline.count();
+    const std::string time = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+    return what + ": still running after " + time + ", killed";
+}
+
 #if !defined(_WIN32)
 // In the child: becomes program (behind the build's launcher) with args, or
 // ends with status 127.
@@ -225,13 +243,13 @@ HANDLE openInheritable(const fs::path& path, bool forWriting) {
 }  // namespace
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
-                     const std::string& input, const RunLimits& limits) {
-    if (limits.maxFileSize != 0) throw std::logic_error("no file size limit for a process on Windows");
-    return runProgram(program, args, cwd, input);
+                     const std::string& input) {
+    return runProgram(program, args, cwd, input, RunLimits{});
 }
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
-                     const std::string& input) {
+                     const std::string& input, const RunLimits& limits) {
+    if (limits.maxFileSize != 0) throw std::logic_error("no file size limit for a process on Windows");
     TempDir io;
     const fs::path inPath = io / "stdin";
     const fs::path outPath = io / "stdout";
@@ -266,7 +284,14 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
     }
     if (!started) throw std::runtime_error("cannot start " + program);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    const auto waitMs = static_cast<DWORD>(std::min<long long>(limits.deadline.count(), INFINITE - 1));
+    if (::WaitForSingleObject(process.hProcess, waitMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.hProcess, 1);
+        ::WaitForSingleObject(process.hProcess, 10000);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+        throw std::runtime_error(overrun(describe(program, args), limits.deadline));
+    }
     DWORD code = 0;
     ::GetExitCodeProcess(process.hProcess, &code);
     ::CloseHandle(process.hThread);
@@ -279,6 +304,65 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 }
 
 #else
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds until(Clock::time_point end) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
+// Appends what fd gives until its end (for a terminal: until its last
+// writer closed it); false when the deadline came first.
+bool readUntil(int fd, std::string& into, Clock::time_point end) {
+    char buffer[4096];
+    for (;;) {
+        const auto left = until(end).count();
+        if (left == 0) return false;
+        pollfd ready{fd, POLLIN, 0};
+        const int n = ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        if (n == 0 || (n < 0 && errno == EINTR)) continue;
+        if (n < 0) return true;
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) into.append(buffer, static_cast<std::size_t>(got));
+        else if (got == 0 || errno != EINTR) return true;
+    }
+}
+
+struct Descriptor {
+    int fd;
+    ~Descriptor() { ::close(fd); }
+};
+
+// The child and everything it started (its process group, when it leads
+// one), killed and reaped.
+void killChild(pid_t pid) {
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+}  // namespace
+
+int waitWithin(int pid, const std::string& what, std::chrono::milliseconds deadline) {
+    const Clock::time_point end = Clock::now() + deadline;
+    // Most programs end within milliseconds: look often at first, then
+    // every few milliseconds.
+    std::chrono::microseconds pause(20);
+    for (;;) {
+        int status = 0;
+        const pid_t got = ::waitpid(pid, &status, WNOHANG);
+        if (got == pid) return status;
+        if (got < 0 && errno != EINTR) throw std::runtime_error(what + ": cannot be waited for");
+        if (Clock::now() >= end) break;
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(5));
+    }
+    killChild(pid);
+    throw std::runtime_error(overrun(what, deadline));
+}
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
                      const std::string& input) {
@@ -313,9 +397,13 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     const bool pipeOut = limits.maxFileSize != 0;
     int outPipe[2] = {-1, -1};
     if (pipeOut && ::pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
+    const Clock::time_point end = Clock::now() + limits.deadline;
     pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
+        // A group of its own, so that a program killed at the deadline
+        // takes what it started (a shell's pipeline) along.
+        ::setpgid(0, 0);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
         for (const int sig : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, SIG_DFL);
         if (limits.stdinFd >= 0) {
@@ -340,19 +428,18 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         ::_exit(127);
     }
     if (limits.whileRunning) limits.whileRunning(static_cast<int>(pid));
+    const std::string what = describe(program, args);
     std::string piped;
     if (pipeOut) {
         ::close(outPipe[1]);
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = ::read(outPipe[0], buffer, sizeof buffer);
-            if (got > 0) piped.append(buffer, static_cast<std::size_t>(got));
-            else if (got == 0 || errno != EINTR) break;
-        }
+        const bool ended = readUntil(outPipe[0], piped, end);
         ::close(outPipe[0]);
+        if (!ended) {
+            killChild(pid);
+            throw std::runtime_error(overrun(what, limits.deadline));
+        }
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const int status = waitWithin(pid, what, until(end));
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = pipeOut ? piped : slurp(outPath);
     result.err = slurp(errPath);
@@ -368,7 +455,8 @@ TerminalRun runOnTerminal(const std::string& program, const std::vector<std::str
     const std::string slaveName = ::ptsname(master);
     std::fflush(stdout);
     std::fflush(stderr);
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
+    const Clock::time_point end = start + kProgramDeadline;
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
@@ -387,16 +475,17 @@ TerminalRun runOnTerminal(const std::string& program, const std::vector<std::str
     }
     // Read while the program writes; the read fails (EIO) once it has closed the terminal.
     TerminalRun result;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(master, buffer, sizeof buffer);
-        if (got > 0) result.err.append(buffer, static_cast<std::size_t>(got));
-        else if (got == 0 || errno != EINTR) break;
+    const std::string what = describe(program, args);
+    // The terminal is closed on the way out, once the program has ended:
+    // closing it earlier would hang it up (SIGHUP) under a program that is
+    // still finishing.
+    const Descriptor terminal{master};
+    if (!readUntil(master, result.err, end)) {
+        killChild(pid);
+        throw std::runtime_error(overrun(what, kProgramDeadline));
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ::close(master);
+    const int status = waitWithin(pid, what, until(end));
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (!outputToo) result.out = slurp(outPath);
     return result;
