@@ -43,7 +43,7 @@ extern "C" {
 const char* qm5_version(void) { return "1.0.0"; }
 
 const char* qm5_status_text(qm5_status status) {
-    switch (status) {
+    switch (qm5::capi::valueOf(status)) {
         case QM5_OK: return "no error";
         case QM5_ERROR_ARGUMENT: return "invalid argument";
         case QM5_ERROR_BUFFER_SIZE: return "the buffer is too small";
@@ -75,18 +75,19 @@ void qm5_context_free(qm5_context* ctx) { delete ctx; }
 
 qm5_status qm5_set_limit(qm5_context* ctx, qm5_limit which, uint64_t value) {
     if (ctx == nullptr) return QM5_ERROR_ARGUMENT;
-    switch (which) {
+    const int limit = qm5::capi::valueOf(which);
+    switch (limit) {
         case QM5_LIMIT_PIXELS: ctx->maxPixels = value; break;
         case QM5_LIMIT_PAINT_WORK: ctx->maxPaintWork = value; break;
         case QM5_LIMIT_MEMORY: ctx->maxMemory = value; break;
-        default: return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown limit %d", static_cast<int>(which));
+        default: return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown limit %d", limit);
     }
     return qm5::capi::succeed(ctx);
 }
 
 uint64_t qm5_get_limit(const qm5_context* ctx, qm5_limit which) {
     if (ctx == nullptr) return 0;
-    switch (which) {
+    switch (qm5::capi::valueOf(which)) {
         case QM5_LIMIT_PIXELS: return ctx->maxPixels;
         case QM5_LIMIT_PAINT_WORK: return ctx->maxPaintWork;
         case QM5_LIMIT_MEMORY: return ctx->maxMemory;

@@ -6,7 +6,9 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "qm5/qm5.h"
 
@@ -22,6 +24,17 @@ struct qm5_context {
 namespace qm5::capi {
 
 inline constexpr qm5_place kNowhere = {-1, -1, -1};
+
+// An enum argument's value as the caller passed it. C lets any int through,
+// while a C++ enum without a fixed type holds only the values its
+// enumerators' bits span (qm5_limit: 0 to 3), and reading it as that enum
+// is undefined beyond them: its bytes are read as their integer instead.
+template <class Enum>
+int valueOf(const Enum& e) {
+    std::underlying_type_t<Enum> raw;
+    std::memcpy(&raw, &e, sizeof raw);
+    return static_cast<int>(raw);
+}
 
 // A limit as a bound: 0 (unbounded) is the largest value.
 inline std::uint64_t bound(std::uint64_t limit) { return limit == 0 ? UINT64_MAX : limit; }

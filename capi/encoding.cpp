@@ -39,7 +39,7 @@ qm5_status checkRequest(qm5_context* ctx, const qm5_images* images, const qm5_en
     if (images->indices != nullptr &&
         (images->palette == nullptr || images->palette_size < 1 || images->palette_size > 65536))
         return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "indices need a palette of 1 to 65536 colours");
-    const int mode = static_cast<int>(options.mode);
+    const int mode = qm5::capi::valueOf(options.mode);
     if (mode < QM5_MODE_PLAIN || mode > QM5_MODE_AUTO_BEST)
         return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown mode %d", mode);
     if ((options.flags & ~QM5_IGNORE_ALPHA) != 0)

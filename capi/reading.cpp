@@ -111,15 +111,16 @@ bool sizeOf(std::uint64_t count, std::uint64_t itemBytes, std::size_t& bytes) {
     return true;
 }
 
-qm5_status bufferSize(const qm5_texture& texture, qm5_buffer which, std::size_t& bytes) {
+qm5_status bufferSize(const qm5_texture& texture, const qm5_buffer& which, std::size_t& bytes) {
     const std::uint64_t pixels =
         static_cast<std::uint64_t>(texture.info.width) * static_cast<std::uint64_t>(texture.info.height);
     bool fits = false;
-    switch (which) {
+    const int kind = qm5::capi::valueOf(which);
+    switch (kind) {
         case QM5_BUFFER_RGBA: fits = sizeOf(pixels, 4, bytes); break;
         case QM5_BUFFER_INDICES: fits = sizeOf(pixels, 2, bytes); break;
         case QM5_BUFFER_PALETTE: fits = sizeOf(texture.palette.size(), 4, bytes); break;
-        default: return fail(texture.ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown buffer %d", static_cast<int>(which));
+        default: return fail(texture.ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown buffer %d", kind);
     }
     if (!fits) return fail(texture.ctx, QM5_ERROR_LIMIT, kNowhere, "the buffer would not fit in this machine's memory");
     return QM5_OK;
