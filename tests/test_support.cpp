@@ -270,6 +270,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     startup.hStdError = handles[2];
     PROCESS_INFORMATION process{};
     bool started = false;
+    DWORD error = ::GetLastError();
     if (handles[0] != INVALID_HANDLE_VALUE && handles[1] != INVALID_HANDLE_VALUE &&
         handles[2] != INVALID_HANDLE_VALUE) {
         std::fflush(stdout);
@@ -279,11 +280,12 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         // inherits the redirected files and holds them after the child ends.
         started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                    cwd.wstring().c_str(), &startup, &process) != 0;
+        error = ::GetLastError();
     }
     for (HANDLE h : handles) {
         if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
     }
-    if (!started) throw std::runtime_error("cannot start " + program);
+    if (!started) throw std::runtime_error("cannot start " + program + " (Windows error " + std::to_string(error) + ")");
     const auto waitMs = static_cast<DWORD>(std::min<long long>(limits.deadline.count(), INFINITE - 1));
     if (::WaitForSingleObject(process.hProcess, waitMs) != WAIT_OBJECT_0) {
         ::TerminateProcess(process.hProcess, 1);
