@@ -310,18 +310,13 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 namespace {
 using Clock = std::chrono::steady_clock;
 
-std::chrono::milliseconds until(Clock::time_point end) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-    return std::max(left, std::chrono::milliseconds(0));
-}
-
 // Appends what fd gives until its end (for a terminal: until its last
 // writer closed it); false when the deadline came first.
 bool readUntil(int fd, std::string& into, Clock::time_point end) {
     char buffer[4096];
     for (;;) {
-        const auto left = until(end).count();
-        if (left == 0) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) return false;
         pollfd ready{fd, POLLIN, 0};
         const int n = ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
         if (n == 0 || (n < 0 && errno == EINTR)) continue;
@@ -346,10 +341,9 @@ void killChild(pid_t pid) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
 }
-}  // namespace
 
-int waitWithin(int pid, const std::string& what, std::chrono::milliseconds deadline) {
-    const Clock::time_point end = Clock::now() + deadline;
+// Waits for pid until end (deadline after its start); see waitWithin.
+int waitUntil(pid_t pid, const std::string& what, Clock::time_point end, std::chrono::milliseconds deadline) {
     // Most programs end within milliseconds: look often at first, then
     // every few milliseconds.
     std::chrono::microseconds pause(20);
@@ -364,6 +358,11 @@ int waitWithin(int pid, const std::string& what, std::chrono::milliseconds deadl
     }
     killChild(pid);
     throw std::runtime_error(overrun(what, deadline));
+}
+}  // namespace
+
+int waitWithin(int pid, const std::string& what, std::chrono::milliseconds deadline) {
+    return waitUntil(pid, what, Clock::now() + deadline, deadline);
 }
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
@@ -441,7 +440,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             throw std::runtime_error(overrun(what, limits.deadline));
         }
     }
-    const int status = waitWithin(pid, what, until(end));
+    const int status = waitUntil(pid, what, end, limits.deadline);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = pipeOut ? piped : slurp(outPath);
     result.err = slurp(errPath);
@@ -486,7 +485,7 @@ TerminalRun runOnTerminal(const std::string& program, const std::vector<std::str
         killChild(pid);
         throw std::runtime_error(overrun(what, kProgramDeadline));
     }
-    const int status = waitWithin(pid, what, until(end));
+    const int status = waitUntil(pid, what, end, kProgramDeadline);
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (!outputToo) result.out = slurp(outPath);
