@@ -285,7 +285,11 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     for (HANDLE h : handles) {
         if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
     }
-    if (!started) throw std::runtime_error("cannot start " + program + " (Windows error " + std::to_string(error) + ")");
+    if (!started) {
+        // What the system wrote on the way (Wine's loader writes there).
+        throw std::runtime_error("cannot start " + program + " (Windows error " + std::to_string(error) + ")" +
+                                 fromTextMode(slurp(errPath)));
+    }
     const auto waitMs = static_cast<DWORD>(std::min<long long>(limits.deadline.count(), INFINITE - 1));
     if (::WaitForSingleObject(process.hProcess, waitMs) != WAIT_OBJECT_0) {
         ::TerminateProcess(process.hProcess, 1);
