@@ -24,7 +24,6 @@
 #endif
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -241,40 +240,6 @@ HANDLE openInheritable(const fs::path& path, bool forWriting) {
                          FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Starts commandLine in cwd with the files of stdio (input, output, error;
-// the last two made empty) as its standard handles. Returns the Windows
-// error, ERROR_SUCCESS when it started.
-DWORD startProcess(std::wstring& commandLine, const fs::path& cwd, const std::array<fs::path, 3>& stdio,
-                   PROCESS_INFORMATION& process) {
-    const HANDLE handles[3] = {openInheritable(stdio[0], false), openInheritable(stdio[1], true),
-                               openInheritable(stdio[2], true)};
-    DWORD error = ERROR_SUCCESS;
-    if (handles[0] == INVALID_HANDLE_VALUE || handles[1] == INVALID_HANDLE_VALUE ||
-        handles[2] == INVALID_HANDLE_VALUE) {
-        error = ::GetLastError();
-    } else {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = handles[0];
-        startup.hStdOutput = handles[1];
-        startup.hStdError = handles[2];
-        std::fflush(stdout);
-        std::fflush(stderr);
-        // The child shares this program's console, if any: with
-        // CREATE_NO_WINDOW Wine gives it a console host of its own, which
-        // inherits the redirected files and holds them after the child ends.
-        if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.wstring().c_str(),
-                              &startup, &process)) {
-            error = ::GetLastError();
-        }
-    }
-    for (HANDLE h : handles) {
-        if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-    }
-    return error;
-}
-
 }  // namespace
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
@@ -295,18 +260,32 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         if (!commandLine.empty()) commandLine += L' ';
         commandLine += quoted(fs::path(word).wstring());
     }
+    HANDLE handles[3] = {openInheritable(inPath, false), openInheritable(outPath, true),
+                         openInheritable(errPath, true)};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = handles[0];
+    startup.hStdOutput = handles[1];
+    startup.hStdError = handles[2];
     PROCESS_INFORMATION process{};
-    DWORD error = startProcess(commandLine, cwd, {inPath, outPath, errPath}, process);
-    // Wine, under load, now and then loses a new process while it starts
-    // (ERROR_INTERNAL_ERROR: it ended before its own code ran). Nothing of
-    // the program ran, so it is started once more.
-    if (error == ERROR_INTERNAL_ERROR) {
-        std::fprintf(stderr, "note: %s did not start (Windows error %lu), started once more%s\n", program.c_str(),
-                     static_cast<unsigned long>(error), fromTextMode(slurp(errPath)).c_str());
-        ::Sleep(100);
-        error = startProcess(commandLine, cwd, {inPath, outPath, errPath}, process);
+    bool started = false;
+    DWORD error = ::GetLastError();
+    if (handles[0] != INVALID_HANDLE_VALUE && handles[1] != INVALID_HANDLE_VALUE &&
+        handles[2] != INVALID_HANDLE_VALUE) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        // The child shares this program's console, if any: with
+        // CREATE_NO_WINDOW Wine gives it a console host of its own, which
+        // inherits the redirected files and holds them after the child ends.
+        started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   cwd.wstring().c_str(), &startup, &process) != 0;
+        error = ::GetLastError();
     }
-    if (error != ERROR_SUCCESS) {
+    for (HANDLE h : handles) {
+        if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    }
+    if (!started) {
         // What the system wrote on the way (Wine's loader writes there).
         throw std::runtime_error("cannot start " + program + " (Windows error " + std::to_string(error) + ")" +
                                  fromTextMode(slurp(errPath)));
