@@ -2,7 +2,9 @@
 # libqm5 as a program outside this tree sees it. Installs a build into a
 # temporary prefix, builds examples/ against the installed tree three ways
 # (the CMake package with Qm5::qm5 and with Qm5::qm5_static, and plain
-# compiler commands with pkg-config) and runs each build on pictures made
+# compiler commands with pkg-config), and the C example as a C-only
+# program linking the static library (examples/c_only with CMake, and with
+# pkg-config --static), and runs each build on pictures made
 # here: the texture the C++ example writes from raw RGBA must be byte for
 # byte the one `qm5 encode` writes from the same picture, in every mode, and
 # the PPM files the C example writes from a texture of `qm5 encode` must hold
@@ -76,7 +78,27 @@ for variant in shared static; do
   check "$work/cmake-$variant"
 done
 
+# A C program that links the static library with a C linker: the C++
+# runtime must come from the archive's link interface and from Libs.private.
+c_only() {
+  "$1" "$work/both.qm5" "$work/out" >/dev/null
+  cmp "$work/out-0.ppm" "$work/one.ppm"
+  cmp "$work/out-1.ppm" "$work/two.ppm"
+  rm -f "$work"/out-*
+  echo "$1: a C-only program of the static library: the pictures back from a texture of two"
+}
+cmake -S examples/c_only -B "$work/c-only" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_FLAGS="-Wall -Wextra -pedantic -Werror" >/dev/null
+cmake --build "$work/c-only" -j2 >/dev/null
+c_only "$work/c-only/qm5_to_ppm"
+
 export PKG_CONFIG_PATH="$(dirname "$pc")"
+mkdir -p "$work/pkg-config-static"
+# shellcheck disable=SC2046
+"${CC:-cc}" -std=c99 -Wall -Wextra -pedantic -Werror examples/qm5_to_ppm.c $(pkg-config --cflags qm5) \
+  $(pkg-config --static --libs qm5 | sed 's/-lqm5 /-Wl,-Bstatic -lqm5 -Wl,-Bdynamic /') \
+  -o "$work/pkg-config-static/qm5_to_ppm"
+c_only "$work/pkg-config-static/qm5_to_ppm"
 mkdir -p "$work/pkg-config"
 # shellcheck disable=SC2046
 "${CC:-cc}" -std=c99 -Wall -Wextra -pedantic -Werror examples/qm5_to_ppm.c $(pkg-config --cflags --libs qm5) \

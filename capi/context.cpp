@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "maker/texture_writer.hpp"
+#include "minimiser/limits.hpp"
 #include "texture/texture_decoder.hpp"
 
 using qm5::capi::fail;
@@ -43,7 +43,7 @@ extern "C" {
 const char* qm5_version(void) { return "1.0.0"; }
 
 const char* qm5_status_text(qm5_status status) {
-    switch (qm5::capi::valueOf(status)) {
+    switch (qm5::capi::enumValue(status)) {
         case QM5_OK: return "no error";
         case QM5_ERROR_ARGUMENT: return "invalid argument";
         case QM5_ERROR_BUFFER_SIZE: return "the buffer is too small";
@@ -56,6 +56,8 @@ const char* qm5_status_text(qm5_status status) {
         case QM5_ERROR_TRANSPARENT: return "a pixel is not fully opaque";
         case QM5_ERROR_TOO_MANY_COLOURS: return "more than 32767 colours";
         case QM5_ERROR_RECORD_TOO_LONG: return "a colour record would need more than 65535 bytes";
+        case QM5_ERROR_CANCELLED: return "cancelled by the progress callback";
+        default: break;
     }
     return "unknown status";
 }
@@ -67,7 +69,7 @@ qm5_status qm5_context_new(qm5_context** out) {
     const qm5::DecodeOptions decode;
     (*out)->maxPixels = decode.maxPixels;
     (*out)->maxPaintWork = decode.maxPaintWork;
-    (*out)->maxMemory = qm5::TextureWriteOptions{}.memoryLimit;
+    (*out)->maxMemory = qm5::kCompressMemoryLimit;
     return QM5_OK;
 }
 
@@ -75,24 +77,24 @@ void qm5_context_free(qm5_context* ctx) { delete ctx; }
 
 qm5_status qm5_set_limit(qm5_context* ctx, qm5_limit which, uint64_t value) {
     if (ctx == nullptr) return QM5_ERROR_ARGUMENT;
-    const int limit = qm5::capi::valueOf(which);
+    const std::int32_t limit = qm5::capi::enumValue(which);
     switch (limit) {
         case QM5_LIMIT_PIXELS: ctx->maxPixels = value; break;
         case QM5_LIMIT_PAINT_WORK: ctx->maxPaintWork = value; break;
         case QM5_LIMIT_MEMORY: ctx->maxMemory = value; break;
-        default: return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown limit %d", limit);
+        default: return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown limit %d", static_cast<int>(limit));
     }
     return qm5::capi::succeed(ctx);
 }
 
 uint64_t qm5_get_limit(const qm5_context* ctx, qm5_limit which) {
     if (ctx == nullptr) return 0;
-    switch (qm5::capi::valueOf(which)) {
+    switch (qm5::capi::enumValue(which)) {
         case QM5_LIMIT_PIXELS: return ctx->maxPixels;
         case QM5_LIMIT_PAINT_WORK: return ctx->maxPaintWork;
         case QM5_LIMIT_MEMORY: return ctx->maxMemory;
+        default: return 0;
     }
-    return 0;
 }
 
 qm5_status qm5_last_status(const qm5_context* ctx) { return ctx != nullptr ? ctx->status : QM5_ERROR_ARGUMENT; }

@@ -25,15 +25,15 @@ namespace qm5::capi {
 
 inline constexpr qm5_place kNowhere = {-1, -1, -1};
 
-// An enum argument's value as the caller passed it. C lets any int through,
-// while a C++ enum without a fixed type holds only the values its
-// enumerators' bits span (qm5_limit: 0 to 3), and reading it as that enum
-// is undefined beyond them: its bytes are read as their integer instead.
+// The value of an enum the caller gave, read as the integer it holds: C
+// lets any int into an enum object, and a C++ load of an enum outside its
+// values is undefined behaviour, so no caller's enum is loaded as one.
 template <class Enum>
-int valueOf(const Enum& e) {
-    std::underlying_type_t<Enum> raw;
-    std::memcpy(&raw, &e, sizeof raw);
-    return static_cast<int>(raw);
+std::int32_t enumValue(const Enum& value) {
+    static_assert(std::is_enum_v<Enum> && sizeof(Enum) == sizeof(std::int32_t));
+    std::int32_t raw = 0;
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
 }
 
 // A limit as a bound: 0 (unbounded) is the largest value.

@@ -1,18 +1,20 @@
 // Encoding pictures into textures through the C API. The caller's pixels
-// become pictures as the readers make them (red in bits 0..7), then pass the
-// stages of qm5 encode: the palette, the mipmap level count and the texture
-// writer, so the bytes are the command's for the same pictures and mode.
+// become pictures as the readers make them (red in bits 0..7), then go
+// through encodeTexture (maker/encoder.hpp), the entry point qm5 encode and
+// qm5_maker call, so the bytes are the command's for the same pictures and
+// mode.
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 
 #include "capi/context.hpp"
 #include "core/output_sink.hpp"
-#include "maker/colour_table.hpp"
-#include "maker/console.hpp"
-#include "maker/mipmaps.hpp"
+#include "maker/encode_messages.hpp"
+#include "maker/encoder.hpp"
 #include "maker/palette.hpp"
-#include "maker/texture_writer.hpp"
 #include "minimiser/palette_order.hpp"
 
 using qm5::capi::fail;
@@ -24,8 +26,58 @@ namespace {
 constexpr std::uint32_t kMaxThreads = 1024;
 // The header stores the image count in 16 bits.
 constexpr std::uint32_t kMaxImages = 65535;
+constexpr std::uint32_t kKnownFlags = QM5_IGNORE_ALPHA | QM5_KEEP_PALETTE_ORDER;
 
-qm5_status checkRequest(qm5_context* ctx, const qm5_images* images, const qm5_encode_options& options) {
+static_assert(QM5_DEFAULT_EFFORT == qm5::kDefaultOrderEffort && QM5_MAX_EFFORT == qm5::kMaxOrderEffort);
+
+// The settings of either form, with every value the caller gave as an integer.
+struct Settings {
+    std::int32_t mode = QM5_MODE_PLAIN;
+    std::uint32_t threads = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t effort = QM5_DEFAULT_EFFORT;
+    qm5_progress_callback progress = nullptr;
+    void* progressData = nullptr;
+};
+
+// The fields of a qm5_encode_settings that lie inside its size; the others
+// keep their defaults. Bytes past the fields this library knows must be 0:
+// a field of a later library set to anything else is refused.
+qm5_status readSettings(qm5_context* ctx, const qm5_encode_settings* given, Settings& out) {
+    if (given == nullptr) return QM5_OK;
+    const std::size_t size = given->size;
+    if (size < sizeof given->size) return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "settings of %zu bytes", size);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(given);
+    for (std::size_t at = sizeof(qm5_encode_settings); at < size; ++at) {
+        if (bytes[at] != 0) {
+            return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere,
+                        "the settings set byte %zu, past the %zu bytes this library knows", at,
+                        sizeof(qm5_encode_settings));
+        }
+    }
+    const auto known = [size](std::size_t offset, std::size_t length) { return offset + length <= size; };
+    if (known(offsetof(qm5_encode_settings, mode), sizeof given->mode)) out.mode = given->mode;
+    if (known(offsetof(qm5_encode_settings, threads), sizeof given->threads)) out.threads = given->threads;
+    if (known(offsetof(qm5_encode_settings, flags), sizeof given->flags)) out.flags = given->flags;
+    if (known(offsetof(qm5_encode_settings, effort), sizeof given->effort)) out.effort = given->effort;
+    if (known(offsetof(qm5_encode_settings, progress), sizeof given->progress)) out.progress = given->progress;
+    if (known(offsetof(qm5_encode_settings, progress_data), sizeof given->progress_data)) {
+        out.progressData = given->progress_data;
+    }
+    return QM5_OK;
+}
+
+// The first form: mode, threads and flags.
+Settings settingsOf(const qm5_encode_options* options) {
+    Settings out;
+    if (options == nullptr) return out;
+    out.mode = qm5::capi::enumValue(options->mode);
+    out.threads = options->threads;
+    out.flags = options->flags;
+    return out;
+}
+
+qm5_status checkRequest(qm5_context* ctx, const qm5_images* images, const Settings& settings) {
     if (images == nullptr) return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "no pictures");
     if (images->width < 1 || images->width > qm5::kMaxSide || images->height < 1 || images->height > qm5::kMaxSide) {
         return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere,
@@ -39,11 +91,23 @@ qm5_status checkRequest(qm5_context* ctx, const qm5_images* images, const qm5_en
     if (images->indices != nullptr &&
         (images->palette == nullptr || images->palette_size < 1 || images->palette_size > 65536))
         return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "indices need a palette of 1 to 65536 colours");
-    const int mode = qm5::capi::valueOf(options.mode);
-    if (mode < QM5_MODE_PLAIN || mode > QM5_MODE_AUTO_BEST)
-        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown mode %d", mode);
-    if ((options.flags & ~QM5_IGNORE_ALPHA) != 0)
-        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown flags 0x%" PRIx32, options.flags);
+    if (settings.mode < QM5_MODE_PLAIN || settings.mode > QM5_MODE_AUTO_BEST)
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown mode %" PRId32, settings.mode);
+    if ((settings.flags & ~kKnownFlags) != 0)
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown flags 0x%" PRIx32, settings.flags & ~kKnownFlags);
+    if (settings.effort > QM5_MAX_EFFORT) {
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "effort %" PRIu32 "; it runs from 0 to %u", settings.effort,
+                    QM5_MAX_EFFORT);
+    }
+    if ((settings.flags & QM5_KEEP_PALETTE_ORDER) != 0) {
+        if (images->indices == nullptr)
+            return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "QM5_KEEP_PALETTE_ORDER needs pictures given as indices");
+        if (images->palette_size > static_cast<std::uint32_t>(qm5::kMaxPaletteColours)) {
+            return fail(ctx, QM5_ERROR_TOO_MANY_COLOURS, kNowhere,
+                        "a palette of %" PRIu32 " colours to keep; a texture holds at most %d", images->palette_size,
+                        static_cast<int>(qm5::kMaxPaletteColours));
+        }
+    }
     const std::uint64_t pixels = static_cast<std::uint64_t>(images->width) * static_cast<std::uint64_t>(images->height);
     if (pixels > qm5::capi::bound(ctx->maxPixels)) {
         return fail(ctx, QM5_ERROR_LIMIT, kNowhere,
@@ -67,9 +131,12 @@ qm5_status notOpaque(qm5_context* ctx, std::uint32_t image, std::uint64_t p, std
                 p % w, p / w, image, colour >> 24);
 }
 
-// Picture i from the caller's pixels; opaque unless ignoreAlpha.
+// Picture i from the caller's pixels, opaque unless ignoreAlpha: colours,
+// or with keepIndices the indices themselves.
 qm5_status makePicture(qm5_context* ctx, const qm5_images& images, std::span<const std::uint32_t> palette,
-                       std::uint32_t i, bool ignoreAlpha, qm5::Picture& picture) {
+                       std::uint32_t i, const Settings& settings, qm5::Picture& picture) {
+    const bool ignoreAlpha = (settings.flags & QM5_IGNORE_ALPHA) != 0;
+    const bool keepIndices = (settings.flags & QM5_KEEP_PALETTE_ORDER) != 0;
     const std::uint8_t* rgba = images.rgba != nullptr ? images.rgba[i] : nullptr;
     const std::uint16_t* indices = images.indices != nullptr ? images.indices[i] : nullptr;
     if (rgba == nullptr && indices == nullptr)
@@ -89,53 +156,86 @@ qm5_status makePicture(qm5_context* ctx, const qm5_images& images, std::span<con
         }
         if (!ignoreAlpha && (colour >> 24) != 0xFF)
             return notOpaque(ctx, i, p, (rgba != nullptr ? 4 : 2) * p, images.width, colour);
-        picture.pixels[p] = colour & 0xFFFFFFu;
+        picture.pixels[p] = keepIndices ? indices[p] : colour & 0xFFFFFFu;
     }
     return QM5_OK;
 }
 
-qm5::TextureWriteOptions writeOptions(const qm5_context* ctx, const qm5_encode_options& options) {
-    qm5::TextureWriteOptions out;
-    out.compress = options.mode == QM5_MODE_COMPRESSED || options.mode == QM5_MODE_BEST;
-    out.smallest = options.mode == QM5_MODE_AUTO || options.mode == QM5_MODE_AUTO_BEST;
-    out.engine = options.mode == QM5_MODE_BEST || options.mode == QM5_MODE_AUTO_BEST ? qm5::MinimiserEngine::best
-                                                                                     : qm5::MinimiserEngine::fast;
-    // The best modes choose the palette order as qm5 encode --best does by default.
-    if (out.engine == qm5::MinimiserEngine::best) out.orderEffort = qm5::kDefaultOrderEffort;
-    out.threads = std::min(options.threads, kMaxThreads);
-    out.memoryLimit = qm5::capi::bound(ctx->maxMemory);
-    return out;
+// The caller's progress callback as the encode's observer: each stage's
+// start, then at most twenty calls a second and the end of each stage.
+class CallbackObserver final : public qm5::EncodeObserver {
+public:
+    CallbackObserver(qm5_progress_callback callback, void* data) : callback_(callback), data_(data) {}
+
+    void begin(qm5::Stage stage, std::uint32_t image, std::uint32_t images) override {
+        state_ = {stageOf(stage), image, images, 0, 0};
+        call(true);
+    }
+    void advance(std::uint64_t done, std::uint64_t total) override {
+        state_.done = done;
+        state_.total = total;
+        call(done >= total);
+    }
+    bool cancelled() override { return cancelled_; }
+
+private:
+    static std::int32_t stageOf(qm5::Stage stage) {
+        switch (stage) {
+            case qm5::Stage::palette: return QM5_STAGE_PALETTE;
+            case qm5::Stage::mipmaps: return QM5_STAGE_MIPMAPS;
+            case qm5::Stage::writing: return QM5_STAGE_WRITING;
+            case qm5::Stage::reading:
+            case qm5::Stage::compressing: break;
+        }
+        return QM5_STAGE_COMPRESSING;
+    }
+    void call(bool force) {
+        if (callback_ == nullptr || cancelled_) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (!force && now - last_ < std::chrono::milliseconds(50)) return;
+        last_ = now;
+        cancelled_ = callback_(data_, &state_) != 0;
+    }
+
+    qm5_progress_callback callback_;
+    void* data_;
+    qm5_progress state_ = {};
+    bool cancelled_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+qm5_status statusOf(qm5::EncodeError error) {
+    switch (error) {
+        case qm5::EncodeError::none: return QM5_OK;
+        case qm5::EncodeError::cancelled: return QM5_ERROR_CANCELLED;
+        case qm5::EncodeError::tooManyColours: return QM5_ERROR_TOO_MANY_COLOURS;
+        case qm5::EncodeError::headerOutOfRange: return QM5_ERROR_ARGUMENT;
+        case qm5::EncodeError::tooLarge: return QM5_ERROR_LIMIT;
+        case qm5::EncodeError::recordTooLong: return QM5_ERROR_RECORD_TOO_LONG;
+        case qm5::EncodeError::cannotOpen:
+        case qm5::EncodeError::writeFailed: return QM5_ERROR_IO;
+        case qm5::EncodeError::outOfMemory:
+        case qm5::EncodeError::paletteFailed: break;
+    }
+    return QM5_ERROR_OUT_OF_MEMORY;
 }
 
-qm5_status writeFailure(qm5_context* ctx, qm5::WriteResult result, const qm5::WriteOutcome& outcome, const char* path) {
-    switch (result) {
-        case qm5::WriteResult::written: return QM5_OK;
-        case qm5::WriteResult::headerOutOfRange:
-            return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "a header field cannot hold the images (value %lld)",
-                        static_cast<long long>(outcome.header.value));
-        case qm5::WriteResult::cannotOpen: return fail(ctx, QM5_ERROR_IO, kNowhere, "cannot be created");
-        case qm5::WriteResult::outOfMemory:
-            if (!outcome.tooLarge) break;
-            return fail(
-                ctx, QM5_ERROR_LIMIT, kNowhere,
-                "the pictures cannot be compressed within the memory limit; encode them plain or with QM5_MODE_AUTO");
-        case qm5::WriteResult::recordTooLong:
-            return fail(ctx, QM5_ERROR_RECORD_TOO_LONG, {outcome.failedImage, outcome.failedColour, -1},
-                        "colour %" PRIu32 " of image %" PRIu32
-                        " would need a record of more than 65535 bytes; encode plain or with QM5_MODE_AUTO",
-                        outcome.failedColour, outcome.failedImage);
-        case qm5::WriteResult::writeFailed:
-            if (path == nullptr) break;
-            return fail(ctx, QM5_ERROR_IO, kNowhere, "cannot be written completely");
-    }
-    return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
+// The result on ctx, worded as the qm5 command words it.
+qm5_status finish(qm5_context* ctx, const qm5::EncodeResult& result, bool toMemory) {
+    if (result.ok()) return qm5::capi::succeed(ctx);
+    // Writing into memory fails only when the memory cannot grow.
+    if (toMemory && result.error == qm5::EncodeError::writeFailed) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
+    const qm5_place place = result.error == qm5::EncodeError::recordTooLong
+                                ? qm5_place{result.failedImage, result.failedColour, -1}
+                                : kNowhere;
+    return fail(ctx, statusOf(result.error), place, "%s",
+                qm5::describeEncodeFailure(result, "encode plain or with QM5_MODE_AUTO").text);
 }
 
 // The whole encoding, into the file path or, when path is null, into sink.
-qm5_status encode(qm5_context* ctx, const qm5_images* images, const qm5_encode_options* given, const char* path,
+qm5_status encode(qm5_context* ctx, const qm5_images* images, const Settings& settings, const char* path,
                   qm5::OutputSink* sink) {
-    const qm5_encode_options options = given != nullptr ? *given : qm5_encode_options{};
-    if (const qm5_status s = checkRequest(ctx, images, options); s != QM5_OK) return s;
+    if (const qm5_status s = checkRequest(ctx, images, settings); s != QM5_OK) return s;
     qm5::HeapArray<std::uint32_t> palette;
     if (images->indices != nullptr) {
         if (!palette.allocate(images->palette_size)) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
@@ -143,61 +243,92 @@ qm5_status encode(qm5_context* ctx, const qm5_images* images, const qm5_encode_o
     }
     const std::size_t count = images->count;
     std::unique_ptr<qm5::Picture[]> pictures(new (std::nothrow) qm5::Picture[count]);
-    std::unique_ptr<const qm5::Picture*[]> refs(new (std::nothrow) const qm5::Picture*[count]);
-    if (!pictures || !refs) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
-    const bool ignoreAlpha = (options.flags & QM5_IGNORE_ALPHA) != 0;
+    if (!pictures) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
     for (std::uint32_t i = 0; i < images->count; ++i) {
-        if (const qm5_status s = makePicture(ctx, *images, palette.span(), i, ignoreAlpha, pictures[i]); s != QM5_OK)
+        if (const qm5_status s = makePicture(ctx, *images, palette.span(), i, settings, pictures[i]); s != QM5_OK)
             return s;
-        refs[i] = &pictures[i];
+    }
+    // A kept palette is written without alpha, as every colour of a texture.
+    const bool keep = (settings.flags & QM5_KEEP_PALETTE_ORDER) != 0;
+    if (keep) {
+        for (std::uint32_t& colour : palette) colour &= 0xFFFFFFu;
     }
 
-    qm5::Console console(nullptr, nullptr);  // the stages' lines go nowhere
-    qm5::ColourTable colours;
-    switch (qm5::buildPalette(console, {pictures.get(), count}, colours)) {
-        case qm5::PaletteResult::done: break;
-        case qm5::PaletteResult::tooManyColours:
-            return fail(ctx, QM5_ERROR_TOO_MANY_COLOURS, kNowhere, "the pictures hold more than %d colours",
-                        static_cast<int>(qm5::kMaxPaletteColours));
-        default: return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
-    }
-    const std::int32_t levels = qm5::mipmapLevelCount(images->width, images->height);
-    const qm5::TextureWriteOptions write = writeOptions(ctx, options);
-    qm5::WriteOutcome outcome;
-    const std::span<const qm5::Picture* const> all(refs.get(), count);
-    const qm5::WriteResult result =
-        sink != nullptr ? qm5::writeTexture(console, *sink, all, colours.colours(), levels, write, &outcome)
-                        : qm5::writeTexture(console, path, all, colours.colours(), levels, write, &outcome);
-    return writeFailure(ctx, result, outcome, path);
+    CallbackObserver observer(settings.progress, settings.progressData);
+    qm5::EncodeRequest request;
+    request.pictures = {pictures.get(), count};
+    if (keep) request.palette = palette.span();
+    const bool best = settings.mode == QM5_MODE_BEST || settings.mode == QM5_MODE_AUTO_BEST;
+    request.mode = best                                    ? qm5::EncodeMode::best
+                   : settings.mode == QM5_MODE_COMPRESSED ? qm5::EncodeMode::compressed
+                                                           : qm5::EncodeMode::plain;
+    request.smallest = settings.mode == QM5_MODE_AUTO || settings.mode == QM5_MODE_AUTO_BEST;
+    request.effort = best ? settings.effort : 0;
+    request.threads = std::min(settings.threads, kMaxThreads);
+    request.limits.memory = qm5::capi::bound(ctx->maxMemory);
+    request.observer = &observer;
+    request.sink = sink;
+    request.path = path;
+    return finish(ctx, qm5::encodeTexture(request), sink != nullptr);
+}
+
+qm5_status toMemory(qm5_context* ctx, const qm5_images* images, const Settings& settings, void** out_data,
+                    size_t* out_size) {
+    *out_data = nullptr;
+    *out_size = 0;
+    return qm5::capi::guarded(ctx, [&] {
+        qm5::MemoryOutput memory;
+        if (const qm5_status s = encode(ctx, images, settings, nullptr, &memory); s != QM5_OK) return s;
+        *out_data = memory.release(*out_size);
+        return qm5::capi::succeed(ctx);
+    });
+}
+
+qm5_status toFile(qm5_context* ctx, const qm5_images* images, const Settings& settings, const char* path) {
+    return qm5::capi::guarded(ctx, [&] { return encode(ctx, images, settings, path, nullptr); });
 }
 
 }  // namespace
 
 extern "C" {
 
+void qm5_encode_settings_init(qm5_encode_settings* settings) {
+    if (settings == nullptr) return;
+    *settings = qm5_encode_settings QM5_ENCODE_SETTINGS_INIT;
+}
+
+qm5_status qm5_encode_with(qm5_context* ctx, const qm5_images* images, const qm5_encode_settings* settings,
+                           void** out_data, size_t* out_size) {
+    if (ctx == nullptr) return QM5_ERROR_ARGUMENT;
+    if (out_data == nullptr || out_size == nullptr)
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "no place for the texture");
+    Settings read;
+    if (const qm5_status s = readSettings(ctx, settings, read); s != QM5_OK) return s;
+    return toMemory(ctx, images, read, out_data, out_size);
+}
+
+qm5_status qm5_encode_file_with(qm5_context* ctx, const qm5_images* images, const qm5_encode_settings* settings,
+                                const char* path) {
+    if (ctx == nullptr) return QM5_ERROR_ARGUMENT;
+    if (path == nullptr || *path == '\0') return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "no file name");
+    Settings read;
+    if (const qm5_status s = readSettings(ctx, settings, read); s != QM5_OK) return s;
+    return toFile(ctx, images, read, path);
+}
+
 qm5_status qm5_encode(qm5_context* ctx, const qm5_images* images, const qm5_encode_options* options, void** out_data,
                       size_t* out_size) {
     if (ctx == nullptr) return QM5_ERROR_ARGUMENT;
     if (out_data == nullptr || out_size == nullptr)
         return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "no place for the texture");
-    *out_data = nullptr;
-    *out_size = 0;
-    return qm5::capi::guarded(ctx, [&] {
-        qm5::MemoryOutput memory;
-        if (const qm5_status s = encode(ctx, images, options, nullptr, &memory); s != QM5_OK) return s;
-        *out_data = memory.release(*out_size);
-        return qm5::capi::succeed(ctx);
-    });
+    return toMemory(ctx, images, settingsOf(options), out_data, out_size);
 }
 
 qm5_status qm5_encode_file(qm5_context* ctx, const qm5_images* images, const qm5_encode_options* options,
                            const char* path) {
     if (ctx == nullptr) return QM5_ERROR_ARGUMENT;
     if (path == nullptr || *path == '\0') return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "no file name");
-    return qm5::capi::guarded(ctx, [&] {
-        if (const qm5_status s = encode(ctx, images, options, path, nullptr); s != QM5_OK) return s;
-        return qm5::capi::succeed(ctx);
-    });
+    return toFile(ctx, images, settingsOf(options), path);
 }
 
 void qm5_free(void* data) { std::free(data); }

@@ -20,34 +20,55 @@ struct qm5_texture {
     qm5_info info = {};
     qm5::HeapArray<qm5_image_info> images;
     qm5::HeapArray<std::uint32_t> palette;  // as stored: red in bits 0..7
+    qm5::TextureHeader header;               // for the texts of its problems
 };
 
 namespace {
 
 using qm5::TextureProblem;
-using qm5::TextureProblemKind;
+using Kind = qm5::TextureProblemKind;
 
-// The status of a problem that stops decoding, or QM5_OK for one a decoder
-// reads past (sizes of 0, cubes the writer would not write, trailing bytes).
-qm5_status fatalStatus(const TextureProblem& p) {
-    switch (p.kind) {
-        case TextureProblemKind::truncatedHeader:
-        case TextureProblemKind::paletteTruncated:
-        case TextureProblemKind::imageTruncated:
-        case TextureProblemKind::recordTruncated: return QM5_ERROR_TRUNCATED;
-        case TextureProblemKind::badMagic:
-        case TextureProblemKind::badVersion: return QM5_ERROR_NOT_TEXTURE;
-        case TextureProblemKind::negativeField:
-        case TextureProblemKind::indexOutOfRange: return QM5_ERROR_MALFORMED;
-        // The decoder unpacks any b from 1 to 30.
-        case TextureProblemKind::wrongBitCount:
-            return p.value == 0 || p.value > qm5::kMaxPositionBits ? QM5_ERROR_MALFORMED : QM5_OK;
-        default: return QM5_OK;
+// The status of a problem, whoever found it.
+qm5_status statusOf(Kind kind) {
+    switch (kind) {
+        case Kind::none: return QM5_OK;
+        case Kind::truncatedHeader:
+        case Kind::paletteTruncated:
+        case Kind::imageTruncated:
+        case Kind::recordTruncated: return QM5_ERROR_TRUNCATED;
+        case Kind::badMagic:
+        case Kind::badVersion: return QM5_ERROR_NOT_TEXTURE;
+        case Kind::noSuchImage: return QM5_ERROR_ARGUMENT;
+        case Kind::tooLarge:
+        case Kind::tooMuchWork: return QM5_ERROR_LIMIT;
+        case Kind::outOfMemory: return QM5_ERROR_OUT_OF_MEMORY;
+        default: return QM5_ERROR_MALFORMED;
     }
 }
 
-qm5_place placeOf(std::int64_t image, std::int64_t record, std::uint64_t offset) {
-    return {image, record, static_cast<std::int64_t>(offset)};
+// Whether an open refuses the problem: one a decoder cannot read past
+// (sizes of 0, cubes the writer would not write and trailing bytes open;
+// decoding says what is wrong with the first two).
+bool fatal(const TextureProblem& p) {
+    switch (p.kind) {
+        case Kind::zeroSize:
+        case Kind::noColours:
+        case Kind::noImages:
+        case Kind::cubeBothMasks:
+        case Kind::zeroCube:
+        case Kind::fillBits:
+        case Kind::trailingBytes: return false;
+        // The decoder unpacks any b from 1 to 30.
+        case Kind::wrongBitCount: return p.value == 0 || p.value > qm5::kMaxPositionBits;
+        default: return true;
+    }
+}
+
+// Records the problem on ctx, worded as every program words it.
+qm5_status failWith(qm5_context* ctx, const qm5::TextureHeader& header, const TextureProblem& p) {
+    const bool placed = p.kind != Kind::noSuchImage && p.kind != Kind::outOfMemory;
+    const std::int64_t offset = placed ? static_cast<std::int64_t>(p.offset) : -1;
+    return fail(ctx, statusOf(p.kind), {p.image, p.record, offset}, "%s", qm5::describeProblem(header, p).text);
 }
 
 // Checks the file's layout and fills texture from it.
@@ -55,12 +76,8 @@ qm5_status describeTexture(qm5_context* ctx, qm5_texture& texture) {
     const std::span<const std::uint8_t> file = texture.bytes.span();
     qm5::TextureInfo info;
     if (!qm5::inspectTexture(file, info)) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
-    char text[256];
     for (const TextureProblem& p : info.kept()) {
-        const qm5_status status = fatalStatus(p);
-        if (status == QM5_OK) continue;
-        return fail(ctx, status, placeOf(p.image, p.record, p.offset), "%s",
-                    qm5::describeProblem(info, p, text, sizeof text));
+        if (fatal(p)) return failWith(ctx, info.header(), p);
     }
     // Problems past the kept ones are only counted: a missing image is still
     // seen by its summary.
@@ -71,7 +88,7 @@ qm5_status describeTexture(qm5_context* ctx, qm5_texture& texture) {
                         "image %zu runs past the end of the file", i);
         }
     }
-    const qm5::TextureHeader& header = info.header;
+    const qm5::TextureHeader& header = info.header();
     texture.info.version = header.version;
     texture.info.width = header.signedWidth();
     texture.info.height = header.signedHeight();
@@ -82,10 +99,10 @@ qm5_status describeTexture(qm5_context* ctx, qm5_texture& texture) {
     if (!texture.images.allocate(info.images.size())) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
     for (std::size_t i = 0; i < info.images.size(); ++i)
         texture.images[i] = {texture.info.compressed, info.images[i].offset, info.images[i].bytes};
-    const qm5::LayoutCheck check = qm5::checkTextureLayout(file);
     if (!texture.palette.allocate(static_cast<std::uint64_t>(texture.info.colour_count)))
         return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
-    for (std::size_t k = 0; k < texture.palette.size(); ++k) texture.palette[k] = check.layout.colour(k);
+    for (std::size_t k = 0; k < texture.palette.size(); ++k) texture.palette[k] = info.layout.colour(k);
+    texture.header = header;
     return QM5_OK;
 }
 
@@ -111,16 +128,16 @@ bool sizeOf(std::uint64_t count, std::uint64_t itemBytes, std::size_t& bytes) {
     return true;
 }
 
-qm5_status bufferSize(const qm5_texture& texture, const qm5_buffer& which, std::size_t& bytes) {
+qm5_status bufferSize(const qm5_texture& texture, qm5_buffer which, std::size_t& bytes) {
     const std::uint64_t pixels =
         static_cast<std::uint64_t>(texture.info.width) * static_cast<std::uint64_t>(texture.info.height);
     bool fits = false;
-    const int kind = qm5::capi::valueOf(which);
-    switch (kind) {
+    const std::int32_t buffer = qm5::capi::enumValue(which);
+    switch (buffer) {
         case QM5_BUFFER_RGBA: fits = sizeOf(pixels, 4, bytes); break;
         case QM5_BUFFER_INDICES: fits = sizeOf(pixels, 2, bytes); break;
         case QM5_BUFFER_PALETTE: fits = sizeOf(texture.palette.size(), 4, bytes); break;
-        default: return fail(texture.ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown buffer %d", kind);
+        default: return fail(texture.ctx, QM5_ERROR_ARGUMENT, kNowhere, "unknown buffer %d", static_cast<int>(buffer));
     }
     if (!fits) return fail(texture.ctx, QM5_ERROR_LIMIT, kNowhere, "the buffer would not fit in this machine's memory");
     return QM5_OK;
@@ -138,20 +155,6 @@ qm5_status checkBuffer(const qm5_texture& texture, qm5_buffer which, const void*
     return QM5_OK;
 }
 
-qm5_status statusOf(qm5::TextureError error) {
-    switch (error) {
-        case qm5::TextureError::none: return QM5_OK;
-        case qm5::TextureError::cannotOpen: return QM5_ERROR_IO;
-        case qm5::TextureError::notTexture: return QM5_ERROR_NOT_TEXTURE;
-        case qm5::TextureError::truncated: return QM5_ERROR_TRUNCATED;
-        case qm5::TextureError::malformed: return QM5_ERROR_MALFORMED;
-        case qm5::TextureError::tooLarge:
-        case qm5::TextureError::tooMuchWork: return QM5_ERROR_LIMIT;
-        case qm5::TextureError::outOfMemory: break;
-    }
-    return QM5_ERROR_OUT_OF_MEMORY;
-}
-
 // Decodes image into picture: palette colours, or indices.
 qm5_status decodeImage(qm5_texture& texture, std::uint32_t image, bool indices, qm5::Picture& picture) {
     qm5_context* ctx = texture.ctx;
@@ -159,16 +162,8 @@ qm5_status decodeImage(qm5_texture& texture, std::uint32_t image, bool indices, 
     options.maxPixels = qm5::capi::bound(ctx->maxPixels);
     options.maxPaintWork = qm5::capi::bound(ctx->maxPaintWork);
     options.indices = indices;
-    qm5::TextureFault fault{-1, -1, UINT64_MAX};
-    const qm5::TextureError error = qm5::decodeTextureImage(texture.bytes.span(), image, picture, options, &fault);
-    if (error == qm5::TextureError::none) return QM5_OK;
-    const qm5_place place{fault.image, fault.record,
-                          fault.offset == UINT64_MAX ? -1 : static_cast<std::int64_t>(fault.offset)};
-    if (fault.record >= 0) {
-        return fail(ctx, statusOf(error), place, "record %" PRId64 " of image %" PRIu32 " (byte %" PRId64 "): %s",
-                    fault.record, image, place.offset, qm5::describe(error));
-    }
-    return fail(ctx, statusOf(error), place, "image %" PRIu32 ": %s", image, qm5::describe(error));
+    const TextureProblem problem = qm5::decodeTextureImage(texture.bytes.span(), image, picture, options);
+    return problem ? failWith(ctx, texture.header, problem) : QM5_OK;
 }
 
 // Colours as stored (red in bits 0..7) to RGBA8, opaque: the top byte of a
@@ -184,8 +179,11 @@ void storeRgba(std::span<const std::uint32_t> colours, std::uint8_t* rgba) {
 
 qm5_status checkImage(const qm5_texture& texture, std::uint32_t image) {
     if (image < texture.info.image_count) return QM5_OK;
-    return fail(texture.ctx, QM5_ERROR_ARGUMENT, {image, -1, -1},
-                "no image %" PRIu32 " in a texture of %" PRIu32 " images", image, texture.info.image_count);
+    TextureProblem problem;
+    problem.kind = Kind::noSuchImage;
+    problem.image = image;
+    problem.expected = texture.info.image_count;
+    return failWith(texture.ctx, texture.header, problem);
 }
 
 // An image to decode: one of the texture's, within the pixel limit (checked
@@ -196,9 +194,13 @@ qm5_status checkDecodable(const qm5_texture& texture, std::uint32_t image) {
     const std::uint64_t pixels =
         static_cast<std::uint64_t>(texture.info.width) * static_cast<std::uint64_t>(texture.info.height);
     if (pixels <= qm5::capi::bound(ctx->maxPixels)) return QM5_OK;
-    return fail(ctx, QM5_ERROR_LIMIT, {image, -1, static_cast<std::int64_t>(qm5::kWidthOffset)},
-                "image %" PRIu32 " of %d x %d pixels is above the pixel limit of %" PRIu64, image, texture.info.width,
-                texture.info.height, ctx->maxPixels);
+    TextureProblem problem;
+    problem.kind = Kind::tooLarge;
+    problem.image = image;
+    problem.offset = qm5::kWidthOffset;
+    problem.value = static_cast<std::int64_t>(pixels);
+    problem.expected = static_cast<std::int64_t>(ctx->maxPixels);
+    return failWith(ctx, texture.header, problem);
 }
 
 // Decodes image into the caller's buffer `which` (RGBA or indices), which

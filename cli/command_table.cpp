@@ -23,6 +23,10 @@ constexpr CommandOption kMaxPixels{Opt::maxPixels, '\0', "max-pixels", "N",
                                    "refuse a texture whose pictures have more than N pixels (default: 67108864, 8192 x 8192)"};
 constexpr CommandOption kNoLimits{Opt::noLimits, '\0', "no-limits", nullptr,
                                   "decode whatever the texture's size and painting work (it is still read no further than its header allows)"};
+constexpr CommandOption kEncodeMaxPixels{Opt::maxPixels, '\0', "max-pixels", "N",
+                                         "refuse a picture of more than N pixels, before its data are read (default: 67108864, 8192 x 8192)"};
+constexpr CommandOption kEncodeNoLimits{Opt::noLimits, '\0', "no-limits", nullptr,
+                                        "read pictures of any size up to 32767 x 32767 pixels (a picture is still read no further than its headers allow)"};
 
 static_assert(kDefaultOrderEffort == 4 && kMaxOrderEffort == 1000, "the help of --effort states them");
 
@@ -36,6 +40,8 @@ constexpr CommandOption kEncodeOptions[] = {
     {Opt::outputDir, '\0', "output-dir", "DIR", "write every texture into the folder DIR, named after its INPUT"},
     {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
     kIgnoreAlpha,
+    kEncodeMaxPixels,
+    kEncodeNoLimits,
     kEncodeQuiet,
     kHelp,
 };
@@ -45,6 +51,7 @@ constexpr CommandOption kDecodeOptions[] = {
     {Opt::image, '\0', "image", "N", "the image to write, from 0 (default: 0)"},
     {Opt::all, '\0', "all", nullptr, "write every image, image i to STEM-i.bmp (or STEM-i.png); every image is checked before the first file is written"},
     {Opt::format, '\0', "format", "FORMAT", "bmp or png: the format to write, needed with -o - (standard output); without it the extension of FILE chooses"},
+    {Opt::force, 'f', "force", nullptr, "replace existing files of the default names; without it, and without -o, decode replaces no file"},
     kMaxPixels,
     kNoLimits,
     kDecodeQuiet,
@@ -74,7 +81,10 @@ const Command kCommands[] = {
     {"decode", "TEXTURE", {"TEXTURE", nullptr}, 1, false, "write images of a texture as BMP or PNG files",
      "Decodes an image of TEXTURE, or all of them, into 24-bit BMP or PNG files\n"
      "and prints the name of each file written on the output. TEXTURE - reads\n"
-     "standard input; -o - writes the image to standard output (with --format).\n",
+     "standard input; -o - writes the image to standard output (with --format).\n"
+     "The files appear together, once every one is complete; a failure leaves\n"
+     "every existing file as it was. Without -o, the default names never\n"
+     "replace a file (--force lets them).\n",
      kDecodeOptions, runDecode},
     {"info", "TEXTURE", {"TEXTURE", nullptr}, 1, false, "show a texture's header and images and check its records",
      "Prints the header fields of TEXTURE and, for each image, its encoding, its\n"

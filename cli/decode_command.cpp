@@ -3,13 +3,14 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
 #include "cli/streams.hpp"
-#include "core/byte_reader.hpp"
 #include "core/file_identity.hpp"
 #include "core/file_names.hpp"
 #include "core/file_io.hpp"
@@ -32,18 +33,11 @@ OutputFormat outputFormatOf(const std::string& name, std::size_t stem) {
 }
 
 // The palette of a texture of at most 256 colours (a PNG of it is
-// palettised), else empty. The decoder has checked that it is in the file.
-std::vector<std::uint32_t> smallPalette(std::span<const std::uint8_t> file, const TextureHeader& header) {
+// palettised), else empty.
+std::vector<std::uint32_t> smallPalette(const TextureLayout& layout) {
     std::vector<std::uint32_t> palette;
-    const std::int32_t count = header.signedColourCount();
-    if (count <= 0 || count > 256) return palette;
-    ByteReader in(file);
-    in.seek(kTextureHeaderSize);
-    for (std::int32_t k = 0; k < count; ++k) {
-        const auto colour = in.readU32();
-        if (!colour) return {};
-        palette.push_back(*colour);
-    }
+    if (layout.colourCount > 256) return palette;
+    for (std::int32_t k = 0; k < layout.colourCount; ++k) palette.push_back(layout.colour(static_cast<std::size_t>(k)));
     return palette;
 }
 
@@ -85,9 +79,10 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
     if (given == "-") {
         if (all) return usageError(context, "decode", "--all writes a file per image, not standard output");
         if (!options.has(Opt::format)) return usageError(context, "decode", "-o - (standard output) needs --format bmp or png");
-        if (context.outIsTerminal)
-            return usageError(context, "decode", "standard output is a terminal, and an image is binary data; redirect it");
     }
+    // By any name (/dev/stdout).
+    if (!given.empty() && context.outIsTerminal && writesStandardOutput(context, given.c_str()))
+        return usageError(context, "decode", "standard output is a terminal, and an image is binary data; redirect it");
     if (given.empty() && isStandardStream(texture))
         return usageError(context, "decode", "a texture from standard input has no name for its image; give -o FILE");
     if (target.format == OutputFormat::png && !pngSupported())
@@ -101,6 +96,29 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
     return kSuccess;
 }
 
+// The file of each image first .. end - 1: STEM-i.EXT with --all.
+std::vector<std::string> outputNames(const DecodeTarget& target, bool all, std::int64_t first, std::int64_t end) {
+    const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
+    std::vector<std::string> names;
+    for (std::int64_t i = first; i < end; ++i) {
+        names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
+    }
+    return names;
+}
+
+// The images asked for against the header's count: none for --all of a
+// texture without images, or an image past the count (kind none: there).
+TextureProblem imagesAsked(const TextureHeader& header, bool all, std::int64_t image) {
+    TextureProblem asked;
+    if (all && header.imageCount == 0) asked.kind = TextureProblemKind::noImages;
+    if (!all && image >= header.imageCount) {
+        asked.kind = TextureProblemKind::noSuchImage;
+        asked.image = image;
+        asked.expected = header.imageCount;
+    }
+    return asked;
+}
+
 // An output that is the texture itself is refused before anything is written.
 bool outputsAreNotTheTexture(const Context& context, const char* texture, const std::vector<std::string>& names) {
     const FileIdentity input = fileIdentity(texture);
@@ -110,6 +128,42 @@ bool outputsAreNotTheTexture(const Context& context, const char* texture, const 
         return false;
     }
     return true;
+}
+
+// A name the user did not give (no -o) never replaces a file: decoding
+// t.qm5 beside the picture t.bmp it was made from keeps that picture.
+bool defaultNamesAreFree(const Context& context, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(name, ec))) continue;
+        fileError(context, name.c_str(), "exists, and its name was not given; not replaced (name the output with -o, "
+                                         "or give --force to replace it)");
+        return false;
+    }
+    return true;
+}
+
+// Image first + k of the checked texture into names[k], for every name, all
+// or nothing: the files replace theirs only once all are complete. False
+// after the message.
+bool writeImages(const Context& context, const char* shown, const TextureDecoder& decoder, OutputFormat format,
+                 std::span<const std::uint32_t> palette, std::int64_t first, const std::vector<std::string>& names) {
+    OutputGroup files(context, names.size());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        const std::int64_t i = first + static_cast<std::int64_t>(k);
+        Picture picture;
+        if (const TextureProblem failed = decoder.decode(i, picture)) {
+            reportTextureProblem(context, shown, decoder.layout().header, failed);
+            return false;
+        }
+        HeapArray<std::uint8_t> encoded;
+        if (!encodeImage(format, picture, palette, encoded)) {
+            fileError(context, outputName(names[k].c_str()), "not enough memory to encode the image");
+            return false;
+        }
+        if (!files.add(names[k].c_str(), encoded.span())) return false;
+    }
+    return files.publish();
 }
 
 }  // namespace
@@ -145,60 +199,45 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     DecodeOptions limits;
     int status = kFailure;
     if (!decodeLimits(options, context, "decode", limits, status)) return status;
-    const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
     const bool quiet = options.has(Opt::quiet);
     const char* shown = inputName(texture);
     const bool fromStream = isStandardStream(texture);
     if (!all && !fromStream && !outputsAreNotTheTexture(context, texture, {target.single})) return kFailure;
 
     TextureRead read;
-    TextureHeader header;
+    TextureDecoder decoder;
+    TextureProblem problem;
     const std::uint64_t images = all ? UINT64_MAX : static_cast<std::uint64_t>(imageIndex) + 1;
-    if (!readTextureToDecode(context, texture, images, limits, read, header)) return kFailure;
-    const std::span<const std::uint8_t> bytes = read.bytes.span();
+    if (!readTextureToDecode(context, texture, images, limits, read, decoder, problem)) return kFailure;
+    const TextureHeader& header = decoder.layout().header;
     const std::int64_t imageCount = header.imageCount;
-    if (all && imageCount == 0) {
-        fileError(context, shown, "holds no images");
-        return kFailure;
-    }
-    if (!all && imageIndex >= imageCount) {
-        fileError(context, shown, "has no image %" PRId64 "; it holds %" PRId64 " image%s", imageIndex, imageCount,
-                  imageCount == 1 ? "" : "s");
+    // The image asked for first, then the texture's own problems.
+    if (const TextureProblem asked = imagesAsked(header, all, imageIndex)) {
+        reportTextureProblem(context, shown, header, asked);
         return kFailure;
     }
     const std::int64_t firstImage = all ? 0 : imageIndex;
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
-    std::vector<std::string> names;
-    for (std::int64_t i = firstImage; i < endImage; ++i) {
-        names.push_back(all ? target.stem + std::to_string(i) + extension : target.single);
-    }
+    const std::vector<std::string> names = outputNames(target, all, firstImage, endImage);
     if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
+    // Once the texture is known to hold them.
+    const bool defaultNames = !options.has(Opt::output) && !options.has(Opt::force);
+    if (defaultNames && !defaultNamesAreFree(context, names)) return kFailure;
 
     // Every image is checked, in one walk over the file, before the first
     // file is written: a fault in the last image leaves no file behind.
-    TextureDecoder decoder;
-    TextureFault fault;
-    const TextureError error = decoder.check(bytes, firstImage, endImage, limits, &fault);
-    if (error != TextureError::none) {
-        reportTextureFailure(context, shown, bytes, error, fault, limits);
+    if (!problem) problem = decoder.check(firstImage, endImage);
+    if (problem) {
+        reportTextureProblem(context, shown, header, problem);
         return kFailure;
     }
-    const std::vector<std::uint32_t> palette = smallPalette(bytes, header);
-    for (std::int64_t i = firstImage; i < endImage; ++i) {
-        Picture picture;
-        if (decoder.decode(i, picture) != TextureError::none) {
-            fileError(context, shown, "not enough memory to decode image %" PRId64, i);
-            return kFailure;
-        }
-        const std::string& name = names[static_cast<std::size_t>(i - firstImage)];
-        HeapArray<std::uint8_t> encoded;
-        if (!encodeImage(target.format, picture, palette, encoded)) {
-            fileError(context, outputName(name.c_str()), "not enough memory to encode the image");
-            return kFailure;
-        }
-        if (!writeOutputFile(context, name.c_str(), encoded.span())) return kFailure;
-        // Standard output holds the image; its name is no result.
-        if (!quiet && !isStandardStream(name.c_str())) std::fprintf(context.out, "%s\n", name.c_str());
+    if (!writeImages(context, shown, decoder, target.format, smallPalette(decoder.layout()), firstImage, names)) {
+        return kFailure;
+    }
+    if (quiet) return kSuccess;
+    // Standard output holds the image; its name is no result.
+    for (const std::string& name : names) {
+        if (!writesStandardOutput(context, name.c_str())) std::fprintf(context.out, "%s\n", name.c_str());
     }
     return kSuccess;
 }

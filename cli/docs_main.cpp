@@ -6,8 +6,11 @@
 #include <cstring>
 
 #include "cli/docs.hpp"
+#include "core/file_io.hpp"
 
 int main(int argc, char** argv) {
+    // The page must not take the number of a closed error stream.
+    if (!qm5::ensureStandardDescriptors()) return 1;
     if (argc != 3 || (std::strcmp(argv[1], "man") != 0 && std::strcmp(argv[1], "bash") != 0)) {
         std::fputs("usage: qm5_docs man|bash FILE\n", stderr);
         return 2;

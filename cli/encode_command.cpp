@@ -47,7 +47,7 @@ int checkNames(const ParsedOptions& options, const Context& context) {
         return usageError(context, "encode", "-o names one texture; for several INPUTs use --output-dir");
     if (fromStandardInput > 0 && !output)
         return usageError(context, "encode", "a picture from standard input has no name for its texture; give -o FILE");
-    if (output && isStandardStream(options.value(Opt::output)) && context.outIsTerminal)
+    if (output && context.outIsTerminal && writesStandardOutput(context, options.value(Opt::output)))
         return usageError(context, "encode", "standard output is a terminal, and a texture is binary data; redirect it");
     return kSuccess;
 }
@@ -99,6 +99,9 @@ int runEncode(const ParsedOptions& options, const Context& context) {
         return usageError(context, "encode", "--effort needs --best");
     }
     if (const int status = checkNames(options, context); status != kSuccess) return status;
+    DecodeOptions limits;
+    if (int status = kFailure; !decodeLimits(options, context, "encode", limits, status)) return status;
+    settings.maxPixels = limits.maxPixels;
     settings.effort = static_cast<unsigned>(effort);
     settings.threads = static_cast<unsigned>(jobs);
     settings.compress = options.has(Opt::compress);

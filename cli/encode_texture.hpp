@@ -3,6 +3,8 @@
 // writing) for one INPUT, so that the texture is byte for byte the one
 // qm5_maker writes for the same input and mode, with the command's messages.
 
+#include <cstdint>
+
 #include "cli/context.hpp"
 
 namespace qm5::cli {
@@ -15,6 +17,7 @@ struct EncodeSettings {
     bool ignoreAlpha = false;
     bool quiet = false;
     unsigned threads = 1;
+    std::uint64_t maxPixels = UINT64_MAX;  // --max-pixels: a larger picture is refused before it is read
 };
 
 // Encodes input (a file, or "-" for standard input) into output (a file, or

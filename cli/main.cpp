@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cli/cli_app.hpp"
+#include "cli/streams.hpp"
 #include "core/file_io.hpp"
 
 #if defined(_WIN32)
@@ -15,6 +16,9 @@
 #endif
 
 int main(int argc, char** argv) {
+    // Before anything is opened: no output file may take the number of a
+    // closed standard output and receive its lines.
+    if (!qm5::ensureStandardDescriptors()) return qm5::cli::kFailure;
     qm5::installOutputSignalHandlers();
     qm5::cli::Context context;
     context.in = stdin;
@@ -32,8 +36,9 @@ int main(int argc, char** argv) {
     const unsigned cores = std::thread::hardware_concurrency();
     context.cores = cores > 0 ? cores : 1;
     int status = qm5::cli::runCommandLine(argc, argv, context);
-    // Results that could not be written are a failure (a full disk, a closed pipe).
-    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == qm5::cli::kSuccess) status = qm5::cli::kFailure;
+    // Results that could not be written are a failure (a full disk, a closed
+    // descriptor), and said.
+    if (!qm5::cli::finishStandardOutput(context) && status == qm5::cli::kSuccess) status = qm5::cli::kFailure;
     std::fflush(stderr);
     return status;
 }

@@ -13,7 +13,6 @@
 #include "core/heap_array.hpp"
 #include "core/printf_format.hpp"
 #include "texture/texture_decoder.hpp"
-#include "texture/texture_input.hpp"
 
 namespace qm5::cli {
 
@@ -29,34 +28,18 @@ std::string systemReason(std::error_code error);
 // "qm5 <command>: <what>\nTry 'qm5 <command> --help'.\n"; returns kUsage.
 int usageError(const Context& context, const char* command, const std::string& what);
 
-// Why a file cannot be read, from the system: "cannot be opened (No such
-// file or directory)", "cannot be read (Is a directory)".
-std::string unreadableReason(const char* path);
-
-// Reads the texture at path, or standard input for "-", as far as request
-// says (texture/texture_input.hpp); on failure reports "qm5: <path>:
-// <reason>" and returns false.
-bool readTextureInput(const Context& context, const char* path, const TextureReadRequest& request, TextureRead& out);
-
-// Reads the texture at path as far as decoding its first `images` images
-// (UINT64_MAX: all) under limits needs, and its header; false after a message.
-bool readTextureToDecode(const Context& context, const char* path, std::uint64_t images, const DecodeOptions& limits,
-                         TextureRead& out, TextureHeader& header);
-
-// The header of the texture held in file; on failure reports "<path>:
-// not a Qm5 texture of version 100" (or that the file ends inside the
-// header) and returns false.
-bool readTextureHeader(const Context& context, const char* path, std::span<const std::uint8_t> file,
-                       TextureHeader& header);
+// "cannot be opened (No such file or directory)" or "cannot be read (Is
+// a directory)": the system's reason for an input it could not open, or
+// opened and could not read.
+std::string unreadable(bool opened, std::error_code error);
 
 // Reports why the pictures of input could not be loaded.
-// fromStream: input names standard input, which was read instead.
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
-                        const InputFailure& failure, bool fromStream = false);
+                        const InputFailure& failure);
 
-// Reports why the texture at path could not be decoded, from the fault;
-// file holds the texture's bytes, options the limits it was decoded with.
-void reportTextureFailure(const Context& context, const char* path, std::span<const std::uint8_t> file,
-                          TextureError error, const TextureFault& fault, const DecodeOptions& options);
+// "qm5: <path>: <the problem>", and what the command offers against a
+// limit (--max-pixels, --no-limits).
+void reportTextureProblem(const Context& context, const char* path, const TextureHeader& header,
+                          const TextureProblem& problem);
 
 }  // namespace qm5::cli

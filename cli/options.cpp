@@ -28,6 +28,8 @@ void store(ParsedOptions& out, const CommandOption& option, const char* value) {
 
 }  // namespace
 
+// Slightly over 60 lines: one pass over the arguments, each form of option
+// (long, long=value, clustered short, operand) one branch of it.
 bool parseOptions(std::span<const CommandOption> table, std::span<char* const> args, ParsedOptions& out,
                   std::string& error) {
     out = ParsedOptions{};

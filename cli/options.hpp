@@ -27,6 +27,7 @@ enum class Opt : std::size_t {
     maxPixels,
     noLimits,
     effort,
+    force,
     version,  // qm5 --version; read before any command's options
     count_,  // the number of options, not an option
 };

@@ -1,6 +1,7 @@
 #include "core/file_identity.hpp"
 
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
 #else
 #include <sys/stat.h>
@@ -29,6 +30,26 @@ FileIdentity fileIdentity(const char* path) {
 #else
     struct stat st;
     if (::stat(path, &st) != 0) return id;
+    id.known = true;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.index = static_cast<std::uint64_t>(st.st_ino);
+#endif
+    return id;
+}
+
+FileIdentity fileIdentity(std::FILE* stream) {
+    FileIdentity id;
+    if (stream == nullptr) return id;
+#if defined(_WIN32)
+    const intptr_t handle = _get_osfhandle(_fileno(stream));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == -1 || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info)) return id;
+    id.known = true;
+    id.device = info.dwVolumeSerialNumber;
+    id.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+#else
+    struct stat st;
+    if (::fstat(::fileno(stream), &st) != 0) return id;
     id.known = true;
     id.device = static_cast<std::uint64_t>(st.st_dev);
     id.index = static_cast<std::uint64_t>(st.st_ino);

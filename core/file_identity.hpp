@@ -5,6 +5,7 @@
 // their inputs by it, so that no input is ever overwritten.
 
 #include <cstdint>
+#include <cstdio>
 
 namespace qm5 {
 
@@ -21,6 +22,9 @@ struct FileIdentity {
 
 // The identity of the file the path reaches, symbolic links followed.
 FileIdentity fileIdentity(const char* path);
+// The identity of the file, pipe or device an open stream writes or reads
+// (unknown for a stream without one, such as a closed standard output).
+FileIdentity fileIdentity(std::FILE* stream);
 
 // True when both names reach one existing file.
 bool isSameFile(const char* a, const char* b);

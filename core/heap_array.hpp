@@ -64,6 +64,19 @@ public:
         return true;
     }
 
+    // At least count elements, for scratch storage: an array already as
+    // large stays as it is, a smaller one is allocated afresh (zeroed) and
+    // its old contents are gone.
+    [[nodiscard]] bool makeRoom(std::uint64_t count) { return size_ >= count || allocate(count); }
+
+    // At least count elements, keeping the contents: a smaller array grows
+    // to at least twice its size, so that growing in small steps costs
+    // linear time in all.
+    [[nodiscard]] bool grow(std::uint64_t count) {
+        const std::uint64_t doubled = 2 * std::uint64_t{size_};
+        return size_ >= count || resize(count > doubled ? count : doubled);
+    }
+
     void reset() noexcept {
         std::free(data_);
         data_ = nullptr;

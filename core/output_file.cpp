@@ -1,4 +1,4 @@
-// AtomicOutputFile and the signal handlers that clean up after it.
+// AtomicOutputFile: outputs that appear whole or not at all.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/file_io.hpp"
+#include "core/pending_files.hpp"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -15,7 +16,6 @@
 #include <process.h>
 #else
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -25,36 +25,6 @@ namespace qm5 {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Temporary files being written, for the signal handler. A slot's name is
-// written while the slot is claimed (1) and read only once it is active
-// (2); the handler touches nothing but lock-free atomics and unlink(), which
-// are async-signal-safe.
-constexpr std::size_t kPendingSlots = 8;
-constexpr std::size_t kMaxPendingName = 4096;
-struct PendingSlot {
-    std::atomic<int> state{0};
-    char name[kMaxPendingName];
-};
-PendingSlot pending[kPendingSlots];
-
-// -1 when every slot is taken or the name too long: that temporary is then
-// removed on every path but a signal.
-int registerPending(const std::string& name) {
-    if (name.size() >= kMaxPendingName) return -1;
-    for (std::size_t i = 0; i < kPendingSlots; ++i) {
-        int expected = 0;
-        if (!pending[i].state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) continue;
-        std::memcpy(pending[i].name, name.c_str(), name.size() + 1);
-        pending[i].state.store(2, std::memory_order_release);
-        return static_cast<int>(i);
-    }
-    return -1;
-}
-
-void unregisterPending(int slot) {
-    if (slot >= 0) pending[static_cast<std::size_t>(slot)].state.store(0, std::memory_order_release);
-}
 
 // The file a write to path replaces: the end of its chain of symbolic
 // links, which need not exist yet. False for a loop or an unreadable link.
@@ -101,6 +71,33 @@ std::FILE* createNew(const std::string& name) {
 #endif
 }
 
+// Asks the system to put the file's data on the disk. A file that cannot be
+// made durable that way (EINVAL: a file system without it) is no failure.
+bool syncData(std::FILE* file) {
+#if defined(_WIN32)
+    return _commit(_fileno(file)) == 0;
+#else
+    return ::fsync(::fileno(file)) == 0 || errno == EINVAL || errno == ENOTSUP;
+#endif
+}
+
+// The same for a folder, once a rename has changed it. Nothing is left to
+// undo when it fails: the rename has happened, and the entry reaches the
+// disk with the system's next write-back.
+void syncFolderEntries(const std::string& folder) {
+#if defined(_WIN32)
+    // The C runtime of Windows cannot open a folder; NTFS journals renames itself.
+    (void)folder;
+#else
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+#endif
+}
+
+std::string folderOf(const std::string& file) { return fs::path(file).parent_path().string(); }
+
 }  // namespace
 
 AtomicOutputFile::~AtomicOutputFile() { discard(); }
@@ -113,12 +110,31 @@ void AtomicOutputFile::fail(int error) {
 bool AtomicOutputFile::open(const char* destination) {
     discard();
     error_ = 0;
+    std::error_code ec;
+    // Followed by the system, links included (/dev/stdout leads to a pipe
+    // or terminal that no path names): what cannot be replaced is written
+    // where it is.
+    const fs::file_status reached = fs::status(destination, ec);
+    if (!ec && fs::exists(reached) && !fs::is_regular_file(reached)) {
+        if (fs::is_directory(reached)) {
+            error_ = EISDIR;
+            return false;
+        }
+        errno = 0;
+        file_ = std::fopen(destination, "wb");
+        if (file_ == nullptr) {
+            error_ = errno;
+            return false;
+        }
+        destination_ = destination;
+        good_ = true;
+        return true;
+    }
     fs::path target(destination);
     if (!resolveLinks(target)) {
         error_ = ELOOP;
         return false;
     }
-    std::error_code ec;
     const fs::file_status st = fs::status(target, ec);
     const bool replacing = !ec && fs::exists(st);
     if (replacing) {
@@ -133,8 +149,12 @@ bool AtomicOutputFile::open(const char* destination) {
             return false;
         }
     }
+    return openTemporary(target.string(), replacing, static_cast<unsigned>(st.permissions() & fs::perms::all));
+}
+
+bool AtomicOutputFile::openTemporary(const std::string& target, bool replacing, unsigned permissions) {
     static std::atomic<unsigned> counter{0};
-    const fs::path directory = target.parent_path();
+    const fs::path directory = fs::path(target).parent_path();
     for (int attempt = 0; attempt < 64 && file_ == nullptr; ++attempt) {
         const std::string name =
             ".qm5-" + std::to_string(processId()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
@@ -149,7 +169,7 @@ bool AtomicOutputFile::open(const char* destination) {
         if (file_ != nullptr) break;
         const int e = errno;
         unregisterPending(slot_);
-        slot_ = -1;
+        slot_ = nullptr;
         errno = e;
         if (e != EEXIST) break;
     }
@@ -158,12 +178,15 @@ bool AtomicOutputFile::open(const char* destination) {
         temporary_.clear();
         return false;
     }
-#if !defined(_WIN32)
+#if defined(_WIN32)
+    (void)replacing;
+    (void)permissions;
+#else
     // As editors do: the new file takes the permission bits of the one it
     // replaces (not its set-id bits), instead of those the umask gives.
-    if (replacing) (void)::fchmod(::fileno(file_), static_cast<mode_t>(st.permissions() & fs::perms::all));
+    if (replacing) (void)::fchmod(::fileno(file_), static_cast<mode_t>(permissions));
 #endif
-    destination_ = target.string();
+    destination_ = target;
     good_ = true;
     return true;
 }
@@ -199,7 +222,7 @@ bool AtomicOutputFile::write(const void* data, std::size_t size) {
     return good_;
 }
 
-bool AtomicOutputFile::commitStream() {
+bool AtomicOutputFile::completeStream() {
     errno = 0;
     const auto size = static_cast<std::size_t>(heldSize_);
     if (good_ && size != 0 && std::fwrite(held_.data(), 1, size, stream_) != size) fail(errno);
@@ -207,31 +230,78 @@ bool AtomicOutputFile::commitStream() {
     if (good_ && std::fflush(stream_) != 0) fail(errno);
     const bool written = good_;
     discard();
+    completed_ = written;
     return written;
 }
 
-bool AtomicOutputFile::commit() {
-    if (stream_ != nullptr) return commitStream();
-    if (file_ == nullptr) return false;
+bool AtomicOutputFile::complete(bool durable) {
+    if (stream_ != nullptr) return completeStream();
+    if (file_ == nullptr) return completed_;
     errno = 0;
     if (std::fflush(file_) != 0 || std::ferror(file_) != 0) fail(errno);
+    // A direct output (a device, a FIFO) has nothing to make durable.
+    errno = 0;
+    if (good_ && durable && !temporary_.empty() && !syncData(file_)) fail(errno);
     errno = 0;
     if (std::fclose(file_) != 0) fail(errno);
     file_ = nullptr;
-    if (good_) {
-        std::error_code ec;
-        fs::rename(temporary_, destination_, ec);
-        if (ec) fail(ec.value());
-    }
     if (!good_) {
-        std::error_code ec;
+        const int error = error_;
+        discard();
+        error_ = error;
+        return false;
+    }
+    completed_ = true;
+    return true;
+}
+
+bool AtomicOutputFile::publish(bool durableFolder) {
+    if (!completed_) return false;
+    completed_ = false;
+    if (temporary_.empty()) {
+        good_ = false;
+        return true;
+    }
+    std::error_code ec;
+    fs::rename(temporary_, destination_, ec);
+    if (ec) {
+        fail(ec.value());
         fs::remove(temporary_, ec);
+    } else if (durableFolder) {
+        syncFolderEntries(folderOf(destination_));
     }
     // Only now: a signal before the rename still finds the temporary.
     unregisterPending(slot_);
-    slot_ = -1;
+    slot_ = nullptr;
     temporary_.clear();
-    return good_;
+    const bool published = good_;
+    good_ = false;
+    return published;
+}
+
+bool AtomicOutputFile::commit() { return complete() && publish(); }
+
+void AtomicOutputFile::syncFolder(const std::string& folder) { syncFolderEntries(folder); }
+
+bool AtomicOutputFile::syncsFileSystems() {
+#if defined(__linux__)
+    return true;
+#else
+    return false;
+#endif
+}
+
+std::error_code AtomicOutputFile::syncFileSystemOf(const std::string& folder) {
+#if defined(__linux__)
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0 && ::syncfs(fd) != 0) error = errno;
+    if (fd >= 0) ::close(fd);
+    return error != 0 ? std::error_code(error, std::generic_category()) : std::error_code();
+#else
+    (void)folder;
+    return {};
+#endif
 }
 
 void AtomicOutputFile::discard() {
@@ -245,59 +315,12 @@ void AtomicOutputFile::discard() {
         temporary_.clear();
     }
     unregisterPending(slot_);
-    slot_ = -1;
+    slot_ = nullptr;
     stream_ = nullptr;
     held_.reset();
     heldSize_ = 0;
     good_ = false;
+    completed_ = false;
 }
-
-#if defined(_WIN32)
-
-// Windows has no SIGHUP and no SIGXFSZ, and a console's Ctrl+C reaches the
-// program on a thread of its own, through a console control handler rather
-// than a signal; a file still open there cannot be removed anyway. Windows
-// builds therefore install nothing; the temporary of a stopped run stays.
-void installOutputSignalHandlers() {}
-
-#else
-
-namespace {
-
-void removePendingAndReraise(int signal) {
-    for (PendingSlot& slot : pending) {
-        if (slot.state.load(std::memory_order_acquire) == 2) (void)::unlink(slot.name);
-    }
-    // The signal is blocked while its handler runs: raised again with the
-    // default action, it ends the program as soon as the handler returns,
-    // with the status a parent expects for it.
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    (void)::sigaction(signal, &fallback, nullptr);
-    (void)::raise(signal);
-}
-
-}  // namespace
-
-void installOutputSignalHandlers() {
-    static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free slots");
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    (void)::sigaction(SIGXFSZ, &ignore, nullptr);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction old {};
-        if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-        struct sigaction handler {};
-        handler.sa_handler = removePendingAndReraise;
-        // One cleanup at a time: the other signals wait until it has ended the program.
-        sigemptyset(&handler.sa_mask);
-        for (const int other : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&handler.sa_mask, other);
-        (void)::sigaction(signal, &handler, nullptr);
-    }
-}
-
-#endif
 
 }  // namespace qm5

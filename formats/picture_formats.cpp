@@ -36,6 +36,21 @@ PictureError FormatsPictureReader::readPcx(std::span<const std::uint8_t> file, P
     return e;
 }
 
+void FormatsPictureReader::measure(std::span<const std::uint8_t> file, PictureFormat format,
+                                   PictureExtent& extent) const {
+    switch (format) {
+        case FormatBmp: measureBmp(file, extent); return;
+        case FormatPcx: measurePcx(file, extent); return;
+        case FormatPng: measurePng(file, extent); return;
+        case FormatTga: measureTga(file, extent); return;
+        default:
+            // Refused from its first bytes, which are read already.
+            extent.done = true;
+            extent.end = file.size();
+            return;
+    }
+}
+
 PictureError FormatsPictureReader::read(std::span<const std::uint8_t> file, PictureFormat format, Picture& out,
                                         PictureDetail* detail) {
     PictureDetail scratch;

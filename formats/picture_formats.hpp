@@ -22,6 +22,7 @@ public:
     PictureFormat classify(std::span<const std::uint8_t> head) const override;
     PictureError read(std::span<const std::uint8_t> file, PictureFormat format, Picture& out,
                       PictureDetail* detail) override;
+    void measure(std::span<const std::uint8_t> file, PictureFormat format, PictureExtent& extent) const override;
 
     // "BMP, PCX, PNG, TGA" (PNG only in builds with the PNG library).
     static const char* formatNames();

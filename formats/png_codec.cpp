@@ -18,6 +18,107 @@ bool isPngSignature(std::span<const std::uint8_t> head) {
     return head.size() >= 8 && std::equal(std::begin(kSignature), std::end(kSignature), head.begin());
 }
 
+namespace {
+
+constexpr std::uint64_t kPngSignatureSize = 8;
+constexpr std::uint64_t kChunkHeadSize = 8;  // length and type
+constexpr std::uint64_t kChunkCrcSize = 4;
+constexpr std::uint32_t kIhdrLength = 13;
+constexpr std::uint32_t kMaxChunkLength = 0x7FFFFFFF;
+// Bytes past a chunk that the library may read before it judges the chunk
+// (the next chunk's head, with a CRC it checks late): given with IEND and
+// with a chunk it refuses, so that it judges as it would with the whole file.
+constexpr std::uint64_t kJudged = 4096;
+// Chunks may hold the image data coded at worst about as large as they are
+// raw (stored deflate blocks; the filter bytes counted), in as many IDAT
+// chunks as a coder likes, and beside them text, profiles and other
+// metadata: twice the raw size and 64 MiB, which no picture's file passes.
+constexpr std::uint64_t kDataAllowance = 2;
+constexpr std::uint64_t kMetadataAllowance = std::uint64_t{64} << 20;
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+// A critical chunk that no reader knows is refused from its head (an
+// ancillary one, whatever its type's bytes, is skipped).
+bool isUnknownCritical(const std::uint8_t* type) {
+    if ((type[0] & 0x20) != 0) return false;
+    for (const char* known : {"IHDR", "PLTE", "IDAT", "IEND"}) {
+        if (std::memcmp(type, known, 4) == 0) return false;
+    }
+    return true;
+}
+
+// Bytes of the filtered image data of an IHDR's picture (not interlaced),
+// each row with its filter byte; the sample bits are taken as the largest a
+// colour type has (16 x 4) when the fields are not a valid pair.
+std::uint64_t rawImageBytes(std::uint32_t width, std::uint32_t height, std::uint8_t depth, std::uint8_t colourType) {
+    const unsigned channels = colourType == 2 ? 3 : colourType == 6 ? 4 : colourType == 4 ? 2 : 1;
+    const unsigned bits = depth <= 16 ? depth : 64;
+    return std::uint64_t{height} * (1 + (std::uint64_t{width} * channels * bits + 7) / 8);
+}
+
+void finishPng(PictureExtent& extent, PictureEnd kind, std::uint64_t end) {
+    extent.done = true;
+    extent.need = 0;
+    extent.kind = kind;
+    extent.end = end;
+}
+
+}  // namespace
+
+void measurePng(std::span<const std::uint8_t> file, PictureExtent& extent) {
+    if (extent.walked == 0) {
+        extent.walked = kPngSignatureSize;
+        // Until IHDR is read, the first chunk is all there is to ask for.
+        extent.end = kPngSignatureSize + kChunkHeadSize + kIhdrLength + kChunkCrcSize;
+    }
+    for (;;) {
+        const std::uint64_t at = extent.walked;
+        if (file.size() < at + kChunkHeadSize) {
+            extent.need = at + kChunkHeadSize;
+            return;
+        }
+        const std::uint8_t* head = file.data() + at;
+        const std::uint32_t length = bigEndian32(head);
+        const bool first = at == kPngSignatureSize;
+        // A length no chunk has, or a first chunk that is no IHDR of 13
+        // bytes, ends the walk: the library refuses it within a few bytes.
+        if (length > kMaxChunkLength ||
+            (first && (std::memcmp(head + 4, "IHDR", 4) != 0 || length != kIhdrLength))) {
+            return finishPng(extent, PictureEnd::exact, at + kJudged);
+        }
+        const std::uint64_t chunkEnd = at + kChunkHeadSize + length + kChunkCrcSize;
+        // So does a critical chunk it does not know (an ancillary one, whatever
+        // its type's bytes, it skips), within its bound.
+        if (isUnknownCritical(head + 4)) {
+            return chunkEnd + kJudged <= extent.end ? finishPng(extent, PictureEnd::exact, chunkEnd + kJudged)
+                                                    : finishPng(extent, PictureEnd::bound, extent.end);
+        }
+        if (first) {
+            if (file.size() < chunkEnd) {
+                extent.need = chunkEnd;
+                return;
+            }
+            const std::uint32_t width = bigEndian32(head + 8);
+            const std::uint32_t height = bigEndian32(head + 12);
+            if (width == 0 || height == 0 || width > static_cast<std::uint32_t>(kMaxSide) ||
+                height > static_cast<std::uint32_t>(kMaxSide)) {
+                return finishPng(extent, PictureEnd::exact, chunkEnd + kJudged);
+            }
+            extent.sized = true;
+            extent.width = static_cast<std::int32_t>(width);
+            extent.height = static_cast<std::int32_t>(height);
+            extent.end = chunkEnd + kMetadataAllowance + kDataAllowance * rawImageBytes(width, height, head[16], head[17]);
+        }
+        // A file that goes on past its allowance is cut there.
+        if (chunkEnd > extent.end) return finishPng(extent, PictureEnd::bound, extent.end);
+        if (std::memcmp(head + 4, "IEND", 4) == 0) return finishPng(extent, PictureEnd::exact, chunkEnd + kJudged);
+        extent.walked = chunkEnd;
+    }
+}
+
 #if !QM5_HAVE_PNG
 
 bool pngSupported() { return false; }
@@ -84,6 +185,9 @@ PictureError loadPng(std::span<const std::uint8_t> file, Picture& out, const Rea
     // within a few times its size.
     spng_set_image_limits(ctx.get(), kMaxSide, kMaxSide);
     spng_set_chunk_limits(ctx.get(), file.size(), 4 * file.size() + (1u << 20));
+    // A critical chunk with a wrong CRC is refused; an ancillary one is
+    // dropped, as libpng does by default.
+    spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
     if (int e = spng_set_png_buffer(ctx.get(), file.data(), file.size()); e != 0) return failure(e, detail);
     spng_ihdr ihdr{};
     if (int e = spng_get_ihdr(ctx.get(), &ihdr); e != 0) return failure(e, detail);
@@ -118,6 +222,9 @@ PictureError loadPng(std::span<const std::uint8_t> file, Picture& out, const Rea
             opaque = opaque && p[3] == 0xFF;
         }
     }
+    // The rest of the file up to IEND: the CRC of the last IDAT and of
+    // IEND is checked only there.
+    if (const int e = spng_decode_chunks(ctx.get()); e != 0) return failure(e, detail);
     if (!opaque && !options.ignoreAlpha) return PictureError::transparent;
     out = std::move(picture);
     return PictureError::none;

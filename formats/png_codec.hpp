@@ -23,10 +23,17 @@ bool isPngSignature(std::span<const std::uint8_t> head);
 // densest deflate rate (1032 bytes per byte), checked before allocating, so
 // memory stays in proportion to the file. 16-bit samples are rounded to 8
 // bits; a pixel that is not fully opaque (alpha channel or tRNS) is refused
-// unless the options drop alpha. Corrupt data (CRC, zlib) is malformed, with
-// the library's reason in detail.
+// unless the options drop alpha. The file is read to IEND: corrupt data (a
+// critical chunk's CRC, zlib) is malformed, with the library's reason in
+// detail; an ancillary chunk with a wrong CRC is dropped.
 PictureError loadPng(std::span<const std::uint8_t> file, Picture& out, const ReadOptions& options,
                      PictureDetail* detail = nullptr);
+
+// How far a PNG file reaches (picture/picture_reader.hpp): its chunks up to
+// IEND (and a few KiB, which the library may read ahead to judge them),
+// walked without the library. A file whose chunks pass twice the
+// picture's raw size and 64 MiB is cut there (the stream goes on, no IEND).
+void measurePng(std::span<const std::uint8_t> file, PictureExtent& extent);
 
 // The picture as an 8-bit PNG: indices into palette (at most 256 entries)
 // when it holds every colour of the picture, RGB otherwise. False when the

@@ -120,6 +120,30 @@ struct Placement {
 
 }  // namespace
 
+void measureTga(std::span<const std::uint8_t> file, PictureExtent& extent) {
+    if (file.size() < kTgaHeaderSize) {
+        extent.need = extent.end = kTgaHeaderSize;
+        return;
+    }
+    ByteReader in(file);
+    const TgaHeader h = readHeader(in);
+    extent.done = true;
+    extent.need = 0;
+    extent.kind = PictureEnd::exact;
+    extent.end = kTgaHeaderSize;
+    PictureDetail unused;
+    if (checkLayout(h, unused) != PictureError::none) return;
+    const std::uint64_t start = kTgaHeaderSize + std::uint64_t{h.idLength} +
+                                (h.mapType == 1 ? std::uint64_t{h.mapLength} * bytesOf(h.mapEntryBits) : 0);
+    const std::uint64_t pixels = std::uint64_t{h.width} * h.height;
+    extent.sized = true;
+    extent.width = h.width;
+    extent.height = h.height;
+    // Run-length data take at most a packet byte more per pixel.
+    if (h.runLength()) extent.kind = PictureEnd::bound;
+    extent.end = start + pixels * (bytesOf(h.depth) + (h.runLength() ? 1 : 0));
+}
+
 bool looksLikeTga(std::span<const std::uint8_t> b) {
     if (b.size() < kTgaHeaderSize || b[1] > 1) return false;
     if (!knownType(b[2]) && b[2] != 32 && b[2] != 33) return false;

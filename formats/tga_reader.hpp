@@ -37,6 +37,11 @@ inline constexpr std::uint32_t kTgaHeaderSize = 18;
 // True when head starts like a TGA header: a colour map type of 0 or 1, a
 // known image type and pixel depth. Text (a list file) never passes: its
 // second byte is never 0 or 1.
+// How far a TGA file reaches (picture/picture_reader.hpp): the header, ID,
+// colour map and pixels; a run-length picture at most a byte more per pixel.
+// The footer of TGA 2.0 files is not read.
+void measureTga(std::span<const std::uint8_t> file, PictureExtent& extent);
+
 bool looksLikeTga(std::span<const std::uint8_t> head);
 
 // Refusals of variants not read name them in detail ("16-bit colour-mapped TGA").

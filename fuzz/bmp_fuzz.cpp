@@ -3,6 +3,7 @@
 
 #include "fuzz/fuzz_target.hpp"
 #include "picture/picture_loader.hpp"
+#include "picture/picture_reader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qm5;
@@ -21,5 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::checkPicture(picture, e == PictureError::none);
     fuzz::fold(static_cast<std::uint64_t>(e));
     fuzz::foldPicture(picture);
+    if (PictureLoader::detectFormat(bytes) == FormatBmp) {
+        fuzz::checkExtent(bytes, measureBmp,
+                          [&](std::span<const std::uint8_t> b, Picture& p) { return loader.loadAny(b, p); });
+    }
     return 0;
 }

@@ -18,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::require(e != PictureError::transparent || !ignoreAlpha, "alpha refused though dropped");
         fuzz::fold(static_cast<std::uint64_t>(e));
         fuzz::foldPicture(picture);
+        fuzz::checkExtent(bytes, measureBmp, [&](std::span<const std::uint8_t> b, Picture& p) {
+            return loadBmpVariant(b, p, options);
+        });
     }
     return 0;
 }

@@ -9,6 +9,7 @@
 // folds what it computed into a volatile checksum, so that the compiler
 // cannot drop the work as unused.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <span>
 
 #include "picture/picture.hpp"
+#include "picture/picture_reader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -55,6 +57,25 @@ inline void checkPicture(const Picture& p, bool loaded) {
     require(p.pixels.size() == static_cast<std::uint64_t>(p.width) * static_cast<std::uint64_t>(p.height),
             "pixel count is not width x height");
     for (std::uint32_t v : p.pixels) require((v >> 24) == 0, "a pixel with bits above 23");
+}
+
+// A picture's measure (picture/picture_reader.hpp) fed the whole file keeps
+// its contract (done, or asking for more than there is), and an exact end
+// is where the reader stops: read(file, out) gives the same result for the
+// bytes up to it as for the whole file.
+template <class Measure, class Read>
+void checkExtent(std::span<const std::uint8_t> file, Measure measure, Read read) {
+    PictureExtent extent;
+    measure(file, extent);
+    require(extent.done || extent.need > file.size(), "a measure asked for bytes it had");
+    if (!extent.done || extent.kind != PictureEnd::exact || extent.end >= file.size()) return;
+    Picture whole;
+    Picture cut;
+    const PictureError a = read(file, whole);
+    const PictureError b = read(file.first(static_cast<std::size_t>(extent.end)), cut);
+    require(a == b && whole.width == cut.width && whole.height == cut.height &&
+                std::equal(whole.pixels.begin(), whole.pixels.end(), cut.pixels.begin(), cut.pixels.end()),
+            "the bytes past a picture's exact end changed it");
 }
 
 }  // namespace qm5::fuzz

@@ -1,5 +1,5 @@
 // Differential target: the fast engines must write the very records of the
-// reference FunctionMinimiser.
+// reference FunctionMinimiser (tests/reference/).
 //
 // Input: four control bytes, then the table or picture, 2 bits per entry.
 //   byte 0  bit 7 clear: one table; b = (low 7 bits) mod 11
@@ -10,7 +10,8 @@
 //   byte 2  table: 0 = no record length limit, else limit = byte - 1
 //           picture: pixel count low bits
 //   byte 3  tuning of the fast engine: key chunk, cache block digits,
-//           engine and threads (picture)
+//           engine (automatic, the per-colour reference, the table,
+//           top-down) and threads (picture)
 // Table entries: 0 off, 1 on, 2 and 3 don't care; missing ones are off.
 // Picture indices: the 2-bit value mod the colour count; missing ones 0.
 //
@@ -23,8 +24,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_target.hpp"
-#include "minimiser/fast_minimiser.hpp"
-#include "minimiser/function_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
+#include "tests/reference/colour_engine.hpp"
+#include "tests/reference/fast_minimiser.hpp"
+#include "tests/reference/function_minimiser.hpp"
 #include "texture/texture_format.hpp"
 
 namespace {
@@ -46,11 +49,15 @@ std::uint32_t twoBits(const std::uint8_t* data, std::size_t size, std::size_t i)
     return (data[byte] >> (2 * (i % 4))) & 3u;
 }
 
+// Engine 1 is the per-colour reference (compressPerColour; FastMinimiser
+// runs it unless told top-down).
+bool perColour(std::uint8_t t) { return ((t >> 4) & 3) == 1; }
+
 FastTuning tuningFrom(std::uint8_t t) {
     static constexpr std::uint64_t kChunks[] = {0, 1, 7, 64};
     static constexpr int kBlocks[] = {0, 3, 4, 6};
-    static constexpr FastTuning::Engine kEngines[] = {FastTuning::Engine::automatic, FastTuning::Engine::perColour,
-                                                      FastTuning::Engine::allColours, FastTuning::Engine::topDown};
+    static constexpr MinimiserEngine kEngines[] = {MinimiserEngine::automatic, MinimiserEngine::automatic,
+                                                   MinimiserEngine::allColours, MinimiserEngine::topDown};
     FastTuning tuning;
     tuning.keyChunk = kChunks[t & 3];
     tuning.blockVars = kBlocks[(t >> 2) & 3];
@@ -121,20 +128,27 @@ void onePicture(const std::uint8_t* data, std::size_t size) {
         want.emplace_back(reference.record().begin(), reference.record().end());
     }
 
-    PictureCompressor compressor;
-    compressor.setTuningForTesting(tuningFrom(data[3]));
     CompressOptions options;
     options.threads = 1 + (data[3] >> 6 & 1u);
     std::uint32_t next = 0;
-    const MinimiseStatus gotStatus = compressor.compress(
-        indices.data(), pixelCount, colourCount, options, [&](std::uint32_t c, std::span<const std::uint8_t> record) {
-            fuzz::require(c == next, "colours delivered out of order");
-            fuzz::require(c < want.size(), "a colour delivered past the reference's failure");
-            sameRecord(record, want[c], "picture records differ");
-            fuzz::fold(record.size());
-            ++next;
-            return true;
-        });
+    const PictureCompressor::Sink check = [&](std::uint32_t c, std::span<const std::uint8_t> record) {
+        fuzz::require(c == next, "colours delivered out of order");
+        fuzz::require(c < want.size(), "a colour delivered past the reference's failure");
+        sameRecord(record, want[c], "picture records differ");
+        fuzz::fold(record.size());
+        ++next;
+        return true;
+    };
+    MinimiseStatus gotStatus;
+    if (perColour(data[3])) {
+        std::uint32_t failed = 0;
+        gotStatus =
+            compressPerColour(indices.data(), pixelCount, colourCount, options, tuningFrom(data[3]), check, failed);
+    } else {
+        PictureCompressor compressor;
+        compressor.setTuningForTesting(tuningFrom(data[3]));
+        gotStatus = compressor.compress(indices.data(), pixelCount, colourCount, options, check);
+    }
     if (gotStatus == MinimiseStatus::outOfMemory || wantStatus == MinimiseStatus::outOfMemory) return;
     fuzz::require(gotStatus == wantStatus, "picture statuses differ");
     fuzz::require(next == want.size(), "colour counts differ");

@@ -21,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::checkPicture(picture, e == PictureError::none);
         fuzz::fold(static_cast<std::uint64_t>(e));
         fuzz::foldPicture(picture);
+        fuzz::checkExtent(file, measurePng, [&](std::span<const std::uint8_t> b, Picture& p) {
+            return loadPng(b, p, options);
+        });
     }
     return 0;
 }

@@ -24,11 +24,10 @@ DecodeOptions limits() {
     return options;
 }
 
-TextureError decodeOne(std::span<const std::uint8_t> bytes, std::int64_t image, Picture& picture) {
+TextureProblemKind decodeOne(std::span<const std::uint8_t> bytes, std::int64_t image, Picture& picture) {
     const DecodeOptions options = limits();
-    TextureFault fault;
-    const TextureError e = decodeTextureImage(bytes, image, picture, options, &fault);
-    if (e == TextureError::none) {
+    const TextureProblem problem = decodeTextureImage(bytes, image, picture, options);
+    if (!problem) {
         fuzz::require(picture.pixels.size() ==
                           static_cast<std::uint64_t>(picture.width) * static_cast<std::uint64_t>(picture.height),
                       "pixel count is not width x height");
@@ -36,12 +35,12 @@ TextureError decodeOne(std::span<const std::uint8_t> bytes, std::int64_t image, 
     } else {
         fuzz::require(picture.pixels.empty() && picture.width == 0 && picture.height == 0,
                       "a refused texture left a picture behind");
-        fuzz::require(fault.offset <= bytes.size(), "fault offset past the end of the file");
+        fuzz::require(problem.offset <= bytes.size(), "problem offset past the end of the file");
     }
-    fuzz::fold(static_cast<std::uint64_t>(e));
-    fuzz::fold(fault.offset);
+    fuzz::fold(static_cast<std::uint64_t>(problem.kind));
+    fuzz::fold(problem.offset);
     fuzz::foldPicture(picture);
-    return e;
+    return problem.kind;
 }
 
 // The part of bytes the reader takes for images 0 .. image, fed in pieces
@@ -64,7 +63,7 @@ std::span<const std::uint8_t> readPart(std::span<const std::uint8_t> bytes, std:
 
 void check(std::span<const std::uint8_t> bytes, std::int64_t image) {
     Picture whole;
-    const TextureError e = decodeOne(bytes, image, whole);
+    const TextureProblemKind e = decodeOne(bytes, image, whole);
     // The reader reaches only the images the header counts (and always the first).
     const std::int64_t counted = bytes.size() >= 12 ? bytes[10] | (bytes[11] << 8) : 0;
     if (image >= std::max<std::int64_t>(counted, 1)) return;

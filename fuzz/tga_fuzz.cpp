@@ -18,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (e == PictureError::none) fuzz::require(looksLikeTga(bytes), "a TGA read that classification refuses");
         fuzz::fold(static_cast<std::uint64_t>(e));
         fuzz::foldPicture(picture);
+        fuzz::checkExtent(bytes, measureTga, [&](std::span<const std::uint8_t> b, Picture& p) {
+            return loadTga(b, p, options);
+        });
     }
     return 0;
 }

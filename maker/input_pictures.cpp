@@ -1,5 +1,6 @@
 #include "maker/input_pictures.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -47,20 +48,61 @@ bool listFolder(const char* path, char (&folder)[kMaxFileListName + 1]) {
     return true;
 }
 
-PictureError readError(ReadFileError e) {
-    switch (e) {
-        case ReadFileError::none: return PictureError::none;
-        case ReadFileError::tooLarge: return PictureError::tooLarge;
-        case ReadFileError::outOfMemory: return PictureError::outOfMemory;
-        case ReadFileError::cannotOpen: break;
-    }
-    return PictureError::cannotOpen;
-}
-
 InputError failWith(InputFailure& why, InputError error, std::int32_t entry = -1) {
     why.error = error;
     why.entry = entry;
     return error;
+}
+
+// Bytes read at once beyond those a measure asks for, within what it allows.
+constexpr std::uint64_t kReadAhead = std::uint64_t{1} << 16;
+
+// A picture's bytes as readPicture() takes them from its input.
+struct PictureBytes {
+    HeapArray<std::uint8_t> bytes;       // what was read
+    std::span<const std::uint8_t> file;  // the picture's part of it
+    bool overLimit = false;              // its headers announce more pixels than the limit
+    bool cut = false;                    // the input goes on past the bound of its run-length data
+};
+
+// The picture of `in` read no further than its headers say it reaches
+// (picture/picture_reader.hpp), its sides checked against the limit before
+// its data are read.
+PictureError readPicture(const PictureReader& reader, InputStream& in, PictureFormat format, std::uint64_t maxPixels,
+                         PictureBytes& out, InputFailure& why) {
+    const auto asked = [&](std::uint64_t n) {
+        return in.head(static_cast<std::size_t>(std::min<std::uint64_t>(n, kMaxPictureFileBytes + 1)));
+    };
+    PictureExtent extent;
+    std::span<const std::uint8_t> have = asked(kPictureHeadBytes);
+    while (!in.failed()) {
+        reader.measure(have, format, extent);
+        if (extent.sized && static_cast<std::uint64_t>(extent.width) * static_cast<std::uint64_t>(extent.height) >
+                                maxPixels) {
+            why.width = extent.width;
+            why.height = extent.height;
+            out.overLimit = true;
+            return PictureError::tooLarge;
+        }
+        // Done, or the file ends inside its headers (the reader says where).
+        if (extent.done || extent.need <= have.size() || in.ended()) break;
+        have = asked(std::max(extent.need, std::min(extent.end, have.size() + kReadAhead)));
+    }
+    const std::uint64_t end = extent.done ? extent.end : have.size();
+    // One byte past a bound tells whether the data go on.
+    if (have.size() <= end) have = asked(extent.kind == PictureEnd::exact ? end : end + 1);
+    if (in.failed()) return PictureError::cannotOpen;
+    // Larger than any picture's file: reading stops there.
+    if (have.size() > kMaxPictureFileBytes) return PictureError::tooLarge;
+    const bool goesOn = have.size() > end;
+    if (goesOn && extent.kind == PictureEnd::fileEnd) {
+        why.detail.set("goes on past where its headers say the picture ends, so the palette at its end cannot be found");
+        return PictureError::overlong;
+    }
+    out.cut = goesOn && extent.kind == PictureEnd::bound;
+    if (!in.take(out.bytes)) return PictureError::outOfMemory;
+    out.file = out.bytes.span().first(static_cast<std::size_t>(std::min<std::uint64_t>(end, out.bytes.size())));
+    return PictureError::none;
 }
 
 // Opens the input and fills files: the input itself when its bytes are a
@@ -97,6 +139,7 @@ InputError loadFiles(Console& console, const PictureReader& reader, const char* 
     }
     if (!loaded) {
         why.systemError = input.error();
+        why.opened = opened;
         return failWith(why, why.listError == FileListError::outOfMemory ? InputError::outOfMemory
                                                                           : InputError::listUnreadable);
     }
@@ -107,7 +150,7 @@ InputError loadFiles(Console& console, const PictureReader& reader, const char* 
 // Reads entry i of files into pictures[i], from input when it is the single
 // picture already open, and checks it against the list's first picture.
 InputError loadEntry(PictureReader& reader, const FileList& files, std::int32_t i, InputStream& input,
-                     PictureFormat inputFormat, Picture* pictures, InputFailure& why) {
+                     PictureFormat inputFormat, std::uint64_t maxPixels, Picture* pictures, InputFailure& why) {
     const bool single = inputFormat != FormatUnknown;
     const std::int32_t count = files.count();
     Picture& picture = pictures[static_cast<std::size_t>(i)];
@@ -118,15 +161,23 @@ InputError loadEntry(PictureReader& reader, const FileList& files, std::int32_t 
     if (why.format == FormatUnknown) {
         why.pictureError = opened && !entry.failed() ? PictureError::notPicture : PictureError::cannotOpen;
         why.systemError = entry.error();
+        why.opened = opened;
         return failWith(why, InputError::entryUnknown, i);
     }
-    HeapArray<std::uint8_t> bytes;
-    why.pictureError = readError(in.readAll(bytes, kMaxPictureFileBytes));
+    PictureBytes read;
+    why.pictureError = readPicture(reader, in, why.format, maxPixels, read, why);
+    if (read.overLimit) {
+        why.maxPixels = maxPixels;
+        return failWith(why, InputError::overPixelLimit, i);
+    }
     if (why.pictureError == PictureError::none) {
-        why.pictureError = reader.read(bytes.span(), why.format, picture, &why.detail);
+        why.pictureError = reader.read(read.file, why.format, picture, &why.detail);
+        // Data that need more than their bound, and have it: they do not end.
+        if (why.pictureError == PictureError::truncated && read.cut) why.pictureError = PictureError::overlong;
     }
     if (why.pictureError != PictureError::none) {
         why.systemError = in.error();
+        why.opened = true;
         return failWith(why, InputError::entryFailed, i);
     }
     // The first picture tells what the list needs: refused at once when
@@ -186,7 +237,7 @@ InputError loadInputPictures(Console& console, PictureReader& reader, const char
     for (std::int32_t i = 0; i < count; ++i) {
         console.print("\rLoading picture #%d ..", i);
         if (progress != nullptr) progress->advance(static_cast<std::uint64_t>(i), static_cast<std::uint64_t>(count));
-        if (const InputError e = loadEntry(reader, files, i, input, inputFormat, pictures.get(), why);
+        if (const InputError e = loadEntry(reader, files, i, input, inputFormat, options.maxPixels, pictures.get(), why);
             e != InputError::none) {
             return e;
         }

@@ -33,6 +33,7 @@ enum class InputError {
     emptyPicture,    // the pictures are 0 pixels wide or high
     sameAsOutput,    // the path (entry -1) or entry `entry` is the file the caller writes
     listTooLarge,    // count pictures of width x height pass kMaxInputPixels
+    overPixelLimit,  // entry `entry` is width x height pixels, more than InputOptions::maxPixels
 };
 
 // Pixels the pictures of one run may hold together: 4 GiB as 32-bit
@@ -49,12 +50,14 @@ struct InputFailure {
     PictureDetail detail;                            // entryFailed: what the reader adds
     FileListError listError = FileListError::none;
     std::error_code systemError;  // why the input or entry could not be opened or read, when the system said
+    bool opened = false;          // the input or entry that failed was opened: reading it failed
     // sizeMismatch: the entry's size and that of the entry before it;
-    // emptyPicture, listTooLarge: the size of the pictures.
+    // emptyPicture, listTooLarge, overPixelLimit: the size of the pictures.
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t previousWidth = 0;
     std::int32_t previousHeight = 0;
+    std::uint64_t maxPixels = 0;  // overPixelLimit: the limit
 };
 
 struct InputPictures {
@@ -87,6 +90,9 @@ struct InputOptions {
     // picture are compared with it (the same file through any name or link)
     // before any picture is read.
     const char* output = nullptr;
+    // Pixels a picture may have: one whose headers announce more is
+    // refused before its data are read or its pixels allocated.
+    std::uint64_t maxPixels = UINT64_MAX;
 };
 
 // Fills files (cleared first) and out with the pictures of path, printing

@@ -1,12 +1,10 @@
 #include "maker/maker_app.hpp"
 
 #include <cstring>
-#include <memory>
-#include <new>
 
+#include "maker/classic_console.hpp"
+#include "maker/encoder.hpp"
 #include "maker/input_pictures.hpp"
-#include "maker/mipmaps.hpp"
-#include "maker/palette.hpp"
 #include "maker/reports.hpp"
 #include "core/file_names.hpp"
 #include "picture/picture_reader.hpp"
@@ -49,6 +47,7 @@ bool MakerApp::convert(const char* path, bool compress) {
         case InputError::listEmpty: reportError(console_, "File list holds no pictures !"); return false;
         case InputError::outOfMemory: reportOutOfMemory(console_); return false;
         case InputError::entryUnknown: reportError(console_, "Unknown image format !"); return false;
+        case InputError::overPixelLimit:  // the maker sets no limit
         case InputError::entryFailed:
             reportError(console_, failure.pictureError == PictureError::tooLarge
                                       ? "Pictures must be at most 32767 pixels wide and high !"
@@ -63,36 +62,18 @@ bool MakerApp::convert(const char* path, bool compress) {
             reportError(console_, "Pictures of the list need more than 4 GiB of memory !");
             return false;
     }
-    const std::int32_t count = input.count;
-    const std::span<Picture> all = input.all();
-    switch (buildPalette(console_, all, colours_)) {
-        case PaletteResult::done: break;
-        case PaletteResult::tooManyColours:
-            reportError(console_, "Pictures hold more than 32767 colours !");
-            return false;
-        default: return false;  // reported by the stage
-    }
-
-    MipmapLevels mipmaps;
-    if (!buildMipmaps(console_, all, colours_, mipmaps)) {
-        reportOutOfMemory(console_);
-        return false;
-    }
-
-    std::unique_ptr<const Picture*[]> refs(new (std::nothrow) const Picture*[static_cast<std::size_t>(count)]);
-    if (!refs) {
-        reportOutOfMemory(console_);
-        return false;
-    }
-    for (std::int32_t i = 0; i < count; ++i) refs[static_cast<std::size_t>(i)] = &all[static_cast<std::size_t>(i)];
-    TextureWriteOptions options = writeOptions_;
-    options.compress = compress;
-    const WriteResult result =
-        writeTexture(console_, outputName, std::span<const Picture* const>(refs.get(), static_cast<std::size_t>(count)),
-                     colours_.colours(), mipmaps.levelCount, options);
+    ClassicConsole classic(console_);
+    EncodeRequest request;
+    request.pictures = input.all();
+    request.mode = compress ? EncodeMode::compressed : EncodeMode::plain;
+    request.threads = threads_;
+    request.buildMipmaps = true;
+    request.observer = &classic;
+    request.path = outputName;
+    const EncodeResult result = encodeTexture(request);
     // After "Cannot open destination file !" the run still ends normally.
-    written_ = result == WriteResult::written;
-    return result == WriteResult::written || result == WriteResult::cannotOpen;
+    written_ = result.ok();
+    return result.ok() || result.error == EncodeError::cannotOpen;
 }
 
 int runMaker(int argc, char** argv, Console& console) {

@@ -1,14 +1,13 @@
 #pragma once
 // MakerApp: the maker's application object and its driver. convert() runs one
 // conversion from the input path to the texture file: output name, file
-// list, loading, palette, mipmaps, writing, each stage with its console lines.
+// list and loading, then encodeTexture (palette, mipmaps, writing) with the
+// maker's console lines through ClassicConsole.
 
 #include <cstdint>
 
-#include "maker/colour_table.hpp"
 #include "maker/console.hpp"
 #include "maker/file_list.hpp"
-#include "maker/texture_writer.hpp"
 #include "picture/picture_loader.hpp"
 
 namespace qm5 {
@@ -26,8 +25,8 @@ public:
     bool convert(const char* path, bool compress);
     bool textureWritten() const { return written_; }
 
-    // Engine and threads for the compressing writer (the bytes are the same).
-    TextureWriteOptions& writeOptions() { return writeOptions_; }
+    // Threads for compressing (0, the default: one per core); the bytes are the same.
+    void setThreads(unsigned threads) { threads_ = threads; }
 
     // The output name: the path with the extension of its last component
     // replaced by ".qm5", or ".qm5" appended when it has none (see
@@ -39,8 +38,7 @@ private:
     Console& console_;
     PictureLoader loader_;
     FileList files_;
-    ColourTable colours_;
-    TextureWriteOptions writeOptions_;
+    unsigned threads_ = 0;
     bool written_ = false;
 };
 

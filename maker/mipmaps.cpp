@@ -114,6 +114,8 @@ std::int32_t NearestColourFinder::find(std::uint32_t a, std::uint32_t b, std::ui
     return index;
 }
 
+// Longer than most: the search outward from the query's cell keeps its
+// bounds and best distance across the shells it visits, in one loop.
 std::int32_t NearestColourFinder::search(std::uint32_t a, std::uint32_t b, std::uint32_t c) const {
     if (cells_ == 0) return nearestColour(a, b, c, table_);
 

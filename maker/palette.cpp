@@ -86,6 +86,9 @@ constexpr const char* kProgress = "\rCreating palette (%3d cols found, %3d %% do
 
 }  // namespace
 
+// Longer than most: the two sweeps and their console lines are written out
+// in the order the lines appear, so that the console bytes can be read off
+// the code.
 PaletteResult buildPalette(Console& console, std::span<Picture> pictures, ColourTable& table,
                            std::int32_t maxColours, Progress* progress) {
     const std::uint64_t n = pictures.size();

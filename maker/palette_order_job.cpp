@@ -1,6 +1,7 @@
 #include "maker/palette_order_job.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <new>
 
@@ -67,10 +68,15 @@ MinimiseStatus searchPaletteOrder(std::span<const Picture* const> pictures, std:
     CompressOptions compress;
     compress.threads = threads;
     compress.memoryLimit = std::min(compress.memoryLimit, options.memoryLimit);
-    if (options.progress != nullptr) {
-        Progress* progress = options.progress;
-        progress->begin(Stage::compressing, 0, static_cast<std::uint32_t>(pictures.size()));
-        compress.progress = [progress](std::uint64_t done, std::uint64_t total) { progress->advance(done, total); };
+    std::atomic<bool> stop{false};
+    if (options.observer != nullptr) {
+        EncodeObserver* observer = options.observer;
+        observer->begin(Stage::compressing, 0, static_cast<std::uint32_t>(pictures.size()));
+        compress.progress = [observer, &stop](std::uint64_t done, std::uint64_t total) {
+            observer->advance(done, total);
+            if (observer->cancelled()) stop = true;
+        };
+        compress.stop = &stop;
     }
     OrderSearchOptions order;
     order.effort = std::min(options.effort, kMaxOrderEffort);

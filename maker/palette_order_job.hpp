@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "maker/progress.hpp"
+#include "maker/encoder.hpp"
 #include "minimiser/palette_order.hpp"
 #include "picture/picture.hpp"
 
@@ -18,7 +18,9 @@ struct OrderJobOptions {
     std::uint64_t memoryLimit = 0;
     // Record bytes (all images) the texture must stay below; see OrderSearchOptions.
     std::uint64_t sizeLimit = ~std::uint64_t{0};
-    Progress* progress = nullptr;
+    // Hears the search's progress; when it asks to cancel, the search stops
+    // at its next chunk of records (its result is then of no use).
+    EncodeObserver* observer = nullptr;
 };
 
 // Runs search over the pictures (pixels: palette indices below colourCount).

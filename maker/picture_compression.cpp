@@ -5,47 +5,13 @@
 
 #include "core/heap_array.hpp"
 #include "minimiser/best_cover.hpp"
-#include "minimiser/function_minimiser.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
 
-namespace {
-
-// The literal pipeline: one PositionTable per colour, one FunctionMinimiser
-// per table. On colour c, positions of index c are on, positions of a lower
-// index (already written, painted later by a reader) and positions past the
-// picture are don't care, positions of a higher index are off.
-MinimiseStatus compressWithReference(Console& console, const Picture& picture, std::uint32_t colourCount,
-                                     const RecordSink& sink, std::uint32_t& failedColour) {
-    const std::uint64_t pixelCount = picture.pixels.size();
-    const int b = positionBitCount(pixelCount);
-    const std::uint64_t domain = std::uint64_t{1} << b;
-    HeapArray<std::int32_t> table;
-    if (!table.allocate(domain)) return MinimiseStatus::outOfMemory;
-    for (std::uint64_t p = pixelCount; p < domain; ++p) table[p] = 2;
-    for (std::uint32_t c = 0; c < colourCount; ++c) {
-        for (std::uint64_t p = 0; p < pixelCount; ++p) {
-            const std::uint32_t index = picture.pixels[p];
-            table[p] = index == c ? 1 : index < c ? 2 : 0;
-        }
-        FunctionMinimiser minimiser([&console](const char* message) { console.print("%s", message); });
-        if (!minimiser.minimise(static_cast<std::int32_t>(domain), table.data())) {
-            failedColour = c;
-            return minimiser.status();
-        }
-        if (!sink(c, minimiser.record())) return MinimiseStatus::ok;
-    }
-    return MinimiseStatus::ok;
-}
-
-}  // namespace
-
-// The records of one picture from the engine, colour 0 first. progress
-// (when given) hears of the colours as their records arrive, through sink.
-MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const Picture& picture,
-                               std::uint32_t colourCount, unsigned threads, std::uint64_t memoryLimit,
-                               const RecordSink& sink, std::uint32_t& failedColour, Progress* progress) {
+MinimiseStatus compressPicture(bool best, const Picture& picture, std::uint32_t colourCount, unsigned threads,
+                               std::uint64_t memoryLimit, const RecordSink& sink, std::uint32_t& failedColour,
+                               Progress* progress) {
     CompressOptions options;
     options.threads = threads;
     options.memoryLimit = std::min(options.memoryLimit, memoryLimit);
@@ -57,38 +23,29 @@ MinimiseStatus compressPicture(Console& console, MinimiserEngine engine, const P
     }
     const std::uint32_t* indices = picture.pixels.data();
     const std::uint64_t pixelCount = picture.pixels.size();
-    MinimiseStatus status = MinimiseStatus::ok;
-    switch (engine) {
-        case MinimiserEngine::reference:
-            return compressWithReference(console, picture, colourCount, sink, failedColour);
-        case MinimiserEngine::fast: {
-            PictureCompressor compressor;
-            status = compressor.compress(indices, pixelCount, colourCount, options, sink);
-            failedColour = compressor.failedColour();
-            break;
-        }
-        case MinimiserEngine::best: {
-            BestCompressor compressor;
-            status = compressor.compress(indices, pixelCount, colourCount, options, sink);
-            failedColour = compressor.failedColour();
-            break;
-        }
+    if (best) {
+        BestCompressor compressor;
+        const MinimiseStatus status = compressor.compress(indices, pixelCount, colourCount, options, sink);
+        failedColour = compressor.failedColour();
+        return status;
     }
+    PictureCompressor compressor;
+    const MinimiseStatus status = compressor.compress(indices, pixelCount, colourCount, options, sink);
+    failedColour = compressor.failedColour();
     return status;
 }
 
-// Threads for the fast engines: as many as asked (0: one per core) while the
+// Threads for the engines: as many as asked (0: one per core) while the
 // working memory stays within memoryLimit; 0 when even one thread would pass
 // it. The smaller covers of the best engine add the positions sorted by
 // colour and the solver's tables, a few bytes per position.
-unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, MinimiserEngine engine,
+unsigned compressThreads(std::uint64_t pixelCount, std::uint32_t colourCount, unsigned asked, bool best,
                          std::uint64_t memoryLimit) {
     unsigned threads = asked != 0 ? asked : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
     const int b = positionBitCount(pixelCount);
-    const std::uint64_t extra = engine == MinimiserEngine::best
-                                    ? 4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1) + (std::uint64_t{16} << b)
-                                    : 0;
+    const std::uint64_t extra =
+        best ? 4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1) + (std::uint64_t{16} << b) : 0;
     const std::uint64_t engineLimit = std::min(CompressOptions{}.memoryLimit, memoryLimit);
     for (; threads > 0; --threads) {
         if (PictureCompressor::workingMemoryBound(pixelCount, colourCount, threads, engineLimit) + extra <= memoryLimit)

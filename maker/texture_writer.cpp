@@ -1,17 +1,12 @@
 #include "maker/texture_writer.hpp"
 
-#include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <new>
-#include <thread>
 
 #include "core/byte_reader.hpp"
-#include "core/heap_array.hpp"
 #include "maker/kept_records.hpp"
 #include "maker/palette_order_job.hpp"
 #include "maker/picture_compression.hpp"
-#include "maker/reports.hpp"
 #include "texture/texture_format.hpp"
 #include "texture/texture_writer.hpp"
 
@@ -22,143 +17,121 @@ namespace {
 // One run of writeTexture.
 class TextureJob {
 public:
-    TextureJob(Console& console, std::span<const Picture* const> pictures, std::span<const std::uint32_t> palette,
-               std::int32_t mipmapCount, const TextureWriteOptions& options, WriteOutcome& outcome)
-        : console_(console),
+    TextureJob(const EncodeRequest& request, std::span<const Picture* const> pictures,
+               std::span<const std::uint32_t> palette, EncodeObserver& observer, EncodeResult& result)
+        : request_(request),
           pictures_(pictures),
-          options_(options),
-          outcome_(outcome),
+          observer_(observer),
+          result_(result),
           colourCount_(static_cast<std::uint32_t>(palette.size())),
           pixelCount_(pictures.empty() ? 0 : pictures[0]->pixels.size()),
-          mipmapCount_(mipmapCount),
-          file_(pictures, palette, mipmapCount) {}
+          file_(pictures, palette, result.mipmapLevels) {}
 
-    // Into the file outputName, or into sink when one is given.
-    WriteResult run(const char* outputName, OutputSink* sink);
+    EncodeError run();
 
 private:
-    // The modes qm5_maker has print its section lines and report failures.
-    bool classic() const { return !options_.smallest && options_.engine != MinimiserEngine::best; }
-    void report(const char* message) {
-        if (classic()) reportError(console_, message);
-    }
+    bool compressing() const { return request_.mode != EncodeMode::plain || request_.smallest; }
+    bool best() const { return request_.mode == EncodeMode::best; }
+    // The palette order search runs for the best mode with an effort, on
+    // the palette stage's palette (a caller's palette keeps its order).
+    bool ordering() const { return best() && request_.effort > 0 && request_.palette.empty(); }
+    bool open();
     void writeHead(bool compressed);
     void writePlainImages();
-    // The palette order search runs for the best engine with an effort.
-    bool ordering() const { return options_.engine == MinimiserEngine::best && options_.orderEffort > 0; }
     MinimiseStatus searchOrder(std::uint64_t sizeLimit, bool& ran, std::uint32_t& failedImage,
                                std::uint32_t& failedColour);
     bool putOrdered(std::size_t image, const RecordSink& put) const;
-    WriteResult writeOrderedImages();
-    WriteResult writeCompressedImages();
-    WriteResult writeSmallest();
-    WriteResult keepWhileSmaller(KeptRecords& kept, bool& smaller);
-    WriteResult failure(MinimiseStatus status, std::size_t image, std::uint32_t failedColour);
-    void progress(std::size_t image, std::uint32_t colour, std::uint64_t written);
+    EncodeError writeOrderedImages();
+    EncodeError writeCompressedImages();
+    EncodeError writeSmallest();
+    EncodeError keepWhileSmaller(KeptRecords& kept, bool& smaller);
+    EncodeError keepSearched(std::uint64_t total, bool& ran, bool& smaller);
+    EncodeError failure(MinimiseStatus status, std::size_t image, std::uint32_t failedColour);
+    // A record made: the observer hears of it, and may end the run.
+    bool made(std::size_t image, std::uint32_t colour, std::uint64_t imageBytes);
+    bool cancelled() {
+        cancelled_ = cancelled_ || observer_.cancelled();
+        return cancelled_;
+    }
     MinimiseStatus compress(std::size_t image, const RecordSink& sink, std::uint32_t& failedColour) {
-        if (options_.progress != nullptr) {
-            options_.progress->begin(Stage::compressing, static_cast<std::uint32_t>(image),
-                                     static_cast<std::uint32_t>(pictures_.size()));
-        }
-        return compressPicture(console_, options_.engine, *pictures_[image], colourCount_, threads_,
-                               options_.memoryLimit, sink, failedColour, options_.progress);
+        observer_.begin(Stage::compressing, static_cast<std::uint32_t>(image),
+                        static_cast<std::uint32_t>(pictures_.size()));
+        return compressPicture(best(), *pictures_[image], colourCount_, threads_, request_.limits.memory, sink,
+                               failedColour, &observer_);
     }
     void writing(std::uint64_t done, std::uint64_t total) {
-        if (options_.progress == nullptr) return;
-        if (done == 0) options_.progress->begin(Stage::writing);
-        options_.progress->advance(done, total);
+        if (done == 0) observer_.begin(Stage::writing);
+        observer_.advance(done, total);
     }
 
-    Console& console_;
+    const EncodeRequest& request_;
     std::span<const Picture* const> pictures_;
-    const TextureWriteOptions& options_;
-    WriteOutcome& outcome_;
+    EncodeObserver& observer_;
+    EncodeResult& result_;
     std::uint32_t colourCount_;
     std::uint64_t pixelCount_;  // P of every picture
-    std::int32_t mipmapCount_;
     unsigned threads_ = 1;
+    bool cancelled_ = false;
     TextureFileWriter file_;
     // The order found and its records, when they are to be written.
     std::unique_ptr<PaletteOrderSearch> order_;
 };
 
-// The maker's line for a header field that cannot hold the pictures.
-const char* headerRangeMessage(const HeaderRangeFault& fault) {
-    switch (fault.field) {
-        case HeaderField::imageCount:
-            return fault.value < fault.min ? "File list holds no pictures !" : "A texture holds at most 65535 images !";
-        case HeaderField::colourCount:
-            return fault.value < fault.min ? "Pictures hold no colours !" : "Pictures hold more than 32767 colours !";
-        case HeaderField::width:
-        case HeaderField::height:
-            return fault.value < fault.min ? "Pictures must be at least 1 pixel wide and high !"
-                                           : "Pictures must be at most 32767 pixels wide and high !";
-        case HeaderField::mipmapCount:
-        case HeaderField::none: break;
-    }
-    return "Too many mipmap levels !";
-}
-
-WriteResult TextureJob::run(const char* outputName, OutputSink* sink) {
-    outcome_ = WriteOutcome{};
+EncodeError TextureJob::run() {
     // Every field is checked before anything is compressed or written: the
     // header stores 16 bits, and a count that wrapped would describe
     // another texture than the one written.
-    outcome_.header = checkHeaderRanges(pictures_, colourCount_, mipmapCount_);
-    if (outcome_.header.field != HeaderField::none) {
-        report(headerRangeMessage(outcome_.header));
-        return WriteResult::headerOutOfRange;
+    result_.header = checkHeaderRanges(pictures_, colourCount_, result_.mipmapLevels);
+    if (result_.header.field != HeaderField::none) return EncodeError::headerOutOfRange;
+    result_.plainBytes = plainTextureSize(colourCount_, pixelCount_, pictures_.size());
+    // The engines' working memory grows with the picture; a picture they
+    // cannot compress within the bound is refused before anything is written.
+    result_.memoryLimit = request_.limits.memory;
+    if (compressing()) {
+        threads_ = compressThreads(pixelCount_, colourCount_, request_.threads, best(), request_.limits.memory);
+        result_.tooLarge = threads_ == 0;
+        if (result_.tooLarge && !request_.smallest) return EncodeError::tooLarge;
     }
-    outcome_.plainBytes = plainTextureSize(colourCount_, pixelCount_, pictures_.size());
-    // The fast engines' working memory grows with 3^b; a picture they cannot
-    // compress within the bound is refused before anything is written.
-    if ((options_.compress || options_.smallest) && options_.engine != MinimiserEngine::reference) {
-        threads_ = compressThreads(pixelCount_, colourCount_, options_.threads, options_.engine, options_.memoryLimit);
-        outcome_.tooLarge = threads_ == 0;
-        if (outcome_.tooLarge && !options_.smallest) {
-            report("Picture too large to compress, write it uncompressed !");
-            return WriteResult::outOfMemory;
-        }
+    if (cancelled()) return EncodeError::cancelled;
+    if (!open()) {
+        result_.fileError = file_.fileError();
+        return EncodeError::cannotOpen;
     }
-    const bool opened = sink != nullptr                 ? file_.open(*sink)
-                        : options_.stream != nullptr ? file_.openStream(options_.stream)
-                                                     : file_.open(outputName);
-    if (!opened) {
-        outcome_.fileError = file_.fileError();
-        report("Cannot open destination file !");
-        return WriteResult::cannotOpen;
-    }
-    console_.print("Writing texture to HDD ..\n");
-    WriteResult result = WriteResult::written;
-    if (options_.smallest) {
-        result = writeSmallest();
+    observer_.writing();
+    EncodeError error = EncodeError::none;
+    if (request_.smallest) {
+        error = writeSmallest();
     } else {
-        outcome_.compressed = options_.compress;
-        if (!options_.compress) {
+        result_.compressed = request_.mode != EncodeMode::plain;
+        if (!result_.compressed) {
             writeHead(false);
             writePlainImages();
         } else if (ordering()) {
-            result = writeOrderedImages();
+            error = writeOrderedImages();
         } else {
             writeHead(true);
-            result = writeCompressedImages();
+            error = writeCompressedImages();
         }
     }
     // Compressed records went to the file as they came; what is left is
     // to make it appear under its name.
-    if (result == WriteResult::written && outcome_.compressed) writing(0, 1);
-    if (result == WriteResult::written && !file_.commit()) {
-        report("Cannot write destination file !");
-        result = WriteResult::writeFailed;
-    }
-    if (result == WriteResult::writeFailed) outcome_.fileError = file_.fileError();
-    return result;
+    if (error == EncodeError::none && cancelled()) error = EncodeError::cancelled;
+    if (error == EncodeError::none && result_.compressed) writing(0, 1);
+    if (error == EncodeError::none && !file_.commit()) error = EncodeError::writeFailed;
+    if (error == EncodeError::writeFailed) result_.fileError = file_.fileError();
+    return error;
+}
+
+bool TextureJob::open() {
+    if (request_.sink != nullptr) return file_.open(*request_.sink);
+    if (request_.stream != nullptr) return file_.openStream(request_.stream);
+    return file_.open(request_.path);
 }
 
 void TextureJob::writeHead(bool compressed) {
-    if (classic()) console_.print("   - Writing header ..\n");
+    observer_.writingHeader();
     file_.writeHeader(compressed);
-    if (classic()) console_.print("   - Writing palette ..\n");
+    observer_.writingPalette();
     if (compressed && order_) {
         file_.writePalette(order_->order());
     } else {
@@ -168,21 +141,27 @@ void TextureJob::writeHead(bool compressed) {
 
 // An index the writer refuses makes commit() fail; none reaches it from the palette stage.
 void TextureJob::writePlainImages() {
-    console_.print("   - Writing image ..\n");
+    observer_.writingPlainImages();
     writing(0, pictures_.size());
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         (void)file_.writePlainImage();
-        console_.print("\r        - Bitmap %3d\n", static_cast<int>(i));
+        observer_.plainImageWritten(static_cast<std::uint32_t>(i));
         writing(i + 1, pictures_.size());
     }
 }
 
-// The records go straight to the file, each followed by its progress line.
-WriteResult TextureJob::writeCompressedImages() {
-    console_.print("   - Compressing image ..\n");
+bool TextureJob::made(std::size_t image, std::uint32_t colour, std::uint64_t imageBytes) {
+    observer_.advance(std::uint64_t{colour} + 1, colourCount_);
+    observer_.recordMade(static_cast<std::uint32_t>(image), colour, colourCount_, imageBytes, pixelCount_);
+    return !cancelled();
+}
+
+// The records go straight to the file, each followed by the observer's word.
+EncodeError TextureJob::writeCompressedImages() {
+    observer_.compressingImages();
     std::uint64_t total = textureHeadSize(colourCount_);  // the file so far
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
-        std::uint64_t written = 0;  // S: record bytes of this picture so far
+        std::uint64_t written = 0;  // the record bytes of this picture so far
         MinimiseStatus status = MinimiseStatus::ok;
         std::uint32_t failedColour = 0;
         const bool complete = file_.writeRecords([&](const RecordSink& put) {
@@ -190,21 +169,18 @@ WriteResult TextureJob::writeCompressedImages() {
                 if (!put(c, record)) return false;
                 written += record.size();
                 total += record.size();
-                progress(i, c, written);
-                return true;
+                return made(i, c, written);
             };
             status = compress(i, shown, failedColour);
             return status == MinimiseStatus::ok;
         });
-        console_.print("\n");
+        observer_.imageCompressed(static_cast<std::uint32_t>(i));
         if (status != MinimiseStatus::ok) return failure(status, i, failedColour);
-        if (!complete) {
-            report("Cannot write destination file !");
-            return WriteResult::writeFailed;
-        }
+        if (cancelled_) return EncodeError::cancelled;
+        if (!complete) return EncodeError::writeFailed;
     }
-    outcome_.compressedBytes = total;
-    return WriteResult::written;
+    result_.compressedBytes = total;
+    return EncodeError::none;
 }
 
 // The palette order search over all pictures; order_ holds its result when
@@ -216,11 +192,11 @@ MinimiseStatus TextureJob::searchOrder(std::uint64_t sizeLimit, bool& ran, std::
     std::unique_ptr<PaletteOrderSearch> search(new (std::nothrow) PaletteOrderSearch);
     if (!search) return MinimiseStatus::outOfMemory;
     OrderJobOptions options;
-    options.effort = options_.orderEffort;
+    options.effort = request_.effort;
     options.threads = threads_;
-    options.memoryLimit = options_.memoryLimit;
+    options.memoryLimit = request_.limits.memory;
     options.sizeLimit = sizeLimit;
-    options.progress = options_.progress;
+    options.observer = &observer_;
     const MinimiseStatus status = searchPaletteOrder(pictures_, colourCount_, options, *search, ran);
     failedImage = search->failedImage();
     failedColour = search->failedColour();
@@ -238,11 +214,12 @@ bool TextureJob::putOrdered(std::size_t image, const RecordSink& put) const {
 
 // Compressed in the order the search chose, or in the maker's order when
 // the search cannot run.
-WriteResult TextureJob::writeOrderedImages() {
+EncodeError TextureJob::writeOrderedImages() {
     bool ran = false;
     std::uint32_t failedImage = 0;
     std::uint32_t failedColour = 0;
     const MinimiseStatus status = searchOrder(~std::uint64_t{0}, ran, failedImage, failedColour);
+    if (cancelled()) return EncodeError::cancelled;
     if (!ran) {
         writeHead(true);
         return writeCompressedImages();
@@ -251,61 +228,66 @@ WriteResult TextureJob::writeOrderedImages() {
     writeHead(true);
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         if (!file_.writeRecords([&](const RecordSink& put) { return putOrdered(i, put); })) {
-            return WriteResult::writeFailed;
+            return EncodeError::writeFailed;
         }
     }
-    outcome_.compressedBytes = textureHeadSize(colourCount_) + order_->recordBytes();
-    return WriteResult::written;
+    result_.compressedBytes = textureHeadSize(colourCount_) + order_->recordBytes();
+    return EncodeError::none;
 }
 
 // Compressed only when smaller than plain: the records are kept until the
 // choice is made, then written after the header that states it.
-WriteResult TextureJob::writeSmallest() {
+EncodeError TextureJob::writeSmallest() {
     KeptRecords kept;
     bool smaller = false;
-    if (!outcome_.tooLarge) {
-        const WriteResult result = keepWhileSmaller(kept, smaller);
-        if (result != WriteResult::written) return result;
+    if (!result_.tooLarge) {
+        const EncodeError error = keepWhileSmaller(kept, smaller);
+        if (error != EncodeError::none) return error;
     }
-    outcome_.compressed = smaller;
+    result_.compressed = smaller;
     writeHead(smaller);
     if (!smaller) {
         writePlainImages();
-        return WriteResult::written;
+        return EncodeError::none;
     }
     ByteReader records(kept.span());
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         const bool complete = file_.writeRecords([&](const RecordSink& put) {
             return order_ ? putOrdered(i, put) : replayRecords(records, colourCount_, put);
         });
-        if (!complete) {
-            return WriteResult::writeFailed;
-        }
+        if (!complete) return EncodeError::writeFailed;
     }
-    return WriteResult::written;
+    return EncodeError::none;
+}
+
+// With the palette order search: its records are the ones kept. ran is
+// false when it cannot run, and the maker's order is compressed instead.
+EncodeError TextureJob::keepSearched(std::uint64_t total, bool& ran, bool& smaller) {
+    // The search judges no order further than plain's size (a tie goes to plain).
+    std::uint32_t failedImage = 0;
+    std::uint32_t failedColour = 0;
+    const MinimiseStatus status = searchOrder(result_.plainBytes - total, ran, failedImage, failedColour);
+    if (cancelled()) return EncodeError::cancelled;
+    if (!ran) return EncodeError::none;
+    if (status == MinimiseStatus::recordTooLong) {
+        failure(status, failedImage, failedColour);
+    } else if (status != MinimiseStatus::ok) {
+        return EncodeError::outOfMemory;
+    }
+    smaller = order_ != nullptr;
+    if (smaller) result_.compressedBytes = total + order_->recordBytes();
+    return EncodeError::none;
 }
 
 // Compresses the pictures into kept, stopping as soon as the compressed
 // texture can no longer be smaller than plain; smaller tells whether it is.
-WriteResult TextureJob::keepWhileSmaller(KeptRecords& kept, bool& smaller) {
-    console_.print("   - Compressing image ..\n");
+EncodeError TextureJob::keepWhileSmaller(KeptRecords& kept, bool& smaller) {
+    observer_.compressingImages();
     std::uint64_t total = textureHeadSize(colourCount_);  // the compressed file so far
     if (ordering()) {
-        // The search judges no order further than plain's size (a tie goes to plain).
         bool ran = false;
-        std::uint32_t failedImage = 0;
-        std::uint32_t failedColour = 0;
-        const MinimiseStatus status = searchOrder(outcome_.plainBytes - total, ran, failedImage, failedColour);
-        if (ran) {
-            if (status == MinimiseStatus::recordTooLong) {
-                failure(status, failedImage, failedColour);
-            } else if (status != MinimiseStatus::ok) {
-                return WriteResult::outOfMemory;
-            }
-            smaller = order_ != nullptr;
-            if (smaller) outcome_.compressedBytes = total + order_->recordBytes();
-            return WriteResult::written;
-        }
+        const EncodeError error = keepSearched(total, ran, smaller);
+        if (error != EncodeError::none || ran) return error;
     }
     bool pastPlain = false;
     bool outOfMemory = false;
@@ -315,7 +297,7 @@ WriteResult TextureJob::keepWhileSmaller(KeptRecords& kept, bool& smaller) {
             total += record.size();
             written += record.size();
             // A tie goes to plain.
-            if (total >= outcome_.plainBytes) {
+            if (total >= result_.plainBytes) {
                 pastPlain = true;
                 return false;
             }
@@ -323,68 +305,39 @@ WriteResult TextureJob::keepWhileSmaller(KeptRecords& kept, bool& smaller) {
                 outOfMemory = true;
                 return false;
             }
-            progress(i, c, written);
-            return true;
+            return made(i, c, written);
         };
         std::uint32_t failedColour = 0;
         const MinimiseStatus status = compress(i, keep, failedColour);
-        console_.print("\n");
+        observer_.imageCompressed(static_cast<std::uint32_t>(i));
         if (status == MinimiseStatus::recordTooLong) {
             failure(status, i, failedColour);
             pastPlain = true;
         } else if (status != MinimiseStatus::ok || outOfMemory) {
-            return WriteResult::outOfMemory;
+            return EncodeError::outOfMemory;
+        } else if (cancelled_) {
+            return EncodeError::cancelled;
         }
     }
     smaller = !pastPlain;
-    if (smaller) outcome_.compressedBytes = total;
-    return WriteResult::written;
+    if (smaller) result_.compressedBytes = total;
+    return EncodeError::none;
 }
 
-// Fills the outcome with why image i could not be compressed and reports it
-// (the maker's modes only).
-WriteResult TextureJob::failure(MinimiseStatus status, std::size_t image, std::uint32_t failedColour) {
-    if (status == MinimiseStatus::recordTooLong) {
-        outcome_.recordTooLong = true;
-        outcome_.failedImage = static_cast<std::uint32_t>(image);
-        outcome_.failedColour = failedColour;
-        char message[160];
-        std::snprintf(message, sizeof message,
-                      "Colour %u of image %u needs more than 65535 bytes, write the picture uncompressed !",
-                      static_cast<unsigned>(failedColour), static_cast<unsigned>(image));
-        report(message);
-        return WriteResult::recordTooLong;
-    }
-    if (classic()) reportOutOfMemory(console_);
-    return WriteResult::outOfMemory;
-}
-
-// The percentage projects the records so far onto all K records of the
-// picture, against the picture as 32-bit pixels (4P bytes).
-void TextureJob::progress(std::size_t image, std::uint32_t colour, std::uint64_t written) {
-    if (options_.progress != nullptr) options_.progress->advance(std::uint64_t{colour} + 1, colourCount_);
-    const std::uint64_t percent =
-        std::uint64_t{colourCount_} * written * 100 / (std::uint64_t{colour} + 1) / (4 * pixelCount_);
-    console_.print("\r        - Image %3d, chunk %4d / %4d, compress = %3d %%", static_cast<int>(image + 1),
-                   static_cast<int>(colour + 1), static_cast<int>(colourCount_), static_cast<int>(percent));
+// Records in the result why image i could not be compressed.
+EncodeError TextureJob::failure(MinimiseStatus status, std::size_t image, std::uint32_t failedColour) {
+    if (status != MinimiseStatus::recordTooLong) return EncodeError::outOfMemory;
+    result_.recordTooLong = true;
+    result_.failedImage = static_cast<std::uint32_t>(image);
+    result_.failedColour = failedColour;
+    return EncodeError::recordTooLong;
 }
 
 }  // namespace
 
-WriteResult writeTexture(Console& console, const char* outputName, std::span<const Picture* const> pictures,
-                         std::span<const std::uint32_t> palette, std::int32_t mipmapCount,
-                         const TextureWriteOptions& options, WriteOutcome* outcome) {
-    WriteOutcome ignored;
-    return TextureJob(console, pictures, palette, mipmapCount, options, outcome != nullptr ? *outcome : ignored)
-        .run(outputName, nullptr);
-}
-
-WriteResult writeTexture(Console& console, OutputSink& out, std::span<const Picture* const> pictures,
-                         std::span<const std::uint32_t> palette, std::int32_t mipmapCount,
-                         const TextureWriteOptions& options, WriteOutcome* outcome) {
-    WriteOutcome ignored;
-    return TextureJob(console, pictures, palette, mipmapCount, options, outcome != nullptr ? *outcome : ignored)
-        .run(nullptr, &out);
+void writeTexture(const EncodeRequest& request, std::span<const Picture* const> pictures,
+                  std::span<const std::uint32_t> palette, EncodeObserver& observer, EncodeResult& result) {
+    result.error = TextureJob(request, pictures, palette, observer, result).run();
 }
 
 }  // namespace qm5

@@ -11,11 +11,6 @@ namespace qm5 {
 
 namespace {
 
-// Grows a to at least n elements; the contents are not kept.
-template <class T>
-bool ensure(HeapArray<T>& a, std::uint64_t n) {
-    return a.size() >= n || a.allocate(n);
-}
 
 // Candidates and written cubes: fewer fixed digits first, then care mask,
 // then one mask.
@@ -65,7 +60,7 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
 // dropped); the count kept. Up to b = 29 through one 64-bit key per cube.
 std::size_t CoverSolver::sortCandidates(int b, std::span<const CubeMasks> candidates) {
     CubeMasks* out = candidates_.data();
-    if (b > 29 || !ensure(sortKeys_, candidates.size())) {
+    if (b > 29 || !sortKeys_.makeRoom(candidates.size())) {
         std::copy(candidates.begin(), candidates.end(), out);
         std::sort(out, out + candidates.size(), cubeBefore);
         return static_cast<std::size_t>(std::unique(out, out + candidates.size()) - out);
@@ -99,7 +94,7 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
         }
     }
     const std::uint64_t words = bitmap::wordsFor(b);
-    if (!ensure(bits_, words) || !ensure(candidates_, candidates.size())) return MinimiseStatus::outOfMemory;
+    if (!bits_.makeRoom(words) || !candidates_.makeRoom(candidates.size())) return MinimiseStatus::outOfMemory;
     const std::size_t distinct = sortCandidates(b, candidates);
 
     std::uint64_t* bits = bits_.data();
@@ -118,16 +113,20 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
 }
 
 // Columns: the candidates holding an on position, each with its rows.
+// Longer than most: ranking the on positions, gathering each candidate's
+// rows and dropping repeated columns are one pass over the candidates, the
+// solver's costliest, which walks each candidate's words once.
 MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t distinct) {
     const std::uint64_t* bits = bits_.data();
     // The rank of an on position: the on positions of the words before its
     // word, then those below it in its word.
     const std::size_t words = bitmap::wordsFor(b);
-    if (!ensure(rankBase_, words) || !ensure(colCand_, distinct) || !ensure(colStart_, std::uint64_t{distinct} + 1)) {
+    if (!rankBase_.makeRoom(words) || !colCand_.makeRoom(distinct) ||
+        !colStart_.makeRoom(std::uint64_t{distinct} + 1)) {
         return MinimiseStatus::outOfMemory;
     }
     // And the words that hold on positions, ascending.
-    if (!ensure(onWords_, std::min<std::uint64_t>(words, rows))) return MinimiseStatus::outOfMemory;
+    if (!onWords_.makeRoom(std::min<std::uint64_t>(words, rows))) return MinimiseStatus::outOfMemory;
     std::uint32_t below = 0;
     std::uint32_t onWords = 0;
     for (std::size_t w = 0; w < words; ++w) {
@@ -141,7 +140,7 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t 
     // the kept columns (2^n slots for at most 2^(n-1) columns).
     std::uint64_t slots = 64;
     while (slots < 2 * std::uint64_t{distinct}) slots *= 2;
-    if (!ensure(colSlots_, slots)) return MinimiseStatus::outOfMemory;
+    if (!colSlots_.makeRoom(slots)) return MinimiseStatus::outOfMemory;
     std::fill(colSlots_.data(), colSlots_.data() + slots, 0u);
     // One pass; colRows_ grows by half again when full.
     std::uint32_t col = 0;
@@ -190,7 +189,9 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t 
     colStart_[col] = at;
     rowCount_ = rows;
     colCount_ = col;
-    if (!grown || !ensure(rowStart_, std::uint64_t{rows} + 1) || !ensure(rowCols_, at)) return MinimiseStatus::outOfMemory;
+    if (!grown || !rowStart_.makeRoom(std::uint64_t{rows} + 1) || !rowCols_.makeRoom(at)) {
+        return MinimiseStatus::outOfMemory;
+    }
     return MinimiseStatus::ok;
 }
 
@@ -254,9 +255,9 @@ MinimiseStatus CoverSolver::choose() {
     const std::uint32_t cols = colCount_;
     // scratch_: parent per row, then group per root; order_: columns and
     // rows by group, then the columns for the greedy.
-    if (!ensure(covered_, rows) || !ensure(selected_, cols) || !ensure(live_, cols) || !ensure(score_, cols) ||
-        !ensure(scratch_, 2 * std::uint64_t{rows} + 2) || !ensure(order_, std::uint64_t{cols} + rows + 2) ||
-        !ensure(heap_, cols) || !ensure(chosen_, cols)) {
+    if (!covered_.makeRoom(rows) || !selected_.makeRoom(cols) || !live_.makeRoom(cols) || !score_.makeRoom(cols) ||
+        !scratch_.makeRoom(2 * std::uint64_t{rows} + 2) || !order_.makeRoom(std::uint64_t{cols} + rows + 2) ||
+        !heap_.makeRoom(cols) || !chosen_.makeRoom(cols)) {
         return MinimiseStatus::outOfMemory;
     }
     std::fill(covered_.data(), covered_.data() + rows, std::uint8_t{0});
@@ -289,7 +290,8 @@ MinimiseStatus CoverSolver::choose() {
 // Joins the uncovered rows that share a live column (union-find in
 // scratch_), numbers the groups by their lowest row and lists each group's
 // live columns and rows in order_ (columns first, each list ascending),
-// with their offsets in groupStarts_.
+// with their offsets in groupStarts_. (Slightly over 60 lines: the three
+// steps share the union-find's arrays.)
 bool CoverSolver::group(std::uint32_t& groups) {
     const std::uint32_t rows = rowCount_;
     const std::uint32_t cols = colCount_;

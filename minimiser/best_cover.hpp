@@ -3,6 +3,12 @@
 // as practical that hold every on position and no off position. The records
 // differ from the maker's but decode to the same picture.
 //
+// Based on: the covering step of two-level minimisation, the prime
+// implicant chart of E. J. McCluskey, "Minimization of Boolean functions",
+// Bell System Technical Journal 35 (1956) (essential primes first); its
+// groups solved by branch and bound (exact_cover.cpp) or by greedy set
+// cover (greedy_cover.cpp), each of which names its sources.
+//
 // CoverSolver picks cubes out of candidate cubes that lie inside a colour's
 // non-off set, so that every on position lies in a chosen cube:
 // 1. essential candidates (the only candidate holding some on position);
@@ -25,8 +31,7 @@
 #include <cstdint>
 #include <span>
 
-#include "minimiser/fast_minimiser.hpp"
-#include "minimiser/function_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 #include "core/heap_array.hpp"
 #include "texture/texture_format.hpp"
 

@@ -44,8 +44,8 @@ MinimiseStatus bestRecord(BestWorker& worker, int b, std::span<const std::uint32
         done);
     worker.prime.search.setSpans(false);
     if (!grown) return MinimiseStatus::outOfMemory;
-    // Past the work limit there is no record to make; the caller sees
-    // worker.stopped() and drops it.
+    // Past the work limit there is no record to make; the caller sees the
+    // search or the solver stopped and drops it.
     if (worker.prime.search.stopped()) return MinimiseStatus::ok;
     worker.solver.setLimits(limits);
     const std::uint64_t left = worker.workLimit - std::min(worker.workLimit, worker.work());

@@ -37,7 +37,7 @@ struct BestWorker {
 // bitmaps; on lists the on positions ascending. done, when given, receives
 // the search's progress units.
 // lean: the candidates are one implicant per on set of the primes
-// (PrimeSearch::setOnePerPoint) and the maker's walk is not tried; the
+// (PrimeSearch::setSpans) and the maker's walk is not tried; the
 // cover is about as small and, where don't cares are many, found many
 // times faster, but may (rarely) have more cubes than the maker's.
 MinimiseStatus bestRecord(BestWorker& worker, int b, std::span<const std::uint32_t> on, const CoverLimits& limits,

@@ -1,5 +1,12 @@
 // CoverSolver's exact search for the small groups of a cover table:
 // branch and bound over the group's rows as bit masks of its columns.
+//
+// Based on: branch and bound (A. H. Land, A. G. Doig, "An automatic method
+// of solving discrete programming problems", Econometrica 28, 1960) on the
+// prime implicant chart of E. J. McCluskey, "Minimization of Boolean
+// functions", Bell System Technical Journal 35 (1956): rows that hold
+// another row's columns are dropped (row dominance), the branch is on the
+// row with fewest columns, and the bound counts rows that share no column.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -16,9 +23,31 @@ namespace {
 // rows at each depth, at most 66 * 4096 masks (2 MiB).
 constexpr std::uint32_t kExactRows = 4096;
 
-template <class T>
-bool ensure(HeapArray<T>& a, std::uint64_t n) {
-    return a.size() >= n || a.allocate(n);
+// A cover of the n rows (masks of colCount columns) by the greedy, into
+// chosen: repeatedly the column in most of the rows left, the lowest on a
+// tie. Returns its column count; the rows are used up as scratch.
+std::uint32_t greedyBound(std::uint64_t* left, std::uint32_t n, std::uint32_t colCount, std::uint64_t& chosen) {
+    std::uint32_t picked = 0;
+    while (n > 0) {
+        std::uint32_t best = 0;
+        std::uint32_t bestCount = 0;
+        for (std::uint32_t k = 0; k < colCount; ++k) {
+            std::uint32_t count = 0;
+            for (std::uint32_t i = 0; i < n; ++i) count += static_cast<std::uint32_t>((left[i] >> k) & 1u);
+            if (count > bestCount) {
+                bestCount = count;
+                best = k;
+            }
+        }
+        chosen |= std::uint64_t{1} << best;
+        ++picked;
+        std::uint32_t m = 0;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (((left[i] >> best) & 1u) == 0) left[m++] = left[i];
+        }
+        n = m;
+    }
+    return picked;
 }
 
 }  // namespace
@@ -27,7 +56,7 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
                                                  const std::uint32_t* rows, std::uint32_t rowCount) {
     // The group's rows as masks of its columns (bit k = cols[k]). Every
     // column of an uncovered row is live and in this group.
-    if (!ensure(rowMasks_, rowCount)) return ExactResult::outOfMemory;
+    if (!rowMasks_.makeRoom(rowCount)) return ExactResult::outOfMemory;
     std::uint64_t* masks = rowMasks_.data();
     for (std::uint32_t i = 0; i < rowCount; ++i) {
         const std::uint32_t r = rows[i];
@@ -53,38 +82,13 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
         if (kept > kExactRows) return ExactResult::declined;
     }
     maskRows_ = kept;
-    if (!ensure(masks_, (std::uint64_t{colCount} + 2) * kept)) return ExactResult::outOfMemory;
+    if (!masks_.makeRoom((std::uint64_t{colCount} + 2) * kept)) return ExactResult::outOfMemory;
     std::copy(masks, masks + kept, masks_.data());
 
-    // First bound: the greedy on the masks.
-    std::uint64_t chosen = 0;
-    std::uint32_t picked = 0;
-    {
-        std::uint64_t* left = masks_.data() + kept;
-        std::copy(masks_.data(), masks_.data() + kept, left);
-        std::uint32_t n = kept;
-        while (n > 0) {
-            std::uint32_t best = 0;
-            std::uint32_t bestCount = 0;
-            for (std::uint32_t k = 0; k < colCount; ++k) {
-                std::uint32_t count = 0;
-                for (std::uint32_t i = 0; i < n; ++i) count += static_cast<std::uint32_t>((left[i] >> k) & 1u);
-                if (count > bestCount) {
-                    bestCount = count;
-                    best = k;
-                }
-            }
-            chosen |= std::uint64_t{1} << best;
-            ++picked;
-            std::uint32_t m = 0;
-            for (std::uint32_t i = 0; i < n; ++i) {
-                if (((left[i] >> best) & 1u) == 0) left[m++] = left[i];
-            }
-            n = m;
-        }
-    }
-    bestDepth_ = picked;
-    bestChosen_ = chosen;
+    // First bound: the greedy on the masks, in the scratch after them.
+    std::copy(masks_.data(), masks_.data() + kept, masks_.data() + kept);
+    bestChosen_ = 0;
+    bestDepth_ = greedyBound(masks_.data() + kept, kept, colCount, bestChosen_);
     work_ = 0;
     search(masks_.data(), kept, 0, 0);
     spent_ += 2 * work_ + std::uint64_t{rowCount} * colCount;

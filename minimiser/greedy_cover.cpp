@@ -1,5 +1,11 @@
 // CoverSolver's greedy choice for groups too large to solve exactly, and
 // the irredundancy pass over the cubes chosen.
+//
+// Based on: the greedy set cover of D. S. Johnson, "Approximation
+// algorithms for combinatorial problems", J. Computer and System Sciences 9
+// (1974) and V. Chvatal, "A greedy heuristic for the set-covering problem",
+// Mathematics of Operations Research 4 (1979): repeatedly the column that
+// covers most; here each uncovered row counts by how few columns hold it.
 #include <algorithm>
 
 #include "minimiser/best_cover.hpp"

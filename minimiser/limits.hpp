@@ -1,15 +1,24 @@
 #pragma once
-// The memory limits of the fast minimisers, each in one place. The longest
-// record data is texture's kMaxRecordDataLength (the head states L in two
-// bytes).
+// The memory limits of the minimisers and of compressing a texture, every
+// one defined here and nowhere else. The longest record data is texture's
+// kMaxRecordDataLength (the head states L in two bytes).
 
 #include <cstdint>
 
 namespace qm5 {
 
-// Working memory PictureCompressor may take unless the caller says
-// otherwise (CompressOptions::memoryLimit): well under the 2 GiB a 32-bit
-// process can address, with room for the pictures and the output buffers.
+// Working memory of compressing one texture unless the caller says
+// otherwise: the engines, the covers and tables of --best and the palette
+// order search together, within the 2 GiB a 32-bit process can address
+// with room for the pictures. The default of qm5 encode and of the C API's
+// QM5_LIMIT_MEMORY; a picture that one thread cannot compress within it is
+// too large to compress.
+inline constexpr std::uint64_t kCompressMemoryLimit = std::uint64_t{1800} << 20;
+
+// The engines' own share of it (PictureCompressor, unless the caller says
+// otherwise in CompressOptions::memoryLimit): the table engine gives way to
+// top-down above it; the rest of kCompressMemoryLimit is for what --best
+// adds per position and the output buffers.
 inline constexpr std::uint64_t kDefaultCompressMemory = std::uint64_t{1536} << 20;
 
 // Primes the all-colours engine keeps at once, 8 bytes each (32 Mi keys).

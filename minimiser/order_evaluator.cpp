@@ -35,11 +35,6 @@ std::uint64_t slotHash(std::uint64_t setA, std::uint32_t image, std::uint32_t co
     return splitMix(state);
 }
 
-// Grows a to at least n elements, keeping its contents.
-template <class T>
-bool ensure(HeapArray<T>& a, std::uint64_t n) {
-    return a.size() >= n || a.resize(std::max<std::uint64_t>(n, 2 * a.size()));
-}
 
 }  // namespace
 
@@ -165,7 +160,7 @@ bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> reco
     if (entryCount_ + 1 >= kEmptyRecord) return false;
     // At most half the slots in use.
     if (2 * (std::uint64_t{entryCount_} + 1) > slots_.size() && !rehash(2 * slots_.size())) return false;
-    if (!ensure(entries_, std::uint64_t{entryCount_} + 1) || !ensure(arena_, arenaUsed_ + record.size())) return false;
+    if (!entries_.grow(std::uint64_t{entryCount_} + 1) || !arena_.grow(arenaUsed_ + record.size())) return false;
     entries_[entryCount_] = Entry{task.setA, task.setB, task.image, task.colour, arenaUsed_,
                                   static_cast<std::uint32_t>(record.size()), tooLong ? 1u : 0u};
     std::copy(record.begin(), record.end(), arena_.data() + arenaUsed_);
@@ -225,7 +220,7 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     task.work = w.best.work() - before;
     for (const std::uint32_t p : on) nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
     if (task.status != MinimiseStatus::ok || task.overBudget) return;
-    if (!ensure(w.out, w.used + w.record.size())) {
+    if (!w.out.grow(w.used + w.record.size())) {
         task.status = MinimiseStatus::outOfMemory;
         return;
     }
@@ -235,6 +230,9 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     w.used += w.record.size();
 }
 
+// The records of a chunk's tasks: computed on the threads, a record past
+// its share again alone, then counted and cached in task order. (Slightly
+// over 60 lines: each step keeps the result independent of the threads.)
 bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count,
                               std::uint64_t workLimit, bool lean) {
     // Each record of the chunk may spend its share of the work left, so
@@ -299,6 +297,10 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
     return true;
 }
 
+// Longer than most: one walk over the images and indices of the range, whose
+// chunk flush (a lambda) shares the walk's running total, unknown count and
+// pending records, so that the cut and the budget are checked at each chunk
+// in one place.
 std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std::uint32_t lo, std::uint32_t hi,
                                        std::uint64_t outside, std::uint64_t cutoff, std::uint64_t workLimit,
                                        bool lean, RecordRef* refs) {
@@ -321,7 +323,7 @@ std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std
         }
         const bool ran = runTasks(order, misses, missCount, workLimit, lean);
         if (progress_) progress_();
-        if (!ran) return false;
+        if (!ran || stopped()) return false;
         for (std::size_t t = 0, k = 0; t < pendingCount; ++t) {
             if (pending[t].ref == kMissing) pending[t].ref = misses[k++].ref;
             refs[pending[t].image * std::uint64_t{colours_} + pending[t].index] = pending[t].ref;

@@ -16,6 +16,7 @@
 // do not depend on the thread count, so every figure the search decides by
 // (sizes, work, cuts) is the same on every machine and thread count.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,7 +25,7 @@
 #include "core/heap_array.hpp"
 #include "minimiser/best_cover.hpp"
 #include "minimiser/best_record.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 
 namespace qm5::fast {
 
@@ -89,6 +90,10 @@ public:
 
     // Called on the calling thread after every chunk of an evaluation.
     void setProgress(std::function<void()> progress) { progress_ = std::move(progress); }
+    // Once *stop is set, an evaluation ends after its chunk (kNoSize) and
+    // stopped() holds: the caller wants no more.
+    void setStop(const std::atomic<bool>* stop) { stop_ = stop; }
+    bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
     // When the cache holds more than kOrderCacheBytes, drops the records
     // not in keep and renumbers keep's refs in place; false when storage
@@ -144,6 +149,7 @@ private:
     std::unique_ptr<Worker[]> workers_;
     std::uint8_t bare_[3] = {0, 0, 0};  // the head of a general record without cubes
     std::function<void()> progress_;
+    const std::atomic<bool>* stop_ = nullptr;
     std::uint64_t work_ = 0;
     std::uint64_t computed_ = 0;
     std::uint64_t tooLongAt_ = kNoSize;

@@ -114,6 +114,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     lastReport_ = 0;
     limit_ = search.sizeLimit;
     if (images.empty() || colourCount == 0) return MinimiseStatus::invalidTable;
+    evaluator_.setStop(options.stop);
     const MinimiseStatus prepared = evaluator_.prepare(images, pixelCount, colourCount, options.threads, limits_);
     if (prepared != MinimiseStatus::ok) return prepared;
     const std::uint64_t refCount = images.size() * std::uint64_t{colourCount};
@@ -259,7 +260,10 @@ bool PaletteOrderSearch::sweep(bool& improved) {
 // up until a move is kept.
 bool PaletteOrderSearch::jumps(bool& improved) {
     const std::uint32_t colours = evaluator_.colours();
-    HeapArray<std::uint64_t> keys;  // record bytes << 32 | index, for the order of the colours
+    // Per colour: its record bytes << 32 | its inverted colour number, so
+    // that sorting descending puts the longest first and, among equals,
+    // the lower colour first.
+    HeapArray<std::uint64_t> keys;
     HeapArray<std::uint32_t> at;    // index of each colour
     if (!keys.allocate(colours) || !at.allocate(colours)) return false;
     for (std::uint32_t i = 0; i < colours; ++i) {

@@ -31,7 +31,7 @@
 
 #include "core/heap_array.hpp"
 #include "minimiser/best_cover.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 #include "minimiser/order_evaluator.hpp"
 
 namespace qm5 {
@@ -105,7 +105,9 @@ private:
     [[nodiscard]] bool localSearch();
     [[nodiscard]] bool sweep(bool& improved);
     [[nodiscard]] bool jumps(bool& improved);
-    bool budgetLeft() const { return evaluator_.work() < budgetEnd_ && !evaluator_.overBudget(); }
+    bool budgetLeft() const {
+        return evaluator_.work() < budgetEnd_ && !evaluator_.overBudget() && !evaluator_.stopped();
+    }
     void report(std::uint64_t done, std::uint64_t total, bool force);
 
     CoverLimits limits_;

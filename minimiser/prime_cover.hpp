@@ -3,6 +3,13 @@
 // the greedy cover over position bitmaps that the fast engines run on the
 // primes they find.
 //
+// Based on: the prime implicants of W. V. Quine, "The problem of
+// simplifying truth functions", American Mathematical Monthly 59 (1952) and
+// E. J. McCluskey, "Minimization of Boolean functions", Bell System
+// Technical Journal 35 (1956), whose merge the reference
+// (tests/reference/function_minimiser.hpp) performs literally; the greedy
+// walk is the reference's own cover, argued below.
+//
 // Why the reference (FunctionMinimiser) writes the greedy walk over the
 // primes in key order. Let S be the colour's non-off set, an implicant a
 // cube inside S, a prime an implicant that no one-digit widening keeps
@@ -58,7 +65,7 @@
 
 #include "core/heap_array.hpp"
 #include "minimiser/bitmap.hpp"
-#include "minimiser/function_minimiser.hpp"
+#include "minimiser/minimise_status.hpp"
 #include "minimiser/limits.hpp"
 #include "texture/texture_format.hpp"
 
@@ -70,15 +77,6 @@ inline constexpr int kMaxBits = 29;
 
 using bitmap::lowBits;
 
-inline std::uint32_t reverseLow(std::uint32_t v, int b) {
-    v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
-    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
-    v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
-    v = ((v >> 8) & 0x00FF00FFu) | ((v & 0x00FF00FFu) << 8);
-    v = (v >> 16) | (v << 16);
-    return b == 0 ? 0 : v >> (32 - b);
-}
-
 // Ascending keys are the visiting order: fewer fixed digits first, then the
 // one mask ascending, then the free-bit list. Of two free sets of equal size
 // the lexicographically smaller list holds the lowest bit in which they
@@ -86,7 +84,8 @@ inline std::uint32_t reverseLow(std::uint32_t v, int b) {
 // has the larger reversed free mask, which is the smaller reversed care mask.
 inline std::uint64_t cubeKey(std::uint32_t care, std::uint32_t one, int b) {
     const auto fixed = static_cast<std::uint64_t>(bitmap::ones(care));
-    return (fixed << 58) | (std::uint64_t{one} << (58 - b)) | (std::uint64_t{reverseLow(care, b)} << (58 - 2 * b));
+    return (fixed << 58) | (std::uint64_t{one} << (58 - b)) |
+           (std::uint64_t{reversedLowBits(care, b)} << (58 - 2 * b));
 }
 
 struct KeyMasks {
@@ -97,7 +96,7 @@ inline KeyMasks keyMasks(std::uint64_t key, int b) {
     const std::uint32_t mask = lowBits(b);
     KeyMasks m;
     m.one = static_cast<std::uint32_t>(key >> (58 - b)) & mask;
-    m.care = reverseLow(static_cast<std::uint32_t>(key >> (58 - 2 * b)) & mask, b);
+    m.care = reversedLowBits(static_cast<std::uint32_t>(key >> (58 - 2 * b)) & mask, b);
     return m;
 }
 

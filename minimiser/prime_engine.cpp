@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "minimiser/colour_engine.hpp"
+#include "minimiser/ternary.hpp"
 
 namespace qm5::fast {
 
@@ -90,7 +90,7 @@ MinimiseStatus runTopDown(PictureJob& job, std::uint64_t budget) {
     std::unique_ptr<PrimeWorker[]> workers(new (std::nothrow) PrimeWorker[job.threads]);
     if (!workers) return MinimiseStatus::outOfMemory;
     job.restartProgress(std::uint64_t{job.generalFromFirst()} * kSearchShare);
-    job.engineUsed = FastTuning::Engine::topDown;
+    job.engineUsed = MinimiserEngine::topDown;
     std::atomic<std::uint64_t> spent{0};
     const RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (!job.isGeneral(c)) return job.special(c, record);

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "core/heap_array.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 #include "minimiser/prime_cover.hpp"
 #include "minimiser/prime_search.hpp"
 #include "minimiser/scheduler.hpp"

@@ -2,6 +2,15 @@
 // The primes of one colour found top-down, without a table over the 3^b
 // cubes: the work follows the primes, not 3^b.
 //
+// Based on: the expansion of a Boolean function on one variable (C. E.
+// Shannon, "The synthesis of two-terminal switching circuits", Bell System
+// Technical Journal 28, 1949), taken recursively to find prime implicants
+// as in the unate recursive paradigm of R. K. Brayton, G. D. Hachtel,
+// C. T. McMullen, A. L. Sangiovanni-Vincentelli, "Logic Minimization
+// Algorithms for VLSI Synthesis", Kluwer, 1984: the primes of S are those of
+// S0 AND S1 with the split digit free and those of each half that the
+// other half does not hold.
+//
 // The primes of a set S over k bits that meet every set of a list H: split
 // S on its top bit into halves S0 and S1 (positions with that bit 0 and 1)
 // and let T = S0 AND S1.
@@ -107,6 +116,34 @@ private:
         bool meet = false;                // S0 AND S1 not empty
         bool only[2] = {false, false};    // S0 - S1, S1 - S0 not empty
     };
+    // A set of a node's list cut to a child, and what it is there.
+    template <class Set>
+    struct Cut {
+        Set set;
+        bool empty;  // the child has no prime that meets it
+        bool same;   // equal to the child's set: it says nothing
+    };
+
+    // The list of a child node, into list[0 .. m - 1]: cut(j, at) gives set
+    // j of the node's list cut to the child (at: the place it would take in
+    // the child's list). An empty one leaves the child no prime (false); one
+    // equal to the child's set is dropped, and when that is the first set,
+    // which held the on positions, onFirst ends. Every filter of a list in
+    // this search is this one.
+    template <class Set, class CutSet>
+    static bool childList(int n, Set* list, int& m, bool& onFirst, const CutSet& cut) {
+        m = 0;
+        for (int j = 0; j < n; ++j) {
+            const Cut<Set> c = cut(j, m);
+            if (c.empty) return false;
+            if (!c.same) {
+                list[m++] = c.set;
+            } else if (j == 0) {
+                onFirst = false;
+            }
+        }
+        return true;
+    }
 
     template <class Take>
     void wide(int k, const Word* s, const Word* const* h, int n, std::uint32_t care, std::uint32_t one, std::uint32_t share,
@@ -239,10 +276,9 @@ void PrimeSearch::topFree(const Node& node, const Take& take) {
         any |= t[i];
     }
     int m = 0;
-    bool alive = any != 0;
     bool onFirst = node.onFirst;
-    for (int j = 0; j < node.n && alive; ++j) {
-        Word* out = f.sets + (m + 1) * half;
+    const bool alive = any != 0 && childList(node.n, f.list, m, onFirst, [&](int j, int at) {
+        Word* out = f.sets + (at + 1) * half;
         const Word* h0 = node.h[j];
         const Word* h1 = node.h[j] + half;
         Word some = 0;
@@ -253,13 +289,8 @@ void PrimeSearch::topFree(const Node& node, const Take& take) {
             differs |= out[i] ^ t[i];
         }
         work_ += half;
-        alive = some != 0;
-        if (differs != 0) {
-            f.list[m++] = out;
-        } else if (j == 0) {
-            onFirst = false;
-        }
-    }
+        return Cut<const Word*>{out, some == 0, differs == 0};
+    });
     if (alive) {
         descend(node, t, m, node.care, node.one, take, onFirst);
     } else {
@@ -276,9 +307,8 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
     const Word* mine = node.s + (side == 0 ? 0 : half);
     const Word* other = node.s + (side == 0 ? half : 0);
     int m = 0;
-    bool alive = halves.only[side];
     bool onFirst = node.onFirst;
-    for (int j = 0; j < node.n && alive; ++j) {
+    const bool alive = halves.only[side] && childList(node.n, f.list, m, onFirst, [&](int j, int) {
         const Word* part = node.h[j] + (side == 0 ? 0 : half);
         Word any = 0;
         Word differs = 0;
@@ -287,13 +317,8 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
             differs |= part[i] ^ mine[i];
         }
         work_ += half;
-        alive = any != 0;
-        if (differs != 0) {
-            f.list[m++] = part;
-        } else if (j == 0) {
-            onFirst = false;
-        }
-    }
+        return Cut<const Word*>{part, any == 0, differs == 0};
+    });
     if (!alive) {
         progress(node.childShare);
         return;
@@ -339,17 +364,11 @@ void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care
     Word list[kMaxList + 1];
     if (t != 0) {
         int m = 0;
-        bool alive = true;
         bool first = onFirst;
-        for (int j = 0; j < n && alive; ++j) {
+        const bool alive = childList(n, list, m, first, [&](int j, int) {
             const Word x = ((h[j] & low) | (h[j] >> hb)) & t;
-            alive = x != 0;
-            if (x != t) {
-                list[m++] = x;
-            } else if (j == 0) {
-                first = false;
-            }
-        }
+            return Cut<Word>{x, x == 0, x == t};
+        });
         if (alive) narrow(k - 1, t, list, m, care, one, take, first);
     }
     for (int side = 0; side < 2; ++side) {
@@ -357,17 +376,11 @@ void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care
         const Word rest = mine & ~(side == 0 ? s1 : s0);
         if (rest == 0) continue;
         int m = 0;
-        bool alive = true;
         bool first = onFirst;
-        for (int j = 0; j < n && alive; ++j) {
+        const bool alive = childList(n, list, m, first, [&](int j, int) {
             const Word x = side == 0 ? h[j] & low : h[j] >> hb;
-            alive = x != 0;
-            if (x != mine) {
-                list[m++] = x;
-            } else if (j == 0) {
-                first = false;
-            }
-        }
+            return Cut<Word>{x, x == 0, x == mine};
+        });
         if (!alive) continue;
         if (rest != mine) list[m++] = rest;
         narrow(k - 1, mine, list, m, care | bit, side == 0 ? one : one | bit, take, first);

@@ -3,7 +3,6 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "minimiser/colour_engine.hpp"
 #include "minimiser/prime_engine.hpp"
 #include "minimiser/prime_cover.hpp"
 #include "minimiser/slab_engine.hpp"
@@ -116,6 +115,8 @@ MinimiseStatus PictureJob::deliverHere(std::uint32_t first, std::uint32_t last, 
     return MinimiseStatus::ok;
 }
 
+// Longer than most: the workers (a lambda) and the delivering thread share
+// the window of slots, its lock and its counters, which live in this frame.
 MinimiseStatus PictureJob::deliver(unsigned threadCount, std::uint32_t first, std::uint32_t last,
                                    const RecordJob& job) {
     const bool reporting = progress != nullptr && *progress;
@@ -202,25 +203,17 @@ EnginePlan planEngine(int b, std::uint32_t colours, unsigned threads, const Fast
                       std::uint64_t memoryLimit) {
     // The all-colours engine keeps one byte (two past 256 colours) per
     // cube; it stops at b = 24, where even its slabs pass any budget.
-    using Engine = FastTuning::Engine;
-    if (tuning.engine == Engine::perColour) return EnginePlan{EngineKind::perColour, perColourBytes(b, threads, tuning)};
-    if (tuning.engine == Engine::topDown) return EnginePlan{EngineKind::topDown, topDownBytes(b, threads, tuning)};
+    using Engine = MinimiserEngine;
+    if (tuning.engine == Engine::topDown) return EnginePlan{Engine::topDown, topDownBytes(b, threads, tuning)};
     if (colours <= 65536 && b <= 24) {
         const std::uint64_t bytes = allColoursBytes(b, colours, threads, tuning);
-        if (bytes <= memoryLimit || tuning.engine == Engine::allColours) return EnginePlan{EngineKind::allColours, bytes};
+        if (bytes <= memoryLimit || tuning.engine == Engine::allColours) return EnginePlan{Engine::allColours, bytes};
     }
-    return EnginePlan{EngineKind::topDown, topDownBytes(b, threads, tuning)};
+    return EnginePlan{Engine::topDown, topDownBytes(b, threads, tuning)};
 }
 
 MinimiseStatus runPlan(PictureJob& job, const EnginePlan& plan, bool automatic) {
-    switch (plan.engine) {
-        case EngineKind::perColour:
-            return runPerColour(job);
-        case EngineKind::topDown:
-            return runTopDown(job);
-        case EngineKind::allColours:
-            break;
-    }
+    if (plan.engine == MinimiserEngine::topDown) return runTopDown(job);
     if (!automatic) return runAllColours(job);
     // (A budget of 0 would mean none: the smallest is 1.)
     const MinimiseStatus first = runTopDown(job, std::max<std::uint64_t>(1, tableCost(job) / kTopDownFirstShare));

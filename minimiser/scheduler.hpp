@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "core/heap_array.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 
 namespace qm5::fast {
 
@@ -94,7 +94,7 @@ struct PictureJob {
     HeapArray<std::uint64_t> firstOf;  // colour c's positions: byColour[firstOf[c] .. firstOf[c + 1])
     HeapArray<std::uint32_t> byColour;
     std::uint32_t first = 0;   // the engines deliver colours from here on
-    FastTuning::Engine engineUsed = FastTuning::Engine::automatic;  // the last that ran
+    MinimiserEngine engineUsed = MinimiserEngine::automatic;  // the last that ran
     std::uint32_t failed = 0;  // the colour that failed
     bool stopped = false;      // the sink asked to stop
     // The lowest colour a budgeted top-down run left undone (none: ~0).
@@ -135,11 +135,10 @@ struct PictureJob {
     MinimiseStatus failFrom(std::uint32_t from);
 };
 
-// The engines, and the memory each takes.
-enum class EngineKind { perColour, allColours, topDown };
+// The engine to run, and the memory it takes.
 struct EnginePlan {
-    EngineKind engine = EngineKind::perColour;
-    std::uint64_t bytes = 0;  // working memory of the engine
+    MinimiserEngine engine = MinimiserEngine::topDown;  // allColours or topDown
+    std::uint64_t bytes = 0;                           // working memory of the engine
 };
 
 // The engine the tuning forces, or for automatic: the all-colours engine
@@ -157,5 +156,10 @@ MinimiseStatus runPlan(PictureJob& job, const EnginePlan& plan, bool automatic);
 // Memory besides the engine's: colour kinds and counts, positions by
 // colour, the records waiting for delivery (two per thread).
 std::uint64_t commonBytes(std::uint64_t pixels, std::uint32_t colours, unsigned threads);
+
+// Primes sorted at once: the tuning's, or kKeyChunk.
+inline std::uint64_t keyChunkOf(const FastTuning& tuning) {
+    return tuning.keyChunk > 0 ? tuning.keyChunk : kKeyChunk;
+}
 
 }  // namespace qm5::fast

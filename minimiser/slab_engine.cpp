@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "minimiser/colour_engine.hpp"
 #include "minimiser/prime_cover.hpp"
 #include "minimiser/ternary.hpp"
 
@@ -255,6 +254,12 @@ std::uint64_t keyBudgetOf(const FastTuning& tuning) {
     return (tuning.keyChunk > 0 ? tuning.keyChunk * 8 : kKeyBudgetBytes) / 8;
 }
 
+// The cover of one thread and the keys it sorts, kept from colour to colour.
+struct CoverWorker {
+    CoverBuilder cover;
+    HeapArray<std::uint64_t> keys;
+};
+
 // One run of the engine over a picture whose indices fit T.
 template <class T>
 class AllColours {
@@ -264,7 +269,7 @@ public:
     MinimiseStatus run() {
         const unsigned parts = job_.threads;
         budget_ = keyBudgetOf(job_.tuning);
-        workers_.reset(new (std::nothrow) ColourWorker[job_.threads]);
+        workers_.reset(new (std::nothrow) CoverWorker[job_.threads]);
         if (!workers_ || !slabs_.prepare(job_.b, parts, job_.tuning) || !counts_.allocate(k_ * parts) ||
             !lists_.prepare(parts, job_.colours, budget_ / parts)) {
             return job_.failFrom(job_.first);
@@ -296,7 +301,7 @@ private:
     // The record of colour c from its primes in the lists.
     MinimiseStatus fromLists(unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (!job_.isGeneral(c)) return job_.special(c, record);
-        ColourWorker& worker = workers_[w];
+        CoverWorker& worker = workers_[w];
         if (!worker.cover.prepare(job_.b, job_.tuning.maxDataLength)) return MinimiseStatus::outOfMemory;
         worker.cover.start();
         job_.fillOn(c, worker.cover.onWords());
@@ -312,7 +317,7 @@ private:
     // pass per range.
     MinimiseStatus alone(std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (!job_.isGeneral(c)) return job_.special(c, record);
-        ColourWorker& worker = workers_[0];
+        CoverWorker& worker = workers_[0];
         if (!worker.cover.prepare(job_.b, job_.tuning.maxDataLength)) return MinimiseStatus::outOfMemory;
         worker.cover.start();
         job_.fillOn(c, worker.cover.onWords());
@@ -364,7 +369,7 @@ private:
     RankSlabs<T> slabs_;
     HeapArray<std::uint64_t> counts_;  // [part][colour]: primes found
     KeyLists lists_;
-    std::unique_ptr<ColourWorker[]> workers_;
+    std::unique_ptr<CoverWorker[]> workers_;
 };
 
 }  // namespace
@@ -383,7 +388,7 @@ std::uint64_t allColoursBytes(int b, std::uint32_t colours, unsigned threads, co
 }
 
 MinimiseStatus runAllColours(PictureJob& job) {
-    job.engineUsed = FastTuning::Engine::allColours;
+    job.engineUsed = MinimiserEngine::allColours;
     if (job.colours <= 256) return AllColours<std::uint8_t>(job).run();
     return AllColours<std::uint16_t>(job).run();
 }

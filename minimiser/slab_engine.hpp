@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 #include "minimiser/scheduler.hpp"
 
 namespace qm5::fast {

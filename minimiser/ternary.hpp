@@ -4,7 +4,9 @@
 // 1 (must be 1) or 2 (free); an array holds one element per cube, built
 // from the 2^n cubes without a free digit (free = the two cubes with that
 // digit 0 and 1 combined) and pruned (an element is cleared or marked where
-// a one-digit widening holds the same).
+// a one-digit widening holds the same). Building is the Quine-McCluskey
+// merge (prime_cover.hpp) done for every cube at once, and pruning leaves
+// the prime implicants.
 //
 // Built and pruned block by block: a block is 3^j consecutive cubes (the j
 // lowest digits), small enough for the cache; the digits above a block are
@@ -42,17 +44,9 @@ struct CareOne {
 CareOne ternaryMasks(std::uint64_t x, int n);
 
 // ---------------------------------------------------------------------------
-// Per-cube operations of the two ternary arrays.
-
-// One bit per cube: element bit t is the cube whose three lowest digits are
-// the ternary number t and whose higher digits are the element's number.
-// Set = every position of the cube is non-off.
-struct SubsetPolicy {
-    using E = std::uint32_t;
-    static E expand(E a, E b) { return a & b; }
-    static E prune(E narrow, E wide) { return narrow & ~wide; }
-    static E prunePattern(E t, E w1, E w2, E m0, E m1) { return t & ~((w2 & m0) | (w1 & m1)); }
-};
+// Per-cube operations: a Policy gives the element type E and how a free digit
+// combines two elements (expand) and how a widening prunes a cube (prune,
+// prunePattern). RankPolicy is the table engine's (slab_engine.cpp).
 
 // The highest rank among the cube's positions; pruning turns every cube
 // that a widening of the same value contains into the all-ones mark. A rank
@@ -142,27 +136,6 @@ private:
     int blockVars_ = 0;
 };
 
-// A TernaryView over its own storage, kept while the size stays the same.
-template <class Policy>
-class TernaryCube {
-public:
-    using E = typename Policy::E;
-    static std::uint64_t bytesFor(int vars) { return TernaryView<Policy>::storageFor(vars) * sizeof(E); }
-
-    [[nodiscard]] bool allocate(int vars, int wantedBlockVars) {
-        const std::uint64_t count = TernaryView<Policy>::storageFor(vars);
-        if (data_.size() != count && !data_.allocate(count)) return false;
-        view_ = TernaryView<Policy>(data_.data(), vars, wantedBlockVars);
-        return true;
-    }
-    TernaryView<Policy>& view() { return view_; }
-    const TernaryView<Policy>& view() const { return view_; }
-
-private:
-    HeapArray<E> data_;
-    TernaryView<Policy> view_;
-};
-
 template <class Policy>
 void TernaryView<Policy>::initGroup(E* g, const E in[8]) {
     for (int d2 = 0; d2 < 2; ++d2) {
@@ -176,6 +149,8 @@ void TernaryView<Policy>::initGroup(E* g, const E in[8]) {
     for (int k = 0; k < 9; ++k) g[18 + k] = Policy::expand(g[k], g[9 + k]);
 }
 
+// Slightly over 60 lines: the tiny case, the blocks in cache and the digits
+// above them are the three steps of one build.
 template <class Policy>
 template <class Load>
 void TernaryView<Policy>::build(const Load& load, unsigned threads) {

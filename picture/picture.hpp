@@ -66,6 +66,7 @@ enum class PictureError {
     tooLarge,     // a side above kMaxSide, or more data than can be addressed
     outOfMemory,
     transparent,  // a pixel that is not fully opaque (a texture holds opaque colours)
+    overlong,     // the input goes on past where the headers say the picture ends at the latest
 };
 
 const char* describe(PictureError error);

@@ -17,6 +17,7 @@ const char* describe(PictureError error) {
         case PictureError::tooLarge: return "too large (more than 32767 pixels on a side)";
         case PictureError::outOfMemory: return "not enough memory";
         case PictureError::transparent: return "has pixels that are not fully opaque";
+        case PictureError::overlong: return "goes on past where its headers say the picture ends";
     }
     return "unknown error";
 }

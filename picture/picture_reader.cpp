@@ -29,4 +29,17 @@ PictureError ClassicPictureReader::read(std::span<const std::uint8_t> file, Pict
     return loader_.loadAny(file, out);
 }
 
+void ClassicPictureReader::measure(std::span<const std::uint8_t> file, PictureFormat format,
+                                   PictureExtent& extent) const {
+    switch (format) {
+        case FormatBmp: measureBmp(file, extent); return;
+        case FormatPcx: measurePcx(file, extent); return;
+        default:
+            // Refused from its first bytes, which are read already.
+            extent.done = true;
+            extent.end = file.size();
+            return;
+    }
+}
+
 }  // namespace qm5

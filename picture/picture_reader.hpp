@@ -30,6 +30,35 @@ struct PictureDetail {
     void print(const char* format, ...);
 };
 
+// How far a picture file reaches, as its headers tell, so that a picture
+// is read no further than its own bytes (a picture on a pipe followed by
+// endless bytes costs what the picture does). A measure is fed the file's
+// first bytes, more on each call, until it is done.
+enum class PictureEnd {
+    exact,    // the picture ends at `end`: whatever follows is no part of it
+    bound,    // its run-length data end by `end` at the latest
+    fileEnd,  // as bound, and the format needs the file's last bytes (the PCX palette)
+};
+struct PictureExtent {
+    std::uint64_t need = 0;  // bytes to see before the next call
+    bool done = false;
+    PictureEnd kind = PictureEnd::exact;
+    // Where the picture ends (done), and meanwhile the most the measure may
+    // still ask for: a read may take bytes ahead up to it.
+    std::uint64_t end = 0;
+    // The sides, once the headers tell them and the picture is of a kind
+    // that is read: for limits checked before its data are read.
+    bool sized = false;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::uint64_t walked = 0;  // the measure's own position (PNG chunks)
+};
+
+// The measures of the classic formats (picture/picture_extent.cpp), every
+// BMP variant included. Each sets done, or need above file.size().
+void measureBmp(std::span<const std::uint8_t> file, PictureExtent& extent);
+void measurePcx(std::span<const std::uint8_t> file, PictureExtent& extent);
+
 class PictureReader {
 public:
     virtual ~PictureReader() = default;
@@ -41,6 +70,10 @@ public:
     // on failure; detail (when given) may say more.
     virtual PictureError read(std::span<const std::uint8_t> file, PictureFormat format, Picture& out,
                               PictureDetail* detail) = 0;
+    // Advances the measure of a file that classify put in format; file
+    // holds its first bytes (at least extent.need of them, unless the file
+    // is shorter). read() takes no byte past a done extent's end.
+    virtual void measure(std::span<const std::uint8_t> file, PictureFormat format, PictureExtent& extent) const = 0;
 };
 
 // BMP (24-bit first, then 8-bit), PCX; GIF recognised but not read.
@@ -50,6 +83,7 @@ public:
     PictureFormat classify(std::span<const std::uint8_t> head) const override;
     PictureError read(std::span<const std::uint8_t> file, PictureFormat format, Picture& out,
                       PictureDetail* detail) override;
+    void measure(std::span<const std::uint8_t> file, PictureFormat format, PictureExtent& extent) const override;
 
 private:
     PictureLoader& loader_;

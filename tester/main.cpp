@@ -6,6 +6,8 @@
 #include "tester/tester_app.hpp"
 
 int main() {
+    // Before anything is opened: no picture may take the console's number.
+    if (!qm5::ensureStandardDescriptors()) return 1;
     qm5::installOutputSignalHandlers();
     return qm5::runTester(stdout, stdin, stderr);
 }

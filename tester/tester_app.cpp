@@ -38,9 +38,12 @@ bool decodeOne(const Names& names, const PictureLoader& loader, std::FILE* err) 
         return false;
     }
     // Read once and only as far as the first image reaches, whatever the
-    // file is; the pictures are those of the classic reader, of any size.
+    // file is, and decoded within the qm5 command's default limits: a few
+    // bytes can describe a picture of gigabytes, or painting of minutes.
+    const DecodeOptions limits;
     TextureReadRequest request;
     request.images = 1;
+    request.maxPixels = limits.maxPixels;
     TextureRead read;
     switch (readTextureFile(names.texture, request, read)) {
         case ReadFileError::none: break;
@@ -51,9 +54,11 @@ bool decodeOne(const Names& names, const PictureLoader& loader, std::FILE* err) 
             return false;
     }
     Picture picture;
-    const TextureError e = decodeTextureImage(read.bytes.span(), 0, picture, DecodeOptions::unlimited());
-    if (e != TextureError::none) {
-        complain(err, names.texture, describe(e));
+    TextureDecoder decoder;
+    TextureProblem problem = decoder.check(read.bytes.span(), 0, 1, limits);
+    if (!problem) problem = decoder.decode(0, picture);
+    if (problem) {
+        complain(err, names.texture, describeProblem(decoder.layout().header, problem).text);
         return false;
     }
     if (loader.writeBmp24(names.bitmap, picture) != 1) {

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "minimiser/best_cover.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
+#include "tests/reference/fast_minimiser.hpp"
 #include "texture/texture_decoder.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
@@ -318,7 +319,7 @@ TEST(BestCompressor, TexturesDecodeToTheirPicturesForEveryBitCount) {
                     makerCubes += cubesOf(theirs);
                 }
                 Picture decoded;
-                ASSERT_EQ(decodeTextureImage(texture.bytes, 0, decoded), TextureError::none) << what;
+                ASSERT_EQ(decodeTextureImage(texture.bytes, 0, decoded).kind, TextureProblemKind::none) << what;
                 ASSERT_EQ(decoded.pixels.size(), pixels);
                 std::uint64_t p = 0;
                 while (p < pixels && decoded.pixels[p] == 0x10000 + indices[p] * 7) ++p;

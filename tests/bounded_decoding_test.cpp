@@ -7,6 +7,7 @@
 
 #include <random>
 
+#include "formats/png_codec.hpp"
 #include "texture/record_painter.hpp"
 #include "texture/texture_decoder.hpp"
 #include "tests/test_support.hpp"
@@ -90,7 +91,7 @@ TEST(RecordPainter, PaintsThePixelsOfTheSimplePainter) {
                 t.raw(data);
             }
             Picture got;
-            ASSERT_EQ(decodeTextureImage(span(t.bytes), 0, got, DecodeOptions::unlimited()), TextureError::none);
+            ASSERT_EQ(decodeTextureImage(span(t.bytes), 0, got, DecodeOptions::unlimited()).kind, TextureProblemKind::none);
             EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()), simplePaint(t.bytes))
                 << w << " x " << h << ", texture " << test::hex(t.bytes);
         }
@@ -121,19 +122,19 @@ TEST(RecordPainter, WorkIsCountedBeforePaintingAndLimited) {
 
     TextureDecoder decoder;
     DecodeOptions options;
-    ASSERT_EQ(decoder.check(span(t.bytes), 0, 1, options), TextureError::none);
+    ASSERT_EQ(decoder.check(span(t.bytes), 0, 1, options).kind, TextureProblemKind::none);
     EXPECT_EQ(decoder.paintWork(0), steps);
     Picture picture;
-    ASSERT_EQ(decoder.decode(0, picture), TextureError::none);
+    ASSERT_EQ(decoder.decode(0, picture).kind, TextureProblemKind::none);
     // Even digits are fixed to 0, odd ones to 1: only 0x5555 escapes them all.
     EXPECT_EQ(picture.pixels[0], 0x0000FFu);
     EXPECT_EQ(picture.pixels[0x5555], 0x00FF00u);
     EXPECT_EQ(picture.pixels[0xFFFF], 0x0000FFu);
 
     options.maxPaintWork = (steps - 1) / picture.pixels.size();  // just below what it takes
-    TextureFault fault;
-    EXPECT_EQ(decoder.check(span(t.bytes), 0, 1, options, &fault), TextureError::tooMuchWork);
-    EXPECT_EQ(fault.image, 0);
+    const TextureProblem refused = decoder.check(span(t.bytes), 0, 1, options);
+    EXPECT_EQ(refused.kind, TextureProblemKind::tooMuchWork);
+    EXPECT_EQ(refused.image, 0);
     EXPECT_EQ(paintSteps({0, 1u << 15}, b, 1), 0u) << "a cube past the picture takes no step";
     EXPECT_EQ(paintSteps({}, 3, 1), 1u) << "nor more than the picture's words";
 }
@@ -141,12 +142,19 @@ TEST(RecordPainter, WorkIsCountedBeforePaintingAndLimited) {
 // The qm5 command's defaults, the options that raise them, and the texts.
 TEST(BoundedDecoding, LimitsRefuseAtOnceAndCanBeRaised) {
     Picture picture;
-    EXPECT_EQ(decodeTextureImage(span(bomb()), 0, picture), TextureError::tooLarge);
+    EXPECT_EQ(decodeTextureImage(span(bomb()), 0, picture).kind, TextureProblemKind::tooLarge);
     test::TempDir dir;
     test::writeFile(dir / "bomb.qm5", bomb());
     test::writeFile(dir / "one.bmp", test::bmp24(1, 1, {0x102030}));
     const Bytes small = TextureBytes(1, 1, 64, 64).u32(7).hex("80 00 00").bytes;
     test::writeFile(dir / "small.qm5", small);
+    // Encoding: a picture's header is enough to refuse it (58 bytes that
+    // announce 32767 x 32767 pixels).
+    test::writeFile(dir / "two.bmp", test::bmp24(2, 1, {1, 2}));
+    Bytes huge = test::bmp24(1, 1, {3});
+    test::put32(huge, 18, 32767);
+    test::put32(huge, 22, 32767);
+    test::writeFile(dir / "huge.bmp", huge);
     const struct {
         std::vector<std::string> args;
         int exitCode;
@@ -159,6 +167,10 @@ TEST(BoundedDecoding, LimitsRefuseAtOnceAndCanBeRaised) {
         {{"decode", "small.qm5", "--max-pixels", "4096"}, 0, ""},
         {{"decode", "small.qm5", "--max-pixels", "0"}, 2,
          "qm5 decode: --max-pixels needs a whole number from 1, got '0'\nTry 'qm5 decode --help'.\n"},
+        {{"encode", "huge.bmp"}, 1, "qm5: huge.bmp: 32767 x 32767 pixels exceed the limit of 67108864 (use --max-pixels)\n"},
+        {{"encode", "huge.bmp", "--no-limits"}, 1, "qm5: huge.bmp: the file ends before its data\n"},
+        {{"encode", "two.bmp", "--max-pixels", "1"}, 1, "qm5: two.bmp: 2 x 1 pixels exceed the limit of 1 (use --max-pixels)\n"},
+        {{"encode", "two.bmp", "--max-pixels", "2", "-q"}, 0, ""},
     };
     for (const auto& run : runs) {
         const auto r = test::runProgram(QM5_CMD_BIN, run.args, dir.path());
@@ -174,7 +186,8 @@ TEST(BoundedDecoding, LimitsRefuseAtOnceAndCanBeRaised) {
 // A pipe holding the texture and then more bytes than its header allows:
 // how much of it the program took. The pipe is made large enough to hold
 // everything, so no writer has to wait.
-std::size_t bytesTaken(const std::vector<std::string>& args, const Bytes& texture, std::size_t extra, int* exitCode) {
+std::size_t bytesTaken(const std::vector<std::string>& args, const Bytes& texture, std::size_t extra, int* exitCode,
+                       std::string* err = nullptr) {
     int fds[2];
     if (::pipe(fds) != 0) return 0;
     const std::size_t total = texture.size() + extra;
@@ -186,7 +199,9 @@ std::size_t bytesTaken(const std::vector<std::string>& args, const Bytes& textur
     test::TempDir dir;
     test::RunLimits plumbing;
     plumbing.stdinFd = fds[0];
-    *exitCode = test::runProgram(QM5_CMD_BIN, args, dir.path(), "", plumbing).exitCode;
+    const auto r = test::runProgram(QM5_CMD_BIN, args, dir.path(), "", plumbing);
+    *exitCode = r.exitCode;
+    if (err != nullptr) *err = r.err;
     std::size_t left = 0;
     char buffer[4096];
     for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;) left += static_cast<std::size_t>(got);
@@ -218,6 +233,45 @@ TEST(BoundedDecoding, TexturesAreReadNoFurtherThanTheirHeaderAllows) {
         const auto r = test::runProgram(QM5_CMD_BIN, args, dir.path());
         EXPECT_EQ(r.exitCode, 1) << args[0] << ": " << r.err;
         EXPECT_NE(r.err.find("/dev/zero: not a Qm5 texture"), std::string::npos) << r.err;
+    }
+}
+
+// Pictures on a stream as well: read as far as their headers say they
+// reach (the system's read-ahead aside), and a header followed by zeros is
+// refused for what its header is, not for the size of what follows.
+TEST(BoundedDecoding, PicturesAreReadNoFurtherThanTheirHeadersAllow) {
+    constexpr std::size_t kEndless = 512 << 10;
+    constexpr std::size_t kReadAhead = 64 << 10;
+    const Bytes bmp = test::bmp24(8, 8, std::vector<std::uint32_t>(64, 0x102030));
+    // PCX: an 8 x 8 picture, each line one run, then the palette at the end.
+    Bytes pcx(128, 0);
+    pcx[0] = 0x0A, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8, pcx[8] = 7, pcx[10] = 7, pcx[65] = 1, pcx[66] = 8;
+    for (int y = 0; y < 8; ++y) pcx.insert(pcx.end(), {0xC8, 0x01});
+    pcx.push_back(0x0C);
+    pcx.resize(pcx.size() + 768, 0x40);
+    const struct {
+        const char* what;
+        Bytes start;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {"a whole BMP", bmp, 0, ""},
+        {"a BMP signature", {'B', 'M'}, 1, "qm5: standard input: its headers are invalid\n"},
+        {"a PNG signature", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, 1,
+         pngSupported() ? "qm5: standard input: invalid PNG: invalid IHDR chunk size\n"
+                        : "qm5: standard input: PNG (this qm5 was built without libspng) is not read\n"},
+        {"a PCX, whose palette is its last bytes", pcx, 1,
+         "qm5: standard input: goes on past where its headers say the picture ends, so the palette at its end "
+         "cannot be found\n"},
+    };
+    for (const auto& c : cases) {
+        int status = -1;
+        std::string err;
+        EXPECT_LE(bytesTaken({"encode", "-", "-o", "z.qm5", "-q"}, c.start, kEndless, &status, &err),
+                  c.start.size() + 2 * kReadAhead)
+            << c.what;
+        EXPECT_EQ(status, c.exitCode) << c.what;
+        EXPECT_EQ(err, c.err) << c.what;
     }
 }
 

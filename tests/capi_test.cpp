@@ -194,6 +194,7 @@ TEST(CApi, BadTexturesAreRefusedWithTheirPlace) {
         {"second image missing", secondMissing, QM5_ERROR_TRUNCATED, "image 1 runs past", {1, -1, 30}},
     };
     Context context;
+    test::TempDir dir;
     for (const auto& c : cases) {
         const Refusal r = openRefusal(context.get(), c.bytes);
         EXPECT_EQ(r.status, c.status) << c.name;
@@ -201,6 +202,10 @@ TEST(CApi, BadTexturesAreRefusedWithTheirPlace) {
         EXPECT_EQ(r.place.image, c.place.image) << c.name;
         EXPECT_EQ(r.place.record, c.place.record) << c.name;
         EXPECT_EQ(r.place.offset, c.place.offset) << c.name;
+        // One fault, one text: the command's decoder says what the library's inspection says.
+        test::writeFile(dir / "t.qm5", c.bytes);
+        const auto decoded = test::runProgram(QM5_CMD_BIN, {"decode", "t.qm5", "--all"}, dir.path());
+        EXPECT_EQ(decoded.err, "qm5: t.qm5: " + r.message + "\n") << c.name;
     }
     // What a texture may hold that a decoder reads past opens: no images,
     // bytes after the last one.

@@ -51,7 +51,7 @@ TEST(CliDecode, OneImageAndFailures) {
 
     r = qm5(dir, {"decode", "sky.lst"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "qm5: sky.lst: not a Qm5 texture of version 100\n");
+    EXPECT_EQ(r.err, "qm5: sky.lst: not a Qm5 texture (the file does not start with q, m, 5)\n");
 
     // 4 x 4 pixels (b = 4), 14 colours: records 0..11 are general records
     // without cubes, record 12 announces 5 data bytes but the file ends.
@@ -70,14 +70,46 @@ TEST(CliDecode, OneImageAndFailures) {
     test::writeFile(dir / "two.qm5", test::TextureBytes(2, 0, 2, 1, 2).u32(5).u32(6).hex("00 01 01 02").bytes);
     r = qm5(dir, {"decode", "two.qm5", "--all"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "qm5: two.qm5: image 1 holds an index outside the palette at offset 31\n");
+    EXPECT_EQ(r.err, "qm5: two.qm5: pixel (1, 0) of image 1 has index 2, want below 2\n");
     EXPECT_FALSE(test::fileExists(dir / "two-0.bmp"));
     // No picture to paint is malformed, not an empty BMP.
     test::writeFile(dir / "flat.qm5", test::TextureBytes(1, 1, 0, 4).u32(5).hex("80 00 00").bytes);
     r = qm5(dir, {"decode", "flat.qm5"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "qm5: flat.qm5: the width is 0: the picture holds no pixels\n");
+    EXPECT_EQ(r.err, "qm5: flat.qm5: the picture size 0 x 4 holds no pixels\n");
     EXPECT_FALSE(test::fileExists(dir / "flat.bmp"));
+}
+
+// A name the user did not give never replaces a file (the picture a texture
+// was made from, beside it); -o and --force do. --all writes all or
+// nothing: a failure at image 2 keeps the old files of images 0 and 1 and
+// leaves no temporary.
+TEST(CliDecode, ReplacesOnlyNamedFilesAndAllOrNothing) {
+    test::TempDir dir;
+    writeSkyList(dir);
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "sky.lst"}).exitCode, 0);
+    test::writeText(dir / "sky.bmp", "the picture");
+    auto r = qm5(dir, {"decode", "sky.qm5"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qm5: sky.bmp: exists, and its name was not given; not replaced (name the output with -o, or give "
+                     "--force to replace it)\n");
+    EXPECT_EQ(test::readFile(dir / "sky.bmp"), Bytes({'t', 'h', 'e', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}));
+    ASSERT_EQ(qm5(dir, {"decode", "sky.qm5", "--force", "-q"}).exitCode, 0);
+    EXPECT_EQ(test::readFile(dir / "sky.bmp"), test::readFile(dir / "s0.bmp"));
+    ASSERT_EQ(qm5(dir, {"decode", "sky.qm5", "-o", "sky.bmp", "--image", "1", "-q"}).exitCode, 0);
+    EXPECT_EQ(test::readFile(dir / "sky.bmp"), test::readFile(dir / "s1.bmp"));
+
+    test::writeText(dir / "sky-0.bmp", "old 0");
+    test::writeText(dir / "sky-1.bmp", "old 1");
+    std::filesystem::create_directory(dir / "sky-2.bmp");
+    r = qm5(dir, {"decode", "sky.qm5", "--all", "--force"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("qm5: sky-2.bmp: cannot be created", 0), 0u) << r.err;
+    EXPECT_EQ(test::readFile(dir / "sky-0.bmp"), Bytes({'o', 'l', 'd', ' ', '0'}));
+    EXPECT_EQ(test::readFile(dir / "sky-1.bmp"), Bytes({'o', 'l', 'd', ' ', '1'}));
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind(".qm5-", 0), 0u) << e.path();
 }
 
 // The extension of --output chooses the format: PNG with a palette when the
@@ -105,7 +137,7 @@ TEST(CliDecode, PngOrBmpByExtension) {
         Picture want, got;
         PictureLoader loader(nullptr);
         const Bytes texture = test::readFile(dir / "again.qm5");
-        ASSERT_EQ(decodeTextureImage(std::span<const std::uint8_t>(texture), 0, got), TextureError::none);
+        ASSERT_EQ(decodeTextureImage(std::span<const std::uint8_t>(texture), 0, got).kind, TextureProblemKind::none);
         ASSERT_EQ(loader.loadBmp24(test::readFile(dir / ("s" + std::to_string(i) + ".bmp")), want), PictureError::none);
         EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()),
                   std::vector<std::uint32_t>(want.pixels.begin(), want.pixels.end())) << "image " << i;

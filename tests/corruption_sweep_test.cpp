@@ -84,11 +84,10 @@ std::string checkTexture(const Bytes& file) {
     const std::span<const std::uint8_t> bytes(file);
     for (std::int64_t image = 0; image < 2; ++image) {
         Picture p;
-        TextureFault fault;
-        const TextureError e = decodeTextureImage(bytes, image, p, DecodeOptions{}, &fault);
-        const std::string wrong = judge(e == TextureError::none, p, false);
+        const TextureProblem problem = decodeTextureImage(bytes, image, p, DecodeOptions{});
+        const std::string wrong = judge(!problem, p, false);
         if (!wrong.empty()) return "image " + std::to_string(image) + ": " + wrong;
-        if (e != TextureError::none && fault.offset > file.size()) return "fault offset past the end of the file";
+        if (problem && problem.offset > file.size()) return "problem offset past the end of the file";
     }
     return "";
 }

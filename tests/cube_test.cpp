@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "minimiser/cube.hpp"
+#include "tests/reference/cube.hpp"
 #include "tests/test_support.hpp"
 #include "texture/texture_format.hpp"
 

@@ -106,7 +106,7 @@ TEST(FormatFixtures, SamePictureGivesOneTextureInBothPrograms) {
                 const auto v = run(QM5_CMD_BIN, dir, {"verify", "-q", input, "in.qm5"});
                 EXPECT_EQ(v.exitCode, 0) << v.err;
                 Picture decoded;
-                ASSERT_EQ(decodeTextureImage(std::span<const std::uint8_t>(texture), 0, decoded), TextureError::none);
+                ASSERT_EQ(decodeTextureImage(std::span<const std::uint8_t>(texture), 0, decoded).kind, TextureProblemKind::none);
                 EXPECT_EQ(test::compare(decoded, *want), "");
 
                 fs::remove(dir / "in.qm5");
@@ -285,6 +285,22 @@ TEST(FormatReaders, HostileFilesAreRefusedWithTheirReason) {
         Bytes cut = png;
         cut.resize(png.size() - 30);
         cases.push_back({"PNG cut inside its data", cut, PictureError::truncated, ""});
+        // The file is read to IEND: the CRCs of the last IDAT and of IEND
+        // count too (the fixture ends with them), and IEND itself.
+        const auto flipped = [&](std::size_t at) {
+            Bytes b = png;
+            b[at] ^= 0x01;
+            return b;
+        };
+        cases.push_back({"PNG last IDAT CRC broken", flipped(png.size() - 16), PictureError::malformed, "invalid PNG: "});
+        cases.push_back({"PNG IEND CRC broken", flipped(png.size() - 1), PictureError::malformed, "invalid PNG: "});
+        cut = png;
+        cut.resize(png.size() - 12);
+        cases.push_back({"PNG without IEND", cut, PictureError::truncated, ""});
+        // An ancillary chunk with a wrong CRC is dropped, as libpng does:
+        // gAMA, the second chunk (at 33, 4 bytes of data, its CRC at 45).
+        Picture p;
+        EXPECT_EQ(readPicture(flipped(45), p), PictureError::none);
     }
     for (const auto& [what, file, want, detail] : cases) {
         Picture p;

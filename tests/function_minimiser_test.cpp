@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "maker/console.hpp"
-#include "minimiser/function_minimiser.hpp"
+#include "tests/reference/function_minimiser.hpp"
 #include "tests/captured_console.hpp"
 #include "tests/test_support.hpp"
 #include "texture/texture_format.hpp"

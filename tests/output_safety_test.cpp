@@ -202,6 +202,48 @@ TEST(OutputSafety, ReplacedFilesKeepTheirModeAndLinksStayLinks) {
     EXPECT_EQ(namesIn(dir / "store"), (std::vector<std::string>{"later.qm5", "real.qm5"}));
 }
 
+// Standard output closed, full, or named as a file. No file a program opens
+// takes the number of a closed descriptor (the maker's texture once
+// received its progress lines that way); qm5 says that results were lost;
+// a device or standard output by name is written where it is, in full and
+// with nothing else.
+TEST(OutputSafety, StandardOutputClosedFullOrByName) {
+    test::TempDir dir;
+    test::writeFile(dir / "wall.bmp", wall());
+    test::RunLimits shell;
+    shell.hostProgram = true;
+    const auto sh = [&](const std::string& script) {
+        return test::runProgram("/bin/sh", {"-c", script}, dir.path(), "", shell);
+    };
+    const std::string maker = test::shellCommand(QM5_MAKER_BIN);
+    const std::string qm5 = test::shellCommand(QM5_CMD_BIN);
+    auto r = sh(maker + " wall.bmp c <&- >&- 2>&-");
+    EXPECT_EQ(r.exitCode, 0);
+    r = sh(qm5 + " verify wall.bmp wall.qm5");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    const struct {
+        const char* redirect;
+        const char* reason;
+    } outputs[] = {{">&-", "Bad file descriptor"}, {">/dev/full", "No space left on device"}};
+    for (const auto& output : outputs) {
+        for (const char* command : {" info wall.qm5", " --help", " encode wall.bmp -o w.qm5"}) {
+            r = sh(qm5 + command + " " + output.redirect);
+            EXPECT_EQ(r.exitCode, 1) << command << " " << output.redirect;
+            EXPECT_EQ(r.err, std::string("qm5: standard output: cannot be written (") + output.reason + ")\n")
+                << command << " " << output.redirect;
+        }
+    }
+
+    r = sh(qm5 + " encode wall.bmp -o /dev/null");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    r = sh(qm5 + " decode wall.qm5 -o /dev/stdout > back.bmp && " + qm5 + " encode wall.bmp -o /dev/stdout | " + qm5 +
+           " info - > info.txt");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::readFile(dir / "back.bmp"), wall());
+    EXPECT_NE(test::readFile(dir / "info.txt").size(), 0u);
+}
+
 #endif  // QM5_TEST_POSIX
 
 }  // namespace

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "core/output_sink.hpp"
-#include "maker/console.hpp"
-#include "maker/texture_writer.hpp"
+#include "maker/encoder.hpp"
 #include "synthetic_picture.hpp"
 #include "texture/texture_decoder.hpp"
 
@@ -59,18 +58,23 @@ std::vector<std::uint32_t> paintedColours(const Bytes& f, std::size_t m) {
     return out;
 }
 
+// The pictures (palette indices) as --best writes them at this effort;
+// the palette is ascending, so the palette stage gives back these indices.
 Bytes write(const std::vector<Picture>& pictures, const std::vector<std::uint32_t>& palette, unsigned effort,
             unsigned threads) {
-    std::vector<const Picture*> refs;
-    for (const Picture& p : pictures) refs.push_back(&p);
-    TextureWriteOptions options;
-    options.compress = true;
-    options.engine = MinimiserEngine::best;
-    options.orderEffort = effort;
-    options.threads = threads;
-    Console console(nullptr, nullptr);
+    std::vector<Picture> colours(pictures.size());
+    for (std::size_t m = 0; m < pictures.size(); ++m) {
+        EXPECT_TRUE(colours[m].allocate(pictures[m].width, pictures[m].height));
+        for (std::size_t p = 0; p < colours[m].pixels.size(); ++p) colours[m].pixels[p] = palette[pictures[m].pixels[p]];
+    }
     MemoryOutput memory;
-    EXPECT_EQ(writeTexture(console, memory, refs, palette, 0, options), WriteResult::written);
+    EncodeRequest request;
+    request.pictures = colours;
+    request.mode = EncodeMode::best;
+    request.effort = effort;
+    request.threads = threads;
+    request.sink = &memory;
+    EXPECT_EQ(encodeTexture(request).error, EncodeError::none);
     std::size_t size = 0;
     std::uint8_t* data = memory.release(size);
     Bytes bytes(data, data + size);
@@ -108,7 +112,7 @@ TEST(PaletteOrder, UnsortedPalettesDecodeAndAreNeverLarger) {
             std::vector<std::uint32_t> want(some[m].pixels.size());
             for (std::size_t p = 0; p < want.size(); ++p) want[p] = palette[some[m].pixels[p]];
             Picture decoded;
-            ASSERT_EQ(decodeTextureImage(ordered, static_cast<std::int64_t>(m), decoded), TextureError::none);
+            ASSERT_EQ(decodeTextureImage(ordered, static_cast<std::int64_t>(m), decoded).kind, TextureProblemKind::none);
             EXPECT_TRUE(std::equal(want.begin(), want.end(), decoded.pixels.begin())) << "image " << m;
             EXPECT_EQ(paintedColours(ordered, m), want) << "image " << m;
         }

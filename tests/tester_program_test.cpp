@@ -58,8 +58,8 @@ TEST(TesterProgram, EachTextureStandsAlone) {
 }
 
 // Only a missing texture is skipped: one that is there but cannot be read,
-// or holds no picture, fails with its name and the reason on the error
-// stream, and the output stays the banner.
+// holds no picture or passes a limit, fails with its name and the reason on
+// the error stream, and the output stays the banner.
 TEST(TesterProgram, PresentTexturesThatCannotBeDecodedFail) {
     namespace fs = std::filesystem;
     const struct {
@@ -72,12 +72,16 @@ TEST(TesterProgram, PresentTexturesThatCannotBeDecodedFail) {
         {"a directory", [](const fs::path& p) { fs::create_directory(p); },
          "qm5_test: pcx_compr.qm5: cannot be read (Is a directory)\n"},
         {"an endless device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
-         "qm5_test: pcx_compr.qm5: not a texture of version 100\n"},
+         "qm5_test: pcx_compr.qm5: not a Qm5 texture (the file does not start with q, m, 5)\n"},
 #endif
         {"width 0", [](const fs::path& p) { test::writeFile(p, test::TextureBytes(1, 1, 0, 5).u32(1).hex("80 00 00").bytes); },
-         "qm5_test: pcx_compr.qm5: the texture is malformed\n"},
+         "qm5_test: pcx_compr.qm5: the picture size 0 x 5 holds no pixels\n"},
         {"no colours", [](const fs::path& p) { test::writeFile(p, test::TextureBytes(0, 1, 2, 2).bytes); },
-         "qm5_test: pcx_compr.qm5: the texture is malformed\n"},
+         "qm5_test: pcx_compr.qm5: the palette is empty (colour count 0)\n"},
+        // 27 bytes that decode to 4 GiB: the qm5 command's default limits hold.
+        {"a picture above the pixel limit",
+         [](const fs::path& p) { test::writeFile(p, test::TextureBytes(1, 1, 32767, 32767).u32(1).hex("80 00 00").bytes); },
+         "qm5_test: pcx_compr.qm5: 32767 x 32767 pixels exceed the limit of 67108864\n"},
     };
     for (const auto& c : cases) {
         test::TempDir dir;

@@ -14,9 +14,10 @@ using test::TextureBytes;
 std::vector<std::uint32_t> pixelsOf(const Picture& p) { return {p.pixels.begin(), p.pixels.end()}; }
 
 // The format alone: the limits have tests of their own.
-TextureError decode(const Bytes& file, Picture& out, std::int64_t image = 0) {
+TextureProblemKind decode(const Bytes& file, Picture& out, std::int64_t image = 0) {
     return decodeTextureImage(std::span<const std::uint8_t>(file.data(), file.size()), image, out,
-                              DecodeOptions::unlimited());
+                              DecodeOptions::unlimited())
+        .kind;
 }
 
 using test::workedTexture;
@@ -25,7 +26,7 @@ TEST(TextureDecoder, WorkedExampleDecodesToItsPixels) {
     Bytes file = workedTexture();
     ASSERT_EQ(file.size(), 35u);
     Picture p;
-    ASSERT_EQ(decode(file, p), TextureError::none);
+    ASSERT_EQ(decode(file, p), TextureProblemKind::none);
     EXPECT_EQ(p.width, 2);
     EXPECT_EQ(p.height, 2);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{0xFF, 0xFF00, 0xFF00, 0xFF}));
@@ -36,7 +37,7 @@ TEST(TextureDecoder, FillCubesOfSmallPicturesPaintNothing) {
     // 4 zero fill bits, which the count rule takes for a second cube.
     Bytes file = TextureBytes(2, 1, 2, 2).u32(0x10).u32(0x20).hex("00 01 02 03 80 00 00").bytes;
     Picture p;
-    ASSERT_EQ(decode(file, p), TextureError::none);
+    ASSERT_EQ(decode(file, p), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{0x10, 0x20, 0x20, 0x20}));
 }
 
@@ -46,21 +47,21 @@ TEST(TextureDecoder, PlainIndexWidthFollowsColourCount) {
     for (std::uint32_t k = 0; k < 256; ++k) k256.u32(k * 3);
     k256.u8(200).u8(1);
     Picture p;
-    ASSERT_EQ(decode(k256.bytes, p), TextureError::none);
+    ASSERT_EQ(decode(k256.bytes, p), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{600, 3}));
 
     // K = 257: two bytes per pixel.
     TextureBytes k257(257, 0, 2, 1);
     for (std::uint32_t k = 0; k < 257; ++k) k257.u32(k * 3);
     k257.u16(256).u16(200);
-    ASSERT_EQ(decode(k257.bytes, p), TextureError::none);
+    ASSERT_EQ(decode(k257.bytes, p), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{768, 600}));
 }
 
 TEST(TextureDecoder, AnyFlagButOneMeansPlain) {
     Bytes file = TextureBytes(2, 2, 2, 1).u32(7).u32(9).u8(1).u8(0).bytes;
     Picture p;
-    ASSERT_EQ(decode(file, p), TextureError::none);
+    ASSERT_EQ(decode(file, p), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{9, 7}));
 }
 
@@ -79,7 +80,7 @@ TEST(TextureDecoder, RecordsPaintFromTheLastIndexDown) {
     t.hex("00 01 04 0C");  // 5: --00
     t.hex("80 00 00");  // 6: whole
     Picture p;
-    ASSERT_EQ(decode(t.bytes, p), TextureError::none);
+    ASSERT_EQ(decode(t.bytes, p), TextureProblemKind::none);
     std::vector<std::uint32_t> want(16, 0x106);
     for (int x = 0; x < 4; ++x) want[static_cast<std::size_t>(x)] = 0x102;
     for (int y = 1; y < 4; ++y) want[static_cast<std::size_t>(4 * y)] = 0x105;
@@ -101,7 +102,7 @@ TEST(TextureDecoder, CubeCountFollowsLengthAndBits) {
     TextureBytes t(2, 1, 32, 32);
     t.u32(1).u32(2).hex("00 05 0A").raw(data).hex("80 00 00");
     Picture p;
-    ASSERT_EQ(decode(t.bytes, p), TextureError::none);
+    ASSERT_EQ(decode(t.bytes, p), TextureProblemKind::none);
     for (std::size_t i = 0; i < 1024; ++i) {
         const std::uint32_t want = (i == 0 || i == 1023) ? 1 : 2;
         ASSERT_EQ(p.pixels[i], want) << "pixel " << i;
@@ -126,11 +127,11 @@ TEST(TextureDecoder, ImagesOfAListTexture) {
     TextureBytes plain(2, 0, 2, 1, 3, 3);
     plain.u32(5).u32(6).u8(0).u8(1).u8(1).u8(1).u8(1).u8(0);
     Picture p;
-    ASSERT_EQ(decode(plain.bytes, p, 0), TextureError::none);
+    ASSERT_EQ(decode(plain.bytes, p, 0), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{5, 6}));
-    ASSERT_EQ(decode(plain.bytes, p, 2), TextureError::none);
+    ASSERT_EQ(decode(plain.bytes, p, 2), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{6, 5}));
-    EXPECT_EQ(decode(plain.bytes, p, 3), TextureError::truncated);
+    EXPECT_EQ(decode(plain.bytes, p, 3), TextureProblemKind::imageTruncated);
 
     // b = 1: cube "position 1" is Z = 0, O = 1 -> stream bits 0 1 -> byte 0x02.
     TextureBytes packed(2, 1, 2, 1, 3);
@@ -138,18 +139,18 @@ TEST(TextureDecoder, ImagesOfAListTexture) {
     packed.hex("00 01 01 01 80 00 00");  // image 0: colour 0 at position 0 (Z = 1 -> bit 0)
     packed.hex("80 00 00 80 00 00");     // image 1: all colour 0
     packed.hex("00 01 01 02 80 00 00");  // image 2: colour 0 at position 1
-    ASSERT_EQ(decode(packed.bytes, p, 0), TextureError::none);
+    ASSERT_EQ(decode(packed.bytes, p, 0), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{5, 6}));
-    ASSERT_EQ(decode(packed.bytes, p, 1), TextureError::none);
+    ASSERT_EQ(decode(packed.bytes, p, 1), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{5, 5}));
-    ASSERT_EQ(decode(packed.bytes, p, 2), TextureError::none);
+    ASSERT_EQ(decode(packed.bytes, p, 2), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{6, 5}));
 }
 
 TEST(TextureDecoder, UncoveredPixelsAreZero) {
     Bytes file = TextureBytes(1, 1, 2, 1).u32(9).hex("00 01 01 02").bytes;
     Picture p;
-    ASSERT_EQ(decode(file, p), TextureError::none);
+    ASSERT_EQ(decode(file, p), TextureProblemKind::none);
     EXPECT_EQ(pixelsOf(p), (std::vector<std::uint32_t>{0, 9}));
 }
 
@@ -164,22 +165,24 @@ TEST(TextureLayout, ChecksHeaderAndPaletteInFileOrder) {
     const struct {
         const char* what;
         Bytes file;
-        std::vector<std::tuple<LayoutError, std::uint64_t, std::int64_t>> faults;  // error, offset, value
+        std::vector<std::tuple<TextureProblemKind, std::uint64_t, std::int64_t>> problems;  // kind, offset, value
     } cases[] = {
-        {"19 bytes", Bytes(worked.begin(), worked.begin() + 19), {{LayoutError::headerCut, 0, 19}}},
-        {"bad magic", badMagic, {{LayoutError::badMagic, 0, 0}}},
-        {"version 101", badVersion, {{LayoutError::badVersion, 4, 101}}},
+        {"19 bytes", Bytes(worked.begin(), worked.begin() + 19), {{TextureProblemKind::truncatedHeader, 0, 19}}},
+        {"bad magic", badMagic, {{TextureProblemKind::badMagic, 0, 0}}},
+        {"version 101", badVersion, {{TextureProblemKind::badVersion, 4, 101}}},
         {"K, W and H negative", TextureBytes(0xFFFF, 0, 0x8000, 0xFFFE).bytes,
-         {{LayoutError::negativeField, 6, -1}, {LayoutError::negativeField, 14, -32768},
-          {LayoutError::negativeField, 16, -2}}},
-        {"palette cut", Bytes(worked.begin(), worked.begin() + 27), {{LayoutError::paletteCut, 20, 0}}},
+         {{TextureProblemKind::negativeField, 6, -1}, {TextureProblemKind::negativeField, 14, -32768},
+          {TextureProblemKind::negativeField, 16, -2}}},
+        {"no pixels, no colours, palette cut", TextureBytes(0, 0, 0, 2).bytes,
+         {{TextureProblemKind::zeroSize, 14, 0}, {TextureProblemKind::noColours, 6, 0}}},
+        {"palette cut", Bytes(worked.begin(), worked.begin() + 27), {{TextureProblemKind::paletteTruncated, 20, 0}}},
         {"the worked texture", worked, {}},
     };
     for (const auto& c : cases) {
         const LayoutCheck check = checkTextureLayout(c.file);
-        std::vector<std::tuple<LayoutError, std::uint64_t, std::int64_t>> got;
-        for (const LayoutFault& f : check.allFaults()) got.emplace_back(f.error, f.offset, f.value);
-        EXPECT_EQ(got, c.faults) << c.what;
+        std::vector<std::tuple<TextureProblemKind, std::uint64_t, std::int64_t>> got;
+        for (const TextureProblem& p : check.all()) got.emplace_back(p.kind, p.offset, p.value);
+        EXPECT_EQ(got, c.problems) << c.what;
     }
     const LayoutCheck good = checkTextureLayout(worked);
     EXPECT_EQ(good.layout.pixelCount, 4u);
@@ -192,37 +195,37 @@ TEST(TextureDecoder, RefusesMalformedFiles) {
     struct Case {
         const char* name;
         Bytes file;
-        TextureError want;
+        TextureProblemKind want;
     };
     Bytes badMagic = workedTexture();
     badMagic[2] = '6';
     Bytes badVersion = workedTexture();
     badVersion[4] = 101;
     const Case cases[] = {
-        {"empty", {}, TextureError::truncated},
-        {"bad magic", badMagic, TextureError::notTexture},
-        {"version 101", badVersion, TextureError::notTexture},
-        {"negative K", TextureBytes(0x8000, 0, 1, 1).bytes, TextureError::malformed},
-        {"negative W", TextureBytes(1, 0, 0xFFFF, 1).u32(0).u8(0).bytes, TextureError::malformed},
-        {"negative H", TextureBytes(1, 0, 1, 0x8001).u32(0).u8(0).bytes, TextureError::malformed},
-        {"palette cut", TextureBytes(3, 0, 1, 1).u32(0).u16(0).bytes, TextureError::truncated},
-        {"no colours", TextureBytes(0, 1, 2, 2).bytes, TextureError::malformed},
-        {"width 0", TextureBytes(1, 1, 0, 2).u32(0).hex("80 00 00").bytes, TextureError::malformed},
-        {"height 0", TextureBytes(1, 0, 2, 0).u32(0).bytes, TextureError::malformed},
-        {"plain image cut", TextureBytes(1, 0, 4, 4).u32(0).u8(0).bytes, TextureError::truncated},
-        {"huge header, tiny file", TextureBytes(32767, 1, 32767, 32767).u32(0).bytes, TextureError::truncated},
-        {"plain index at K", TextureBytes(2, 0, 2, 1).u32(0).u32(1).u8(0).u8(2).bytes, TextureError::malformed},
+        {"empty", {}, TextureProblemKind::truncatedHeader},
+        {"bad magic", badMagic, TextureProblemKind::badMagic},
+        {"version 101", badVersion, TextureProblemKind::badVersion},
+        {"negative K", TextureBytes(0x8000, 0, 1, 1).bytes, TextureProblemKind::negativeField},
+        {"negative W", TextureBytes(1, 0, 0xFFFF, 1).u32(0).u8(0).bytes, TextureProblemKind::negativeField},
+        {"negative H", TextureBytes(1, 0, 1, 0x8001).u32(0).u8(0).bytes, TextureProblemKind::negativeField},
+        {"palette cut", TextureBytes(3, 0, 1, 1).u32(0).u16(0).bytes, TextureProblemKind::paletteTruncated},
+        {"no colours", TextureBytes(0, 1, 2, 2).bytes, TextureProblemKind::noColours},
+        {"width 0", TextureBytes(1, 1, 0, 2).u32(0).hex("80 00 00").bytes, TextureProblemKind::zeroSize},
+        {"height 0", TextureBytes(1, 0, 2, 0).u32(0).bytes, TextureProblemKind::zeroSize},
+        {"plain image cut", TextureBytes(1, 0, 4, 4).u32(0).u8(0).bytes, TextureProblemKind::imageTruncated},
+        {"huge header, tiny file", TextureBytes(32767, 1, 32767, 32767).u32(0).bytes, TextureProblemKind::paletteTruncated},
+        {"plain index at K", TextureBytes(2, 0, 2, 1).u32(0).u32(1).u8(0).u8(2).bytes, TextureProblemKind::indexOutOfRange},
         {"negative 16-bit index", [] {
              TextureBytes t(300, 0, 1, 1);
              for (int k = 0; k < 300; ++k) t.u32(0);
              return t.u16(0xFFFF).bytes;
-         }(), TextureError::malformed},
-        {"record head cut", TextureBytes(2, 1, 2, 2).u32(0).u32(1).hex("80 00").bytes, TextureError::truncated},
+         }(), TextureProblemKind::indexOutOfRange},
+        {"record head cut", TextureBytes(2, 1, 2, 2).u32(0).u32(1).hex("80 00").bytes, TextureProblemKind::recordTruncated},
         {"record data past end", TextureBytes(2, 1, 2, 2).u32(0).u32(1).hex("00 05 02 C3 80 00 00").bytes,
-         TextureError::truncated},
-        {"b = 0", TextureBytes(2, 1, 2, 2).u32(0).u32(1).hex("00 01 00 C3 80 00 00").bytes, TextureError::malformed},
+         TextureProblemKind::recordTruncated},
+        {"b = 0", TextureBytes(2, 1, 2, 2).u32(0).u32(1).hex("00 01 00 C3 80 00 00").bytes, TextureProblemKind::wrongBitCount},
         {"b = 31", TextureBytes(2, 1, 2, 2).u32(0).u32(1).hex("00 01 1F C3 80 00 00").bytes,
-         TextureError::malformed},
+         TextureProblemKind::wrongBitCount},
     };
     for (const Case& c : cases) {
         Picture p;
@@ -241,11 +244,11 @@ TEST(TextureDecoder, EveryTruncationFailsCleanly) {
                            wide.bytes};
     for (const Bytes& full : files) {
         Picture p;
-        ASSERT_EQ(decode(full, p), TextureError::none);
+        ASSERT_EQ(decode(full, p), TextureProblemKind::none);
         for (std::size_t n = 0; n < full.size(); ++n) {
             Bytes cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
             Picture q;
-            EXPECT_NE(decode(cut, q), TextureError::none) << "length " << n << " of " << full.size();
+            EXPECT_NE(decode(cut, q), TextureProblemKind::none) << "length " << n << " of " << full.size();
         }
     }
 }
@@ -255,8 +258,8 @@ TEST(TextureDecoder, LargePictureLimitIsCheckedBeforeAllocating) {
     Picture p;
     DecodeOptions small;
     small.maxPixels = 1u << 20;
-    EXPECT_EQ(decodeTextureImage(std::span<const std::uint8_t>(file.data(), file.size()), 0, p, small),
-              TextureError::tooLarge);
+    EXPECT_EQ(decodeTextureImage(std::span<const std::uint8_t>(file.data(), file.size()), 0, p, small).kind,
+              TextureProblemKind::tooLarge);
 }
 
 }  // namespace

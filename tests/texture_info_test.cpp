@@ -41,7 +41,7 @@ TEST(TextureInspection, ReportsEveryProblem) {
         ASSERT_TRUE(inspectTexture(std::span<const std::uint8_t>(c.file.data(), c.file.size()), info)) << c.what;
         std::vector<std::string> got;
         char text[256];
-        for (const TextureProblem& p : info.kept()) got.push_back(describeProblem(info, p, text, sizeof text));
+        for (const TextureProblem& p : info.kept()) got.push_back(describeProblem(info.header(), p, text, sizeof text));
         EXPECT_EQ(got, c.problems) << c.what;
         EXPECT_EQ(info.problemCount, c.problems.size()) << c.what;
     }

@@ -8,29 +8,29 @@
 
 namespace qm5 {
 
-const char* describe(TextureError error) {
-    switch (error) {
-        case TextureError::none: return "no error";
-        case TextureError::cannotOpen: return "cannot be opened";
-        case TextureError::notTexture: return "not a texture of version 100";
-        case TextureError::truncated: return "the file ends before the data its header announces";
-        case TextureError::malformed: return "the texture is malformed";
-        case TextureError::tooLarge: return "the picture is too large";
-        case TextureError::tooMuchWork: return "painting the picture takes more work than allowed";
-        case TextureError::outOfMemory: return "not enough memory";
-    }
-    return "unknown error";
-}
-
 namespace {
 
-struct Fail {
-    TextureFault* fault;
-    TextureError operator()(TextureError e, std::int64_t image, std::int64_t record, std::uint64_t offset) const {
-        if (fault != nullptr) *fault = {image, record, offset};
-        return e;
-    }
-};
+using Kind = TextureProblemKind;
+
+TextureProblem problemAt(Kind kind, std::int64_t image, std::int64_t record, std::uint64_t offset,
+                         std::int64_t value = 0, std::int64_t expected = 0) {
+    TextureProblem p;
+    p.kind = kind;
+    p.image = image;
+    p.record = record;
+    p.offset = offset;
+    p.value = value;
+    p.expected = expected;
+    return p;
+}
+
+TextureProblem outOfMemory() { return problemAt(Kind::outOfMemory, -1, -1, 0); }
+
+// A plain image that the file cuts: the bytes it holds of those needed.
+TextureProblem imageCut(const ByteReader& in, std::int64_t image, std::uint64_t need) {
+    return problemAt(Kind::imageTruncated, image, -1, in.offset(), static_cast<std::int64_t>(in.remaining()),
+                     static_cast<std::int64_t>(need));
+}
 
 // The cubes of a general record that paint: zero bits that pad the last
 // byte read as cubes with both masks zero when b <= 3, and the writer never
@@ -49,13 +49,13 @@ std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) { return a > UINT6
 // Walks one compressed image, reader at its first record: every head and
 // data length in the file and every general b possible. With work, also
 // sums the painting steps of the image; with a painter, paints it.
-TextureError walkCompressedImage(ByteReader& in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
-                                 std::int64_t image, std::uint64_t* work, RecordPainter* painter, const Fail& fail) {
+TextureProblem walkCompressedImage(ByteReader& in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
+                                   std::int64_t image, std::uint64_t* work, RecordPainter* painter) {
     const std::uint64_t pixels = layout.pixelCount;
     for (std::int32_t c = 0; c < layout.colourCount; ++c) {
         const std::uint64_t at = in.offset();
         auto headBytes = in.readSpan(kRecordHeadSize);
-        if (!headBytes) return fail(TextureError::truncated, image, c, at);
+        if (!headBytes) return problemAt(Kind::recordTruncated, image, c, at);
         const RecordHead head = RecordHead::from(*headBytes);
         const std::uint32_t colour = palette.empty() ? 0 : palette[static_cast<std::size_t>(c)];
         if (head.isWhole()) {
@@ -64,33 +64,39 @@ TextureError walkCompressedImage(ByteReader& in, const TextureLayout& layout, st
         }
         if (!head.isGeneral()) continue;
         const int b = head.bitCount();
-        if (b == 0 || b > kMaxPositionBits) return fail(TextureError::malformed, image, c, at);
+        if (b == 0 || b > kMaxPositionBits) {
+            return problemAt(Kind::wrongBitCount, image, c, at + 2, b, layout.positionBits);
+        }
         auto data = in.readSpan(head.dataLength());
-        if (!data) return fail(TextureError::truncated, image, c, at);
+        if (!data) return problemAt(Kind::recordTruncated, image, c, at);
         if (work != nullptr) forEachCube(*data, b, [&](CubeMasks cube) { *work = saturatingAdd(*work, paintSteps(cube, b, pixels)); });
         if (painter != nullptr) forEachCube(*data, b, [&](CubeMasks cube) { painter->paint(cube, b, colour); });
     }
-    return TextureError::none;
+    return {};
 }
 
 // Checks the indices of one plain image, reader at its first index.
-TextureError checkPlainImage(ByteReader& in, const TextureLayout& layout, std::int64_t image, const Fail& fail) {
+TextureProblem checkPlainImage(ByteReader& in, const TextureLayout& layout, std::int64_t image) {
     const std::uint64_t start = in.offset();
     const auto indices = in.readSpan(layout.plainImageBytes());
-    if (!indices) return fail(TextureError::truncated, image, -1, start);
+    if (!indices) return imageCut(in, image, layout.plainImageBytes());
     if (layout.indexBytes() == 1) {
-        if (layout.colourCount >= 256) return TextureError::none;
+        if (layout.colourCount >= 256) return {};
         for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
-            if ((*indices)[p] >= layout.colourCount) return fail(TextureError::malformed, image, -1, start + p);
+            if ((*indices)[p] >= layout.colourCount) {
+                return problemAt(Kind::indexOutOfRange, image, -1, start + p, (*indices)[p]);
+            }
         }
-        return TextureError::none;
+        return {};
     }
     // Signed 16-bit values: the classic reader's view.
     for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
         const std::int32_t index = static_cast<std::int16_t>((*indices)[2 * p] | ((*indices)[2 * p + 1] << 8));
-        if (index < 0 || index >= layout.colourCount) return fail(TextureError::malformed, image, -1, start + 2 * p);
+        if (index < 0 || index >= layout.colourCount) {
+            return problemAt(Kind::indexOutOfRange, image, -1, start + 2 * p, index);
+        }
     }
-    return TextureError::none;
+    return {};
 }
 
 void paintPlainImage(ByteReader in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
@@ -108,46 +114,51 @@ void paintPlainImage(ByteReader in, const TextureLayout& layout, std::span<const
 
 }  // namespace
 
-TextureError TextureDecoder::check(std::span<const std::uint8_t> file, std::int64_t first, std::int64_t end,
-                                   const DecodeOptions& options, TextureFault* fault) {
+TextureProblem TextureDecoder::open(std::span<const std::uint8_t> file, const DecodeOptions& options) {
     file_ = file;
-    first_ = first;
+    options_ = options;
+    opened_ = false;
     offsets_.reset();
     work_.reset();
     palette_.reset();
-    const Fail fail{fault};
     const LayoutCheck check = checkTextureLayout(file);
     layout_ = check.layout;
-    switch (check.error()) {
-        case LayoutError::headerCut: return fail(TextureError::truncated, -1, -1, 0);
-        case LayoutError::badMagic:
-        case LayoutError::badVersion: return fail(TextureError::notTexture, -1, -1, 0);
-        case LayoutError::negativeField:
-        case LayoutError::emptyField: return fail(TextureError::malformed, -1, -1, check.firstFault().offset);
-        case LayoutError::none:
-        case LayoutError::paletteCut: break;
+    const TextureProblem first = check.first();
+    // A cut palette comes after the caller's limit: a huge picture is
+    // refused as such even when its file is cut short too.
+    if (first && first.kind != Kind::paletteTruncated) return first;
+    if (layout_.pixelCount > options.maxPixels) {
+        return problemAt(Kind::tooLarge, -1, -1, kWidthOffset, static_cast<std::int64_t>(layout_.pixelCount),
+                         static_cast<std::int64_t>(options.maxPixels));
     }
-    if (first < 0 || end <= first) return TextureError::malformed;
-    // The caller's limit comes before the palette: a huge picture is refused
-    // as such even when its file is cut short too.
-    if (layout_.pixelCount > options.maxPixels) return fail(TextureError::tooLarge, -1, -1, kWidthOffset);
-    if (check.error() == LayoutError::paletteCut) return fail(TextureError::truncated, -1, -1, layout_.paletteOffset);
-
-    if (!palette_.allocate(static_cast<std::uint64_t>(layout_.colourCount))) return TextureError::outOfMemory;
+    if (first) return first;
+    if (!palette_.allocate(static_cast<std::uint64_t>(layout_.colourCount))) return outOfMemory();
     for (std::size_t k = 0; k < palette_.size(); ++k) {
         palette_[k] = options.indices ? static_cast<std::uint32_t>(k) : layout_.colour(k);
     }
-    const std::uint64_t checked = static_cast<std::uint64_t>(end - first);
-    if (!offsets_.allocate(checked) || !work_.allocate(checked)) return TextureError::outOfMemory;
-    return checkImages(end, options, fault);
+    opened_ = true;
+    return {};
 }
 
-TextureError TextureDecoder::checkImages(std::int64_t end, const DecodeOptions& options, TextureFault* fault) {
-    const Fail fail{fault};
+TextureProblem TextureDecoder::check(std::span<const std::uint8_t> file, std::int64_t first, std::int64_t end,
+                                     const DecodeOptions& options) {
+    if (const TextureProblem problem = open(file, options)) return problem;
+    return check(first, end);
+}
+
+TextureProblem TextureDecoder::check(std::int64_t first, std::int64_t end) {
+    offsets_.reset();
+    work_.reset();
+    first_ = first;
+    if (!opened_ || first < 0 || end <= first) {
+        return problemAt(Kind::noSuchImage, first, -1, kImageCountOffset, 0, layout_.header.imageCount);
+    }
+    const std::uint64_t checked = static_cast<std::uint64_t>(end - first);
+    if (!offsets_.allocate(checked) || !work_.allocate(checked)) return outOfMemory();
     ByteReader in(file_);
     in.seek(layout_.imagesOffset);
     const bool compressed = layout_.compressed();
-    const bool counted = options.maxPaintWork != kNoLimit;
+    const bool counted = options_.maxPaintWork != kNoLimit;
     const std::uint64_t pixels = layout_.pixelCount;
     // The images before the first asked for are only found, not judged.
     for (std::int64_t image = 0; image < end; ++image) {
@@ -155,23 +166,28 @@ TextureError TextureDecoder::checkImages(std::int64_t end, const DecodeOptions& 
         const std::size_t slot = static_cast<std::size_t>(judged ? image - first_ : 0);
         if (judged) offsets_[slot] = in.offset();
         std::uint64_t work = 0;
-        TextureError e = TextureError::none;
+        TextureProblem problem;
         if (compressed) {
-            e = walkCompressedImage(in, layout_, {}, image, judged && counted ? &work : nullptr, nullptr, fail);
+            problem = walkCompressedImage(in, layout_, {}, image, judged && counted ? &work : nullptr, nullptr);
         } else if (judged) {
-            e = checkPlainImage(in, layout_, image, fail);
-        } else if (!in.skip(layout_.plainImageBytes())) {
-            e = fail(TextureError::truncated, image, -1, in.offset());
+            problem = checkPlainImage(in, layout_, image);
+        } else if (in.remaining() < layout_.plainImageBytes()) {
+            problem = imageCut(in, image, layout_.plainImageBytes());
+        } else {
+            (void)in.skip(layout_.plainImageBytes());
         }
-        if (e != TextureError::none) return e;
+        if (problem) return problem;
         if (!judged) continue;
         work_[slot] = work;
         // work / P against the limit, rounded up, without overflow.
-        if (work / pixels + (work % pixels != 0 ? 1 : 0) > options.maxPaintWork) {
-            return fail(TextureError::tooMuchWork, image, -1, offsets_[slot]);
+        const std::uint64_t steps = work / pixels + (work % pixels != 0 ? 1 : 0);
+        if (steps > options_.maxPaintWork) {
+            return problemAt(Kind::tooMuchWork, image, -1, offsets_[slot],
+                             static_cast<std::int64_t>(std::min<std::uint64_t>(steps, INT64_MAX)),
+                             static_cast<std::int64_t>(options_.maxPaintWork));
         }
     }
-    return TextureError::none;
+    return {};
 }
 
 std::uint64_t TextureDecoder::paintWork(std::int64_t image) const {
@@ -179,32 +195,35 @@ std::uint64_t TextureDecoder::paintWork(std::int64_t image) const {
     return slot >= 0 && static_cast<std::uint64_t>(slot) < work_.size() ? work_[static_cast<std::size_t>(slot)] : 0;
 }
 
-TextureError TextureDecoder::decode(std::int64_t image, Picture& out) const {
+TextureProblem TextureDecoder::decode(std::int64_t image, Picture& out) const {
     out = Picture{};
     const std::int64_t slot = image - first_;
-    if (slot < 0 || static_cast<std::uint64_t>(slot) >= offsets_.size()) return TextureError::malformed;
+    if (slot < 0 || static_cast<std::uint64_t>(slot) >= offsets_.size()) {
+        return problemAt(Kind::noSuchImage, image, -1, kImageCountOffset, 0, layout_.header.imageCount);
+    }
     Picture picture;
-    if (!picture.allocate(layout_.width, layout_.height)) return TextureError::outOfMemory;
+    if (!picture.allocate(layout_.width, layout_.height)) return problemAt(Kind::outOfMemory, image, -1, 0);
     ByteReader in(file_);
     in.seek(offsets_[static_cast<std::size_t>(slot)]);
     if (layout_.compressed()) {
         RecordPainter painter;
-        if (!painter.start(layout_.pixelCount, picture.pixels.data())) return TextureError::outOfMemory;
-        (void)walkCompressedImage(in, layout_, palette_.span(), image, nullptr, &painter, Fail{nullptr});
+        if (!painter.start(layout_.pixelCount, picture.pixels.data())) return problemAt(Kind::outOfMemory, image, -1, 0);
+        (void)walkCompressedImage(in, layout_, palette_.span(), image, nullptr, &painter);
     } else {
         paintPlainImage(in, layout_, palette_.span(), picture);
     }
     out = std::move(picture);
-    return TextureError::none;
+    return {};
 }
 
-TextureError decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t imageIndex, Picture& out,
-                                const DecodeOptions& options, TextureFault* fault) {
+TextureProblem decodeTextureImage(std::span<const std::uint8_t> file, std::int64_t imageIndex, Picture& out,
+                                  const DecodeOptions& options) {
     out = Picture{};
-    if (imageIndex < 0 || imageIndex == INT64_MAX) return TextureError::malformed;
+    if (imageIndex == INT64_MAX) {
+        return problemAt(Kind::noSuchImage, imageIndex, -1, kImageCountOffset);
+    }
     TextureDecoder decoder;
-    const TextureError e = decoder.check(file, imageIndex, imageIndex + 1, options, fault);
-    if (e != TextureError::none) return e;
+    if (const TextureProblem problem = decoder.check(file, imageIndex, imageIndex + 1, options)) return problem;
     return decoder.decode(imageIndex, out);
 }
 

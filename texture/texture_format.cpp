@@ -45,24 +45,29 @@ std::uint32_t TextureLayout::colour(std::size_t k) const {
 
 LayoutCheck checkTextureLayout(std::span<const std::uint8_t> file) {
     LayoutCheck check;
-    const auto fault = [&check](LayoutError error, std::uint64_t offset, std::int64_t value) {
-        check.faults[check.faultCount++] = {error, offset, value};
+    const auto problem = [&check](TextureProblemKind kind, std::uint64_t offset, std::int64_t value = 0,
+                                  std::int64_t expected = 0) {
+        TextureProblem& p = check.problems[check.problemCount++];
+        p.kind = kind;
+        p.offset = offset;
+        p.value = value;
+        p.expected = expected;
     };
     ByteReader in(file);
     const auto header = TextureHeader::read(in);
     if (!header) {
-        fault(LayoutError::headerCut, 0, static_cast<std::int64_t>(file.size()));
+        problem(TextureProblemKind::truncatedHeader, 0, static_cast<std::int64_t>(file.size()));
         return check;
     }
     TextureLayout& layout = check.layout;
     layout.header = *header;
     check.headerRead = true;
     if (!header->hasMagic()) {
-        fault(LayoutError::badMagic, 0, 0);
+        problem(TextureProblemKind::badMagic, 0);
         return check;
     }
     if (header->version != kTextureVersion) {
-        fault(LayoutError::badVersion, kVersionOffset, header->version);
+        problem(TextureProblemKind::badVersion, kVersionOffset, header->version, kTextureVersion);
         return check;
     }
     // The reader takes the counts and sizes as signed 16-bit values.
@@ -73,9 +78,9 @@ LayoutCheck checkTextureLayout(std::span<const std::uint8_t> file) {
                   {header->signedWidth(), kWidthOffset},
                   {header->signedHeight(), kHeightOffset}};
     for (const auto& field : fields) {
-        if (field.value < 0) fault(LayoutError::negativeField, field.offset, field.value);
+        if (field.value < 0) problem(TextureProblemKind::negativeField, field.offset, field.value);
     }
-    if (check.faultCount > 0) return check;
+    if (check.problemCount > 0) return check;
 
     layout.colourCount = header->signedColourCount();
     layout.width = header->signedWidth();
@@ -83,15 +88,14 @@ LayoutCheck checkTextureLayout(std::span<const std::uint8_t> file) {
     layout.pixelCount = static_cast<std::uint64_t>(layout.width) * static_cast<std::uint64_t>(layout.height);
     layout.positionBits = positionBitCount(layout.pixelCount);
     check.sizesKnown = true;
-    // No colour or no pixel: nothing a reader could paint. The palette is
+    // No pixel or no colour: nothing a reader could paint. The palette is
     // still looked at, so that a report can say what else is wrong.
-    for (const auto& field : fields) {
-        if (field.value == 0) fault(LayoutError::emptyField, field.offset, 0);
-    }
+    if (layout.pixelCount == 0) problem(TextureProblemKind::zeroSize, layout.width == 0 ? kWidthOffset : kHeightOffset);
+    if (layout.colourCount == 0) problem(TextureProblemKind::noColours, kColourCountOffset);
     layout.paletteOffset = in.offset();
     const auto palette = in.readSpan(static_cast<std::uint64_t>(layout.colourCount) * kPaletteEntrySize);
     if (!palette) {
-        fault(LayoutError::paletteCut, layout.paletteOffset, 0);
+        problem(TextureProblemKind::paletteTruncated, layout.paletteOffset);
         return check;
     }
     layout.palette = *palette;

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "core/byte_reader.hpp"
+#include "texture/texture_problem.hpp"
 
 namespace qm5 {
 
@@ -113,41 +114,25 @@ struct TextureLayout {
     std::uint32_t colour(std::size_t k) const;
 };
 
-// Why a file's header or palette cannot be read as a texture's, in the order
-// they are checked; faults past the palette are the images' readers' to find.
-enum class LayoutError {
-    none,
-    headerCut,      // fewer than 20 bytes; value = the file size
-    badMagic,       // the file does not start with q, m, 5
-    badVersion,     // value = the version
-    negativeField,  // the colour count, width or height (offset 6, 14 or 16) is negative; value = it
-    emptyField,     // the colour count, width or height (offset 6, 14 or 16) is 0: no picture to paint
-    paletteCut,     // the palette runs past the end of the file
-};
-
-struct LayoutFault {
-    LayoutError error = LayoutError::none;
-    std::uint64_t offset = 0;  // of the field or section at fault
-    std::int64_t value = 0;
-};
-
 // The verdict on a file's header and palette. Checking stops at the first
-// fault, except that every negative field is reported, and every empty one
-// with a cut palette after them (at most three in all: an empty palette is
-// never cut).
+// problem, except that every negative field is reported, and an empty
+// picture, an empty palette and a cut palette after one another (at most
+// three in all: an empty palette is never cut). Problems past the palette
+// are the images' readers' to find.
 struct LayoutCheck {
     bool headerRead = false;  // layout.header holds the file's 20 bytes
-    // Colour count, sizes, P and b are set (no fault, or only emptyField and
-    // paletteCut faults); with the palette (imagesOffset set) when it is not cut.
+    // Colour count, sizes, P and b are set (no problem, or only zeroSize,
+    // noColours and paletteTruncated); with the palette (imagesOffset set)
+    // when it is not cut.
     bool sizesKnown = false;
     TextureLayout layout;
-    static constexpr std::size_t kMaxFaults = 3;
-    LayoutFault faults[kMaxFaults];
-    std::size_t faultCount = 0;
+    static constexpr std::size_t kMaxProblems = 3;
+    TextureProblem problems[kMaxProblems];
+    std::size_t problemCount = 0;
 
-    LayoutError error() const { return faultCount == 0 ? LayoutError::none : faults[0].error; }
-    const LayoutFault& firstFault() const { return faults[0]; }
-    std::span<const LayoutFault> allFaults() const { return {faults, faultCount}; }
+    // The first problem; kind none when there is none.
+    TextureProblem first() const { return problemCount == 0 ? TextureProblem{} : problems[0]; }
+    std::span<const TextureProblem> all() const { return {problems, problemCount}; }
 };
 
 // The one check of a texture's header and palette, shared by every reader.

@@ -37,6 +37,8 @@
  * - Limits bound what a call may take (pixels, painting work, memory); their
  *   defaults are those of the qm5 command.
  * - No call prints anything, reads standard input or ends the program.
+ * - Every enum a function takes is checked as the integer it holds: a value
+ *   outside its list is QM5_ERROR_ARGUMENT, never undefined behaviour.
  */
 #ifndef QM5_QM5_H
 #define QM5_QM5_H
@@ -78,7 +80,8 @@ typedef enum qm5_status {
     QM5_ERROR_OUT_OF_MEMORY = 8,
     QM5_ERROR_TRANSPARENT = 9,      /* a pixel to encode is not fully opaque */
     QM5_ERROR_TOO_MANY_COLOURS = 10, /* the pictures hold more than 32767 colours */
-    QM5_ERROR_RECORD_TOO_LONG = 11  /* a compressed colour would need more than 65535 bytes */
+    QM5_ERROR_RECORD_TOO_LONG = 11, /* a compressed colour would need more than 65535 bytes */
+    QM5_ERROR_CANCELLED = 12        /* the progress callback asked to stop; nothing was written */
 } qm5_status;
 
 /* A short fixed text for a status, e.g. "the texture is truncated". */
@@ -202,20 +205,91 @@ typedef enum qm5_mode {
 /* Drop the alpha channel instead of refusing a pixel that is not opaque
    (qm5 encode --ignore-alpha). */
 #define QM5_IGNORE_ALPHA 1u
+/* Keep the caller's palette order (for pictures given as indices, say for
+   an engine's shared palette): the texture's palette is the palette given,
+   every entry in its place (at most 32767, used or not, alpha dropped), and
+   each pixel keeps its index; compressed records are made for that order,
+   and the best modes search no other. */
+#define QM5_KEEP_PALETTE_ORDER 2u
 
-/* All zero: plain, one thread per core, opaque pixels only. */
+/* The effort of the best modes' search for a palette order that makes the
+   texture smaller (qm5 encode --best --effort N): its budget of work in
+   multiples of one compression, never time, so the bytes are the same on
+   every machine. 0 keeps the palette in ascending colour order. */
+#define QM5_DEFAULT_EFFORT 4u
+#define QM5_MAX_EFFORT 1000u
+
+/* The stages of an encode, in order. More may be added later. */
+typedef enum qm5_stage {
+    QM5_STAGE_PALETTE = 1,
+    QM5_STAGE_MIPMAPS = 2,
+    QM5_STAGE_COMPRESSING = 3,
+    QM5_STAGE_WRITING = 4
+} qm5_stage;
+
+/* How far an encode has got: done of total units of the current stage
+   (units of the stage's own: only the fraction done / total means
+   anything); while compressing, image (0 = the first) of images. */
+typedef struct qm5_progress {
+    int32_t stage; /* a qm5_stage */
+    uint32_t image;
+    uint32_t images;
+    uint64_t done;
+    uint64_t total;
+} qm5_progress;
+
+/* Called on the thread that called the encode, when a stage starts and a
+   few times a second as it goes. Returning non-zero cancels the encode: it
+   stops at the next point it can (between stages, colour records and the
+   palette order search's chunks of records) with QM5_ERROR_CANCELLED, and
+   writes nothing. */
+typedef int (*qm5_progress_callback)(void* user_data, const qm5_progress* progress);
+
+/* How to encode. Fields are only ever added at the end of this struct, and
+   `size` tells the library how much of it a program knows: always start
+   from QM5_ENCODE_SETTINGS_INIT or qm5_encode_settings_init(), which set
+   `size` and every default. A field past `size` takes its default; a
+   program built against a newer header that sets a field this library does
+   not know gets QM5_ERROR_ARGUMENT (a field added later means "as before"
+   when it is 0). */
+typedef struct qm5_encode_settings {
+    size_t size;                    /* sizeof(qm5_encode_settings) */
+    int32_t mode;                   /* a qm5_mode; default QM5_MODE_PLAIN */
+    uint32_t threads;               /* 0 (default): one per core; never changes the bytes */
+    uint32_t flags;                 /* QM5_IGNORE_ALPHA, QM5_KEEP_PALETTE_ORDER; default 0 */
+    uint32_t effort;                /* best modes: 0 .. QM5_MAX_EFFORT; default QM5_DEFAULT_EFFORT */
+    qm5_progress_callback progress; /* NULL (default): none */
+    void* progress_data;            /* handed to progress as it is */
+} qm5_encode_settings;
+
+#define QM5_ENCODE_SETTINGS_INIT {sizeof(qm5_encode_settings), QM5_MODE_PLAIN, 0, 0, QM5_DEFAULT_EFFORT, NULL, NULL}
+
+/* Sets *settings to QM5_ENCODE_SETTINGS_INIT (for bindings that cannot use
+   the macro). NULL is ignored. */
+QM5_API void qm5_encode_settings_init(qm5_encode_settings* settings);
+
+/* Encodes into a new buffer (*out_data, *out_size bytes), released with
+   qm5_free(). settings NULL: QM5_ENCODE_SETTINGS_INIT. */
+QM5_API qm5_status qm5_encode_with(qm5_context* ctx, const qm5_images* images, const qm5_encode_settings* settings,
+                                   void** out_data, size_t* out_size);
+/* Encodes into the file path; it appears only when complete, and a failed
+   or cancelled call leaves an existing file of that name as it was. */
+QM5_API qm5_status qm5_encode_file_with(qm5_context* ctx, const qm5_images* images,
+                                        const qm5_encode_settings* settings, const char* path);
+
+/* The first form of the settings, kept as it was for the programs built
+   with it: all zero is plain, one thread per core, opaque pixels only; the
+   best modes search the palette order with QM5_DEFAULT_EFFORT. */
 typedef struct qm5_encode_options {
     qm5_mode mode;
     uint32_t threads;   /* 0: one per core; never changes the bytes */
-    uint32_t flags;     /* QM5_IGNORE_ALPHA */
+    uint32_t flags;     /* QM5_IGNORE_ALPHA, QM5_KEEP_PALETTE_ORDER */
 } qm5_encode_options;
 
-/* Encodes into a new buffer (*out_data, *out_size bytes), released with
-   qm5_free(). options NULL: all zero. */
+/* As qm5_encode_with and qm5_encode_file_with, with the first form of the
+   settings; options NULL: all zero. */
 QM5_API qm5_status qm5_encode(qm5_context* ctx, const qm5_images* images, const qm5_encode_options* options,
                               void** out_data, size_t* out_size);
-/* Encodes into the file path; it appears only when complete, and a failed
-   call leaves an existing file of that name as it was. */
 QM5_API qm5_status qm5_encode_file(qm5_context* ctx, const qm5_images* images, const qm5_encode_options* options,
                                    const char* path);
 /* Releases a buffer of qm5_encode; NULL is ignored. */

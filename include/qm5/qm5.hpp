@@ -45,6 +45,14 @@ private:
     Error error_;
 };
 
+// Settings with every default (QM5_ENCODE_SETTINGS_INIT), in mode.
+inline qm5_encode_settings encodeSettings(qm5_mode mode = QM5_MODE_PLAIN) {
+    qm5_encode_settings settings;
+    qm5_encode_settings_init(&settings);
+    settings.mode = mode;
+    return settings;
+}
+
 namespace detail {
 struct CloseTexture {
     void operator()(qm5_texture* t) const { qm5_close(t); }
@@ -139,6 +147,19 @@ public:
     }
     Error encodeFile(const qm5_images& images, const char* path, const qm5_encode_options& options = {}) {
         qm5_encode_file(get(), &images, &options, path);
+        return detail::lastError(get());
+    }
+    // With the extensible settings (encodeSettings() gives the defaults).
+    Result<std::vector<std::uint8_t>> encodeWith(const qm5_images& images, const qm5_encode_settings& settings) {
+        void* data = nullptr;
+        std::size_t size = 0;
+        if (qm5_encode_with(get(), &images, &settings, &data, &size) != QM5_OK) return detail::lastError(get());
+        const std::unique_ptr<void, void (*)(void*)> owned(data, qm5_free);
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        return std::vector<std::uint8_t>(bytes, bytes + size);
+    }
+    Error encodeFileWith(const qm5_images& images, const char* path, const qm5_encode_settings& settings) {
+        qm5_encode_file_with(get(), &images, &settings, path);
         return detail::lastError(get());
     }
     // One picture of width x height given as RGBA8 (width x height x 4 bytes).

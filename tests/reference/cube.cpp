@@ -1,4 +1,4 @@
-#include "minimiser/cube.hpp"
+#include "tests/reference/cube.hpp"
 
 #include <cstddef>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "minimiser/colour_engine.hpp"
+#include "tests/reference/colour_engine.hpp"
 
 #include <algorithm>
 #include <array>
@@ -127,7 +127,6 @@ MinimiseStatus runPerColour(PictureJob& job) {
     std::unique_ptr<ColourWorker[]> workers(new (std::nothrow) ColourWorker[job.threads]);
     if (!workers) return MinimiseStatus::outOfMemory;
     const int b = job.b;
-    job.engineUsed = FastTuning::Engine::perColour;
     job.restartProgress(job.generalFromFirst());
     const RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
         if (!job.isGeneral(c)) return job.special(c, record);
@@ -148,3 +147,27 @@ MinimiseStatus runPerColour(PictureJob& job) {
 }
 
 }  // namespace qm5::fast
+
+namespace qm5 {
+
+MinimiseStatus compressPerColour(const std::uint32_t* indices, std::uint64_t pixelCount, std::uint32_t colourCount,
+                                 const CompressOptions& options, const FastTuning& tuning,
+                                 const PictureCompressor::Sink& sink, std::uint32_t& failedColour) {
+    failedColour = 0;
+    if (indices == nullptr && pixelCount > 0) return MinimiseStatus::invalidTable;
+    fast::PictureJob job(indices, pixelCount, colourCount, options, sink);
+    job.tuning = tuning;
+    const MinimiseStatus status = [&] {
+        if (colourCount == 0) return MinimiseStatus::ok;
+        const MinimiseStatus classified = job.classify();
+        if (classified != MinimiseStatus::ok) return classified;
+        if (job.generalCount == 0 || job.b > fast::kMaxBits) return job.failFrom(0);
+        if (!job.listPositions()) return MinimiseStatus::outOfMemory;
+        return fast::runPerColour(job);
+    }();
+    failedColour = job.failed;
+    job.report(true);
+    return status;
+}
+
+}  // namespace qm5

@@ -1,70 +1,47 @@
 #pragma once
-// Fast exact minimisers. They write byte for byte the records of the
-// reference FunctionMinimiser, without its pairwise merging and position
-// lists, from this fact about the reference (argued in prime_cover.hpp): the
-// cubes it writes are those of a greedy walk over the prime implicants of
-// the non-off set (maximal cubes without an off position), visited by number
-// of free digits descending, then by one mask ascending, then by the
-// ascending list of free bit indices compared lexicographically. A prime is
-// skipped when all its positions are don't cares or all are covered already;
-// otherwise it is written and all its positions count as covered.
+// PictureCompressor: the records of every colour of a picture, byte for byte
+// those of the reference minimiser (tests/reference/function_minimiser.hpp),
+// without its pairwise merging and position lists, from this fact about the
+// reference (argued in prime_cover.hpp): the cubes it writes are those of a
+// greedy walk over the prime implicants of the non-off set (maximal cubes
+// without an off position), visited by number of free digits descending,
+// then by one mask ascending, then by the ascending list of free bit indices
+// compared lexicographically. A prime is skipped when all its positions are
+// don't cares or all are covered already; otherwise it is written and all
+// its positions count as covered.
 //
-// The primes come from the 3^b cubes over the position bits, each cube a
-// ternary number (digit 0, 1 or free per bit; ternary.hpp):
-// - FastMinimiser, and PictureCompressor's per-colour engine
-//   (colour_engine.hpp), keep one bit per cube, "inside the non-off set".
-// - PictureCompressor's all-colours engine (slab_engine.hpp) keeps per cube
-//   the highest palette index among its positions; one pass serves every
-//   colour.
+// Two engines find the primes (README.md of this folder):
+// - the table (slab_engine.hpp) keeps, for each of the 3^b cubes over the
+//   position bits (a ternary number, ternary.hpp), the highest palette index
+//   among its positions; one pass serves every colour;
+// - top-down (prime_engine.hpp, prime_search.hpp) splits each colour's set
+//   on its top position bit; its work follows the primes, its memory 2^b.
 // scheduler.hpp spreads the colours over threads, delivers them in order and
-// picks the engine within the memory budget.
+// picks the engine: the table when it fits the memory budget, top-down first
+// under a budget and wherever the table would not fit.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
 
-#include "minimiser/function_minimiser.hpp"
-#include "minimiser/limits.hpp"
 #include "core/heap_array.hpp"
+#include "minimiser/limits.hpp"
+#include "minimiser/minimise_status.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
 
-// Knobs for tests and measurements; the defaults are what the maker uses.
+// The engines of PictureCompressor; automatic: it chooses (scheduler.hpp).
+enum class MinimiserEngine { automatic, allColours, topDown };
+
+// Knobs for tests and measurements; the defaults are what the programs use.
 struct FastTuning {
-    // automatic: FastMinimiser takes perColour, PictureCompressor chooses.
-    enum class Engine { automatic, perColour, allColours, topDown };
-    Engine engine = Engine::automatic;
+    MinimiserEngine engine = MinimiserEngine::automatic;
     std::int64_t maxDataLength = kMaxRecordDataLength;  // longest cube data a record may have
     std::uint64_t keyChunk = 0;            // primes kept and sorted at once; 0: automatic
     int blockVars = 0;                     // digits per cache block; 0: automatic (at least 3)
     int slabVars = 0;                      // low digits per slab of the all-colours engine; 0: automatic
-};
-
-// One colour: a drop-in for FunctionMinimiser producing identical records.
-class FastMinimiser {
-public:
-    FastMinimiser() = default;
-    FastMinimiser(const FastMinimiser&) = delete;
-    FastMinimiser& operator=(const FastMinimiser&) = delete;
-
-    // As FunctionMinimiser::minimise: entryCount entries of 0 (off), 1 (on),
-    // 2 (don't care); the first 2^floor(log2 entryCount) are used.
-    bool minimise(std::int32_t entryCount, const std::int32_t* table);
-
-    MinimiseStatus status() const { return status_; }
-    std::span<const std::uint8_t> record() const { return record_.span(); }  // 3 + dataLength() bytes
-    std::int32_t dataLength() const { return dataLength_; }
-    std::int32_t bitCount() const { return bitCount_; }
-
-    void setTuningForTesting(const FastTuning& tuning) { tuning_ = tuning; }
-
-private:
-    FastTuning tuning_;
-    HeapArray<std::uint8_t> record_;
-    std::int32_t dataLength_ = 0;
-    std::int32_t bitCount_ = 0;
-    MinimiseStatus status_ = MinimiseStatus::ok;
 };
 
 struct CompressOptions {
@@ -76,11 +53,15 @@ struct CompressOptions {
 
     unsigned threads = 1;  // 0 counts as 1
     Progress progress;
-    // Working memory the all-colours engine may take; above it the
-    // per-colour engine is used (slower; 3^b / 6.75 bytes per thread), and
-    // above that too the picture is refused (outOfMemory at its first colour
-    // that needs a minimiser).
+    // Working memory the engines may take: above it the table gives way to
+    // top-down, and a picture whose top-down run would pass it too is
+    // refused (outOfMemory at its first colour that needs a minimiser).
     std::uint64_t memoryLimit = kDefaultCompressMemory;
+    // Set (by the caller, for instance from progress) when the work is no
+    // longer wanted: the palette order search stops at its next chunk of
+    // records, its result of no use. The compressors stop when their sink
+    // returns false.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // All colours of one picture, as the texture writer needs them. Colour c's
@@ -101,7 +82,7 @@ public:
     std::uint32_t failedColour() const { return failedColour_; }
     // The engine of the last compress (automatic when none ran: no colour
     // needed cubes, or the picture was refused first).
-    FastTuning::Engine engineUsed() const { return engineUsed_; }
+    MinimiserEngine engineUsed() const { return engineUsed_; }
 
     // Upper bound of the working memory compress() takes (bytes), so that a
     // caller can refuse a picture before starting.
@@ -115,7 +96,7 @@ public:
 private:
     FastTuning tuning_;
     std::uint32_t failedColour_ = 0;
-    FastTuning::Engine engineUsed_ = FastTuning::Engine::automatic;
+    MinimiserEngine engineUsed_ = MinimiserEngine::automatic;
 };
 
 }  // namespace qm5

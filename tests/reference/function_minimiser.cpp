@@ -1,4 +1,4 @@
-#include "minimiser/function_minimiser.hpp"
+#include "tests/reference/function_minimiser.hpp"
 
 #include <array>
 #include <bit>
@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "minimiser/position_code.hpp"
+#include "tests/reference/position_code.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
@@ -213,6 +213,28 @@ bool FunctionMinimiser::writeRecord(const CubeSelection& selection) {
     }
     dataLength_ = static_cast<std::int32_t>(length);
     return true;
+}
+
+MinimiseStatus referenceRecords(const std::uint32_t* indices, std::uint64_t pixelCount, std::uint32_t colourCount,
+                                const ReferenceSink& sink, std::uint32_t& failedColour, const MessageSink& say) {
+    const int b = positionBitCount(pixelCount);
+    const std::uint64_t domain = std::uint64_t{1} << b;
+    HeapArray<std::int32_t> table;
+    if (!table.allocate(domain)) return MinimiseStatus::outOfMemory;
+    for (std::uint64_t p = pixelCount; p < domain; ++p) table[p] = codeOf(PositionCode::dontCare);
+    for (std::uint32_t c = 0; c < colourCount; ++c) {
+        for (std::uint64_t p = 0; p < pixelCount; ++p) {
+            const std::uint32_t index = indices[p];
+            table[p] = codeOf(index == c ? PositionCode::on : index < c ? PositionCode::dontCare : PositionCode::off);
+        }
+        FunctionMinimiser minimiser(say);
+        if (!minimiser.minimise(static_cast<std::int32_t>(domain), table.data())) {
+            failedColour = c;
+            return minimiser.status();
+        }
+        if (!sink(c, minimiser.record())) return MinimiseStatus::ok;
+    }
+    return MinimiseStatus::ok;
 }
 
 }  // namespace qm5

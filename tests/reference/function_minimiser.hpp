@@ -1,9 +1,17 @@
 #pragma once
-// FunctionMinimiser: the reference minimiser. It turns the PositionTable of
-// one colour (2^b entries: 0 off, 1 on, 2 don't care) into the colour's record:
-// a Quine-McCluskey merge of the non-off positions, level by level, and a
+// FunctionMinimiser: the reference minimiser, the literal pipeline the
+// maker's records are defined by. It turns the PositionTable of one colour
+// (2^b entries: 0 off, 1 on, 2 don't care) into the colour's record: a
+// Quine-McCluskey merge of the non-off positions, level by level, and a
 // greedy cover from the largest cubes down. It is written for clarity, not
-// speed; faster engines must produce the same record bytes.
+// speed, and no program runs it: the engines of minimiser/ must produce
+// the same record bytes, and the tests, the minimiser fuzz target and the
+// benchmark hold them to it.
+//
+// Based on: W. V. Quine, "The problem of simplifying truth functions",
+// American Mathematical Monthly 59 (1952); E. J. McCluskey, "Minimization
+// of Boolean functions", Bell System Technical Journal 35 (1956): prime
+// implicants by merging cubes that differ in one digit, level by level.
 //
 // Record: 00 00 00 when no position is non-off, 80 00 00 when none is off,
 // otherwise the head L >> 8, L & 0xFF, b and L bytes of cube data.
@@ -12,17 +20,11 @@
 #include <functional>
 #include <span>
 
-#include "minimiser/cube.hpp"
 #include "core/heap_array.hpp"
+#include "minimiser/minimise_status.hpp"
+#include "tests/reference/cube.hpp"
 
 namespace qm5 {
-
-enum class MinimiseStatus {
-    ok,
-    outOfMemory,    // storage could not be had; the message (if any) is printed
-    recordTooLong,  // the cube data would exceed the 65535 bytes a head can state
-    invalidTable,   // entryCount below 1 or no table
-};
 
 // Receives the minimiser's out-of-memory messages, each a whole text to be
 // shown as it is; an empty sink keeps the minimiser silent.
@@ -70,5 +72,17 @@ private:
     std::uint64_t failAt_ = 0;
     std::int64_t maxDataLength_;
 };
+
+// The records of one picture by the literal pipeline, colour 0 first: one
+// PositionTable per colour and one FunctionMinimiser per table. On colour
+// c, positions of index c are on, positions of a lower index (written
+// earlier, painted later by a reader) and positions past the picture are
+// don't care, positions of a higher index are off. indices: pixelCount
+// palette indices below colourCount. sink may return false to stop;
+// failedColour names the colour of a failure. Its out-of-memory messages
+// go to say.
+using ReferenceSink = std::function<bool(std::uint32_t colour, std::span<const std::uint8_t> record)>;
+MinimiseStatus referenceRecords(const std::uint32_t* indices, std::uint64_t pixelCount, std::uint32_t colourCount,
+                                const ReferenceSink& sink, std::uint32_t& failedColour, const MessageSink& say = {});
 
 }  // namespace qm5
