@@ -1,7 +1,9 @@
 // Opening, inspecting and decoding textures through the C API. A texture
 // keeps its own copy of the file; opening checks the header, the palette and
-// that every image lies inside the file (the inspection behind qm5 info), so
-// that what opens can be described and every image found.
+// that every image lies inside the file (the inspection behind qm5 info, one
+// pass over the record heads and plain indices, not a decode), so that what
+// opens can be described and every image found: decoding image i then
+// starts at its offset and costs image i alone.
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +23,8 @@ struct qm5_texture {
     qm5::HeapArray<qm5_image_info> images;
     qm5::HeapArray<std::uint32_t> palette;  // as stored: red in bits 0..7
     qm5::TextureHeader header;               // for the texts of its problems
+    qm5::TextureDecoder decoder;             // over bytes, without limits: each call brings its own
+    qm5::TextureProblem undecodable;         // what the decoder refuses the whole texture for
 };
 
 namespace {
@@ -75,7 +79,7 @@ qm5_status failWith(qm5_context* ctx, const qm5::TextureHeader& header, const Te
 qm5_status describeTexture(qm5_context* ctx, qm5_texture& texture) {
     const std::span<const std::uint8_t> file = texture.bytes.span();
     qm5::TextureInfo info;
-    if (!qm5::inspectTexture(file, info)) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
+    if (!qm5::inspectTexture(file, info, 0, true, false)) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
     for (const TextureProblem& p : info.kept()) {
         if (fatal(p)) return failWith(ctx, info.header(), p);
     }
@@ -103,6 +107,10 @@ qm5_status describeTexture(qm5_context* ctx, qm5_texture& texture) {
         return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
     for (std::size_t k = 0; k < texture.palette.size(); ++k) texture.palette[k] = info.layout.colour(k);
     texture.header = header;
+    // A texture without pixels or colours opens and is described; decoding
+    // it says what is wrong.
+    texture.undecodable = texture.decoder.open(file, qm5::DecodeOptions::unlimited());
+    if (texture.undecodable.kind == Kind::outOfMemory) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
     return QM5_OK;
 }
 
@@ -155,15 +163,17 @@ qm5_status checkBuffer(const qm5_texture& texture, qm5_buffer which, const void*
     return QM5_OK;
 }
 
-// Decodes image into picture: palette colours, or indices.
-qm5_status decodeImage(qm5_texture& texture, std::uint32_t image, bool indices, qm5::Picture& picture) {
-    qm5_context* ctx = texture.ctx;
-    qm5::DecodeOptions options;
-    options.maxPixels = qm5::capi::bound(ctx->maxPixels);
-    options.maxPaintWork = qm5::capi::bound(ctx->maxPaintWork);
-    options.indices = indices;
-    const TextureProblem problem = qm5::decodeTextureImage(texture.bytes.span(), image, picture, options);
-    return problem ? failWith(ctx, texture.header, problem) : QM5_OK;
+// Decodes image into out (a buffer checked to be large enough) in format,
+// within the context's painting limit; out is left as it was on failure.
+qm5_status decodeImage(qm5_texture& texture, std::uint32_t image, qm5::PixelFormat format, void* out) {
+    if (texture.undecodable) return failWith(texture.ctx, texture.header, texture.undecodable);
+    // The painting limit of the qm5 command, per pixel as the context sets
+    // it and per image while it is bounded.
+    qm5::DecodeOptions limits;
+    limits.maxPaintWork = qm5::capi::bound(texture.ctx->maxPaintWork);
+    if (limits.maxPaintWork == qm5::kNoLimit) limits.maxPaintSteps = qm5::kNoLimit;
+    const TextureProblem problem = texture.decoder.decodeAt(image, texture.images[image].offset, format, out, limits);
+    return problem ? failWith(texture.ctx, texture.header, problem) : QM5_OK;
 }
 
 // Colours as stored (red in bits 0..7) to RGBA8, opaque: the top byte of a
@@ -203,19 +213,14 @@ qm5_status checkDecodable(const qm5_texture& texture, std::uint32_t image) {
     return failWith(ctx, texture.header, problem);
 }
 
-// Decodes image into the caller's buffer `which` (RGBA or indices), which
-// store fills from the decoded values.
-template <class Store>
-qm5_status decodeInto(qm5_texture* texture, std::uint32_t image, qm5_buffer which, const void* out, std::size_t outSize,
-                      Store store) {
+// Decodes image into the caller's buffer `which` (RGBA or indices).
+qm5_status decodeInto(qm5_texture* texture, std::uint32_t image, qm5_buffer which, void* out, std::size_t outSize) {
     if (texture == nullptr) return QM5_ERROR_ARGUMENT;
     return qm5::capi::guarded(texture->ctx, [&] {
         if (const qm5_status s = checkDecodable(*texture, image); s != QM5_OK) return s;
         if (const qm5_status s = checkBuffer(*texture, which, out, outSize); s != QM5_OK) return s;
-        qm5::Picture picture;
-        if (const qm5_status s = decodeImage(*texture, image, which == QM5_BUFFER_INDICES, picture); s != QM5_OK)
-            return s;
-        store(picture.pixels.span());
+        const qm5::PixelFormat format = which == QM5_BUFFER_INDICES ? qm5::PixelFormat::indices16 : qm5::PixelFormat::rgba8;
+        if (const qm5_status s = decodeImage(*texture, image, format, out); s != QM5_OK) return s;
         return qm5::capi::succeed(texture->ctx);
     });
 }
@@ -285,16 +290,11 @@ qm5_status qm5_buffer_size(const qm5_texture* texture, qm5_buffer which, size_t*
 }
 
 qm5_status qm5_decode_rgba(qm5_texture* texture, uint32_t image, void* out, size_t out_size) {
-    return decodeInto(texture, image, QM5_BUFFER_RGBA, out, out_size, [out](std::span<const std::uint32_t> colours) {
-        storeRgba(colours, static_cast<std::uint8_t*>(out));
-    });
+    return decodeInto(texture, image, QM5_BUFFER_RGBA, out, out_size);
 }
 
 qm5_status qm5_decode_indices(qm5_texture* texture, uint32_t image, uint16_t* out, size_t out_size) {
-    return decodeInto(texture, image, QM5_BUFFER_INDICES, out, out_size, [out](std::span<const std::uint32_t> indices) {
-        // Below the colour count, at most 32767.
-        for (std::size_t p = 0; p < indices.size(); ++p) out[p] = static_cast<std::uint16_t>(indices[p]);
-    });
+    return decodeInto(texture, image, QM5_BUFFER_INDICES, out, out_size);
 }
 
 qm5_status qm5_get_palette(const qm5_texture* texture, void* out, size_t out_size) {

@@ -224,8 +224,10 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     const bool defaultNames = !options.has(Opt::output) && !options.has(Opt::force);
     if (defaultNames && !defaultNamesAreFree(context, names)) return kFailure;
 
-    // Every image is checked, in one walk over the file, before the first
-    // file is written: a fault in the last image leaves no file behind.
+    // Every image's layout is checked, in one walk over the file, before any
+    // is decoded. Painting work is counted as each image is painted, and no
+    // file replaces its old one before every image is painted and written
+    // (writeImages): a fault in the last image leaves no file behind.
     if (!problem) problem = decoder.check(firstImage, endImage);
     if (problem) {
         reportTextureProblem(context, shown, header, problem);

@@ -10,6 +10,7 @@
 #include "formats/png_codec.hpp"
 #include "texture/record_painter.hpp"
 #include "texture/texture_decoder.hpp"
+#include "tests/reference_decoder.hpp"
 #include "tests/test_support.hpp"
 #include "tests/texture_builder.hpp"
 
@@ -28,36 +29,6 @@ using test::TextureBytes;
 Bytes bomb() { return TextureBytes(1, 1, 32767, 32767).u32(0x102030).hex("80 00 00").bytes; }
 
 std::span<const std::uint8_t> span(const Bytes& b) { return {b.data(), b.size()}; }
-
-// The format's own painting, position by position: records from the last
-// index down, a pixel taking the colour of every record that covers it.
-std::vector<std::uint32_t> simplePaint(const Bytes& file) {
-    const LayoutCheck check = checkTextureLayout(span(file));
-    const TextureLayout& layout = check.layout;
-    std::vector<std::uint32_t> pixels(layout.pixelCount, 0);
-    std::vector<std::pair<RecordHead, std::span<const std::uint8_t>>> records;
-    ByteReader in(span(file));
-    in.seek(layout.imagesOffset);
-    for (std::int32_t c = 0; c < layout.colourCount; ++c) {
-        const RecordHead head = RecordHead::from(*in.readSpan(3));
-        records.emplace_back(head, *in.readSpan(head.dataLength()));
-    }
-    for (std::size_t c = records.size(); c-- > 0;) {
-        const auto& [head, data] = records[c];
-        if (head.isEmpty()) continue;
-        const int b = head.bitCount();
-        const std::uint64_t n = head.isWhole() ? 0 : cubeCountOf(data.size(), b);
-        for (std::uint64_t p = 0; p < pixels.size(); ++p) {
-            bool covered = head.isWhole();
-            for (std::uint64_t k = 0; k < n && !covered; ++k) {
-                const CubeMasks cube = readCube(data, b, k);
-                covered = (cube.zero != 0 || cube.one != 0) && p < (std::uint64_t{1} << b) && cube.covers(static_cast<std::uint32_t>(p));
-            }
-            if (covered) pixels[p] = layout.colour(c);
-        }
-    }
-    return pixels;
-}
 
 // Random compressed textures: sizes around word and power-of-two edges,
 // whole, empty and general records, b other than the picture's, cubes with
@@ -92,7 +63,7 @@ TEST(RecordPainter, PaintsThePixelsOfTheSimplePainter) {
             }
             Picture got;
             ASSERT_EQ(decodeTextureImage(span(t.bytes), 0, got, DecodeOptions::unlimited()).kind, TextureProblemKind::none);
-            EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()), simplePaint(t.bytes))
+            EXPECT_EQ(std::vector<std::uint32_t>(got.pixels.begin(), got.pixels.end()), test::referenceColours(span(t.bytes), 0))
                 << w << " x " << h << ", texture " << test::hex(t.bytes);
         }
     }
@@ -100,43 +71,120 @@ TEST(RecordPainter, PaintsThePixelsOfTheSimplePainter) {
 
 // A record as long as a record can be, of cubes that each fix one digit:
 // on 2048 x 2048 pixels, 11915 cubes in 65 KB that ask the simple painter
-// for 2.5 x 10^10 pixel writes; here on 256 x 256, 16383 cubes. Its
-// painting steps are counted before painting (a whole record: one per word
-// of 64 positions; a cube fixing a digit above the word's: half of them).
-TEST(RecordPainter, WorkIsCountedBeforePaintingAndLimited) {
+// for 2.5 x 10^10 pixel writes; here on 256 x 256, 16383 cubes. Once the
+// parts a cube fixes are complete its repeats cost nothing, and the work
+// is counted while painting, against the limit.
+TEST(RecordPainter, WorkFollowsWhatIsPaintedAndIsLimited) {
     constexpr int b = 16;
-    constexpr std::uint64_t words = (std::uint64_t{1} << b) / 64;
     TextureBytes t(2, 1, 256, 256);
     t.u32(0x0000FF).u32(0x00FF00);
     const std::uint64_t n = cubeCountOf(65535, b);
     Bytes data(65535, 0);
     CubeStreamWriter out({data.data(), data.size()}, b);
-    std::uint64_t steps = 0;
     for (std::uint64_t k = 0; k < n; ++k) {
         const std::uint32_t digit = std::uint32_t{1} << (k % b);
         out.put(k % 2 == 0 ? CubeMasks{digit, 0} : CubeMasks{0, digit});
-        steps += k % b < 6 ? words : words / 2;
     }
     t.hex("FF FF 10").raw(data).hex("80 00 00");
-    steps += words;
-
-    TextureDecoder decoder;
-    DecodeOptions options;
-    ASSERT_EQ(decoder.check(span(t.bytes), 0, 1, options).kind, TextureProblemKind::none);
-    EXPECT_EQ(decoder.paintWork(0), steps);
     Picture picture;
-    ASSERT_EQ(decoder.decode(0, picture).kind, TextureProblemKind::none);
+    ASSERT_EQ(decodeTextureImage(span(t.bytes), 0, picture).kind, TextureProblemKind::none);
     // Even digits are fixed to 0, odd ones to 1: only 0x5555 escapes them all.
     EXPECT_EQ(picture.pixels[0], 0x0000FFu);
     EXPECT_EQ(picture.pixels[0x5555], 0x00FF00u);
     EXPECT_EQ(picture.pixels[0xFFFF], 0x0000FFu);
-
-    options.maxPaintWork = (steps - 1) / picture.pixels.size();  // just below what it takes
-    const TextureProblem refused = decoder.check(span(t.bytes), 0, 1, options);
+    DecodeOptions tight;
+    tight.maxPaintWork = 0;
+    const TextureProblem refused = decodeTextureImage(span(t.bytes), 0, picture, tight);
     EXPECT_EQ(refused.kind, TextureProblemKind::tooMuchWork);
     EXPECT_EQ(refused.image, 0);
-    EXPECT_EQ(paintSteps({0, 1u << 15}, b, 1), 0u) << "a cube past the picture takes no step";
-    EXPECT_EQ(paintSteps({}, 3, 1), 1u) << "nor more than the picture's words";
+    EXPECT_EQ(refused.offset, 20u + 8u);
+    EXPECT_TRUE(picture.pixels.empty());
+
+    // A cube repeated after its part of the picture is complete takes no step.
+    std::vector<std::uint8_t> cells(std::size_t{1} << b);
+    BasicRecordPainter<std::uint8_t> painter;
+    ASSERT_TRUE(painter.start(cells.size(), cells.data()));
+    ASSERT_TRUE(painter.paint({1u << 15, 0}, b, 1));
+    const std::uint64_t once = painter.steps();
+    for (int k = 0; k < 1000; ++k) ASSERT_TRUE(painter.paint({1u << 15, 0}, b, 2));
+    EXPECT_EQ(painter.steps(), once);
+    EXPECT_EQ(cells[0], 1);
+    EXPECT_EQ(cells[1u << 15], 0);
+
+    // Cubes of one position per word never complete a word: each repeat
+    // takes the steps of the first, and painting stops past the budget.
+    ASSERT_TRUE(painter.start(cells.size(), cells.data()));
+    ASSERT_TRUE(painter.paint({0x3F, 0}, b, 1));
+    const std::uint64_t each = painter.steps();
+    ASSERT_GT(each, 0u);
+    ASSERT_TRUE(painter.start(cells.size(), cells.data(), 10 * each - 1));
+    for (int k = 0; k < 9; ++k) ASSERT_TRUE(painter.paint({0x3F, 0}, b, 1));
+    EXPECT_FALSE(painter.paint({0x3F, 0}, b, 1));
+    EXPECT_TRUE(painter.overBudget());
+    EXPECT_FALSE(painter.paintAll(1)) << "nothing more is painted";
+}
+
+// A texture of side x side pixels whose records hold `cubes` in turn, as
+// many to a record as a record holds, then a whole record; colour c is c.
+Bytes cubeTexture(std::uint16_t side, const std::vector<CubeMasks>& cubes) {
+    const int b = positionBitCount(std::uint64_t{side} * side);
+    const std::uint64_t perRecord = cubeCountOf(65535, b);
+    const std::uint64_t records = (cubes.size() + perRecord - 1) / perRecord;
+    TextureBytes t(static_cast<std::uint16_t>(records + 1), 1, side, side);
+    for (std::uint64_t c = 0; c <= records; ++c) t.u32(static_cast<std::uint32_t>(c));
+    for (std::uint64_t r = 0; r < records; ++r) {
+        const std::uint64_t n = std::min<std::uint64_t>(perRecord, cubes.size() - r * perRecord);
+        Bytes data(cubeDataLength(n, b), 0);
+        CubeStreamWriter out({data.data(), data.size()}, b);
+        for (std::uint64_t k = 0; k < n; ++k) out.put(cubes[r * perRecord + k]);
+        t.u8(static_cast<std::uint8_t>(data.size() >> 8)).u8(static_cast<std::uint8_t>(data.size())).u8(static_cast<std::uint8_t>(b));
+        t.raw(data);
+    }
+    return t.hex("80 00 00").bytes;
+}
+
+// Steps the painter takes for the records of a texture of cubeTexture.
+std::uint64_t stepsOf(std::uint16_t side, const std::vector<CubeMasks>& cubes, std::uint64_t budget) {
+    const std::uint64_t pixels = std::uint64_t{side} * side;
+    std::vector<std::uint8_t> cells(pixels);
+    BasicRecordPainter<std::uint8_t> painter;
+    EXPECT_TRUE(painter.start(pixels, cells.data(), budget));
+    for (const CubeMasks& cube : cubes) {
+        if (!painter.paint(cube, positionBitCount(pixels), 1)) break;
+    }
+    return painter.steps();
+}
+
+// Paint bombs: as many cubes as a few hundred KB hold, on 1024 x 1024
+// pixels. Cubes that fix the six low digits and the first word digit and
+// repeat (the 3.4 MB texture of 8192 x 8192 that took 533 s) cost what
+// their first 128 paint; cubes of one position per word, which never
+// complete a word, are stopped by the limit, counted while painting.
+TEST(BoundedDecoding, PaintBombsCostWhatTheyPaintOrAreStopped) {
+    constexpr std::uint16_t side = 1024;
+    constexpr std::uint64_t pixels = std::uint64_t{side} * side;
+    std::vector<CubeMasks> repeated, lanes;
+    for (std::uint32_t k = 0; k < 100000; ++k) {
+        repeated.push_back({0x7Fu & ~(k % 128), k % 128});
+        lanes.push_back({0x3Fu & ~(1 + k % 63), 1 + k % 63});
+    }
+    const std::vector<CubeMasks> first(repeated.begin(), repeated.begin() + 128);
+    EXPECT_EQ(stepsOf(side, repeated, kNoLimit), stepsOf(side, first, kNoLimit));
+    EXPECT_LE(stepsOf(side, first, kNoLimit), pixels / 8) << "two steps for each part of 4096 positions a cube allows";
+    Picture picture;
+    ASSERT_EQ(decodeTextureImage(span(cubeTexture(side, repeated)), 0, picture).kind, TextureProblemKind::none);
+    EXPECT_EQ(picture.pixels[0], 0u);
+    EXPECT_EQ(picture.pixels[pixels - 1], 0u);
+
+    const Bytes never = cubeTexture(side, lanes);
+    DecodeOptions limits;
+    limits.maxPaintSteps = 1 << 22;
+    const TextureProblem refused = decodeTextureImage(span(never), 0, picture, limits);
+    EXPECT_EQ(refused.kind, TextureProblemKind::tooMuchWork);
+    EXPECT_EQ(refused.expected, (1 << 22) / static_cast<std::int64_t>(pixels)) << "the per-image limit, per pixel";
+    EXPECT_LE(stepsOf(side, lanes, 1 << 22), (1u << 22) + 64) << "painting stops at the budget";
+    EXPECT_EQ(describeProblem(TextureHeader{}, refused).text,
+              std::string("image 0 takes more than 4 painting steps per pixel, the limit"));
 }
 
 // The qm5 command's defaults, the options that raise them, and the texts.

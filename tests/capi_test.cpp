@@ -345,6 +345,28 @@ TEST(CApi, LimitsBoundEveryCall) {
     EXPECT_EQ(context.open(texture).error().status, QM5_ERROR_LIMIT);
 }
 
+// 65535 images of one pixel, image i of colour i % 4 (a whole record at
+// that index, the others empty). Each image decodes from the offset the
+// open found, at the cost of that image alone: walking the images before
+// it made the whole list take minutes.
+TEST(CApi, EveryImageOfTheLongestListDecodesFromItsOffset) {
+    constexpr std::uint32_t kImages = 65535;
+    test::TextureBytes t(4, 1, 1, 1, kImages);
+    for (std::uint32_t c = 0; c < 4; ++c) t.u32(0x10u * (c + 1));
+    for (std::uint32_t i = 0; i < kImages; ++i) {
+        for (std::uint32_t c = 0; c < 4; ++c) t.hex(c == i % 4 ? "80 00 00" : "00 00 00");
+    }
+    Context context;
+    auto opened = context.open(t.bytes);
+    ASSERT_TRUE(opened.ok()) << opened.error().message;
+    for (std::uint32_t i = 0; i < kImages; ++i) {
+        auto rgba = opened->rgba(i);
+        ASSERT_TRUE(rgba.ok()) << i << ": " << rgba.error().message;
+        ASSERT_EQ((*rgba)[0], 0x10u * (i % 4 + 1)) << "image " << i;
+    }
+    EXPECT_EQ(opened->image(kImages - 1)->offset, 20u + 16u + 12u * (kImages - 1));
+}
+
 // Each thread its own context, the texture of the other's pictures.
 TEST(CApi, DistinctContextsRunInParallel) {
     const Pictures pictures(32, 32, 12, 1);

@@ -1,16 +1,19 @@
 // Corruption sweep: every valid picture and texture fixture, cut at every
 // length and with every single byte set to 0x00, to 0xFF and inverted. Each
 // variant must load (a picture of width x height pixels within the side
-// limit, 24-bit values) or fail leaving no picture; the sanitizer builds
-// catch any read or write outside the buffers on the way.
+// limit, 24-bit values; a texture with the pixels of the reference
+// decoding) or fail leaving no picture; the sanitizer builds catch any read
+// or write outside the buffers on the way.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 #include "formats/picture_formats.hpp"
 #include "picture/picture_loader.hpp"
 #include "texture/texture_decoder.hpp"
 #include "tests/picture_fixtures.hpp"
+#include "tests/reference_decoder.hpp"
 #include "tests/test_support.hpp"
 
 namespace qm5 {
@@ -80,12 +83,43 @@ std::string checkPcx(const Bytes& file) {
     return judge(loader.loadPcx(std::span<const std::uint8_t>(file), p) == PictureError::none, p, true);
 }
 
+// A texture the decoder accepts must give the pixels of the format's own
+// decoding in every pixel format (compared on pictures small enough for
+// the reference's position-by-position painting).
+std::string sameAsReference(std::span<const std::uint8_t> bytes, std::int64_t image, const Picture& decoded) {
+    if (decoded.pixels.size() > 4096) return "";
+    const std::vector<std::int32_t> indices = test::referenceIndices(bytes, image);
+    const std::vector<std::uint32_t> colours = test::referenceColours(bytes, image);
+    if (!std::equal(decoded.pixels.begin(), decoded.pixels.end(), colours.begin(), colours.end())) {
+        return "colours differ from the reference decoding";
+    }
+    TextureDecoder decoder;
+    if (decoder.check(bytes, image, image + 1, DecodeOptions{})) return "checked otherwise the second time";
+    std::vector<std::uint32_t> rgba(indices.size()), wide(indices.size());
+    std::vector<std::uint16_t> narrow(indices.size());
+    const std::uint64_t offset = decoder.imageOffset(image);
+    for (const auto& [format, out] : {std::pair<PixelFormat, void*>{PixelFormat::rgba8, rgba.data()},
+                                      {PixelFormat::indices, wide.data()}, {PixelFormat::indices16, narrow.data()}}) {
+        if (decoder.decodeAt(image, offset, format, out, DecodeOptions{})) return "a pixel format refused";
+    }
+    for (std::size_t p = 0; p < indices.size(); ++p) {
+        const std::uint32_t c = colours[p];
+        const std::uint8_t want[4] = {std::uint8_t(c), std::uint8_t(c >> 8), std::uint8_t(c >> 16), 255};
+        const std::uint32_t index = indices[p] < 0 ? 0u : static_cast<std::uint32_t>(indices[p]);
+        if (std::memcmp(&rgba[p], want, 4) != 0 || wide[p] != index || narrow[p] != index) {
+            return "pixel " + std::to_string(p) + " differs from the reference in another format";
+        }
+    }
+    return "";
+}
+
 std::string checkTexture(const Bytes& file) {
     const std::span<const std::uint8_t> bytes(file);
     for (std::int64_t image = 0; image < 2; ++image) {
         Picture p;
         const TextureProblem problem = decodeTextureImage(bytes, image, p, DecodeOptions{});
-        const std::string wrong = judge(!problem, p, false);
+        std::string wrong = judge(!problem, p, false);
+        if (wrong.empty() && !problem) wrong = sameAsReference(bytes, image, p);
         if (!wrong.empty()) return "image " + std::to_string(image) + ": " + wrong;
         if (problem && problem.offset > file.size()) return "problem offset past the end of the file";
     }

@@ -1,126 +1,315 @@
 #include "texture/record_painter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cstring>
 
 namespace qm5 {
 
 namespace {
 
-constexpr int kWordDigits = 6;  // positions per word: 64
+constexpr int kLevelDigits = 6;  // children of a node, positions of a word: 64
 constexpr std::uint64_t kAll = ~std::uint64_t{0};
 
-// Bit l set where digit i of the word position l is 1.
-constexpr std::uint64_t kDigitOne[kWordDigits] = {0xAAAAAAAAAAAAAAAAu, 0xCCCCCCCCCCCCCCCCu, 0xF0F0F0F0F0F0F0F0u,
-                                                  0xFF00FF00FF00FF00u, 0xFFFF0000FFFF0000u, 0xFFFFFFFF00000000u};
+// The children k (0 .. 63) of a node whose digits, restricted to three of
+// them, match care and value: the low three digits (a pattern repeated in
+// every byte) and the high three (whole bytes). Index (care << 3) | value.
+constexpr std::array<std::uint64_t, 64> lowDigitTable() {
+    std::array<std::uint64_t, 64> t{};
+    for (unsigned care = 0; care < 8; ++care) {
+        for (unsigned value = 0; value < 8; ++value) {
+            std::uint64_t byte = 0;
+            for (unsigned k = 0; k < 8; ++k) {
+                if ((k & care) == (value & care)) byte |= std::uint64_t{1} << k;
+            }
+            t[care << 3 | value] = byte * 0x0101010101010101u;
+        }
+    }
+    return t;
+}
+constexpr std::array<std::uint64_t, 64> highDigitTable() {
+    std::array<std::uint64_t, 64> t{};
+    for (unsigned care = 0; care < 8; ++care) {
+        for (unsigned value = 0; value < 8; ++value) {
+            std::uint64_t mask = 0;
+            for (unsigned j = 0; j < 8; ++j) {
+                if ((j & care) == (value & care)) mask |= std::uint64_t{0xFF} << (8 * j);
+            }
+            t[care << 3 | value] = mask;
+        }
+    }
+    return t;
+}
+constexpr std::array<std::uint64_t, 64> kLowDigits = lowDigitTable();
+constexpr std::array<std::uint64_t, 64> kHighDigits = highDigitTable();
 
-// A cube in the picture's terms: its word digits and the positions of a
-// word it allows. A record's b may differ from the picture's: positions
-// from 2^b_picture on lie past the picture, and a b_record-bit position
-// has 0 in every digit from b_record on.
-struct WordCube {
-    bool empty = true;
-    std::uint64_t care = 0;   // digits of the word index
-    std::uint64_t value = 0;
-    std::uint64_t positions = 0;
-};
+// Children of a node (or positions of a word) that six digits allow.
+std::uint64_t childMask(std::uint64_t care, std::uint64_t value) {
+    return kLowDigits[(care & 7) << 3 | (value & 7)] & kHighDigits[((care >> 3) & 7) << 3 | ((value >> 3) & 7)];
+}
 
-WordCube wordCube(CubeMasks cube, int b, int pictureBits) {
-    WordCube out;
-    if ((cube.zero & cube.one) != 0) return out;  // a bit in both masks: the cube covers nothing
+// Bit i of an 8-bit mask as byte i of a word, all ones.
+constexpr std::array<std::uint64_t, 256> byteMaskTable() {
+    std::array<std::uint64_t, 256> t{};
+    for (unsigned m = 0; m < 256; ++m) {
+        for (unsigned i = 0; i < 8; ++i) {
+            if ((m >> i) & 1) t[m] |= std::uint64_t{0xFF} << (8 * i);
+        }
+    }
+    return t;
+}
+constexpr std::array<std::uint64_t, 256> kByteMask = byteMaskTable();
+
+// Positions of a word (or children of a node) that six digits with these
+// care bits allow: 2^(free digits).
+constexpr std::array<int, 64> groupSizeTable() {
+    std::array<int, 64> t{};
+    for (unsigned care = 0; care < 64; ++care) t[care] = 64 >> std::popcount(care);
+    return t;
+}
+constexpr std::array<int, 64> kGroupSize = groupSizeTable();
+
+// The set bits of v, without relying on a popcount instruction that the
+// baseline of every target lacks.
+int bitCount(std::uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555u);
+    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((v * 0x0101010101010101u) >> 56);
+}
+
+std::uint64_t ceilDiv64(std::uint64_t n) { return (n + 63) >> kLevelDigits; }
+
+}  // namespace
+
+template <class Cell>
+bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std::uint64_t maxSteps) {
+    cells_ = cells;
+    pixelCount_ = pixelCount;
+    bits_ = positionBitCount(pixelCount);
+    steps_ = 0;
+    maxSteps_ = maxSteps;
+    overBudget_ = false;
+    complete_ = pixelCount == 0;
+    words_.reset();
+    done_.reset();
+    if (complete_) return true;
+    const int wordDigits = std::max(bits_ - kLevelDigits, 0);
+    levels_ = std::max(1, (wordDigits + kLevelDigits - 1) / kLevelDigits);
+    std::uint64_t count[kMaxLevels + 1];
+    count[0] = ceilDiv64(pixelCount);
+    std::uint64_t total = 0;
+    for (int level = 1; level <= levels_; ++level) {
+        count[level] = ceilDiv64(count[level - 1]);
+        levelStart_[level] = total;
+        total += count[level];
+    }
+    if (!words_.allocate(count[0]) || !done_.allocate(total) || !lacking_.allocate(count[1] << kLevelDigits)) {
+        return false;
+    }
+    std::fill(lacking_.begin(), lacking_.end(), kAll);
+    // Positions past the picture count as painted, and children past the
+    // last of a level as complete: no cube reaches them.
+    for (int level = 1; level <= levels_; ++level) {
+        const std::uint64_t children = count[level - 1] - ((count[level] - 1) << kLevelDigits);
+        if (children < 64) done_[levelStart_[level] + count[level] - 1] = kAll << children;
+    }
+    const std::uint64_t lastNode = count[1] - 1;
+    for (int l = 0; l < 64; ++l) lacking_[lastNode << kLevelDigits | l] = ~done_[levelStart_[1] + lastNode];
+    if ((pixelCount & 63) != 0) {
+        const std::uint64_t word = count[0] - 1;
+        words_[word] = kAll << (pixelCount & 63);
+        for (int l = static_cast<int>(pixelCount & 63); l < 64; ++l) {
+            lacking_[lastNode << kLevelDigits | l] &= ~(std::uint64_t{1} << (word & 63));
+        }
+    }
+    return true;
+}
+
+template <class Cell>
+bool BasicRecordPainter<Cell>::prepare(CubeMasks cube, int b, Shape& shape) const {
+    if ((cube.zero & cube.one) != 0) return false;  // a bit in both masks: the cube covers nothing
     std::uint64_t zero = cube.zero;
     const std::uint64_t one = cube.one;
-    const std::uint64_t pictureDigits = (std::uint64_t{1} << pictureBits) - 1;
-    if (b > pictureBits) {
-        if ((one & ~pictureDigits) != 0) return out;
+    const std::uint64_t pictureDigits = (std::uint64_t{1} << bits_) - 1;
+    // A record's b may differ from the picture's: positions from 2^b_picture
+    // on lie past the picture, and a b_record-bit position has 0 in every
+    // digit from b_record on.
+    if (b > bits_) {
+        if ((one & ~pictureDigits) != 0) return false;
         zero &= pictureDigits;
     } else {
         zero |= pictureDigits & ~((std::uint64_t{1} << b) - 1);
     }
     const std::uint64_t care = zero | one;
-    out.empty = false;
-    out.care = care >> kWordDigits;
-    out.value = one >> kWordDigits;
-    out.positions = kAll;
-    for (int i = 0; i < kWordDigits; ++i) {
-        if (((care >> i) & 1) != 0) out.positions &= ((one >> i) & 1) != 0 ? kDigitOne[i] : ~kDigitOne[i];
+    for (int level = 0; level <= levels_; ++level) {
+        const int shift = kLevelDigits * level;
+        shape.masks[level] = childMask(care >> shift, one >> shift);
     }
-    return out;
-}
-
-// Word indices of `digits` digits below bound that match care and value,
-// counted by the highest digit i where such an index leaves the bound: it
-// follows the bound above i, has 0 where the bound has 1 at i, and is free
-// below i.
-std::uint64_t matchingBelow(std::uint64_t care, std::uint64_t value, int digits, std::uint64_t bound) {
-    const std::uint64_t span = std::uint64_t{1} << digits;
-    if (bound >= span) return std::uint64_t{1} << (digits - std::popcount(care & (span - 1)));
-    std::uint64_t count = 0;
-    for (int i = digits - 1; i >= 0; --i) {
-        const std::uint64_t bit = std::uint64_t{1} << i;
-        const bool wantsOne = (care & value & bit) != 0;
-        const bool wantsZero = (care & ~value & bit) != 0;
-        if ((bound & bit) != 0) {
-            if (!wantsOne) count += std::uint64_t{1} << (i - std::popcount(care & (bit - 1)));
-            if (wantsZero) return count;  // cannot follow the bound's 1 here
-        } else if (wantsOne) {
-            return count;  // cannot follow the bound's 0 here
-        }
-    }
-    return count;
-}
-
-int wordDigits(int pictureBits) { return pictureBits > kWordDigits ? pictureBits - kWordDigits : 0; }
-
-}  // namespace
-
-std::uint64_t paintSteps(CubeMasks cube, int b, std::uint64_t pixelCount) {
-    const int bits = positionBitCount(pixelCount);
-    const WordCube c = wordCube(cube, b, bits);
-    if (c.empty) return 0;
-    const std::uint64_t words = (pixelCount + 63) >> kWordDigits;
-    return matchingBelow(c.care, c.value, wordDigits(bits), words);
-}
-
-bool RecordPainter::start(std::uint64_t pixelCount, std::uint32_t* pixels) {
-    pixels_ = pixels;
-    bits_ = positionBitCount(pixelCount);
-    const std::uint64_t words = (pixelCount + 63) >> kWordDigits;
-    if (!painted_.allocate(words)) return false;
-    // Positions past the picture count as painted: no cube reaches them.
-    if ((pixelCount & 63) != 0) painted_[words - 1] = kAll << (pixelCount & 63);
+    shape.byLane = kGroupSize[care & 63] < kGroupSize[(care >> kLevelDigits) & 63];
+    shape.laneCount = kGroupSize[care & 63];
     return true;
 }
 
-void RecordPainter::paint(CubeMasks cube, int b, std::uint32_t colour) {
-    const WordCube c = wordCube(cube, b, bits_);
-    if (c.empty) return;
-    const std::uint64_t words = painted_.size();
-    // The free word digits: the lowest ones make runs of consecutive words,
-    // the others are walked as subsets in ascending order.
-    const std::uint64_t free = ~c.care & ((std::uint64_t{1} << wordDigits(bits_)) - 1);
-    const std::uint64_t run = std::uint64_t{1} << std::countr_one(free);
-    const std::uint64_t spread = free & ~(run - 1);
-    std::uint64_t sub = 0;
-    do {
-        const std::uint64_t first = c.value | sub;
-        if (first >= words) break;
-        const std::uint64_t end = std::min(first + run, words);
-        for (std::uint64_t w = first; w < end; ++w) paintWord(w, c.positions, colour);
-        sub = (sub - spread) & spread;  // the next subset of the spread digits
-    } while (sub != 0);
+template <class Cell>
+bool BasicRecordPainter<Cell>::paint(CubeMasks cube, int b, Cell value) {
+    if (overBudget_) return false;
+    Shape shape;
+    if (complete_ || !prepare(cube, b, shape)) return true;
+    return paintShape(shape, value);
 }
 
-void RecordPainter::paintWord(std::uint64_t word, std::uint64_t positions, std::uint32_t colour) {
-    const std::uint64_t fresh = positions & ~painted_[word];
-    if (fresh == 0) return;
-    painted_[word] |= fresh;
-    std::uint32_t* at = pixels_ + (word << kWordDigits);
+template <class Cell>
+bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, int b, Cell value) {
+    for (std::uint64_t k = 0, n = cubeCountOf(data.size(), b); k < n && !complete_ && !overBudget_; ++k) {
+        // Zero bits that pad the last byte read as cubes with both masks
+        // zero when b <= 3; the writer never writes such a cube.
+        const CubeMasks cube = readCube(data, b, k);
+        Shape shape;
+        if ((cube.zero != 0 || cube.one != 0) && prepare(cube, b, shape)) paintShape(shape, value);
+    }
+    return !overBudget_;
+}
+
+template <class Cell>
+bool BasicRecordPainter<Cell>::paintAll(Cell value) {
+    if (overBudget_) return false;
+    if (complete_) return true;
+    Shape shape;
+    std::fill(shape.masks, shape.masks + levels_ + 1, kAll);
+    shape.byLane = false;
+    shape.laneCount = 64;
+    return paintShape(shape, value);
+}
+
+template <class Cell>
+bool BasicRecordPainter<Cell>::paintShape(const Shape& shape, Cell value) {
+    std::uint64_t steps = steps_;
+    switch (levels_) {
+        case 1: complete_ = walk<1>(0, shape, value, steps); break;
+        case 2: complete_ = walk<2>(0, shape, value, steps); break;
+        case 3: complete_ = walk<3>(0, shape, value, steps); break;
+        case 4: complete_ = walk<4>(0, shape, value, steps); break;
+        default: complete_ = walk<5>(0, shape, value, steps); break;
+    }
+    steps_ = steps;
+    overBudget_ = steps > maxSteps_;
+    return !overBudget_;
+}
+
+// Visits the children of a node that the cube allows and that are not
+// complete, a step each; true when the node is complete afterwards. (What
+// the loops use is copied to locals: stores into the arrays could
+// otherwise alias it.)
+template <class Cell>
+template <int Level>
+bool BasicRecordPainter<Cell>::walk(std::uint64_t node, const Shape& shape, Cell value, std::uint64_t& stepsTaken) {
+    if constexpr (Level == 1) {
+        return paintBlock(node, shape.masks[1], shape.masks[0], shape.byLane, shape.laneCount, value, stepsTaken);
+    } else {
+        std::uint64_t* const doneAt = done_.data() + levelStart_[Level] + node;
+        const std::uint64_t most = maxSteps_;
+        std::uint64_t done = *doneAt;
+        std::uint64_t steps = stepsTaken;
+        for (std::uint64_t todo = shape.masks[Level] & ~done; todo != 0 && steps <= most; todo &= todo - 1) {
+            ++steps;
+            const int k = std::countr_zero(todo);
+            const std::uint64_t child = (node << kLevelDigits) | static_cast<std::uint64_t>(k);
+            bool full;
+            if constexpr (Level == 2) {
+                full = paintBlock(child, shape.masks[1], shape.masks[0], shape.byLane, shape.laneCount, value, steps);
+            } else {
+                full = walk<Level - 1>(child, shape, value, steps);
+            }
+            if (full) done |= std::uint64_t{1} << k;
+        }
+        *doneAt = done;
+        stepsTaken = steps;
+        return done == kAll;
+    }
+}
+
+// The words of a level-1 node: word by word, or lane by lane where the cube
+// allows fewer positions of a word than words of the node, each lane's
+// unpainted words being known at once. Either way, a step per word or lane
+// looked at.
+template <class Cell>
+inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64_t wordMask, std::uint64_t lanes,
+                                                 bool byLane, int laneCount, Cell value, std::uint64_t& stepsTaken) {
+    std::uint64_t* const doneAt = done_.data() + levelStart_[1] + node;
+    std::uint64_t done = *doneAt;
+    const std::uint64_t todo = wordMask & ~done;
+    if (todo == 0) return done == kAll;
+    std::uint64_t* const lacking = lacking_.data() + (node << kLevelDigits);
+    std::uint64_t* const words = words_.data() + (node << kLevelDigits);
+    Cell* const cells = cells_ + (node << (2 * kLevelDigits));
+    std::uint64_t steps = stepsTaken;
+    if (byLane && laneCount < bitCount(todo)) {
+        steps += static_cast<std::uint64_t>(laneCount);
+        for (std::uint64_t l = lanes; l != 0; l &= l - 1) {
+            const int lane = std::countr_zero(l);
+            const std::uint64_t fresh = todo & lacking[lane];
+            if (fresh == 0) continue;
+            lacking[lane] &= ~fresh;
+            for (std::uint64_t f = fresh; f != 0; f &= f - 1) {
+                const int k = std::countr_zero(f);
+                cells[k << kLevelDigits | lane] = value;
+                words[k] |= std::uint64_t{1} << lane;
+                if (words[k] == kAll) done |= std::uint64_t{1} << k;
+            }
+        }
+    } else {
+        for (std::uint64_t t = todo; t != 0; t &= t - 1) {
+            ++steps;
+            const int k = std::countr_zero(t);
+            const std::uint64_t fresh = lanes & ~words[k];
+            if (fresh == 0) continue;
+            paintCells(cells + (k << kLevelDigits), (node << kLevelDigits) | static_cast<std::uint64_t>(k), fresh,
+                       laneCount, value);
+            words[k] |= fresh;
+            // A complete word is out of every walk through its done bit:
+            // its lanes need no update.
+            if (words[k] == kAll) {
+                done |= std::uint64_t{1} << k;
+                continue;
+            }
+            for (std::uint64_t f = fresh; f != 0; f &= f - 1) lacking[std::countr_zero(f)] &= ~(std::uint64_t{1} << k);
+        }
+    }
+    *doneAt = done;
+    stepsTaken = steps;
+    return done == kAll;
+}
+
+template <class Cell>
+void BasicRecordPainter<Cell>::paintCells(Cell* at, std::uint64_t word, std::uint64_t fresh, int laneCount,
+                                          Cell value) {
     if (fresh == kAll) {
-        std::fill(at, at + 64, colour);
+        std::fill(at, at + 64, value);
         return;
     }
-    for (std::uint64_t f = fresh; f != 0; f &= f - 1) at[std::countr_zero(f)] = colour;
+    // Eight cells at a time where they are bytes and the word lies inside
+    // the picture (the last one may not: cells end at pixelCount).
+    if constexpr (sizeof(Cell) == 1 && std::endian::native == std::endian::little) {
+        if (laneCount > 8 && ((word + 1) << kLevelDigits) <= pixelCount_) {
+            const std::uint64_t fill = 0x0101010101010101u * value;
+            for (int group = 0; group < 8; ++group) {
+                const std::uint64_t mask = kByteMask[(fresh >> (8 * group)) & 0xFF];
+                if (mask == 0) continue;
+                std::uint64_t cells;
+                std::memcpy(&cells, at + 8 * group, 8);
+                cells = (cells & ~mask) | (fill & mask);
+                std::memcpy(at + 8 * group, &cells, 8);
+            }
+            return;
+        }
+    }
+    for (std::uint64_t f = fresh; f != 0; f &= f - 1) at[std::countr_zero(f)] = value;
 }
+
+template class BasicRecordPainter<std::uint8_t>;
+template class BasicRecordPainter<std::uint16_t>;
+template class BasicRecordPainter<std::uint32_t>;
 
 }  // namespace qm5

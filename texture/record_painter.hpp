@@ -1,6 +1,6 @@
 #pragma once
-// Painting the colour records of one compressed image, fast and with work
-// that can be known before painting.
+// Painting the colour records of one compressed image with work that
+// follows what is painted, not how often cubes repeat.
 //
 // The format's own order paints the records from the last index down, so
 // that a lower index overwrites: every pixel ends with the colour of the
@@ -11,47 +11,105 @@
 // colours covers each pixel about 9300 times.
 //
 // This painter gives the same pixels in the other order: records from
-// index 0 up, each pixel painted once, by the first record that covers it.
-// A bit per position says which are painted, 64 to a word: the positions
-// p = 64 w + l of word w. A cube's digits 0 .. 5 become a 64-bit mask of
-// the l it allows, and its digits from 6 up pick the words; in each word
-// it visits, the positions it newly covers are painted in one step, 64
-// pixels at once where the cube leaves its low digits free. The words of a
-// cube are walked in ascending order, consecutive ones (free digits 6, 7,
-// ...) as runs, and the walk ends at the picture's end whatever b the
-// record claims.
+// index 0 up, each pixel painted once, by the first record that covers it,
+// and keeps track of what is painted as a tree of 64-bit masks that follows
+// the position digits six at a time. A leaf is a word of 64 positions,
+// p = 64 w + l: bit l says that position is painted. Above it, bit k of
+// node n at level 1 says word 64 n + k is complete (every position
+// painted), at level 2 that node 64 n + k of level 1 is complete, and so
+// on up to one root over the whole picture.
 //
-// Work is counted in steps, one per word a cube visits: paintSteps() says
-// how many before anything is painted.
+// A cube fixes some digits and leaves the others free; restricted to the
+// six digits of one level it allows a set of children, one 64-bit mask per
+// level. Painting a cube walks the tree from the root into the children
+// that its mask allows and that are not complete, and at each word paints
+// the positions its low digits allow that are still unpainted: 64 at once
+// where those digits are free. Complete parts of the picture cost nothing,
+// so a cube repeated or contained in parts painted before is skipped at
+// the highest level where they are complete, and once the picture is
+// complete every further cube costs nothing.
+//
+// Work is counted in steps, one per child visited at any level; painting
+// stops (and says so) when the steps pass the budget given at start. Cubes
+// that visit parts that are not complete without painting in them (such
+// as cubes of one low digit pattern over words that never complete) are
+// what the budget bounds.
 
 #include <cstdint>
+#include <span>
 
 #include "core/heap_array.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5 {
 
-class RecordPainter {
+// Cell: what a position holds, a palette index of 8, 16 or 32 bits.
+template <class Cell>
+class BasicRecordPainter {
 public:
-    // Paints into pixelCount pixels. False when the painted bits cannot be
-    // allocated.
-    [[nodiscard]] bool start(std::uint64_t pixelCount, std::uint32_t* pixels);
-    // Paints colour into the unpainted positions below pixelCount that the
-    // cube of a b-bit record covers.
-    void paint(CubeMasks cube, int b, std::uint32_t colour);
+    // Paints into cells[0 .. pixelCount - 1], which keep their values where
+    // nothing paints, with at most maxSteps steps. False when the tree
+    // cannot be allocated.
+    [[nodiscard]] bool start(std::uint64_t pixelCount, Cell* cells, std::uint64_t maxSteps = UINT64_MAX);
+    // Paints value into the unpainted positions below pixelCount that the
+    // cube of a b-bit record covers (1 <= b <= 32). False once the steps
+    // have passed the budget: then nothing more is painted.
+    bool paint(CubeMasks cube, int b, Cell value);
+    // Every cube of a record's data (the cube stream of a b-bit record,
+    // 1 <= b <= 32), until the picture is complete.
+    bool paintRecord(std::span<const std::uint8_t> data, int b, Cell value);
     // A whole record: every unpainted position.
-    void paintAll(std::uint32_t colour) { paint({}, bits_, colour); }
+    bool paintAll(Cell value);
+
+    std::uint64_t steps() const { return steps_; }
+    bool overBudget() const { return overBudget_; }
+    // Every position is painted.
+    bool complete() const { return complete_; }
+    // Bit l of word w: position 64 w + l is painted (positions from
+    // pixelCount on count as painted).
+    std::span<const std::uint64_t> paintedWords() const { return words_.span(); }
 
 private:
-    void paintWord(std::uint64_t word, std::uint64_t positions, std::uint32_t colour);
+    static constexpr int kMaxLevels = 5;  // above the words: 30 position bits - 6 in a word, 6 a level
 
-    std::uint32_t* pixels_ = nullptr;
-    int bits_ = 0;  // b of the picture
-    HeapArray<std::uint64_t> painted_;  // bit l of word w: position 64 w + l
+    // A cube in the picture's terms: [0] the positions of a word it allows,
+    // [L] the children of a node at level L; whether to walk the words of
+    // a level-1 node lane by lane (it allows fewer positions than words).
+    struct Shape {
+        std::uint64_t masks[kMaxLevels + 1];
+        bool byLane;
+        int laneCount;
+    };
+    bool prepare(CubeMasks cube, int b, Shape& shape) const;
+    bool paintShape(const Shape& shape, Cell value);
+    template <int Level>
+    bool walk(std::uint64_t node, const Shape& shape, Cell value, std::uint64_t& steps);
+    bool paintBlock(std::uint64_t node, std::uint64_t wordMask, std::uint64_t lanes, bool byLane, int laneCount,
+                    Cell value, std::uint64_t& steps);
+    // The positions fresh of word (whose cells start at at).
+    void paintCells(Cell* at, std::uint64_t word, std::uint64_t fresh, int laneCount, Cell value);
+
+    Cell* cells_ = nullptr;
+    std::uint64_t pixelCount_ = 0;
+    int bits_ = 0;    // b of the picture
+    int levels_ = 0;  // above the words, at least 1
+    HeapArray<std::uint64_t> words_;
+    HeapArray<std::uint64_t> done_;             // the nodes of every level, level 1 first
+    // Bit k of [64 n + l]: word 64 n + k of level-1 node n lacks position l
+    // (kept for the words that are not complete).
+    HeapArray<std::uint64_t> lacking_;
+    std::uint64_t levelStart_[kMaxLevels + 1] = {};  // of level L's nodes in done_
+    std::uint64_t steps_ = 0;
+    std::uint64_t maxSteps_ = UINT64_MAX;
+    bool overBudget_ = false;
+    bool complete_ = false;
 };
 
-// The steps painting the cube of a b-bit record takes in a picture of
-// pixelCount pixels: the words of 64 positions it visits.
-std::uint64_t paintSteps(CubeMasks cube, int b, std::uint64_t pixelCount);
+extern template class BasicRecordPainter<std::uint8_t>;
+extern template class BasicRecordPainter<std::uint16_t>;
+extern template class BasicRecordPainter<std::uint32_t>;
+
+// The painter of 32-bit pixels.
+using RecordPainter = BasicRecordPainter<std::uint32_t>;
 
 }  // namespace qm5

@@ -32,84 +32,64 @@ TextureProblem imageCut(const ByteReader& in, std::int64_t image, std::uint64_t 
                      static_cast<std::int64_t>(need));
 }
 
-// The cubes of a general record that paint: zero bits that pad the last
-// byte read as cubes with both masks zero when b <= 3, and the writer never
-// writes such a cube.
+// Walks the records of one compressed image, reader at its first record:
+// every head and data length in the file and every general b possible.
+// visit(index, head, data) sees each record in turn and returns whether to
+// go on.
 template <class Visit>
-void forEachCube(std::span<const std::uint8_t> data, int b, Visit visit) {
-    CubeStreamReader cubes(data, b);
-    for (std::uint64_t k = cubes.count(); k > 0; --k) {
-        const CubeMasks cube = cubes.next();
-        if (cube.zero != 0 || cube.one != 0) visit(cube);
-    }
-}
-
-std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-
-// Walks one compressed image, reader at its first record: every head and
-// data length in the file and every general b possible. With work, also
-// sums the painting steps of the image; with a painter, paints it.
-TextureProblem walkCompressedImage(ByteReader& in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
-                                   std::int64_t image, std::uint64_t* work, RecordPainter* painter) {
-    const std::uint64_t pixels = layout.pixelCount;
+TextureProblem walkRecords(ByteReader& in, const TextureLayout& layout, std::int64_t image, Visit visit) {
     for (std::int32_t c = 0; c < layout.colourCount; ++c) {
         const std::uint64_t at = in.offset();
         auto headBytes = in.readSpan(kRecordHeadSize);
         if (!headBytes) return problemAt(Kind::recordTruncated, image, c, at);
         const RecordHead head = RecordHead::from(*headBytes);
-        const std::uint32_t colour = palette.empty() ? 0 : palette[static_cast<std::size_t>(c)];
-        if (head.isWhole()) {
-            if (work != nullptr) *work = saturatingAdd(*work, paintSteps({}, layout.positionBits, pixels));
-            if (painter != nullptr) painter->paintAll(colour);
+        std::span<const std::uint8_t> data;
+        if (head.isGeneral()) {
+            const int b = head.bitCount();
+            if (b == 0 || b > kMaxPositionBits) {
+                return problemAt(Kind::wrongBitCount, image, c, at + 2, b, layout.positionBits);
+            }
+            auto bytes = in.readSpan(head.dataLength());
+            if (!bytes) return problemAt(Kind::recordTruncated, image, c, at);
+            data = *bytes;
         }
-        if (!head.isGeneral()) continue;
-        const int b = head.bitCount();
-        if (b == 0 || b > kMaxPositionBits) {
-            return problemAt(Kind::wrongBitCount, image, c, at + 2, b, layout.positionBits);
-        }
-        auto data = in.readSpan(head.dataLength());
-        if (!data) return problemAt(Kind::recordTruncated, image, c, at);
-        if (work != nullptr) forEachCube(*data, b, [&](CubeMasks cube) { *work = saturatingAdd(*work, paintSteps(cube, b, pixels)); });
-        if (painter != nullptr) forEachCube(*data, b, [&](CubeMasks cube) { painter->paint(cube, b, colour); });
+        if (!visit(c, head, data)) break;
     }
     return {};
 }
 
-// Checks the indices of one plain image, reader at its first index.
+// Checks the indices of one plain image, reader at its first index: the
+// largest first, in a loop the compiler vectorises, and the first one out
+// of range only when there is one.
 TextureProblem checkPlainImage(ByteReader& in, const TextureLayout& layout, std::int64_t image) {
     const std::uint64_t start = in.offset();
     const auto indices = in.readSpan(layout.plainImageBytes());
     if (!indices) return imageCut(in, image, layout.plainImageBytes());
+    const std::uint8_t* at = indices->data();
+    const std::uint64_t n = layout.pixelCount;
+    const std::uint32_t colours = static_cast<std::uint32_t>(layout.colourCount);
     if (layout.indexBytes() == 1) {
-        if (layout.colourCount >= 256) return {};
-        for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
-            if ((*indices)[p] >= layout.colourCount) {
-                return problemAt(Kind::indexOutOfRange, image, -1, start + p, (*indices)[p]);
-            }
+        if (colours >= 256) return {};
+        std::uint8_t largest = 0;
+        for (std::uint64_t p = 0; p < n; ++p) largest = std::max(largest, at[p]);
+        if (largest < colours) return {};
+        for (std::uint64_t p = 0; p < n; ++p) {
+            if (at[p] >= colours) return problemAt(Kind::indexOutOfRange, image, -1, start + p, at[p]);
         }
         return {};
     }
-    // Signed 16-bit values: the classic reader's view.
-    for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
-        const std::int32_t index = static_cast<std::int16_t>((*indices)[2 * p] | ((*indices)[2 * p + 1] << 8));
-        if (index < 0 || index >= layout.colourCount) {
-            return problemAt(Kind::indexOutOfRange, image, -1, start + 2 * p, index);
+    // Signed 16-bit values, the classic reader's view: a negative one is
+    // 32768 or more unsigned, above any colour count.
+    const auto index = [at](std::uint64_t p) { return static_cast<std::uint16_t>(at[2 * p] | (at[2 * p + 1] << 8)); };
+    std::uint16_t largest = 0;
+    for (std::uint64_t p = 0; p < n; ++p) largest = std::max(largest, index(p));
+    if (largest < colours) return {};
+    for (std::uint64_t p = 0; p < n; ++p) {
+        if (index(p) >= colours) {
+            return problemAt(Kind::indexOutOfRange, image, -1, start + 2 * p, static_cast<std::int16_t>(index(p)));
         }
     }
     return {};
-}
-
-void paintPlainImage(ByteReader in, const TextureLayout& layout, std::span<const std::uint32_t> palette,
-                     Picture& picture) {
-    const auto indices = *in.readSpan(layout.plainImageBytes());
-    if (layout.indexBytes() == 1) {
-        for (std::uint64_t p = 0; p < layout.pixelCount; ++p) picture.pixels[p] = palette[indices[p]];
-        return;
-    }
-    for (std::uint64_t p = 0; p < layout.pixelCount; ++p) {
-        const std::uint32_t index = static_cast<std::uint32_t>(indices[2 * p] | (indices[2 * p + 1] << 8));
-        picture.pixels[p] = palette[index];
-    }
 }
 
 }  // namespace
@@ -119,8 +99,6 @@ TextureProblem TextureDecoder::open(std::span<const std::uint8_t> file, const De
     options_ = options;
     opened_ = false;
     offsets_.reset();
-    work_.reset();
-    palette_.reset();
     const LayoutCheck check = checkTextureLayout(file);
     layout_ = check.layout;
     const TextureProblem first = check.first();
@@ -132,10 +110,10 @@ TextureProblem TextureDecoder::open(std::span<const std::uint8_t> file, const De
                          static_cast<std::int64_t>(options.maxPixels));
     }
     if (first) return first;
-    if (!palette_.allocate(static_cast<std::uint64_t>(layout_.colourCount))) return outOfMemory();
-    for (std::size_t k = 0; k < palette_.size(); ++k) {
-        palette_[k] = options.indices ? static_cast<std::uint32_t>(k) : layout_.colour(k);
-    }
+    HeapArray<std::uint32_t> palette;
+    if (!palette.allocate(static_cast<std::uint64_t>(layout_.colourCount))) return outOfMemory();
+    for (std::size_t k = 0; k < palette.size(); ++k) palette[k] = layout_.colour(k);
+    if (!tables_.make(palette.span())) return outOfMemory();
     opened_ = true;
     return {};
 }
@@ -148,51 +126,29 @@ TextureProblem TextureDecoder::check(std::span<const std::uint8_t> file, std::in
 
 TextureProblem TextureDecoder::check(std::int64_t first, std::int64_t end) {
     offsets_.reset();
-    work_.reset();
     first_ = first;
     if (!opened_ || first < 0 || end <= first) {
         return problemAt(Kind::noSuchImage, first, -1, kImageCountOffset, 0, layout_.header.imageCount);
     }
-    const std::uint64_t checked = static_cast<std::uint64_t>(end - first);
-    if (!offsets_.allocate(checked) || !work_.allocate(checked)) return outOfMemory();
+    if (!offsets_.allocate(static_cast<std::uint64_t>(end - first))) return outOfMemory();
     ByteReader in(file_);
     in.seek(layout_.imagesOffset);
-    const bool compressed = layout_.compressed();
-    const bool counted = options_.maxPaintWork != kNoLimit;
-    const std::uint64_t pixels = layout_.pixelCount;
+    const auto findOnly = [](std::int32_t, RecordHead, std::span<const std::uint8_t>) { return true; };
     // The images before the first asked for are only found, not judged.
     for (std::int64_t image = 0; image < end; ++image) {
         const bool judged = image >= first_;
-        const std::size_t slot = static_cast<std::size_t>(judged ? image - first_ : 0);
-        if (judged) offsets_[slot] = in.offset();
-        std::uint64_t work = 0;
+        if (judged) offsets_[static_cast<std::size_t>(image - first_)] = in.offset();
         TextureProblem problem;
-        if (compressed) {
-            problem = walkCompressedImage(in, layout_, {}, image, judged && counted ? &work : nullptr, nullptr);
+        if (layout_.compressed()) {
+            problem = walkRecords(in, layout_, image, findOnly);
         } else if (judged) {
             problem = checkPlainImage(in, layout_, image);
-        } else if (in.remaining() < layout_.plainImageBytes()) {
+        } else if (!in.skip(layout_.plainImageBytes())) {
             problem = imageCut(in, image, layout_.plainImageBytes());
-        } else {
-            (void)in.skip(layout_.plainImageBytes());
         }
         if (problem) return problem;
-        if (!judged) continue;
-        work_[slot] = work;
-        // work / P against the limit, rounded up, without overflow.
-        const std::uint64_t steps = work / pixels + (work % pixels != 0 ? 1 : 0);
-        if (steps > options_.maxPaintWork) {
-            return problemAt(Kind::tooMuchWork, image, -1, offsets_[slot],
-                             static_cast<std::int64_t>(std::min<std::uint64_t>(steps, INT64_MAX)),
-                             static_cast<std::int64_t>(options_.maxPaintWork));
-        }
     }
     return {};
-}
-
-std::uint64_t TextureDecoder::paintWork(std::int64_t image) const {
-    const std::int64_t slot = image - first_;
-    return slot >= 0 && static_cast<std::uint64_t>(slot) < work_.size() ? work_[static_cast<std::size_t>(slot)] : 0;
 }
 
 TextureProblem TextureDecoder::decode(std::int64_t image, Picture& out) const {
@@ -203,16 +159,67 @@ TextureProblem TextureDecoder::decode(std::int64_t image, Picture& out) const {
     }
     Picture picture;
     if (!picture.allocate(layout_.width, layout_.height)) return problemAt(Kind::outOfMemory, image, -1, 0);
-    ByteReader in(file_);
-    in.seek(offsets_[static_cast<std::size_t>(slot)]);
-    if (layout_.compressed()) {
-        RecordPainter painter;
-        if (!painter.start(layout_.pixelCount, picture.pixels.data())) return problemAt(Kind::outOfMemory, image, -1, 0);
-        (void)walkCompressedImage(in, layout_, palette_.span(), image, nullptr, &painter);
-    } else {
-        paintPlainImage(in, layout_, palette_.span(), picture);
+    const PixelFormat format = options_.indices ? PixelFormat::indices : PixelFormat::colours;
+    if (const TextureProblem problem = decodeAt(image, offsets_[static_cast<std::size_t>(slot)], format,
+                                                picture.pixels.data(), options_)) {
+        return problem;
     }
     out = std::move(picture);
+    return {};
+}
+
+TextureProblem TextureDecoder::decodeAt(std::int64_t image, std::uint64_t offset, PixelFormat format, void* out,
+                                        const DecodeOptions& limits) const {
+    if (!opened_) return problemAt(Kind::noSuchImage, image, -1, kImageCountOffset, 0, layout_.header.imageCount);
+    ByteReader in(file_);
+    if (!in.seek(offset)) return problemAt(Kind::imageTruncated, image, -1, file_.size());
+    const PixelTarget target{format, &tables_, out};
+    if (!layout_.compressed()) {
+        if (const TextureProblem problem = checkPlainImage(in, layout_, image)) return problem;
+        storePlainIndices(file_.subspan(static_cast<std::size_t>(offset)), layout_.indexBytes() == 2,
+                          layout_.pixelCount, target);
+        return {};
+    }
+    // Every record's head and data are checked before anything is painted.
+    ByteReader walk = in;
+    const auto findOnly = [](std::int32_t, RecordHead, std::span<const std::uint8_t>) { return true; };
+    if (const TextureProblem problem = walkRecords(walk, layout_, image, findOnly)) return problem;
+    return layout_.colourCount <= 256 ? paintImage<std::uint8_t>(in, image, target, limits)
+                                      : paintImage<std::uint16_t>(in, image, target, limits);
+}
+
+// Paints the records of a compressed image into an index map of Cell (8 or
+// 16 bits, as the palette needs), then stores it in one pass.
+template <class Cell>
+TextureProblem TextureDecoder::paintImage(ByteReader in, std::int64_t image, const PixelTarget& target,
+                                          const DecodeOptions& limits) const {
+    const std::uint64_t pixels = layout_.pixelCount;
+    const std::uint64_t offset = in.offset();
+    const std::uint64_t budget = limits.paintBudget(pixels);
+    HeapArray<Cell> cells;
+    BasicRecordPainter<Cell> painter;
+    if (!cells.allocate(pixels) || !painter.start(pixels, cells.data(), budget)) {
+        return problemAt(Kind::outOfMemory, image, -1, 0);
+    }
+    // Records from index 0 up, until the picture is complete.
+    (void)walkRecords(in, layout_, image, [&](std::int32_t c, RecordHead head, std::span<const std::uint8_t> data) {
+        const Cell value = static_cast<Cell>(c);
+        if (head.isWhole()) painter.paintAll(value);
+        if (head.isGeneral()) painter.paintRecord(data, head.bitCount(), value);
+        return !painter.complete() && !painter.overBudget();
+    });
+    if (painter.overBudget()) {
+        // Said per pixel, as the limit is: for a picture whose steps the
+        // limit per image bounds, the steps per pixel that it allows.
+        const auto perPixel = [pixels](std::uint64_t steps, bool up) {
+            const std::uint64_t n = steps / pixels + (up && steps % pixels != 0 ? 1 : 0);
+            return static_cast<std::int64_t>(std::min<std::uint64_t>(n, INT64_MAX));
+        };
+        return problemAt(Kind::tooMuchWork, image, -1, offset, perPixel(painter.steps(), true), perPixel(budget, false));
+    }
+    const std::span<const std::uint64_t> painted =
+        painter.complete() ? std::span<const std::uint64_t>() : painter.paintedWords();
+    storeIndexMap(cells.data(), pixels, painted, target);
     return {};
 }
 

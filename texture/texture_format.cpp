@@ -123,17 +123,4 @@ bool CubeStreamWriter::put(CubeMasks cube) {
     return true;
 }
 
-CubeMasks readCube(std::span<const std::uint8_t> data, int b, std::uint64_t k) {
-    CubeMasks cube;
-    const std::uint64_t start = 2u * static_cast<std::uint64_t>(b) * k;
-    for (int j = 0; j < b; ++j) {
-        const std::uint64_t qz = start + static_cast<std::uint64_t>(j);
-        const std::uint64_t qo = qz + static_cast<std::uint64_t>(b);
-        const std::uint32_t bit = std::uint32_t{1} << (b - 1 - j);
-        if ((data[qz >> 3] >> (qz & 7)) & 1u) cube.zero |= bit;
-        if ((data[qo >> 3] >> (qo & 7)) & 1u) cube.one |= bit;
-    }
-    return cube;
-}
-
 }  // namespace qm5

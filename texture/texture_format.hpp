@@ -4,8 +4,10 @@
 // (TextureHeader: the file; RecordHead: a colour record; CubeMasks: the cube
 // data), the validator of the header and palette, and the cube-bit stream.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 
@@ -225,43 +227,66 @@ private:
     std::uint64_t bit_ = 0;
 };
 
-// Cube k of a record's data; requires 1 <= b <= 32 and k < cubeCountOf(data.size(), b).
-CubeMasks readCube(std::span<const std::uint8_t> data, int b, std::uint64_t k);
+constexpr std::uint64_t byteSwapped(std::uint64_t v) {
+    v = ((v >> 8) & 0x00FF00FF00FF00FFu) | ((v & 0x00FF00FF00FF00FFu) << 8);
+    v = ((v >> 16) & 0x0000FFFF0000FFFFu) | ((v & 0x0000FFFF0000FFFFu) << 16);
+    return (v >> 32) | (v << 32);
+}
+
+// The little-endian 64-bit value of data[at .. at + 7]; bytes past the data
+// read as 0.
+inline std::uint64_t loadLittle64(std::span<const std::uint8_t> data, std::size_t at) {
+    std::uint64_t v = 0;
+    if (at + 8 <= data.size()) {
+        std::memcpy(&v, data.data() + at, 8);
+        if constexpr (std::endian::native == std::endian::big) v = byteSwapped(v);
+        return v;
+    }
+    for (std::size_t i = 0; at + i < data.size() && i < 8; ++i) v |= std::uint64_t{data[at + i]} << (8 * i);
+    return v;
+}
+
+// v with its 64 bits in reverse order.
+constexpr std::uint64_t reversedBits(std::uint64_t v) {
+    v = ((v >> 1) & 0x5555555555555555u) | ((v & 0x5555555555555555u) << 1);
+    v = ((v >> 2) & 0x3333333333333333u) | ((v & 0x3333333333333333u) << 2);
+    v = ((v >> 4) & 0x0F0F0F0F0F0F0F0Fu) | ((v & 0x0F0F0F0F0F0F0F0Fu) << 4);
+    return byteSwapped(v);
+}
+
+// Cube k of a record's data, read a word at a time; requires 1 <= b <= 32
+// and k < cubeCountOf(data.size(), b). Reversed, the 2b stream bits of a
+// cube (zero mask, then one mask, each most significant bit first) are the
+// one mask in the low b bits and the zero mask above it.
+inline CubeMasks readCube(std::span<const std::uint8_t> data, int b, std::uint64_t k) {
+    const std::uint64_t q = 2u * static_cast<std::uint64_t>(b) * k;
+    const std::size_t at = static_cast<std::size_t>(q >> 3);
+    const int shift = static_cast<int>(q & 7);
+    const std::uint64_t low = (std::uint64_t{1} << b) - 1;
+    if (2 * b + shift <= 64) {
+        const std::uint64_t bits = reversedBits(loadLittle64(data, at) >> shift) >> (64 - 2 * b);
+        return {static_cast<std::uint32_t>(bits >> b), static_cast<std::uint32_t>(bits & low)};
+    }
+    // Wider cubes: each mask (at most 32 + 7 bits) from a word of its own.
+    const std::uint64_t qo = q + static_cast<std::uint64_t>(b);
+    const std::uint64_t zero = reversedBits(loadLittle64(data, at) >> shift) >> (64 - b);
+    const std::uint64_t one = reversedBits(loadLittle64(data, static_cast<std::size_t>(qo >> 3)) >> (qo & 7)) >> (64 - b);
+    return {static_cast<std::uint32_t>(zero), static_cast<std::uint32_t>(one)};
+}
 
 // Reads the cubes of a record's data in order, for readers that take them
-// all: a byte at a time into a bit buffer, instead of bit by bit.
-// Contract: 1 <= b <= 30; next() is called at most count() times, and then
-// reads no byte past the data (2b * count() <= 8 * data.size()).
+// all. Contract: 1 <= b <= 32; next() is called at most count() times.
 class CubeStreamReader {
 public:
     CubeStreamReader(std::span<const std::uint8_t> data, int b) : data_(data), b_(b), count_(cubeCountOf(data.size(), b)) {}
     std::uint64_t count() const { return count_; }
-    CubeMasks next() {
-        CubeMasks cube;
-        cube.zero = take();
-        cube.one = take();
-        return cube;
-    }
+    CubeMasks next() { return readCube(data_, b_, next_++); }
 
 private:
-    // The next b stream bits as a mask; the buffer holds at most b - 1 + 8 <= 37 bits.
-    std::uint32_t take() {
-        while (bits_ < b_) {
-            buffer_ |= std::uint64_t{data_[at_++]} << bits_;
-            bits_ += 8;
-        }
-        const std::uint32_t v = static_cast<std::uint32_t>(buffer_ & ((std::uint64_t{1} << b_) - 1));
-        buffer_ >>= b_;
-        bits_ -= b_;
-        return reversedLowBits(v, b_);
-    }
-
     std::span<const std::uint8_t> data_;
     int b_;
     std::uint64_t count_;
-    std::size_t at_ = 0;
-    std::uint64_t buffer_ = 0;
-    int bits_ = 0;
+    std::uint64_t next_ = 0;
 };
 
 }  // namespace qm5

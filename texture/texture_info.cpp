@@ -1,5 +1,7 @@
 #include "texture/texture_info.hpp"
 
+#include <algorithm>
+
 #include "core/byte_reader.hpp"
 
 namespace qm5 {
@@ -10,8 +12,8 @@ using Kind = TextureProblemKind;
 
 class Inspector {
 public:
-    Inspector(std::span<const std::uint8_t> file, TextureInfo& info, std::uint64_t following)
-        : file_(file), in_(file), info_(info), following_(following) {}
+    Inspector(std::span<const std::uint8_t> file, TextureInfo& info, std::uint64_t following, bool cubes)
+        : file_(file), in_(file), info_(info), following_(following), cubes_(cubes) {}
 
     bool run();
 
@@ -38,6 +40,7 @@ private:
     ByteReader in_;
     TextureInfo& info_;
     std::uint64_t following_;  // bytes of the input after file_
+    bool cubes_;               // read and judge the cubes of records
     std::int32_t colourCount_ = 0;
 };
 
@@ -106,19 +109,36 @@ bool Inspector::plainImage(std::int64_t image, ImageSummary&) {
     }
     // One-byte indices are all valid once the palette has 256 colours.
     if (!wide && colourCount_ >= 256) return true;
-    TextureProblem bad = at(Kind::indexOutOfRange, image, -1, start);
-    bad.count = 0;
-    for (std::uint64_t p = 0; p < info_.layout.pixelCount; ++p) {
-        // As the reader takes them: unsigned bytes, signed 16-bit values.
-        const std::int32_t index = wide ? static_cast<std::int16_t>((*bytes)[2 * p] | ((*bytes)[2 * p + 1] << 8))
-                                        : (*bytes)[p];
-        if (index >= 0 && index < colourCount_) continue;
-        if (bad.count++ == 0) {
-            bad.value = index;
-            bad.offset = start + p * (wide ? 2u : 1u);
-        }
+    // As the reader takes them: unsigned bytes, signed 16-bit values (a
+    // negative one is 32768 or more unsigned, above any colour count).
+    // The largest first, in a loop the compiler vectorises; counted and
+    // the first found only when one is out of range.
+    const std::uint8_t* data = bytes->data();
+    const std::uint64_t n = info_.layout.pixelCount;
+    const std::uint32_t colours = static_cast<std::uint32_t>(colourCount_);
+    const auto index = [data, wide](std::uint64_t p) -> std::uint32_t {
+        return wide ? static_cast<std::uint16_t>(data[2 * p] | (data[2 * p + 1] << 8)) : data[p];
+    };
+    std::uint32_t largest = 0;
+    if (wide) {
+        std::uint16_t most = 0;
+        for (std::uint64_t p = 0; p < n; ++p) most = std::max(most, static_cast<std::uint16_t>(index(p)));
+        largest = most;
+    } else {
+        std::uint8_t most = 0;
+        for (std::uint64_t p = 0; p < n; ++p) most = std::max(most, data[p]);
+        largest = most;
     }
-    if (bad.count > 0) add(bad);
+    if (largest < colours) return true;
+    std::uint64_t count = 0;
+    for (std::uint64_t p = 0; p < n; ++p) count += index(p) >= colours ? 1 : 0;
+    if (count == 0) return true;  // no pixel at all
+    std::uint64_t p = 0;
+    while (index(p) < colours) ++p;
+    TextureProblem bad = at(Kind::indexOutOfRange, image, -1, start + p * (wide ? 2u : 1u));
+    bad.value = wide ? static_cast<std::int16_t>(index(p)) : static_cast<std::int32_t>(index(p));
+    bad.count = count;
+    add(bad);
     return true;
 }
 
@@ -157,7 +177,7 @@ bool Inspector::compressedImage(std::int64_t image, ImageSummary& summary) {
             add(at(Kind::recordTruncated, image, c, start));
             return false;
         }
-        if (b >= 1 && b <= kMaxPositionBits) checkCubes(*data, b, image, c, start, summary);
+        if (cubes_ && b >= 1 && b <= kMaxPositionBits) checkCubes(*data, b, image, c, start, summary);
     }
     return true;
 }
@@ -202,10 +222,11 @@ void Inspector::checkCubes(std::span<const std::uint8_t> data, int b, std::int64
 
 }  // namespace
 
-bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info, std::uint64_t following, bool sizeKnown) {
+bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info, std::uint64_t following, bool sizeKnown,
+                    bool cubes) {
     info = TextureInfo{};
     info.sizeKnown = sizeKnown;
-    return Inspector(file, info, following).run();
+    return Inspector(file, info, following, cubes).run();
 }
 
 }  // namespace qm5

@@ -51,9 +51,11 @@ struct TextureInfo {
 
 // Walks the whole file. file may be the start of a longer input, read as
 // far as the texture reaches (texture/texture_input.hpp): following bytes
-// come after it, and with sizeKnown false yet more may. False only when
-// memory for the report ran out.
+// come after it, and with sizeKnown false yet more may. With cubes false
+// the records' cubes are neither read nor counted (one pass over the
+// heads, for readers that only need to know that every image is there).
+// False only when memory for the report ran out.
 bool inspectTexture(std::span<const std::uint8_t> file, TextureInfo& info, std::uint64_t following = 0,
-                    bool sizeKnown = true);
+                    bool sizeKnown = true, bool cubes = true);
 
 }  // namespace qm5

@@ -33,7 +33,8 @@
  * - Memory: the library allocates with the C library's malloc and the C++
  *   runtime; there is no caller-supplied allocator. Buffers it hands out
  *   (qm5_encode) are released with qm5_free(). Decoding writes into the
- *   caller's buffers; it takes working memory of 4 bytes per pixel.
+ *   caller's buffers; a compressed image takes working memory of 1 or 2
+ *   bytes per pixel (colour counts up to 256 and above) and 2 bits more.
  * - Limits bound what a call may take (pixels, painting work, memory); their
  *   defaults are those of the qm5 command.
  * - No call prints anything, reads standard input or ends the program.
@@ -99,7 +100,9 @@ typedef enum qm5_limit {
     /* Pixels of one image, decoded or encoded (default 8192 x 8192, the qm5
        command's). */
     QM5_LIMIT_PIXELS = 0,
-    /* Painting work of decoding one image (default: the qm5 command's). */
+    /* Painting work of decoding one image, in steps per pixel (default: the
+       qm5 command's; while it is bounded, the steps of one image are also
+       bounded as that command bounds them). */
     QM5_LIMIT_PAINT_WORK = 1,
     /* Bytes of working memory: the compression of one encoded picture, and
        the texture kept by an open (default 1800 MiB, the qm5 command's). */

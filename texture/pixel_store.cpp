@@ -1,0 +1,106 @@
+#include "texture/pixel_store.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace qm5 {
+
+namespace {
+
+// A stored colour as the RGBA8 word whose bytes in memory are red, green,
+// blue and 255.
+std::uint32_t rgbaWord(std::uint32_t colour) {
+    const std::uint32_t r = colour & 0xFF, g = (colour >> 8) & 0xFF, b = (colour >> 16) & 0xFF;
+    if constexpr (std::endian::native == std::endian::little) return r | g << 8 | b << 16 | 0xFF000000u;
+    return r << 24 | g << 16 | b << 8 | 0xFFu;
+}
+
+template <class Out>
+void put(std::uint8_t* out, std::uint64_t p, Out value) {
+    std::memcpy(out + p * sizeof(Out), &value, sizeof(Out));
+}
+
+// out[p] = value(index(p)) for first <= p < end, eight at a time.
+template <class Out, class Index, class Value>
+void storeRange(std::uint64_t first, std::uint64_t end, Index index, Value value, std::uint8_t* out) {
+    std::uint64_t p = first;
+    for (; p + 8 <= end; p += 8) {
+        Out values[8];
+        for (int j = 0; j < 8; ++j) values[j] = value(index(p + static_cast<std::uint64_t>(j)));
+        std::memcpy(out + p * sizeof(Out), values, sizeof values);
+    }
+    for (; p < end; ++p) put<Out>(out, p, value(index(p)));
+}
+
+// The one pass over an image's indices, in the target's format. painted:
+// see storeIndexMap.
+template <class Index>
+void storeIndices(Index index, std::uint64_t count, std::span<const std::uint64_t> painted, const PixelTarget& target) {
+    auto* out = static_cast<std::uint8_t*>(target.out);
+    const auto run = [&](auto value, auto uncovered) {
+        using Out = decltype(uncovered);
+        if (painted.empty()) {
+            storeRange<Out>(0, count, index, value, out);
+            return;
+        }
+        for (std::uint64_t w = 0; w < painted.size(); ++w) {
+            const std::uint64_t first = w << 6;
+            const std::uint64_t end = std::min(first + 64, count);
+            if (painted[w] == ~std::uint64_t{0}) {
+                storeRange<Out>(first, end, index, value, out);
+                continue;
+            }
+            for (std::uint64_t p = first; p < end; ++p) {
+                put<Out>(out, p, ((painted[w] >> (p - first)) & 1) != 0 ? value(index(p)) : uncovered);
+            }
+        }
+    };
+    const auto lookUp = [](const HeapArray<std::uint32_t>& table) {
+        return [t = table.data()](std::uint32_t i) { return t[i]; };
+    };
+    switch (target.format) {
+        case PixelFormat::colours: run(lookUp(target.tables->colours), std::uint32_t{0}); break;
+        case PixelFormat::indices: run(lookUp(target.tables->indices), std::uint32_t{0}); break;
+        case PixelFormat::rgba8: run(lookUp(target.tables->rgba), rgbaWord(0)); break;
+        case PixelFormat::indices16:
+            run([](std::uint32_t i) { return static_cast<std::uint16_t>(i); }, std::uint16_t{0});
+            break;
+    }
+}
+
+}  // namespace
+
+bool PixelTables::make(std::span<const std::uint32_t> palette) {
+    const std::uint64_t size = std::max<std::uint64_t>(palette.size(), 256);
+    if (!colours.allocate(size) || !rgba.allocate(size) || !indices.allocate(size)) return false;
+    for (std::size_t k = 0; k < palette.size(); ++k) {
+        colours[k] = palette[k];
+        rgba[k] = rgbaWord(palette[k]);
+        indices[k] = static_cast<std::uint32_t>(k);
+    }
+    return true;
+}
+
+void storePlainIndices(std::span<const std::uint8_t> indices, bool wide, std::uint64_t pixelCount,
+                       const PixelTarget& target) {
+    const std::uint8_t* at = indices.data();
+    if (wide) {
+        storeIndices([at](std::uint64_t p) { return std::uint32_t{at[2 * p]} | std::uint32_t{at[2 * p + 1]} << 8; },
+                     pixelCount, {}, target);
+    } else {
+        storeIndices([at](std::uint64_t p) { return std::uint32_t{at[p]}; }, pixelCount, {}, target);
+    }
+}
+
+void storeIndexMap(const std::uint8_t* cells, std::uint64_t pixelCount, std::span<const std::uint64_t> painted,
+                   const PixelTarget& target) {
+    storeIndices([cells](std::uint64_t p) { return std::uint32_t{cells[p]}; }, pixelCount, painted, target);
+}
+
+void storeIndexMap(const std::uint16_t* cells, std::uint64_t pixelCount, std::span<const std::uint64_t> painted,
+                   const PixelTarget& target) {
+    storeIndices([cells](std::uint64_t p) { return std::uint32_t{cells[p]}; }, pixelCount, painted, target);
+}
+
+}  // namespace qm5
