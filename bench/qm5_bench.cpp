@@ -2,7 +2,7 @@
 // benchmark pictures and prints a table of CPU seconds (user + system),
 // wall seconds, peak memory, the engine that ran and the texture's size.
 //
-//   qm5_bench PICTURE_DIR [--threads N] [--cases 1,3] [--engine auto|table|top-down|per-colour]
+//   qm5_bench PICTURE_DIR [--threads N] [--cases 1,3] [--engine auto|table|top-down]
 //             [--reference-limit SECONDS]
 //
 // PICTURE_DIR is made by bench/make_pictures.sh. Every measurement runs in a
@@ -11,7 +11,7 @@
 // smaller covers of qm5 encode --best; both are measured through the same
 // library calls the programs make, the records counted instead of written.
 // With --reference-limit, the compressed cases also run the reference
-// minimiser (qm5_maker's literal pipeline) for at most that long.
+// minimiser (tests/reference, the literal algorithm) for at most that long.
 
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -34,9 +34,10 @@
 #include "maker/maker_app.hpp"
 #include "maker/palette.hpp"
 #include "minimiser/best_cover.hpp"
-#include "minimiser/fast_minimiser.hpp"
+#include "minimiser/picture_compressor.hpp"
 #include "picture/picture_loader.hpp"
 #include "picture/picture_reader.hpp"
+#include "tests/reference/function_minimiser.hpp"
 #include "texture/texture_format.hpp"
 
 namespace {
@@ -77,12 +78,11 @@ const char* modeText(Mode mode) {
     return mode == Mode::plain ? "plain" : mode == Mode::compressed ? "-c" : "--best";
 }
 
-const char* engineText(qm5::FastTuning::Engine engine) {
+const char* engineText(qm5::MinimiserEngine engine) {
     switch (engine) {
-        case qm5::FastTuning::Engine::allColours: return "table";
-        case qm5::FastTuning::Engine::perColour: return "per-colour table";
-        case qm5::FastTuning::Engine::topDown: return "top-down";
-        case qm5::FastTuning::Engine::automatic: break;
+        case qm5::MinimiserEngine::allColours: return "table";
+        case qm5::MinimiserEngine::topDown: return "top-down";
+        case qm5::MinimiserEngine::automatic: break;
     }
     return "-";
 }
@@ -98,11 +98,11 @@ struct Measurement {
 
 // In the child: the texture of the case through the library, its result
 // written to `report` as "result|engine".
-int runCase(const Case& c, unsigned threads, qm5::FastTuning::Engine engine, std::FILE* report) {
+int runCase(const Case& c, unsigned threads, qm5::MinimiserEngine engine, bool reference, std::FILE* report) {
     qm5::Console silent(nullptr, nullptr);
     if (c.mode == Mode::plain) {
         qm5::MakerApp app(silent);
-        app.writeOptions().threads = threads;
+        app.setThreads(threads);
         app.convert(c.input, false);
         std::fprintf(report, "%s|-", app.textureWritten() ? "written" : "failed");
         return 0;
@@ -122,11 +122,13 @@ int runCase(const Case& c, unsigned threads, qm5::FastTuning::Engine engine, std
         bytes += record.size();
         return true;
     };
-    std::string used = c.mode == Mode::best ? "top-down + cover" : "-";
+    std::string used = reference ? "reference" : c.mode == Mode::best ? "top-down + cover" : "-";
     for (const qm5::Picture& picture : pictures.all()) {
         qm5::MinimiseStatus status;
         std::uint32_t failed = 0;
-        if (c.mode == Mode::best) {
+        if (reference) {
+            status = qm5::referenceRecords(picture.pixels.data(), picture.pixels.size(), colourCount, count, failed);
+        } else if (c.mode == Mode::best) {
             qm5::BestCompressor best;
             status = best.compress(picture.pixels.data(), picture.pixels.size(), colourCount, options, count);
             failed = best.failedColour();
@@ -152,7 +154,7 @@ int runCase(const Case& c, unsigned threads, qm5::FastTuning::Engine engine, std
     return 0;
 }
 
-Measurement measure(const std::string& dir, const Case& c, unsigned threads, qm5::FastTuning::Engine engine,
+Measurement measure(const std::string& dir, const Case& c, unsigned threads, qm5::MinimiserEngine engine,
                     bool reference, unsigned limitSeconds) {
     Measurement m;
     const std::string reportName = "/tmp/qm5_bench_" + std::to_string(::getpid()) + ".txt";
@@ -163,16 +165,7 @@ Measurement measure(const std::string& dir, const Case& c, unsigned threads, qm5
         if (::chdir(dir.c_str()) != 0) ::_exit(3);
         std::FILE* report = std::fopen(reportName.c_str(), "w");
         if (report == nullptr) ::_exit(3);
-        int code = 0;
-        if (reference) {
-            qm5::Console silent(nullptr, nullptr);
-            qm5::MakerApp app(silent);
-            app.writeOptions().engine = qm5::MinimiserEngine::reference;
-            app.convert(c.input, true);
-            std::fprintf(report, "%s|reference", app.textureWritten() ? "written" : "failed");
-        } else {
-            code = runCase(c, threads, engine, report);
-        }
+        const int code = runCase(c, threads, engine, reference, report);
         std::fclose(report);
         ::_exit(code);
     }
@@ -233,14 +226,14 @@ double loadAverage() {
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
-                     "usage: qm5_bench PICTURE_DIR [--threads N] [--cases 1,3] [--engine auto|table|top-down|per-colour]"
+                     "usage: qm5_bench PICTURE_DIR [--threads N] [--cases 1,3] [--engine auto|table|top-down]"
                      " [--reference-limit SECONDS]\n");
         return 2;
     }
     const std::string dir = argv[1];
     unsigned referenceLimit = 0;
     unsigned threads = std::thread::hardware_concurrency();
-    qm5::FastTuning::Engine engine = qm5::FastTuning::Engine::automatic;
+    qm5::MinimiserEngine engine = qm5::MinimiserEngine::automatic;
     std::string cases;  // 1-based case numbers to run; empty: all
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
@@ -252,10 +245,9 @@ int main(int argc, char** argv) {
         if (option == "--reference-limit") referenceLimit = static_cast<unsigned>(std::atoi(value.c_str()));
         if (option == "--threads") threads = static_cast<unsigned>(std::atoi(value.c_str()));
         if (option == "--engine") {
-            engine = value == "table"        ? qm5::FastTuning::Engine::allColours
-                     : value == "top-down"   ? qm5::FastTuning::Engine::topDown
-                     : value == "per-colour" ? qm5::FastTuning::Engine::perColour
-                                             : qm5::FastTuning::Engine::automatic;
+            engine = value == "table"      ? qm5::MinimiserEngine::allColours
+                     : value == "top-down" ? qm5::MinimiserEngine::topDown
+                                           : qm5::MinimiserEngine::automatic;
         }
     }
     std::printf("Machine: %s; %u thread%s; load average %.1f at the start\n\n", machineName().c_str(), threads,
