@@ -7,11 +7,13 @@
 //
 // PICTURE_DIR is made by bench/make_pictures.sh. Every measurement runs in a
 // child process of its own, so its CPU time and peak resident memory are
-// its own. "-c" is qm5_maker's compression (qm5 encode -c), "--best" the
-// smaller covers of qm5 encode --best; both are measured through the same
-// library calls the programs make, the records counted instead of written.
-// With --reference-limit, the compressed cases also run the reference
-// minimiser (tests/reference, the literal algorithm) for at most that long.
+// its own. "-c" is qm5_maker's compression (qm5 encode -c) through
+// PictureCompressor, the records counted instead of written; "--best" runs
+// the one encode entry point as qm5 encode --best does (palette order
+// search included, at --effort 0 and at the default effort), the texture
+// counted instead of written. With --reference-limit, the -c cases also run
+// the reference minimiser (qm5_maker's literal pipeline) for at most that
+// long.
 
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -29,11 +31,12 @@
 
 #include "maker/colour_table.hpp"
 #include "maker/console.hpp"
+#include "maker/encoder.hpp"
 #include "maker/file_list.hpp"
 #include "maker/input_pictures.hpp"
 #include "maker/maker_app.hpp"
 #include "maker/palette.hpp"
-#include "minimiser/best_cover.hpp"
+#include "minimiser/palette_order.hpp"
 #include "minimiser/picture_compressor.hpp"
 #include "picture/picture_loader.hpp"
 #include "picture/picture_reader.hpp"
@@ -42,14 +45,20 @@
 
 namespace {
 
-enum class Mode { plain, compressed, best };
+enum class Mode { plain, compressed, best, autoBest };
+
+// The effort of the default --best.
+constexpr int kDefault = -1;
 
 struct Case {
     const char* name;
     const char* input;
     Mode mode;
+    int effort = 0;  // --best: the palette order search's effort (kDefault: the default)
 };
 
+// Every --best picture twice: at --effort 0 (ascending order) and at the
+// default effort, which is to cost at most twice as much.
 const Case kCases[] = {
     {"64 x 64, 40 colours", "rose64.bmp", Mode::compressed},
     {"256 x 256 photo, 256 colours", "rose256.bmp", Mode::compressed},
@@ -64,18 +73,44 @@ const Case kCases[] = {
     {"2048 x 2048 flat, 16 colours", "flat2048.bmp", Mode::compressed},
     {"2048 x 2048 cartoon, 64 colours", "cartoon2048.bmp", Mode::compressed},
     {"2048 x 2048 photo, 256 colours", "photo2048.bmp", Mode::compressed},
-    {"1024 x 1024 flat, 16 colours", "flat1024.bmp", Mode::best},
-    {"1024 x 1024 cartoon, 64 colours", "cartoon1024.bmp", Mode::best},
-    {"1024 x 1024 photo, 256 colours", "photo1024.bmp", Mode::best},
-    {"2048 x 2048 flat, 16 colours", "flat2048.bmp", Mode::best},
-    {"2048 x 2048 cartoon, 64 colours", "cartoon2048.bmp", Mode::best},
-    {"2048 x 2048 photo, 256 colours", "photo2048.bmp", Mode::best},
-    {"4096 x 4096 flat, 16 colours", "flat4096.bmp", Mode::best},
     {"4096 x 4096 flat, 16 colours", "flat4096.bmp", Mode::compressed},
+    {"64 x 64, 40 colours", "rose64.bmp", Mode::best, 0},
+    {"64 x 64, 40 colours", "rose64.bmp", Mode::best, kDefault},
+    {"256 x 256 photo, 256 colours", "rose256.bmp", Mode::best, 0},
+    {"256 x 256 photo, 256 colours", "rose256.bmp", Mode::best, kDefault},
+    {"512 x 512, 256 colours", "logo512.bmp", Mode::best, 0},
+    {"512 x 512, 256 colours", "logo512.bmp", Mode::best, kDefault},
+    {"list of four 256 x 256", "four.lst", Mode::best, 0},
+    {"list of four 256 x 256", "four.lst", Mode::best, kDefault},
+    {"1024 x 1024 logo, 256 colours", "logo1024.bmp", Mode::best, 0},
+    {"1024 x 1024 logo, 256 colours", "logo1024.bmp", Mode::best, kDefault},
+    {"1024 x 1024 flat, 16 colours", "flat1024.bmp", Mode::best, 0},
+    {"1024 x 1024 flat, 16 colours", "flat1024.bmp", Mode::best, kDefault},
+    {"1024 x 1024 cartoon, 64 colours", "cartoon1024.bmp", Mode::best, 0},
+    {"1024 x 1024 cartoon, 64 colours", "cartoon1024.bmp", Mode::best, kDefault},
+    {"1024 x 1024 photo, 256 colours", "photo1024.bmp", Mode::best, 0},
+    {"1024 x 1024 photo, 256 colours", "photo1024.bmp", Mode::best, kDefault},
+    {"2048 x 2048 flat, 16 colours", "flat2048.bmp", Mode::best, 0},
+    {"2048 x 2048 flat, 16 colours", "flat2048.bmp", Mode::best, kDefault},
+    {"2048 x 2048 cartoon, 64 colours", "cartoon2048.bmp", Mode::best, 0},
+    {"2048 x 2048 cartoon, 64 colours", "cartoon2048.bmp", Mode::best, kDefault},
+    {"2048 x 2048 photo, 256 colours", "photo2048.bmp", Mode::best, 0},
+    {"2048 x 2048 photo, 256 colours", "photo2048.bmp", Mode::best, kDefault},
+    {"4096 x 4096 flat, 16 colours", "flat4096.bmp", Mode::best, 0},
+    {"4096 x 4096 flat, 16 colours", "flat4096.bmp", Mode::best, kDefault},
+    {"4096 x 4096 cartoon, 64 colours", "cartoon4096.bmp", Mode::best, 0},
+    {"4096 x 4096 cartoon, 64 colours", "cartoon4096.bmp", Mode::best, kDefault},
+    {"4096 x 4096 photo, 256 colours", "photo4096.bmp", Mode::best, 0},
+    {"4096 x 4096 photo, 256 colours", "photo4096.bmp", Mode::best, kDefault},
+    {"4096 x 4096 photo, 256 colours", "photo4096.bmp", Mode::autoBest, kDefault},
 };
 
-const char* modeText(Mode mode) {
-    return mode == Mode::plain ? "plain" : mode == Mode::compressed ? "-c" : "--best";
+std::string modeText(const Case& c) {
+    if (c.mode == Mode::plain) return "plain";
+    if (c.mode == Mode::compressed) return "-c";
+    std::string text = c.mode == Mode::autoBest ? "--auto --best" : "--best";
+    if (c.effort != kDefault) text += " --effort " + std::to_string(c.effort);
+    return text;
 }
 
 const char* engineText(qm5::MinimiserEngine engine) {
@@ -96,6 +131,45 @@ struct Measurement {
     std::string engine = "-";
 };
 
+// Counts the bytes of a texture instead of keeping them.
+class CountingOutput final : public qm5::OutputSink {
+public:
+    bool write(const void*, std::size_t size) override {
+        bytes += size;
+        return true;
+    }
+    bool commit() override { return true; }
+    void discard() override {}
+    std::uint64_t bytes = 0;
+};
+
+// --best and --auto --best: the one encode entry point, as qm5 encode calls it.
+void runBest(const Case& c, qm5::InputPictures& pictures, unsigned threads, std::FILE* report) {
+    CountingOutput out;
+    qm5::EncodeRequest request;
+    request.pictures = pictures.all();
+    request.mode = qm5::EncodeMode::best;
+    request.smallest = c.mode == Mode::autoBest;
+    request.effort = c.effort == kDefault ? qm5::kDefaultOrderEffort : static_cast<unsigned>(c.effort);
+    request.threads = threads;
+    request.sink = &out;
+    const qm5::EncodeResult result = qm5::encodeTexture(request);
+    const char* engine = request.effort > 0 ? "top-down + cover + order" : "top-down + cover";
+    if (result.ok() && result.compressed) {
+        std::fprintf(report, "%llu|%s", static_cast<unsigned long long>(out.bytes), engine);
+    } else if (result.ok()) {
+        std::fprintf(report, "plain %llu (%s)|%s", static_cast<unsigned long long>(out.bytes),
+                     result.recordTooLong ? "record > 65535 bytes" : result.tooLarge ? "too large" : "smaller",
+                     engine);
+    } else if (result.error == qm5::EncodeError::recordTooLong) {
+        std::fprintf(report, "refused: colour %u > 65535 bytes|%s", static_cast<unsigned>(result.failedColour),
+                     engine);
+    } else {
+        std::fprintf(report, "refused: %s|%s", result.error == qm5::EncodeError::tooLarge ? "too large" : "memory",
+                     engine);
+    }
+}
+
 // In the child: the texture of the case through the library, its result
 // written to `report` as "result|engine".
 int runCase(const Case& c, unsigned threads, qm5::MinimiserEngine engine, bool reference, std::FILE* report) {
@@ -112,6 +186,10 @@ int runCase(const Case& c, unsigned threads, qm5::MinimiserEngine engine, bool r
     qm5::FileList files;
     qm5::InputPictures pictures;
     if (qm5::loadInputPictures(silent, reader, c.input, files, pictures, nullptr) != qm5::InputError::none) return 3;
+    if (c.mode != Mode::compressed) {
+        runBest(c, pictures, threads, report);
+        return 0;
+    }
     qm5::ColourTable colours;
     if (qm5::buildPalette(silent, pictures.all(), colours) != qm5::PaletteResult::done) return 3;
     const auto colourCount = static_cast<std::uint32_t>(colours.count());
@@ -122,16 +200,12 @@ int runCase(const Case& c, unsigned threads, qm5::MinimiserEngine engine, bool r
         bytes += record.size();
         return true;
     };
-    std::string used = reference ? "reference" : c.mode == Mode::best ? "top-down + cover" : "-";
+    std::string used = reference ? "reference" : "-";
     for (const qm5::Picture& picture : pictures.all()) {
         qm5::MinimiseStatus status;
         std::uint32_t failed = 0;
         if (reference) {
             status = qm5::referenceRecords(picture.pixels.data(), picture.pixels.size(), colourCount, count, failed);
-        } else if (c.mode == Mode::best) {
-            qm5::BestCompressor best;
-            status = best.compress(picture.pixels.data(), picture.pixels.size(), colourCount, options, count);
-            failed = best.failedColour();
         } else {
             qm5::PictureCompressor maker;
             qm5::FastTuning tuning;
@@ -275,7 +349,7 @@ int main(int argc, char** argv) {
         } else if (referenceLimit > 0) {
             reference = " - |";
         }
-        std::printf("| %d | %s | %s | %s | %.2f | %.2f | %.0f | %s |%s\n", number, c.name, modeText(c.mode),
+        std::printf("| %d | %s | %s | %s | %.2f | %.2f | %.0f | %s |%s\n", number, c.name, modeText(c).c_str(),
                     m.engine.c_str(), m.cpu, m.wall, m.peakMb, m.result.c_str(), reference.c_str());
         std::fflush(stdout);
     }

@@ -185,7 +185,8 @@ private:
             case qm5::Stage::mipmaps: return QM5_STAGE_MIPMAPS;
             case qm5::Stage::writing: return QM5_STAGE_WRITING;
             case qm5::Stage::reading:
-            case qm5::Stage::compressing: break;
+            case qm5::Stage::compressing:
+            case qm5::Stage::ordering: break;
         }
         return QM5_STAGE_COMPRESSING;
     }

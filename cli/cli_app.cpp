@@ -59,7 +59,7 @@ void printMainHelp(std::FILE* out) {
     std::fprintf(out, "Usage: qm5 COMMAND [OPTIONS] ARGUMENTS\n%s\n\nCommands:\n", kPurpose);
     for (const Command& command : commands()) {
         const std::string head = std::string(command.name) + " " + command.operands;
-        std::fprintf(out, "  %-22s %s\n", head.c_str(), command.summary);
+        std::fprintf(out, "  %-23s %s\n", head.c_str(), command.summary);
     }
     std::fputs("\nOptions:\n", out);
     printOptions(out, mainOptions());

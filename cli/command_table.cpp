@@ -25,6 +25,14 @@ constexpr CommandOption kNoLimits{Opt::noLimits, '\0', "no-limits", nullptr,
                                   "decode whatever the texture's size and painting work (it is still read no further than its header allows)"};
 constexpr CommandOption kEncodeMaxPixels{Opt::maxPixels, '\0', "max-pixels", "N",
                                          "refuse a picture of more than N pixels, before its data are read (default: 67108864, 8192 x 8192)"};
+constexpr CommandOption kEncodeRecursive{Opt::recursive, 'r', "recursive", nullptr,
+                                         "take folders among the INPUTs and convert every picture below them, keeping their folder tree under --output-dir"};
+constexpr CommandOption kDecodeRecursive{Opt::recursive, 'r', "recursive", nullptr,
+                                         "take folders among the TEXTUREs and decode every texture below them, keeping their folder tree under --output-dir"};
+constexpr CommandOption kFollowLinks{Opt::followLinks, '\0', "follow-links", nullptr,
+                                     "with -r: enter symbolic links to folders too (no folder is entered twice)"};
+constexpr CommandOption kDecodeOutputDir{Opt::outputDir, '\0', "output-dir", "DIR",
+                                         "write the images into the folder DIR (created when missing), named after their TEXTURE"};
 constexpr CommandOption kEncodeNoLimits{Opt::noLimits, '\0', "no-limits", nullptr,
                                         "read pictures of any size up to 32767 x 32767 pixels (a picture is still read no further than its headers allow)"};
 
@@ -37,7 +45,10 @@ constexpr CommandOption kEncodeOptions[] = {
     {Opt::effort, '\0', "effort", "N", "with --best: how hard to search for the palette order that makes the texture smallest, 0 to 1000 (default: 4; 0 keeps the colours in ascending order); more effort, smaller textures, longer runs, the same bytes on every machine"},
     {Opt::automatic, '\0', "auto", nullptr, "write the texture plain or compressed (with --best when given), whichever is smaller, and say which on the error stream"},
     {Opt::output, 'o', "output", "FILE", "the texture to write, - for standard output; only with one INPUT (default: INPUT with the extension of its last path component replaced by .qm5, beside INPUT)"},
-    {Opt::outputDir, '\0', "output-dir", "DIR", "write every texture into the folder DIR, named after its INPUT"},
+    {Opt::outputDir, '\0', "output-dir", "DIR", "write every texture into the folder DIR (created when missing, as mkdir -p), named after its INPUT"},
+    kEncodeRecursive,
+    kFollowLinks,
+    {Opt::update, '\0', "update", nullptr, "skip a picture whose texture is newer than it (a list file is always converted)"},
     {Opt::jobs, 'j', "jobs", "N", "threads for compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
     kIgnoreAlpha,
     kEncodeMaxPixels,
@@ -52,15 +63,27 @@ constexpr CommandOption kDecodeOptions[] = {
     {Opt::all, '\0', "all", nullptr, "write every image, image i to STEM-i.bmp (or STEM-i.png); every image is checked before the first file is written"},
     {Opt::format, '\0', "format", "FORMAT", "bmp or png: the format to write, needed with -o - (standard output); without it the extension of FILE chooses"},
     {Opt::force, 'f', "force", nullptr, "replace existing files of the default names; without it, and without -o, decode replaces no file"},
+    kDecodeOutputDir,
+    kDecodeRecursive,
+    kFollowLinks,
     kMaxPixels,
     kNoLimits,
     kDecodeQuiet,
     kHelp,
 };
 
-constexpr CommandOption kInfoOptions[] = {kHelp};
+constexpr CommandOption kInfoOptions[] = {
+    {Opt::json, '\0', "json", nullptr, "print one JSON object per texture, one per line (JSON Lines), problems included"},
+    {Opt::recursive, 'r', "recursive", nullptr, "take folders among the TEXTUREs and inspect every texture below them"},
+    kFollowLinks,
+    kHelp,
+};
 
-constexpr CommandOption kVerifyOptions[] = {kIgnoreAlpha, kMaxPixels, kNoLimits, kVerifyQuiet, kHelp};
+constexpr CommandOption kVerifyOptions[] = {
+    kIgnoreAlpha, kMaxPixels, kNoLimits,
+    {Opt::recursive, 'r', "recursive", nullptr,
+     "INPUT is a folder of pictures and TEXTURE a folder of textures: every picture below INPUT against the texture of the same path below TEXTURE"},
+    kFollowLinks, kVerifyQuiet, kHelp};
 
 
 const Command kCommands[] = {
@@ -72,33 +95,45 @@ const Command kCommands[] = {
      "and the same picture saved in any format gives the same texture.\n"
      "A list file starts with the number of pictures; each line after it names\n"
      "a picture (relative to the list's folder), optionally followed by a\n"
-     "number. INPUT - reads standard input.\n"
+     "number (see LIST FILES in qm5(1)). INPUT - reads standard input.\n"
+     "With -r, a folder INPUT stands for every picture below it (told by\n"
+     "content; other files are skipped with a note), and --output-dir keeps\n"
+     "the folder tree. Two INPUTs of one texture name are refused before\n"
+     "anything is written.\n"
      "Each texture appears only when complete; a failed one leaves an existing\n"
      "file as it was, and the exit status is 1 when any INPUT failed. Prints a\n"
      "summary line per texture on the output and, on a terminal, the progress\n"
      "on the error stream.\n",
      kEncodeOptions, runEncode},
-    {"decode", "TEXTURE", {"TEXTURE", nullptr}, 1, false, "write images of a texture as BMP or PNG files",
-     "Decodes an image of TEXTURE, or all of them, into 24-bit BMP or PNG files\n"
-     "and prints the name of each file written on the output. TEXTURE - reads\n"
-     "standard input; -o - writes the image to standard output (with --format).\n"
+    {"decode", "TEXTURE...", {"TEXTURE", nullptr}, 1, true, "write images of textures as BMP or PNG files",
+     "Decodes an image of each TEXTURE, or all of them, into 24-bit BMP or PNG\n"
+     "files and prints the name of each file written on the output. With -r, a\n"
+     "folder TEXTURE stands for every texture below it, and --output-dir keeps\n"
+     "the folder tree. TEXTURE - reads standard input; -o - writes the image\n"
+     "to standard output (with --format).\n"
      "The files appear together, once every one is complete; a failure leaves\n"
      "every existing file as it was. Without -o, the default names never\n"
-     "replace a file (--force lets them).\n",
+     "replace a file (--force lets them). The exit status is 1 when any\n"
+     "TEXTURE failed.\n",
      kDecodeOptions, runDecode},
-    {"info", "TEXTURE", {"TEXTURE", nullptr}, 1, false, "show a texture's header and images and check its records",
-     "Prints the header fields of TEXTURE and, for each image, its encoding, its\n"
-     "size and compression and, when compressed, its record kinds and cube\n"
-     "counts. Checks every record (lengths inside the file, b matching\n"
+    {"info", "TEXTURE...", {"TEXTURE", nullptr}, 1, true, "show textures' headers and images, and check them",
+     "Prints the header fields of each TEXTURE and, for each image, its\n"
+     "encoding, its size and compression and, when compressed, its record kinds\n"
+     "and cube counts. Checks every record (lengths inside the file, b matching\n"
      "width x height, no cube with a bit in both masks) and reports each problem\n"
      "found on the error stream; the exit status is 1 when there is one.\n"
-     "TEXTURE - reads standard input.\n",
+     "TEXTURE - reads standard input. With --json, each texture is one line\n"
+     "holding one JSON object (JSON Lines): file, size, header fields, images\n"
+     "and problems, so that scripts need not read the text form.\n",
      kInfoOptions, runInfo},
-    {"verify", "INPUT TEXTURE", {"INPUT", "TEXTURE"}, 2, false, "check that a texture holds the pictures of INPUT",
+    {"verify", "INPUT TEXTURE...", {"INPUT", "TEXTURE"}, 2, true, "check textures against their pictures",
      "Decodes every image of TEXTURE and compares it, pixel by pixel, with the\n"
      "pictures of INPUT (a picture or a list file, as for encode). Exit status 0\n"
      "when all are identical; 1 with the first differing image and pixel\n"
-     "otherwise. INPUT or TEXTURE - reads standard input.\n",
+     "otherwise. INPUT or TEXTURE - reads standard input. Several pairs may\n"
+     "follow (INPUT TEXTURE INPUT TEXTURE ...); with -r, INPUT is a folder\n"
+     "of pictures and TEXTURE the folder encode -r --output-dir wrote. The\n"
+     "exit status is 1 when any pair differs or failed.\n",
      kVerifyOptions, runVerify},
 };
 

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/collection.hpp"
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
 #include "cli/streams.hpp"
@@ -54,9 +55,11 @@ struct DecodeTarget {
     std::string stem;    // --all: image i goes to STEM-i.EXT
 };
 
-// The target from --output, --format and --all; a usage error's status, or kSuccess.
-int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTarget& target) {
-    const char* texture = options.operands[0];
+// The target of texture from --output, --format and --all; its default
+// names from base (the texture's name, or its place under --output-dir).
+// A usage error's status, or kSuccess.
+int chooseTarget(const ParsedOptions& options, const Context& context, const char* texture, const std::string& base0,
+                 DecodeTarget& target) {
     const bool all = options.has(Opt::all);
     if (options.has(Opt::output) && *options.value(Opt::output) == '\0')
         return usageError(context, "decode", "--output needs a file name");
@@ -89,7 +92,7 @@ int chooseTarget(const ParsedOptions& options, const Context& context, DecodeTar
         return usageError(context, "decode", "this qm5 was built without libspng and writes no PNG");
 
     const char* extension = target.format == OutputFormat::png ? ".png" : ".bmp";
-    const std::string base = given.empty() ? std::string(texture) : given;
+    const std::string base = given.empty() ? base0 : given;
     target.stem = base.substr(0, stemLength(base));
     target.single = given.empty() ? target.stem + extension : given;
     if (all) target.stem += "-";
@@ -185,44 +188,36 @@ bool decodeLimits(const ParsedOptions& options, const Context& context, const ch
     return true;
 }
 
-int runDecode(const ParsedOptions& options, const Context& context) {
-    const char* texture = options.operands[0];
+namespace {
+
+// Decodes one texture to its target; false after the messages.
+bool decodeOne(const ParsedOptions& options, const Context& context, const char* texture, const DecodeTarget& target,
+               const DecodeOptions& limits, std::int64_t imageIndex) {
     const bool all = options.has(Opt::all);
-    if (all && options.has(Opt::image)) return usageError(context, "decode", "--image and --all exclude each other");
-    std::int64_t imageIndex = 0;
-    if (options.has(Opt::image) && !parseNumber(options.value(Opt::image), 0, 65535, imageIndex)) {
-        return usageError(context, "decode",
-                          std::string("--image needs an image number from 0, got '") + options.value(Opt::image) + "'");
-    }
-    DecodeTarget target;
-    if (const int status = chooseTarget(options, context, target); status != kSuccess) return status;
-    DecodeOptions limits;
-    int status = kFailure;
-    if (!decodeLimits(options, context, "decode", limits, status)) return status;
     const bool quiet = options.has(Opt::quiet);
     const char* shown = inputName(texture);
     const bool fromStream = isStandardStream(texture);
-    if (!all && !fromStream && !outputsAreNotTheTexture(context, texture, {target.single})) return kFailure;
+    if (!all && !fromStream && !outputsAreNotTheTexture(context, texture, {target.single})) return false;
 
     TextureRead read;
     TextureDecoder decoder;
     TextureProblem problem;
     const std::uint64_t images = all ? UINT64_MAX : static_cast<std::uint64_t>(imageIndex) + 1;
-    if (!readTextureToDecode(context, texture, images, limits, read, decoder, problem)) return kFailure;
+    if (!readTextureToDecode(context, texture, images, limits, read, decoder, problem)) return false;
     const TextureHeader& header = decoder.layout().header;
     const std::int64_t imageCount = header.imageCount;
     // The image asked for first, then the texture's own problems.
     if (const TextureProblem asked = imagesAsked(header, all, imageIndex)) {
         reportTextureProblem(context, shown, header, asked);
-        return kFailure;
+        return false;
     }
     const std::int64_t firstImage = all ? 0 : imageIndex;
     const std::int64_t endImage = all ? imageCount : imageIndex + 1;
     const std::vector<std::string> names = outputNames(target, all, firstImage, endImage);
-    if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return kFailure;
+    if (all && !fromStream && !outputsAreNotTheTexture(context, texture, names)) return false;
     // Once the texture is known to hold them.
     const bool defaultNames = !options.has(Opt::output) && !options.has(Opt::force);
-    if (defaultNames && !defaultNamesAreFree(context, names)) return kFailure;
+    if (defaultNames && !defaultNamesAreFree(context, names)) return false;
 
     // Every image's layout is checked, in one walk over the file, before any
     // is decoded. Painting work is counted as each image is painted, and no
@@ -231,17 +226,72 @@ int runDecode(const ParsedOptions& options, const Context& context) {
     if (!problem) problem = decoder.check(firstImage, endImage);
     if (problem) {
         reportTextureProblem(context, shown, header, problem);
-        return kFailure;
+        return false;
     }
     if (!writeImages(context, shown, decoder, target.format, smallPalette(decoder.layout()), firstImage, names)) {
-        return kFailure;
+        return false;
     }
-    if (quiet) return kSuccess;
+    if (quiet) return true;
     // Standard output holds the image; its name is no result.
     for (const std::string& name : names) {
         if (!writesStandardOutput(context, name.c_str())) std::fprintf(context.out, "%s\n", name.c_str());
     }
-    return kSuccess;
+    return true;
+}
+
+}  // namespace
+
+int runDecode(const ParsedOptions& options, const Context& context) {
+    const bool all = options.has(Opt::all);
+    if (all && options.has(Opt::image)) return usageError(context, "decode", "--image and --all exclude each other");
+    std::int64_t imageIndex = 0;
+    if (options.has(Opt::image) && !parseNumber(options.value(Opt::image), 0, 65535, imageIndex)) {
+        return usageError(context, "decode",
+                          std::string("--image needs an image number from 0, got '") + options.value(Opt::image) + "'");
+    }
+    const char* folder = options.has(Opt::outputDir) ? options.value(Opt::outputDir) : nullptr;
+    if (folder != nullptr && *folder == '\0') return usageError(context, "decode", "--output-dir needs a folder name");
+    if (folder != nullptr && options.has(Opt::output))
+        return usageError(context, "decode", "-o and --output-dir exclude each other");
+    if (options.has(Opt::output) && (options.operands.size() > 1 || options.has(Opt::recursive)))
+        return usageError(context, "decode", "-o names the file of one TEXTURE; for several use --output-dir");
+    DecodeOptions limits;
+    int status = kFailure;
+    if (!decodeLimits(options, context, "decode", limits, status)) return status;
+
+    CollectSettings collect = collectSettings(options, FileKind::texture, "decode");
+    // The targets of all textures are settled (usage first) before any is read.
+    std::vector<FoundFile> textures;
+    for (const char* operand : options.operands) {
+        DecodeTarget target;
+        if (const int usage = chooseTarget(options, context, operand, operand, target); usage != kSuccess) return usage;
+    }
+    bool ok = collectFiles(context, options.operands, collect, textures);
+    std::vector<DecodeTarget> targets(textures.size());
+    std::vector<std::string> stems;
+    for (std::size_t i = 0; i < textures.size(); ++i) {
+        // Under --output-dir, the texture's path below its folder operand.
+        const std::string base = folder == nullptr ? textures[i].path : outputPath(textures[i], folder, "") + ".qm5";
+        if (const int usage = chooseTarget(options, context, textures[i].path.c_str(), base, targets[i]); usage != kSuccess)
+            return usage;
+        stems.push_back(all ? targets[i].stem : targets[i].single);
+    }
+    if (textures.size() > 1 && markSameOutputs(textures, stems) > 0) ok = false;
+    if (folder != nullptr && !makeFolder(context, folder)) return kFailure;
+    for (std::size_t i = 0; i < textures.size(); ++i) {
+        const char* texture = textures[i].path.c_str();
+        if (textures[i].clashes()) {
+            fileError(context, texture, "its images would be named as those of %s; not decoded",
+                      textures[textures[i].sameOutputAs].path.c_str());
+            continue;
+        }
+        if (folder != nullptr && !makeFolder(context, folderOf(targets[i].single))) {
+            ok = false;
+            continue;
+        }
+        ok = decodeOne(options, context, texture, targets[i], limits, imageIndex) && ok;
+    }
+    return ok ? kSuccess : kFailure;
 }
 
 }  // namespace qm5::cli

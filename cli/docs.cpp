@@ -1,5 +1,7 @@
 #include "cli/docs.hpp"
 
+#include <cstring>
+#include <set>
 #include <string>
 
 #include "cli/cli_app.hpp"
@@ -67,8 +69,43 @@ void writeManPage(std::FILE* out) {
                      roff(command.description).c_str());
         writeOptions(out, command.options);
     }
+    std::fprintf(out, ".SH LIST FILES\n%s.PP\n.nf\n3\nsky0.bmp 0\nsky1.png 0\nfar/sky 2.tga 0\n.fi\n", roff(kListFiles).c_str());
+    std::fputs(".SH EXAMPLES\n", out);
+    for (const auto& [comment, command] : kExamples) {
+        if (*comment != '\0') std::fprintf(out, ".PP\n%s\n", roff(comment).c_str());
+        std::fprintf(out, ".nf\n.RS\n\\fB%s\\fR\n.RE\n.fi\n", roff(command).c_str());
+    }
     std::fprintf(out, ".SH EXIT STATUS\n%s\n", roff(kExitStatus).c_str());
 }
+
+namespace {
+
+// The file names a command's operands complete to, besides folders: the
+// extensions of pictures and list files, of textures, or both (verify).
+const char* operandExtensions(const char* command) {
+    const std::string name = command;
+    if (name == "encode") return "bmp pcx png tga lst BMP PCX PNG TGA LST";
+    if (name == "verify") return "bmp pcx png tga lst qm5 BMP PCX PNG TGA LST QM5";
+    return "qm5 QM5";
+}
+
+// "-o|--output", the words of the options that take a value named name.
+std::string valueOptions(const char* name) {
+    std::set<std::string> words;
+    const auto add = [&](std::span<const CommandOption> options) {
+        for (const CommandOption& option : options) {
+            if (option.valueName == nullptr || std::strcmp(option.valueName, name) != 0) continue;
+            words.insert(std::string("--") + option.longName);
+            if (option.shortName != '\0') words.insert(std::string("-") + option.shortName);
+        }
+    };
+    for (const Command& command : commands()) add(command.options);
+    std::string out;
+    for (const std::string& word : words) out += (out.empty() ? "" : "|") + word;
+    return out;
+}
+
+}  // namespace
 
 void writeBashCompletion(std::FILE* out) {
     std::string names;
@@ -76,7 +113,7 @@ void writeBashCompletion(std::FILE* out) {
     std::fprintf(out,
                  "# bash completion for qm5\n"
                  "_qm5() {\n"
-                 "    local cur=${COMP_WORDS[COMP_CWORD]} words\n"
+                 "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} words extensions e\n"
                  "    if ((COMP_CWORD == 1)); then\n"
                  "        COMPREPLY=($(compgen -W '%s %s' -- \"$cur\"))\n"
                  "        return\n"
@@ -84,15 +121,35 @@ void writeBashCompletion(std::FILE* out) {
                  "    case ${COMP_WORDS[1]} in\n",
                  names.c_str(), optionWords(mainOptions()).c_str());
     for (const Command& command : commands()) {
-        std::fprintf(out, "        %s) words='%s' ;;\n", command.name, optionWords(command.options).c_str());
+        std::fprintf(out, "        %s) words='%s' extensions='%s' ;;\n", command.name,
+                     optionWords(command.options).c_str(), operandExtensions(command.name));
     }
     std::fputs("        *) return ;;\n"
-               "    esac\n"
+               "    esac\n", out);
+    // The value after an option: a file, a folder, a format; a number has none to offer.
+    std::fprintf(out,
+                 "    case $prev in\n"
+                 "        %s) COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
+                 "        %s) COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
+                 "        %s) COMPREPLY=($(compgen -W 'bmp png' -- \"$cur\")); return ;;\n",
+                 valueOptions("FILE").c_str(), valueOptions("DIR").c_str(), valueOptions("FORMAT").c_str());
+    std::set<std::string> others;
+    for (const Command& command : commands()) {
+        for (const CommandOption& option : command.options) {
+            const std::string value = option.valueName != nullptr ? option.valueName : "";
+            if (!value.empty() && value != "FILE" && value != "DIR" && value != "FORMAT") others.insert(value);
+        }
+    }
+    for (const std::string& value : others) std::fprintf(out, "        %s) return ;;\n", valueOptions(value.c_str()).c_str());
+    std::fputs("    esac\n"
                "    if [[ $cur == -* ]]; then\n"
                "        COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n"
-               "    else\n"
-               "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+               "        return\n"
                "    fi\n"
+               "    COMPREPLY=($(compgen -d -- \"$cur\"))\n"
+               "    for e in $extensions; do\n"
+               "        COMPREPLY+=($(compgen -f -X \"!*.$e\" -- \"$cur\"))\n"
+               "    done\n"
                "}\n"
                "complete -o filenames -F _qm5 qm5\n", out);
 }

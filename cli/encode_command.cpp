@@ -2,34 +2,22 @@
 // are settled before the first picture is read, so that no texture of this
 // run replaces another one of it.
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "cli/collection.hpp"
 #include "cli/commands.hpp"
 #include "cli/encode_texture.hpp"
 #include "cli/messages.hpp"
 #include "cli/progress_line.hpp"
 #include "cli/streams.hpp"
-#include "core/file_names.hpp"
 #include "minimiser/palette_order.hpp"
 
 namespace qm5::cli {
 
 namespace {
-
-// The texture beside input, or in folder when one is given: the name with
-// the extension of its last component replaced by ".qm5".
-std::string textureName(const char* input, const char* folder) {
-    const std::string_view name(input);
-    if (folder == nullptr) return std::string(name.substr(0, stemLength(name))) + ".qm5";
-    const std::string_view last = name.substr(lastComponentStart(name));
-    std::string out = folder;
-    if (out.back() != '/' && out.back() != '\\') out += '/';
-    return out + std::string(last.substr(0, stemLength(last))) + ".qm5";
-}
 
 // The usage rules of -o, --output-dir and "-"; a usage error's status, or kSuccess.
 int checkNames(const ParsedOptions& options, const Context& context) {
@@ -43,6 +31,8 @@ int checkNames(const ParsedOptions& options, const Context& context) {
     int fromStandardInput = 0;
     for (const char* input : inputs) fromStandardInput += isStandardStream(input) ? 1 : 0;
     if (fromStandardInput > 1) return usageError(context, "encode", "standard input (-) can be read only once");
+    if (output && options.has(Opt::recursive))
+        return usageError(context, "encode", "-o names one texture; with -r use --output-dir");
     if (output && inputs.size() > 1)
         return usageError(context, "encode", "-o names one texture; for several INPUTs use --output-dir");
     if (fromStandardInput > 0 && !output)
@@ -52,31 +42,50 @@ int checkNames(const ParsedOptions& options, const Context& context) {
     return kSuccess;
 }
 
-// False after a message when --output-dir names no folder.
-bool folderExists(const Context& context, const char* folder) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(folder, ec);
-    if (std::filesystem::is_directory(status)) return true;
-    if (!ec) {
-        ec = std::make_error_code(std::filesystem::exists(status) ? std::errc::not_a_directory
-                                                                   : std::errc::no_such_file_or_directory);
-    }
-    fileError(context, folder, "cannot hold the textures%s", systemReason(ec).c_str());
-    return false;
-}
-
-// The same file for two names, as far as their text tells.
-std::string sameFileKey(const std::string& name) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(name, ec);
-    return (ec ? std::filesystem::path(name) : absolute).lexically_normal().string();
-}
-
 // "sky.lst", or "[2/5] sky.lst" among several inputs.
 std::string progressLabel(const char* input, std::size_t place, std::size_t count) {
     char head[48] = "";
     if (count > 1) std::snprintf(head, sizeof head, "[%zu/%zu] ", place, count);
     return std::string(head) + inputName(input);
+}
+
+// The share of the run's work an input is taken to be: its size in bytes.
+std::uint64_t fileWeight(const char* input) {
+    std::error_code ec;
+    const std::uintmax_t size = isStandardStream(input) ? 0 : std::filesystem::file_size(input, ec);
+    return ec ? 1 : static_cast<std::uint64_t>(size) + 1;
+}
+
+// The inputs of the run and their textures (outputs), and which of them
+// to convert (todo, places in inputs) with their sum of weights. False
+// after the messages when an input cannot be converted: a folder that
+// cannot be read, a clash.
+bool planRun(const ParsedOptions& options, const Context& context, const char* folder, std::vector<FoundFile>& inputs,
+             std::vector<std::string>& outputs, std::vector<std::size_t>& todo, std::uint64_t& weight) {
+    CollectSettings collect = collectSettings(options, FileKind::picture, "convert");
+    bool ok = collectFiles(context, options.operands, collect, inputs);
+    for (const FoundFile& input : inputs) {
+        outputs.push_back(options.has(Opt::output) ? options.value(Opt::output) : outputPath(input, folder, ".qm5"));
+    }
+    if (markSameOutputs(inputs, outputs) > 0) ok = false;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (!inputs[i].clashes()) continue;
+        fileError(context, inputs[i].path.c_str(), "its texture %s is that of %s too; not written", outputs[i].c_str(),
+                  inputs[inputs[i].sameOutputAs].path.c_str());
+    }
+    // --update keeps a texture newer than its picture (a list is always
+    // converted: its pictures may be newer).
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const char* input = inputs[i].path.c_str();
+        if (inputs[i].clashes()) continue;
+        if (options.has(Opt::update) && !isStandardStream(input) && isNewerThan(outputs[i].c_str(), input) &&
+            fileKindOf(input) == FileKind::picture) {
+            continue;
+        }
+        todo.push_back(i);
+        weight += fileWeight(input);
+    }
+    return ok;
 }
 
 }  // namespace
@@ -110,27 +119,30 @@ int runEncode(const ParsedOptions& options, const Context& context) {
     settings.ignoreAlpha = options.has(Opt::ignoreAlpha);
     settings.quiet = options.has(Opt::quiet);
     const char* folder = options.has(Opt::outputDir) ? options.value(Opt::outputDir) : nullptr;
-    if (folder != nullptr && !folderExists(context, folder)) return kFailure;
+    if (folder != nullptr && !makeFolder(context, folder)) return kFailure;
+
+    // Every input and its texture, and every clash, before anything is written.
+    std::vector<FoundFile> inputs;
+    std::vector<std::string> outputs;
+    std::vector<std::size_t> todo;
+    std::uint64_t weight = 0;
+    bool allWritten = planRun(options, context, folder, inputs, outputs, todo, weight);
 
     // Progress only for a person watching; messages take the line away.
     std::optional<ProgressLine> line;
     Context local = context;
     if (!settings.quiet && context.errIsTerminal) local.progress = &line.emplace(context.err);
+    if (line) line->startRun(weight);
 
     // Each input in turn; every failure is reported, and the run goes on.
-    bool allWritten = true;
-    std::size_t place = 0;
-    std::map<std::string, const char*> written;  // texture -> the input it is made from
-    for (const char* input : options.operands) {
-        const std::string output = options.has(Opt::output) ? options.value(Opt::output) : textureName(input, folder);
-        const auto [at, fresh] = written.emplace(sameFileKey(output), input);
-        ++place;
-        if (!fresh) {
-            fileError(local, input, "its texture %s is that of %s too; not written", output.c_str(), at->second);
+    for (std::size_t k = 0; k < todo.size(); ++k) {
+        const char* input = inputs[todo[k]].path.c_str();
+        const std::string& output = outputs[todo[k]];
+        if (folder != nullptr && !makeFolder(local, folderOf(output))) {
             allWritten = false;
             continue;
         }
-        if (line) line->start(progressLabel(input, place, options.operands.size()));
+        if (line) line->start(progressLabel(input, k + 1, todo.size()), fileWeight(input));
         allWritten = encodeTexture(local, settings, input, output.c_str()) && allWritten;
         if (line) line->finish();
     }

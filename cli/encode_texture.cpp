@@ -34,7 +34,10 @@ bool loadPictures(const EncodeSettings& settings, const Context& context, const 
     // The reading stage prints the maker's lines to a console that shows
     // nothing and never waits for a key.
     Console silent(nullptr, nullptr);
-    if (loadInputPictures(silent, reader, input, files, pictures, &failure, inputs) == InputError::none) return true;
+    if (loadInputPictures(silent, reader, input, files, pictures, &failure, inputs) == InputError::none) {
+        if (!pictures.single) warnListCount(context, input, files);
+        return true;
+    }
     reportInputFailure(context, input, files, failure);
     return false;
 }

@@ -167,6 +167,17 @@ void reportInputFailure(const Context& context, const char* input, const FileLis
     }
 }
 
+void warnListCount(const Context& context, const char* list, const FileList& files) {
+    const std::int64_t named = std::int64_t{files.count()} + files.following();
+    if (!files.countGiven() || named == files.announced()) return;
+    const int read = static_cast<int>(files.count());
+    const std::string which = read == 1 ? (files.following() > 0 ? "the first is" : "that one is")
+                                        : (files.following() > 0 ? "the first " : "those ") + std::to_string(read) + " are";
+    fileError(context, list, "its count line says %d picture%s, but it names %lld; %s read, as qm5_maker reads it",
+              static_cast<int>(files.announced()), files.announced() == 1 ? "" : "s", static_cast<long long>(named),
+              which.c_str());
+}
+
 void reportTextureProblem(const Context& context, const char* path, const TextureHeader& header,
                           const TextureProblem& problem) {
     const char* hint = problem.kind == TextureProblemKind::tooLarge      ? " (use --max-pixels)"

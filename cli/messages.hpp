@@ -37,6 +37,11 @@ std::string unreadable(bool opened, std::error_code error);
 void reportInputFailure(const Context& context, const char* input, const FileList& files,
                         const InputFailure& failure);
 
+// A list whose count line disagrees with its entries is read as qm5_maker
+// reads it (as many as the count says, or as many as there are); says so,
+// naming both numbers.
+void warnListCount(const Context& context, const char* list, const FileList& files);
+
 // "qm5: <path>: <the problem>", and what the command offers against a
 // limit (--max-pixels, --no-limits).
 void reportTextureProblem(const Context& context, const char* path, const TextureHeader& header,

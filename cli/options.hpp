@@ -28,6 +28,10 @@ enum class Opt : std::size_t {
     noLimits,
     effort,
     force,
+    recursive,
+    followLinks,
+    update,
+    json,
     version,  // qm5 --version; read before any command's options
     count_,  // the number of options, not an option
 };

@@ -18,6 +18,7 @@ std::string stageName(const ProgressState& state) {
         case Stage::mipmaps: return "mipmaps";
         case Stage::compressing:
             return "compressing image " + std::to_string(state.image + 1) + " of " + std::to_string(state.images);
+        case Stage::ordering: return "choosing the palette order";
         case Stage::writing: return "writing";
     }
     return "";
@@ -46,11 +47,17 @@ std::string formatProgress(const ProgressState& state, std::size_t width) {
         tail += fraction > 0 ? ", " + clock(state.seconds * (1 - fraction) / fraction) + " left"
                              : ", " + clock(state.seconds) + " so far";
     }
-    std::string label = state.label;
-    if (label.size() + tail.size() > width) {
-        const std::size_t room = width > tail.size() + 3 ? width - tail.size() - 3 : 0;
+    if (state.runLeft >= 0) tail += "; all " + clock(state.runLeft) + " left";
+    // The input's place among several ("[3/20] ") stays; the name gives way.
+    const std::size_t close = state.label.starts_with("[") ? state.label.find("] ") : std::string::npos;
+    const std::string place = close == std::string::npos ? std::string() : state.label.substr(0, close + 2);
+    std::string label = state.label.substr(place.size());
+    if (place.size() + label.size() + tail.size() > width) {
+        const std::size_t used = place.size() + tail.size() + 3;
+        const std::size_t room = width > used ? width - used : 0;
         label = "..." + label.substr(label.size() - std::min(room, label.size()));
     }
+    label = place + label;
     std::string line = label + tail;
     if (line.size() > width) line.resize(width);
     return line;
@@ -68,17 +75,29 @@ ProgressLine::~ProgressLine() {
     thread_.join();
 }
 
-void ProgressLine::start(std::string label) {
+void ProgressLine::startRun(std::uint64_t weight) {
+    std::lock_guard lock(mutex_);
+    runWeight_ = weight;
+    doneWeight_ = 0;
+    runStart_ = Clock::now();
+    lastFinish_ = runStart_;
+}
+
+void ProgressLine::start(std::string label, std::uint64_t weight) {
     std::lock_guard lock(mutex_);
     active_ = true;
     state_ = ProgressState{};
     state_.label = std::move(label);
+    weight_ = weight;
     stageStart_ = Clock::now();
 }
 
 void ProgressLine::finish() {
     std::lock_guard lock(mutex_);
     active_ = false;
+    doneWeight_ += weight_;
+    weight_ = 0;
+    lastFinish_ = Clock::now();
     erase();
 }
 
@@ -116,7 +135,16 @@ void ProgressLine::run() {
 }
 
 void ProgressLine::draw() {
-    state_.seconds = std::chrono::duration<double>(Clock::now() - stageStart_).count();
+    const Clock::time_point now = Clock::now();
+    state_.seconds = std::chrono::duration<double>(now - stageStart_).count();
+    // The rate of the inputs done, carried over the rest, less the time the
+    // one under way has had; unknown until one is done.
+    state_.runLeft = -1;
+    if (doneWeight_ > 0 && runWeight_ > doneWeight_) {
+        const double rate = std::chrono::duration<double>(lastFinish_ - runStart_).count() / static_cast<double>(doneWeight_);
+        const double since = std::chrono::duration<double>(now - lastFinish_).count();
+        state_.runLeft = std::max(0.0, rate * static_cast<double>(runWeight_ - doneWeight_) - since);
+    }
     const std::string line = formatProgress(state_, kLineWidth);
     if (shown_ != 0 && line == last_) return;
     last_ = line;

@@ -5,6 +5,7 @@
 // second, the time it has left:
 //
 //   logo.bmp: compressing image 1 of 3, 42 %, 0:35 left
+//   [3/20] art/a/rock.png: choosing the palette order, 42 %, 0:35 left; all 4:10 left
 //
 // The stages report through the Progress interface as often as they like;
 // what they report is only stored. Messages go through message(), which
@@ -30,6 +31,7 @@ struct ProgressState {
     std::uint32_t images = 0;
     double fraction = 0;       // of the stage, 0 to 1
     double seconds = 0;        // since the stage began
+    double runLeft = -1;       // seconds left for the whole run; negative: not known
 };
 
 // The line's text, at most width characters (the label is shortened from
@@ -45,8 +47,11 @@ public:
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
+    // A run of several inputs begins: weight, the sum of theirs, gives the
+    // time left for the whole run from the rate of the inputs done.
+    void startRun(std::uint64_t weight);
     // A new input begins; its stages follow.
-    void start(std::string label);
+    void start(std::string label, std::uint64_t weight = 0);
     // The input is done: the line goes away until the next start().
     void finish();
     // Writes text (a whole message, line end included) with the line taken
@@ -69,6 +74,11 @@ private:
     bool active_ = false;       // an input is under way
     ProgressState state_;
     Clock::time_point stageStart_;
+    Clock::time_point runStart_;
+    Clock::time_point lastFinish_;
+    std::uint64_t runWeight_ = 0;   // of all inputs of the run
+    std::uint64_t doneWeight_ = 0;  // of the inputs finished
+    std::uint64_t weight_ = 0;      // of the input under way
     std::size_t shown_ = 0;     // characters of the line on the terminal now
     std::string last_;          // the text drawn last
     std::thread thread_;

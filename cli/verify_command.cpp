@@ -2,7 +2,10 @@
 // colour of every pixel must equal the input pixel's value as the reader
 // packed it: the palette maps colours to indices and back without change.
 #include <cinttypes>
+#include <string>
+#include <vector>
 
+#include "cli/collection.hpp"
 #include "cli/commands.hpp"
 #include "cli/messages.hpp"
 #include "cli/streams.hpp"
@@ -15,11 +18,10 @@ namespace qm5::cli {
 
 namespace {
 
-// The pictures of INPUT (the first operand), none of more than maxPixels;
-// false after a message.
-bool loadPictures(const ParsedOptions& options, const Context& context, std::uint64_t maxPixels, FileList& files,
-                  InputPictures& pictures) {
-    const char* operand = options.operands[0];
+// The pictures of INPUT (operand), none of more than maxPixels; false after
+// a message.
+bool loadPictures(const ParsedOptions& options, const Context& context, const char* operand, std::uint64_t maxPixels,
+                  FileList& files, InputPictures& pictures) {
     Console silent(nullptr, nullptr);
     ReadOptions readOptions;
     readOptions.ignoreAlpha = options.has(Opt::ignoreAlpha);
@@ -30,6 +32,7 @@ bool loadPictures(const ParsedOptions& options, const Context& context, std::uin
     InputOptions inputs = inputOptions(context, operand);
     inputs.maxPixels = maxPixels;
     if (loadInputPictures(silent, reader, inputName(operand), files, pictures, &failure, inputs) == InputError::none) {
+        if (!pictures.single) warnListCount(context, inputName(operand), files);
         return true;
     }
     reportInputFailure(context, inputName(operand), files, failure);
@@ -81,39 +84,81 @@ bool sameImages(const Context& context, const char* texture, const TextureDecode
     return true;
 }
 
-}  // namespace
-
-int runVerify(const ParsedOptions& options, const Context& context) {
-    const char* inputOperand = options.operands[0];
-    const char* textureOperand = options.operands[1];
-    if (isStandardStream(inputOperand) && isStandardStream(textureOperand))
-        return usageError(context, "verify", "standard input can be read only once: give INPUT or TEXTURE as a file");
+// One pair: the pictures of inputOperand against textureOperand; false after the message.
+bool verifyOne(const ParsedOptions& options, const Context& context, const char* inputOperand,
+               const char* textureOperand, const DecodeOptions& limits) {
     const char* input = inputName(inputOperand);
     const char* texture = inputName(textureOperand);
-    DecodeOptions limits;
-    int status = kFailure;
-    if (!decodeLimits(options, context, "verify", limits, status)) return status;
-
     FileList files;
     InputPictures pictures;
-    if (!loadPictures(options, context, limits.maxPixels, files, pictures)) return kFailure;
+    if (!loadPictures(options, context, inputOperand, limits.maxPixels, files, pictures)) return false;
     TextureRead read;
     TextureDecoder decoder;
     TextureProblem problem;
-    if (!readTextureToDecode(context, textureOperand, UINT64_MAX, limits, read, decoder, problem)) return kFailure;
+    if (!readTextureToDecode(context, textureOperand, UINT64_MAX, limits, read, decoder, problem)) return false;
     const TextureHeader& header = decoder.layout().header;
-    if (!sameShape(context, texture, header, input, files, pictures)) return kFailure;
+    if (!sameShape(context, texture, header, input, files, pictures)) return false;
     if (!problem) problem = decoder.check(0, pictures.count);
     if (problem) {
         reportTextureProblem(context, texture, header, problem);
-        return kFailure;
+        return false;
     }
-    if (!sameImages(context, texture, decoder, files, pictures)) return kFailure;
+    if (!sameImages(context, texture, decoder, files, pictures)) return false;
     if (!options.has(Opt::quiet)) {
         std::fprintf(context.out, "%s: %d image%s match%s %s\n", texture, static_cast<int>(pictures.count),
                      pictures.count == 1 ? "" : "s", pictures.count == 1 ? "es" : "", input);
     }
-    return kSuccess;
+    return true;
+}
+
+// -r: every picture below the folder INPUT against the texture encode -r
+// gives it under the folder TEXTURE. A picture whose texture name an
+// earlier one took (encode refused it) is noted and not checked.
+bool verifyFolders(const ParsedOptions& options, const Context& context, const DecodeOptions& limits) {
+    const char* textures = options.operands[1];
+    CollectSettings collect = collectSettings(options, FileKind::picture, "verify");
+    collect.recursive = true;
+    std::vector<FoundFile> pictures;
+    bool ok = collectFiles(context, {options.operands.data(), 1}, collect, pictures);
+    std::vector<std::string> names;
+    for (const FoundFile& picture : pictures) names.push_back(outputPath(picture, textures, ".qm5"));
+    markSameOutputs(pictures, names);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        if (pictures[i].clashes()) {
+            if (!options.has(Opt::quiet)) {
+                fileError(context, pictures[i].path.c_str(), "its texture %s is that of %s; not checked",
+                          names[i].c_str(), pictures[pictures[i].sameOutputAs].path.c_str());
+            }
+            continue;
+        }
+        ok = verifyOne(options, context, pictures[i].path.c_str(), names[i].c_str(), limits) && ok;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int runVerify(const ParsedOptions& options, const Context& context) {
+    const std::vector<const char*>& operands = options.operands;
+    const bool recursive = options.has(Opt::recursive);
+    if (recursive && operands.size() != 2)
+        return usageError(context, "verify", "-r takes one picture folder and one texture folder");
+    if (operands.size() % 2 != 0)
+        return usageError(context, "verify", std::string("INPUT and TEXTURE come in pairs; '") + operands.back() +
+                                                 "' has no TEXTURE");
+    int fromStandardInput = 0;
+    for (const char* operand : operands) fromStandardInput += isStandardStream(operand) ? 1 : 0;
+    if (fromStandardInput > 1)
+        return usageError(context, "verify", "standard input can be read only once: give INPUT or TEXTURE as a file");
+    DecodeOptions limits;
+    int status = kFailure;
+    if (!decodeLimits(options, context, "verify", limits, status)) return status;
+    if (recursive) return verifyFolders(options, context, limits) ? kSuccess : kFailure;
+    bool ok = true;
+    for (std::size_t i = 0; i < operands.size(); i += 2) {
+        ok = verifyOne(options, context, operands[i], operands[i + 1], limits) && ok;
+    }
+    return ok ? kSuccess : kFailure;
 }
 
 }  // namespace qm5::cli

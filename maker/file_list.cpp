@@ -234,6 +234,8 @@ void FileList::clear() {
     entries_.reset();
     count_ = 0;
     countGiven_ = false;
+    announced_ = 0;
+    following_ = 0;
 }
 
 bool FileList::load(const char* path, FileListError* reason) {
@@ -300,7 +302,7 @@ bool FileList::load(InputStream& in, FileListError* reason) {
 
 namespace qm5 {
 
-bool FileList::loadNamed(InputStream& in, const char* directory, FileListError* reason) {
+bool FileList::loadNamed(InputStream& in, const char* directory, FileListError* reason, bool readOn) {
     FileListError dummy = FileListError::none;
     FileListError& why = reason != nullptr ? *reason : dummy;
     why = FileListError::none;
@@ -335,6 +337,8 @@ bool FileList::loadNamed(InputStream& in, const char* directory, FileListError* 
         return fail(looksLikeEntry(first) ? FileListError::countMissing : FileListError::notList, 1);
     }
     countGiven_ = true;
+    announced_ = remaining;
+    following_ = 0;
 
     for (std::int32_t number = 2; remaining > 0; ++number) {
         switch (readLine(file, line, length)) {
@@ -355,6 +359,10 @@ bool FileList::loadNamed(InputStream& in, const char* directory, FileListError* 
         name[prefix.size() + entry.name.size()] = '\0';
         if (add(name, entry.value) < 0) return fail(FileListError::outOfMemory, number);
         --remaining;
+    }
+    // What follows the announced entries is not read, only counted.
+    while (readOn && readLine(file, line, length) == LineResult::line) {
+        if (!splitEntry(std::string_view(line, length)).name.empty()) ++following_;
     }
     return true;
 }

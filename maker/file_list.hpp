@@ -95,18 +95,27 @@ public:
     bool load(InputStream& in, FileListError* reason = nullptr);
     // The same by the qm5 command's rules (above); directory is joined
     // before every relative name ("pics/", or "" for the current directory).
-    bool loadNamed(InputStream& in, const char* directory, FileListError* reason = nullptr);
+    // With readOn, the file is read to its end after the announced entries,
+    // and the entry lines found there are counted (following()); for a
+    // regular file only, as a stream may never end.
+    bool loadNamed(InputStream& in, const char* directory, FileListError* reason = nullptr, bool readOn = false);
     // The line of the file where the last load failed (from 1); 0 for none.
     std::int32_t errorLine() const { return errorLine_; }
     std::int32_t count() const { return count_; }
     // The count line of the last load held digits (a list of no entries
     // said so, rather than being some other file).
     bool countGiven() const { return countGiven_; }
+    // The number the count line of the last load announced, and the entry
+    // lines after the announced ones (loadNamed with readOn).
+    std::int32_t announced() const { return announced_; }
+    std::int32_t following() const { return following_; }
 
 private:
     HeapArray<FileListEntry> entries_;  // capacity; the first count_ are used
     std::int32_t count_ = 0;
     bool countGiven_ = false;
+    std::int32_t announced_ = 0;
+    std::int32_t following_ = 0;
     std::int32_t errorLine_ = 0;
 };
 

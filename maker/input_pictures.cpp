@@ -135,7 +135,10 @@ InputError loadFiles(Console& console, const PictureReader& reader, const char* 
     } else if (options.stream == nullptr && !listFolder(path, folder)) {
         return failWith(why, InputError::pathTooLong);
     } else {
-        loaded = files.loadNamed(input, folder, &why.listError);
+        // A regular file is read to its end, so that entries past the count are told.
+        std::error_code ec;
+        const bool regular = options.stream == nullptr && std::filesystem::is_regular_file(path, ec);
+        loaded = files.loadNamed(input, folder, &why.listError, regular);
     }
     if (!loaded) {
         why.systemError = input.error();

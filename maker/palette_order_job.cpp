@@ -81,6 +81,10 @@ MinimiseStatus searchPaletteOrder(std::span<const Picture* const> pictures, std:
     OrderSearchOptions order;
     order.effort = std::min(options.effort, kMaxOrderEffort);
     order.sizeLimit = options.sizeLimit;
+    if (options.observer != nullptr) {
+        EncodeObserver* observer = options.observer;
+        order.searching = [observer] { observer->begin(Stage::ordering); };
+    }
     ran = true;
     const MinimiseStatus status = search.run({images.get(), pictures.size()}, pixelCount, colourCount, compress, order);
     if (status == MinimiseStatus::ok && search.found() && !paintsBack(pictures, search)) {

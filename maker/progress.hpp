@@ -10,7 +10,9 @@
 
 namespace qm5 {
 
-enum class Stage { reading, palette, mipmaps, compressing, writing };
+// ordering: --best's search for the palette order, after the records of
+// the maker's order (a compressing stage of its own).
+enum class Stage { reading, palette, mipmaps, compressing, ordering, writing };
 
 class Progress {
 public:

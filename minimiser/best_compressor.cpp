@@ -1,6 +1,8 @@
 // BestCompressor: the colours of a picture with the covers of CoverSolver.
 #include <memory>
+#include <mutex>
 #include <new>
+#include <shared_mutex>
 
 #include "minimiser/best_cover.hpp"
 #include "minimiser/best_record.hpp"
@@ -10,13 +12,44 @@ namespace qm5 {
 
 namespace {
 
+// A thread's worker, its account and the colours its non-off bitmap holds.
+struct ColourWorker {
+    MemoryAccount account;
+    fast::BestWorker best;
+    std::uint32_t upTo = 0;       // nonOff holds the colours below it
+    std::uint32_t onColour = 0;   // on holds this colour's positions
+    bool filled = false;
+};
+
+// Fills the worker's bitmaps for colour c, at or above any colour before:
+// the non-off set grows by the colours since the last one.
+bool start(fast::PictureJob& job, ColourWorker& worker, std::uint32_t c) {
+    if (!worker.best.prepare(job.b)) return false;
+    std::uint64_t* nonOff = worker.best.nonOff.data();
+    std::uint64_t* on = worker.best.on.data();
+    if (!worker.filled) {
+        const std::uint64_t domain = std::uint64_t{1} << job.b;
+        for (std::uint64_t p = job.pixels; p < domain; ++p) bitmap::set(nonOff, p);
+        worker.upTo = 0;
+        worker.filled = true;
+    } else {
+        for (std::uint64_t i = job.firstOf[worker.onColour]; i < job.firstOf[worker.onColour + 1]; ++i) {
+            on[job.byColour[i] >> 6] = 0;
+        }
+    }
+    for (; worker.upTo <= c; ++worker.upTo) job.fillOn(worker.upTo, nonOff);
+    job.fillOn(c, on);
+    worker.onColour = c;
+    return true;
+}
+
 // The record of general colour c of the picture.
-MinimiseStatus pictureRecord(fast::PictureJob& job, const CoverLimits& limits, fast::BestWorker& worker,
+MinimiseStatus pictureRecord(fast::PictureJob& job, const CoverLimits& limits, ColourWorker& worker,
                              std::uint32_t c, HeapArray<std::uint8_t>& record) {
-    if (!worker.prime.start(job, c)) return MinimiseStatus::outOfMemory;
+    if (!start(job, worker, c)) return MinimiseStatus::outOfMemory;
     const std::span<const std::uint32_t> on(job.byColour.data() + job.firstOf[c],
                                             static_cast<std::size_t>(job.firstOf[c + 1] - job.firstOf[c]));
-    return fast::bestRecord(worker, job.b, on, limits, record, &job.done);
+    return fast::bestRecord(worker.best, job.b, on, limits, record, &job.done);
 }
 
 }  // namespace
@@ -32,12 +65,41 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
         const MinimiseStatus classified = job.classify();
         if (classified != MinimiseStatus::ok) return classified;
         if (!job.listPositions()) return MinimiseStatus::outOfMemory;
-        std::unique_ptr<fast::BestWorker[]> workers(new (std::nothrow) fast::BestWorker[job.threads]);
+        // The memory limit less the positions by colour and the colours' kinds.
+        const std::uint64_t held = 4 * pixelCount + 9 * (std::uint64_t{colourCount} + 1);
+        const std::uint64_t limit = options.memoryLimit - std::min(options.memoryLimit, held);
+        MemoryAccount account(limit);
+        std::unique_ptr<ColourWorker[]> workers(new (std::nothrow) ColourWorker[job.threads]);
         if (!workers) return MinimiseStatus::outOfMemory;
+        for (unsigned w = 0; w < job.threads; ++w) {
+            workers[w].account.open(limit, &account);
+            workers[w].best.setAccount(&workers[w].account);
+        }
         job.total.store(std::uint64_t{job.generalCount} * fast::kSearchShare);
+        // A record runs beside the others' under a shared lock. One that
+        // the job's account refused while its own had room runs again alone,
+        // the others' storage given back, as it would on one thread: so a
+        // record fits or not whatever the thread count.
+        std::shared_mutex alone;
         const fast::RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             if (!job.isGeneral(c)) return job.special(c, record);
-            return pictureRecord(job, limits_, workers[w], c, record);
+            ColourWorker& worker = workers[w];
+            {
+                const std::shared_lock lock(alone);
+                worker.account.reset(limit);
+                const MinimiseStatus status = pictureRecord(job, limits_, worker, c, record);
+                if (status != MinimiseStatus::outOfMemory || !worker.account.crowded()) return status;
+            }
+            const std::unique_lock lock(alone);
+            for (unsigned other = 0; other < job.threads; ++other) {
+                if (other == w) continue;
+                workers[other].best.release();
+                workers[other].filled = false;
+            }
+            worker.account.reset(limit);
+            worker.best.release();
+            worker.filled = false;
+            return pictureRecord(job, limits_, worker, c, record);
         };
         return job.deliver(job.threads, 0, colourCount, colourJob);
     }();

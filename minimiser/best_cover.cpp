@@ -1,3 +1,6 @@
+// CoverSolver's table: the candidates sorted, each one's on positions found
+// as runs of ranks by a descent over the words of the on bitmap, repeated
+// columns dropped, and per row the count of columns that hold it.
 #include "minimiser/best_cover.hpp"
 
 #include <algorithm>
@@ -11,7 +14,6 @@ namespace qm5 {
 
 namespace {
 
-
 // Candidates and written cubes: fewer fixed digits first, then care mask,
 // then one mask.
 bool cubeBefore(const CubeMasks& x, const CubeMasks& y) {
@@ -24,22 +26,52 @@ bool cubeBefore(const CubeMasks& x, const CubeMasks& y) {
     return x.one < y.one;
 }
 
-constexpr std::uint32_t kNone = ~std::uint32_t{0};
+// The greedy's weight of a row held by `columns` columns; at least 1, so
+// that a column weighs something exactly while it holds an uncovered row.
+std::uint32_t weightOf(std::uint32_t columns) {
+    return std::max<std::uint32_t>(1, (std::uint32_t{1} << 24) / columns);
+}
 
-// Rows of a cover table whose per-row arrays stay in a core's cache.
-constexpr std::uint32_t kCachedRows = std::uint32_t{1} << 16;
-
-std::uint32_t findRoot(std::uint32_t* parent, std::uint32_t x) {
-    while (parent[x] != x) {
-        parent[x] = parent[parent[x]];
-        x = parent[x];
+// Varints of 7 bits a byte, low bits first.
+std::uint8_t* putVarint(std::uint8_t* out, std::uint32_t value) {
+    while (value >= 0x80) {
+        *out++ = static_cast<std::uint8_t>(value | 0x80);
+        value >>= 7;
     }
-    return x;
+    *out++ = static_cast<std::uint8_t>(value);
+    return out;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
+
+void CoverSolver::setAccount(MemoryAccount* account) {
+    account_ = account;
+    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_}) array->setAccount(account);
+    for (auto* array : {&rankBase_, &colCand_, &colRows_, &colSlots_, &weight_, &scratch_, &uncovered_, &live_,
+                        &order_, &groupStarts_}) {
+        array->setAccount(account);
+    }
+    for (auto* array : {&runBytes_, &covered_, &selected_}) array->setAccount(account);
+    candidates_.setAccount(account);
+    chosen_.setAccount(account);
+    heap_.setAccount(account);
+}
+
+// Frees every array of a solve but the cover, so that what a solve takes
+// from the account depends on its own input alone.
+void CoverSolver::release() {
+    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_}) array->reset();
+    for (auto* array : {&rankBase_, &colCand_, &colRows_, &colSlots_, &weight_, &scratch_, &uncovered_, &live_,
+                        &order_, &groupStarts_}) {
+        array->reset();
+    }
+    for (auto* array : {&runBytes_, &covered_, &selected_}) array->reset();
+    candidates_.reset();
+    heap_.reset();
+    runBytesUsed_ = 0;
+}
 
 MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositions,
                                   std::span<const CubeMasks> candidates) {
@@ -50,10 +82,11 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     if (b < 1 || b > kMaxPositionBits) return MinimiseStatus::invalidTable;
     if (onPositions.empty()) return MinimiseStatus::ok;
     // Sorting, checking and ranking; the table and the searches count their own.
-    spent_ += onPositions.size() + 4 * candidates.size() + bitmap::wordsFor(b);
-    const MinimiseStatus built = build(b, onPositions, candidates);
-    if (built != MinimiseStatus::ok || stopped_) return built;
-    return choose();
+    spent_ += onPositions.size() + 4 * candidates.size() + bitmap::wordsFor(b) / 4;
+    MinimiseStatus status = build(b, onPositions, candidates);
+    if (status == MinimiseStatus::ok && !stopped_) status = choose();
+    release();
+    return status;
 }
 
 // Sorts the candidates into candidates_ (cubeBefore order, duplicates
@@ -78,6 +111,7 @@ std::size_t CoverSolver::sortCandidates(int b, std::span<const CubeMasks> candid
         const auto one = static_cast<std::uint32_t>(keys[i] & mask);
         out[i] = CubeMasks{care & ~one, one};
     }
+    sortKeys_.reset();
     return distinct;
 }
 
@@ -93,293 +127,209 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
             return MinimiseStatus::invalidTable;
         }
     }
+    b_ = b;
+    rowCount_ = static_cast<std::uint32_t>(on.size());
     const std::uint64_t words = bitmap::wordsFor(b);
-    if (!bits_.makeRoom(words) || !candidates_.makeRoom(candidates.size())) return MinimiseStatus::outOfMemory;
+    if (!bits_.allocate(words) || !rankBase_.allocate(words + 1) || !candidates_.allocate(candidates.size())) {
+        return MinimiseStatus::outOfMemory;
+    }
     const std::size_t distinct = sortCandidates(b, candidates);
-
     std::uint64_t* bits = bits_.data();
     for (const std::uint32_t p : on) bitmap::set(bits, p);
-    const MinimiseStatus columns = buildColumns(b, static_cast<std::uint32_t>(on.size()), distinct);
-    // bits_ is all 0 between solves.
-    for (const std::uint32_t p : on) bits[p >> 6] = 0;
-    if (columns != MinimiseStatus::ok) return columns;
-    // The rows and the choice visit the table's entries a few times each; a
-    // table of many rows does so out of cache (rows by column, columns by
-    // row), measured at about four times the cost per entry.
-    spent_ += (rowCount_ > kCachedRows ? 16 : 4) * colStart_[colCount_];
-    stopped_ = stopped_ || spent_ > workLimit_;
-    if (stopped_) return MinimiseStatus::ok;
-    return buildRows();
-}
-
-// Columns: the candidates holding an on position, each with its rows.
-// Longer than most: ranking the on positions, gathering each candidate's
-// rows and dropping repeated columns are one pass over the candidates, the
-// solver's costliest, which walks each candidate's words once.
-MinimiseStatus CoverSolver::buildColumns(int b, std::uint32_t rows, std::size_t distinct) {
-    const std::uint64_t* bits = bits_.data();
     // The rank of an on position: the on positions of the words before its
     // word, then those below it in its word.
-    const std::size_t words = bitmap::wordsFor(b);
-    if (!rankBase_.makeRoom(words) || !colCand_.makeRoom(distinct) ||
-        !colStart_.makeRoom(std::uint64_t{distinct} + 1)) {
-        return MinimiseStatus::outOfMemory;
-    }
-    // And the words that hold on positions, ascending.
-    if (!onWords_.makeRoom(std::min<std::uint64_t>(words, rows))) return MinimiseStatus::outOfMemory;
     std::uint32_t below = 0;
-    std::uint32_t onWords = 0;
-    for (std::size_t w = 0; w < words; ++w) {
+    for (std::uint64_t w = 0; w < words; ++w) {
         rankBase_[w] = below;
         below += static_cast<std::uint32_t>(bitmap::ones(bits[w]));
-        if (bits[w] != 0) onWords_[onWords++] = static_cast<std::uint32_t>(w);
     }
-    // Columns that hold the same rows as an earlier one are dropped: a
-    // cover needs one of them at most, and the earlier is the one the
-    // choice below would take. They are found through a hash table of
-    // the kept columns (2^n slots for at most 2^(n-1) columns).
+    rankBase_[words] = below;
+    const MinimiseStatus columns = buildColumns(b, distinct);
+    if (columns != MinimiseStatus::ok || stopped_) return columns;
+    bits_.reset();
+    rankBase_.reset();
+    return countRows();
+}
+
+// emit(first, end) for the ranks of the on positions in cube, ascending, as
+// runs of consecutive ranks (two runs may touch). A descent over the word
+// index from its top bit, each range of words being a range of ranks: an
+// empty one ends there, and one whose words the cube holds whole is one run.
+template <class Emit>
+void CoverSolver::onRuns(int b, const CubeMasks& cube, const Emit& emit) {
+    const std::uint64_t* bits = bits_.data();
+    const std::uint32_t* base = rankBase_.data();
+    const std::uint32_t care = cube.zero | cube.one;
+    const bitmap::CubeWords cubeWords(b, care, cube.one);
+    const std::uint64_t pattern = cubeWords.pattern();
+    auto inWord = [&](std::uint32_t w) {
+        const std::uint64_t hits = bits[w] & pattern;
+        if (hits == bits[w]) {
+            if (hits != 0) emit(base[w], base[w + 1]);
+            return;
+        }
+        for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
+            const std::uint64_t lowest = rest & (0 - rest);
+            const auto rank = base[w] + static_cast<std::uint32_t>(bitmap::ones(bits[w] & (lowest - 1)));
+            emit(rank, rank + 1);
+            ++spent_;
+        }
+    };
+    if (b <= 6) {
+        inWord(0);
+        return;
+    }
+    const std::uint32_t highCare = care >> 6;
+    const std::uint32_t highOne = cube.one >> 6;
+    const bool wholeWords = pattern == ~std::uint64_t{0};
+    // Words w .. w + 2^j - 1, whose index bits from j up the cube decides.
+    auto visit = [&](const auto& self, int j, std::uint32_t w) -> void {
+        ++spent_;
+        const std::uint32_t first = base[w];
+        const std::uint32_t end = base[w + (std::uint32_t{1} << j)];
+        if (first == end) return;
+        const std::uint32_t below = (std::uint32_t{1} << j) - 1;
+        if (j == 0) {
+            inWord(w);
+        } else if (wholeWords && (highCare & below) == 0) {
+            emit(first, end);
+        } else if ((highCare & (std::uint32_t{1} << (j - 1))) != 0) {
+            // Fixed digits down to the next free one: one range, no branch.
+            const int to = static_cast<int>(std::bit_width(~highCare & below));
+            self(self, to, w | (highOne & below & ~((std::uint32_t{1} << to) - 1)));
+        } else {
+            const std::uint32_t bit = std::uint32_t{1} << (j - 1);
+            if ((highCare & bit) == 0 || (highOne & bit) == 0) self(self, j - 1, w);
+            if ((highCare & bit) == 0 || (highOne & bit) != 0) self(self, j - 1, w | bit);
+        }
+    };
+    visit(visit, b - 6, 0);
+}
+
+// Columns: the candidates holding an on position, each with its runs;
+// columns holding the same rows as an earlier one are dropped (a cover
+// needs one of them at most, and the earlier is the one the choice would
+// take), found through a hash table of the kept columns (2^n slots for at
+// most 2^(n-1) columns).
+MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
     std::uint64_t slots = 64;
     while (slots < 2 * std::uint64_t{distinct}) slots *= 2;
-    if (!colSlots_.makeRoom(slots)) return MinimiseStatus::outOfMemory;
-    std::fill(colSlots_.data(), colSlots_.data() + slots, 0u);
-    // One pass; colRows_ grows by half again when full.
-    std::uint32_t col = 0;
-    std::uint64_t at = 0;
-    bool grown = true;
-    for (std::size_t k = 0; k < distinct && grown && !stopped_; ++k) {
-        stopped_ = spent_ > workLimit_;
-        const std::uint64_t start = at;
-        const CubeMasks& cube = candidates_[k];
-        const bitmap::CubeWords cubeWords(b, cube.zero | cube.one, cube.one);
-        auto visit = [&](std::uint32_t w) {
-            ++spent_;
-            std::uint64_t rest = bits[w];
-            const std::uint64_t pattern = cubeWords.pattern();
-            if ((rest & pattern) == 0) return true;
-            if (colRows_.size() < at + 64) {
-                grown = grown && colRows_.resize(std::max<std::uint64_t>(at + 64 + at / 2, std::uint64_t{1} << 16));
-                if (!grown) return false;
-            }
-            for (std::uint32_t rank = rankBase_[w]; rest != 0; ++rank) {
-                const std::uint64_t lowest = rest & (0 - rest);
-                if ((pattern & lowest) != 0) colRows_[at++] = rank;
-                rest ^= lowest;
-            }
-            return true;
-        };
-        // A large cube among few on positions: only the words that hold some.
-        if (cubeWords.wordCount() > onWords) {
-            for (std::uint32_t i = 0; i < onWords && grown; ++i) {
-                if (cubeWords.holds(onWords_[i])) visit(onWords_[i]);
-            }
-            spent_ += onWords;
-        } else {
-            cubeWords.each([&](std::uint32_t w, std::uint64_t) { return visit(w); });
-        }
-        if (at > start) {
-            colStart_[col] = start;
-            if (keepColumn(col, at, slots)) {
-                colCand_[col] = static_cast<std::uint32_t>(k);
-                ++col;
-            } else {
-                at = start;
-            }
-        }
-    }
-    colStart_[col] = at;
-    rowCount_ = rows;
-    colCount_ = col;
-    if (!grown || !rowStart_.makeRoom(std::uint64_t{rows} + 1) || !rowCols_.makeRoom(at)) {
+    if (!colCand_.allocate(distinct) || !colRows_.allocate(distinct) || !colStart_.allocate(distinct + 1) ||
+        !colSlots_.allocate(slots)) {
         return MinimiseStatus::outOfMemory;
     }
+    // One candidate's runs, merged, in order_ (first, end pairs).
+    colCount_ = 0;
+    runBytesUsed_ = 0;
+    for (std::size_t k = 0; k < distinct && !stopped_; ++k) {
+        stopped_ = spent_ > workLimit_;
+        std::uint32_t count = 0;
+        bool grown = true;
+        onRuns(b, candidates_[k], [&](std::uint32_t first, std::uint32_t end) {
+            if (count > 0 && order_[2 * count - 1] == first) {
+                order_[2 * count - 1] = end;
+                return;
+            }
+            grown = grown && order_.grow(2 * std::uint64_t{count} + 2);
+            if (!grown) return;
+            order_[2 * count] = first;
+            order_[2 * count + 1] = end;
+            ++count;
+        });
+        if (!grown) return MinimiseStatus::outOfMemory;
+        if (count == 0) continue;
+        bool kept = false;
+        if (!appendColumn(static_cast<std::uint32_t>(k), order_.data(), count, slots, kept)) {
+            return MinimiseStatus::outOfMemory;
+        }
+    }
+    colStart_[colCount_] = runBytesUsed_;
+    colSlots_.reset();
+    order_.reset();
     return MinimiseStatus::ok;
 }
 
-// Whether column col, whose rows run from colStart_[col] to end, holds other
-// rows than every column before it; if so it goes into the table.
-bool CoverSolver::keepColumn(std::uint32_t col, std::uint64_t end, std::uint64_t slots) {
-    const std::uint32_t* rows = colRows_.data() + colStart_[col];
-    const std::uint64_t length = end - colStart_[col];
-    std::uint64_t hash = length;
-    for (std::uint64_t i = 0; i < length; ++i) hash = (hash ^ rows[i]) * 0x9E3779B97F4A7C15ull;
-    spent_ += length;
+// Appends column colCount_ with the given runs unless an earlier column
+// holds the same rows; kept tells which. False when storage ran out.
+bool CoverSolver::appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount,
+                               std::uint64_t slots, bool& kept) {
+    const std::uint32_t col = colCount_;
+    // Two varints of at most 5 bytes per run.
+    if (!runBytes_.grow(runBytesUsed_ + 10 * std::uint64_t{runCount})) return false;
+    const std::uint64_t start = runBytesUsed_;
+    std::uint8_t* out = runBytes_.data() + start;
+    std::uint32_t previous = 0;
+    std::uint32_t rows = 0;
+    std::uint64_t hash = runCount;
+    for (std::uint32_t i = 0; i < runCount; ++i) {
+        const std::uint32_t first = runs[2 * i];
+        const std::uint32_t end = runs[2 * i + 1];
+        out = putVarint(putVarint(out, first - previous), end - first - 1);
+        previous = end;
+        rows += end - first;
+        hash = (hash ^ first ^ (std::uint64_t{end} << 32)) * 0x9E3779B97F4A7C15ull;
+    }
+    const auto length = static_cast<std::uint64_t>(out - (runBytes_.data() + start));
+    spent_ += 2 * runCount;
+    kept = false;
     for (std::uint64_t s = (hash ^ (hash >> 29)) & (slots - 1);; s = (s + 1) & (slots - 1)) {
         const std::uint32_t other = colSlots_[s];
         if (other == 0) {
             colSlots_[s] = col + 1;
-            return true;
+            break;
         }
         const std::uint64_t otherStart = colStart_[other - 1];
-        if (colStart_[other] - otherStart == length &&
-            std::equal(rows, rows + length, colRows_.data() + otherStart)) {
-            return false;
+        const std::uint64_t otherEnd = other == col ? start : colStart_[other];
+        if (otherEnd - otherStart == length &&
+            std::equal(runBytes_.data() + start, runBytes_.data() + start + length, runBytes_.data() + otherStart)) {
+            return true;
         }
     }
+    kept = true;
+    colStart_[col] = start;
+    colStart_[col + 1] = start + length;
+    colCand_[col] = candidate;
+    colRows_[col] = rows;
+    runBytesUsed_ = start + length;
+    colCount_ = col + 1;
+    return true;
 }
 
-// Rows: the columns of each on position, ascending.
-MinimiseStatus CoverSolver::buildRows() {
-    const std::uint32_t cols = colCount_;
-    const std::uint64_t incidences = colStart_[cols];
-    std::fill(rowStart_.data(), rowStart_.data() + rowCount_ + 1, std::uint64_t{0});
-    for (std::uint64_t i = 0; i < incidences; ++i) ++rowStart_[colRows_[i] + 1];
-    for (std::uint32_t r = 0; r < rowCount_; ++r) {
-        if (rowStart_[r + 1] == 0) return MinimiseStatus::invalidTable;  // an on position no candidate holds
-        rowStart_[r + 1] += rowStart_[r];
-    }
-    // Fill each row's columns in ascending order; rowStart_ is restored after.
-    for (std::uint32_t c = 0; c < cols; ++c) {
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1]; ++i) rowCols_[rowStart_[colRows_[i]]++] = c;
-    }
-    for (std::uint32_t r = rowCount_; r > 0; --r) rowStart_[r] = rowStart_[r - 1];
-    rowStart_[0] = 0;
-    return MinimiseStatus::ok;
-}
-
-void CoverSolver::cover(std::uint32_t col) {
-    selected_[col] = 1;
-    for (std::uint64_t i = colStart_[col]; i < colStart_[col + 1]; ++i) {
-        const std::uint32_t r = colRows_[i];
-        if (covered_[r]) continue;
-        covered_[r] = 1;
-        const std::uint64_t weight = rowWeight(r);
-        for (std::uint64_t j = rowStart_[r]; j < rowStart_[r + 1]; ++j) {
-            --live_[rowCols_[j]];
-            score_[rowCols_[j]] -= weight;
-        }
-    }
-}
-
-MinimiseStatus CoverSolver::choose() {
+// Per row: how many columns hold it (its weight) and, for a row held by
+// one, that column (scratch_); the Fenwick tree of the weights.
+MinimiseStatus CoverSolver::countRows() {
     const std::uint32_t rows = rowCount_;
-    const std::uint32_t cols = colCount_;
-    // scratch_: parent per row, then group per root; order_: columns and
-    // rows by group, then the columns for the greedy.
-    if (!covered_.makeRoom(rows) || !selected_.makeRoom(cols) || !live_.makeRoom(cols) || !score_.makeRoom(cols) ||
-        !scratch_.makeRoom(2 * std::uint64_t{rows} + 2) || !order_.makeRoom(std::uint64_t{cols} + rows + 2) ||
-        !heap_.makeRoom(cols) || !chosen_.makeRoom(cols)) {
+    if (!weight_.allocate(std::uint64_t{rows} + 1) || !scratch_.allocate(std::uint64_t{rows} + 1) ||
+        !fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) {
         return MinimiseStatus::outOfMemory;
     }
-    std::fill(covered_.data(), covered_.data() + rows, std::uint8_t{0});
-    std::fill(selected_.data(), selected_.data() + cols, std::uint8_t{0});
-    for (std::uint32_t c = 0; c < cols; ++c) {
-        live_[c] = static_cast<std::uint32_t>(colStart_[c + 1] - colStart_[c]);
-        std::uint64_t sum = 0;
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1]; ++i) sum += rowWeight(colRows_[i]);
-        score_[c] = sum;
+    // Differences per run: count + 1 and column XOR at its first row, back at its end.
+    std::uint32_t* count = weight_.data();
+    std::uint32_t* single = scratch_.data();
+    for (std::uint32_t c = 0; c < colCount_; ++c) {
+        eachRun(c, [&](std::uint32_t first, std::uint32_t end) {
+            ++count[first];
+            --count[end];
+            single[first] ^= c;
+            single[end] ^= c;
+        });
     }
-
-    // 1. Essentials.
+    spent_ += 2 * runBytesUsed_ + 4 * std::uint64_t{rows};
     for (std::uint32_t r = 0; r < rows; ++r) {
-        if (rowStart_[r + 1] - rowStart_[r] == 1 && !covered_[r]) cover(rowCols_[rowStart_[r]]);
+        if (r > 0) {
+            count[r] += count[r - 1];
+            single[r] ^= single[r - 1];
+        }
+        if (count[r] == 0) return MinimiseStatus::invalidTable;  // an on position no candidate holds
     }
-    // 2. Groups of the rows left, 3. each solved.
-    std::uint32_t groups = 0;
-    if (!group(groups)) return MinimiseStatus::outOfMemory;
-    if (!solveGroups(groups)) return MinimiseStatus::outOfMemory;
-
-    // 4. Irredundancy, then the cover in candidate order.
-    irredundant();
-    chosenCount_ = 0;
-    for (std::uint32_t c = 0; c < cols; ++c) {
-        if (selected_[c]) chosen_[chosenCount_++] = candidates_[colCand_[c]];
+    for (std::uint32_t r = 0; r < rows; ++r) count[r] = weightOf(count[r]);
+    std::uint64_t* tree = fenwick_.data();
+    for (std::uint32_t i = 1; i <= rows; ++i) {
+        tree[i] += count[i - 1];
+        const std::uint64_t up = std::uint64_t{i} + (i & (0 - i));
+        if (up <= rows) tree[up] += tree[i];
     }
     return MinimiseStatus::ok;
-}
-
-// Joins the uncovered rows that share a live column (union-find in
-// scratch_), numbers the groups by their lowest row and lists each group's
-// live columns and rows in order_ (columns first, each list ascending),
-// with their offsets in groupStarts_. (Slightly over 60 lines: the three
-// steps share the union-find's arrays.)
-bool CoverSolver::group(std::uint32_t& groups) {
-    const std::uint32_t rows = rowCount_;
-    const std::uint32_t cols = colCount_;
-    std::uint32_t* parent = scratch_.data();
-    std::uint32_t* groupOf = scratch_.data() + rows;
-    for (std::uint32_t r = 0; r < rows; ++r) parent[r] = r;
-    for (std::uint32_t c = 0; c < cols; ++c) {
-        if (selected_[c] || live_[c] < 2) continue;
-        std::uint32_t first = kNone;
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1]; ++i) {
-            const std::uint32_t r = colRows_[i];
-            if (covered_[r]) continue;
-            if (first == kNone) {
-                first = findRoot(parent, r);
-            } else {
-                const std::uint32_t other = findRoot(parent, r);
-                if (other != first) parent[other] = first;
-            }
-        }
-    }
-    groups = 0;
-    for (std::uint32_t r = 0; r < rows; ++r) groupOf[r] = kNone;
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        if (covered_[r]) continue;
-        const std::uint32_t root = findRoot(parent, r);
-        if (groupOf[root] == kNone) groupOf[root] = groups++;
-    }
-    if (!groupStarts_.allocate(2 * (std::uint64_t{groups} + 1))) return false;
-    std::uint32_t* colStartOf = groupStarts_.data();
-    std::uint32_t* rowStartOf = groupStarts_.data() + groups + 1;
-    auto groupOfRow = [&](std::uint32_t r) { return groupOf[findRoot(parent, r)]; };
-    auto firstLiveRow = [&](std::uint32_t c) {
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1]; ++i) {
-            if (!covered_[colRows_[i]]) return colRows_[i];
-        }
-        return kNone;
-    };
-    for (std::uint32_t c = 0; c < cols; ++c) {
-        if (!selected_[c] && live_[c] > 0) ++colStartOf[groupOfRow(firstLiveRow(c)) + 1];
-    }
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        if (!covered_[r]) ++rowStartOf[groupOfRow(r) + 1];
-    }
-    for (std::uint32_t g = 0; g < groups; ++g) {
-        colStartOf[g + 1] += colStartOf[g];
-        rowStartOf[g + 1] += rowStartOf[g];
-    }
-    std::uint32_t* groupCols = order_.data();
-    std::uint32_t* groupRows = order_.data() + colStartOf[groups];
-    HeapArray<std::uint32_t> fill;
-    if (!fill.allocate(2 * std::uint64_t{groups})) return false;
-    std::copy(colStartOf, colStartOf + groups, fill.data());
-    std::copy(rowStartOf, rowStartOf + groups, fill.data() + groups);
-    for (std::uint32_t c = 0; c < cols; ++c) {
-        if (!selected_[c] && live_[c] > 0) groupCols[fill[groupOfRow(firstLiveRow(c))]++] = c;
-    }
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        if (!covered_[r]) groupRows[fill[groups + groupOfRow(r)]++] = r;
-    }
-    return true;
-}
-
-// Small groups exactly, the others by the greedy. Groups share no column,
-// so the order in which they are solved does not matter.
-bool CoverSolver::solveGroups(std::uint32_t groups) {
-    const std::uint32_t* colStartOf = groupStarts_.data();
-    const std::uint32_t* rowStartOf = groupStarts_.data() + groups + 1;
-    std::uint32_t* groupCols = order_.data();
-    const std::uint32_t* groupRows = order_.data() + colStartOf[groups];
-    const std::uint32_t exactLimit = std::min<std::uint32_t>(limits_.exactColumns, 64);
-    std::uint32_t greedyCount = 0;
-    for (std::uint32_t g = 0; g < groups; ++g) {
-        const std::uint32_t* gc = groupCols + colStartOf[g];
-        const std::uint32_t nc = colStartOf[g + 1] - colStartOf[g];
-        const std::uint32_t* gr = groupRows + rowStartOf[g];
-        const std::uint32_t nr = rowStartOf[g + 1] - rowStartOf[g];
-        ExactResult exact = ExactResult::declined;
-        if (nc <= exactLimit) {
-            exact = solveExact(gc, nc, gr, nr);
-            if (exact == ExactResult::outOfMemory) return false;
-        }
-        if (exact == ExactResult::declined) {
-            // Gathered at the front of order_: nothing of a later group is overwritten.
-            for (std::uint32_t k = 0; k < nc; ++k) groupCols[greedyCount++] = gc[k];
-        }
-    }
-    greedy(groupCols, greedyCount);
-    return true;
 }
 
 }  // namespace qm5

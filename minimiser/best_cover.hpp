@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <span>
 
+#include "minimiser/memory_account.hpp"
 #include "minimiser/picture_compressor.hpp"
 #include "core/heap_array.hpp"
 #include "texture/texture_format.hpp"
@@ -54,18 +55,28 @@ public:
     CoverSolver& operator=(const CoverSolver&) = delete;
 
     void setLimits(const CoverLimits& limits) { limits_ = limits; }
+    // Every array of a solve is taken from account (none: not counted);
+    // they are freed when the solve ends.
+    void setAccount(MemoryAccount* account);
 
     // b: position bits, 1 to 30. onPositions: the colour's on positions,
     // strictly ascending, each below 2^b. candidates: cubes with no bit in
     // both masks, any order, duplicates allowed; the caller vouches that they
     // hold no off position. invalidTable when an argument is out of range or
     // an on position lies in no candidate; outOfMemory when storage cannot
-    // be had. On ok, cubes() is the cover.
+    // be had; recordTooLong as soon as the cubes no cover can do without
+    // (those alone holding some on position) pass the limits'
+    // maxDataLength. On ok, cubes() is the cover.
     MinimiseStatus solve(int b, std::span<const std::uint32_t> onPositions, std::span<const CubeMasks> candidates);
 
     // The chosen cubes, ordered by number of fixed digits, then care mask,
     // then one mask.
     std::span<const CubeMasks> cubes() const { return {chosen_.data(), chosenCount_}; }
+    // Gives back the cover's storage (cubes() is empty after).
+    void releaseCover() {
+        chosen_.reset();
+        chosenCount_ = 0;
+    }
 
     // Groups of the last solve searched exactly, and those of them whose
     // search reached the work limit (for measurements).
@@ -73,8 +84,8 @@ public:
     std::uint64_t cutGroups() const { return cutGroups_; }
 
     // Work of every solve of this object so far, counted in steps of about
-    // a nanosecond (bitmap words, table entries, rows searched), the same
-    // for the same input on any machine.
+    // a nanosecond (bitmap words, runs, rows, rows searched), the same for
+    // the same input on any machine.
     std::uint64_t work() const { return spent_; }
     // A solve stops, with no cover and stopped() true, once work() passes
     // the limit (none unless set).
@@ -86,55 +97,70 @@ private:
 
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
     std::size_t sortCandidates(int b, std::span<const CubeMasks> candidates);
-    MinimiseStatus buildColumns(int b, std::uint32_t rows, std::size_t distinct);
-    bool keepColumn(std::uint32_t col, std::uint64_t end, std::uint64_t slots);
-    MinimiseStatus buildRows();
+    MinimiseStatus buildColumns(int b, std::size_t distinct);
+    template <class Emit>
+    void onRuns(int b, const CubeMasks& cube, const Emit& emit);
+    [[nodiscard]] bool appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount,
+                                    std::uint64_t slots, bool& kept);
+    template <class F>
+    void eachRun(std::uint32_t col, const F& f) const;
+    MinimiseStatus countRows();
     MinimiseStatus choose();
     [[nodiscard]] bool group(std::uint32_t& groups);
     [[nodiscard]] bool solveGroups(std::uint32_t groups);
     void cover(std::uint32_t col);
-    // The greedy's weight of a row: high when few columns hold it.
-    std::uint64_t rowWeight(std::uint32_t r) const { return (std::uint64_t{1} << 24) / (rowStart_[r + 1] - rowStart_[r]); }
-    ExactResult solveExact(const std::uint32_t* cols, std::uint32_t colCount, const std::uint32_t* rows,
-                    std::uint32_t rowCount);
+    std::uint64_t score(std::uint32_t col);
+    void addWeight(std::uint32_t row, std::uint64_t delta);
+    std::uint64_t weightBelow(std::uint32_t row) const;
+    ExactResult solveExact(const std::uint32_t* cols, std::uint32_t colCount, std::uint32_t rowCount);
     void search(std::uint64_t* rows, std::uint32_t count, std::uint64_t chosen, std::uint32_t depth);
-    void greedy(const std::uint32_t* cols, std::uint32_t colCount);
-    void irredundant();
+    [[nodiscard]] bool greedy(const std::uint32_t* cols, std::uint32_t colCount);
+    [[nodiscard]] bool irredundant();
+    void release();
 
     CoverLimits limits_;
-    HeapArray<std::uint64_t> bits_;       // on positions of the current solve; all 0 between solves
-    HeapArray<std::uint32_t> rankBase_;   // per word of bits_: on positions in the words before it
-    HeapArray<std::uint32_t> onWords_;    // the words of bits_ that hold on positions
-    HeapArray<CubeMasks> candidates_;     // sorted, without duplicates
-    HeapArray<std::uint64_t> sortKeys_;
-    HeapArray<CubeMasks> chosen_;
+    MemoryAccount* account_ = nullptr;
+    int b_ = 0;
+    CountedArray<std::uint64_t> bits_;       // on positions of the current solve
+    CountedArray<std::uint32_t> rankBase_;   // per word of bits_, and one past: on positions in the words before it
+    CountedArray<CubeMasks> candidates_;     // sorted, without duplicates
+    CountedArray<std::uint64_t> sortKeys_;
+    CountedArray<CubeMasks> chosen_;
     std::size_t chosenCount_ = 0;
 
     // The cover table: columns are the candidates that hold an on position,
-    // rows the on positions (by rank). Both directions as offset lists.
+    // rows the on positions (by rank). A column is its rows as runs of
+    // consecutive ranks, each two varints (the gap from the run before, the
+    // length less one) in runBytes_, so that a cube over a large area of on
+    // positions takes a few bytes; nothing lists the columns of a row.
     std::uint32_t rowCount_ = 0;
     std::uint32_t colCount_ = 0;
-    HeapArray<std::uint32_t> colCand_;    // column -> candidate
-    HeapArray<std::uint64_t> colStart_;
-    HeapArray<std::uint32_t> colSlots_;   // kept columns by a hash of their rows (column + 1; 0 free)
-    HeapArray<std::uint32_t> colRows_;
-    HeapArray<std::uint64_t> rowStart_;
-    HeapArray<std::uint32_t> rowCols_;
+    CountedArray<std::uint32_t> colCand_;    // column -> candidate
+    CountedArray<std::uint64_t> colStart_;   // column -> its runs in runBytes_
+    CountedArray<std::uint32_t> colRows_;    // column -> rows it holds
+    CountedArray<std::uint32_t> colSlots_;   // kept columns by a hash of their runs (column + 1; 0 free)
+    CountedArray<std::uint8_t> runBytes_;
+    std::uint64_t runBytesUsed_ = 0;
 
-    HeapArray<std::uint8_t> covered_;     // per row
-    HeapArray<std::uint8_t> selected_;    // per column
-    HeapArray<std::uint32_t> live_;       // per column: rows it holds that are not covered
-    HeapArray<std::uint64_t> score_;      // per column: the greedy's weight of those rows
-    HeapArray<std::uint32_t> scratch_;    // union-find and grouping
-    HeapArray<std::uint32_t> order_;
-    HeapArray<std::uint32_t> groupStarts_;  // per group: first column, then first row, in order_
+    // Per row: the greedy's weight (high when few columns hold it: 2^24
+    // divided by their count) in a Fenwick tree whose covered rows weigh 0,
+    // so that a column's weight is a few sums per run.
+    CountedArray<std::uint32_t> weight_;
+    CountedArray<std::uint64_t> fenwick_;
+    CountedArray<std::uint8_t> covered_;      // per row
+    CountedArray<std::uint32_t> scratch_;     // per row: the one column of a row (essentials), then grouping
+    CountedArray<std::uint32_t> uncovered_;   // per row, and one past: uncovered rows before it
+    CountedArray<std::uint8_t> selected_;     // per column
+    CountedArray<std::uint32_t> live_;        // per column: rows it holds that are not covered
+    CountedArray<std::uint32_t> order_;
+    CountedArray<std::uint32_t> groupStarts_; // per group: first column, then first row, in order_
     struct GreedyEntry {
         std::uint64_t score;
         std::uint32_t col;
     };
-    HeapArray<GreedyEntry> heap_;
-    HeapArray<std::uint64_t> rowMasks_;   // exact search: a group's rows as masks of its columns
-    HeapArray<std::uint64_t> masks_;      // exact search: the rows left, per depth
+    CountedArray<GreedyEntry> heap_;
+    CountedArray<std::uint64_t> rowMasks_;   // exact search: a group's rows as masks of its columns
+    CountedArray<std::uint64_t> masks_;      // exact search: the rows left, per depth
 
     std::uint32_t bestDepth_ = 0;
     std::uint64_t bestChosen_ = 0;
@@ -172,5 +198,29 @@ private:
     CoverLimits limits_;
     std::uint32_t failedColour_ = 0;
 };
+
+// ---------------------------------------------------------------------------
+
+// f(first, end) for each run of column col.
+template <class F>
+inline void CoverSolver::eachRun(std::uint32_t col, const F& f) const {
+    const std::uint8_t* at = runBytes_.data() + colStart_[col];
+    const std::uint8_t* stop = runBytes_.data() + colStart_[col + 1];
+    std::uint32_t previous = 0;
+    while (at < stop) {
+        std::uint32_t values[2];
+        for (std::uint32_t& value : values) {
+            value = 0;
+            for (int shift = 0;; shift += 7) {
+                const std::uint8_t byte = *at++;
+                value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+                if (byte < 0x80) break;
+            }
+        }
+        const std::uint32_t first = previous + values[0];
+        previous = first + values[1] + 1;
+        f(first, previous);
+    }
+}
 
 }  // namespace qm5

@@ -53,20 +53,25 @@ std::uint32_t greedyBound(std::uint64_t* left, std::uint32_t n, std::uint32_t co
 }  // namespace
 
 CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std::uint32_t colCount,
-                                                 const std::uint32_t* rows, std::uint32_t rowCount) {
-    // The group's rows as masks of its columns (bit k = cols[k]). Every
-    // column of an uncovered row is live and in this group.
+                                                 std::uint32_t rowCount) {
+    // The group's rows as masks of its columns (bit k = cols[k]), each row
+    // at its place in the group (group() left the places after the parents
+    // in scratch_). Every column of an uncovered row is live and in this group.
     if (!rowMasks_.makeRoom(rowCount)) return ExactResult::outOfMemory;
     std::uint64_t* masks = rowMasks_.data();
-    for (std::uint32_t i = 0; i < rowCount; ++i) {
-        const std::uint32_t r = rows[i];
-        std::uint64_t mask = 0;
-        for (std::uint64_t j = rowStart_[r]; j < rowStart_[r + 1]; ++j) {
-            const std::uint32_t* at = std::lower_bound(cols, cols + colCount, rowCols_[j]);
-            mask |= std::uint64_t{1} << (at - cols);
-        }
-        masks[i] = mask;
+    std::fill(masks, masks + rowCount, std::uint64_t{0});
+    const std::uint32_t* number = uncovered_.data();
+    const std::uint32_t* place = scratch_.data() + number[rowCount_] + 1;
+    std::uint64_t steps = 0;
+    for (std::uint32_t k = 0; k < colCount; ++k) {
+        eachRun(cols[k], [&](std::uint32_t first, std::uint32_t end) {
+            for (std::uint32_t r = first; r < end; ++r) {
+                if (!covered_[r]) masks[place[number[r]]] |= std::uint64_t{1} << k;
+            }
+            steps += end - first;
+        });
     }
+    spent_ += steps;
     // A row holding all columns of another row is covered with it: keep the
     // minimal rows, fewest columns first (which also helps the bound).
     std::sort(masks, masks + rowCount, [](std::uint64_t x, std::uint64_t y) {
@@ -79,6 +84,7 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
         bool dominated = false;
         for (std::uint32_t k = 0; k < kept && !dominated; ++k) dominated = (masks[k] & ~masks[i]) == 0;
         if (!dominated) masks[kept++] = masks[i];
+        spent_ += kept;
         if (kept > kExactRows) return ExactResult::declined;
     }
     maskRows_ = kept;
@@ -91,7 +97,7 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
     bestDepth_ = greedyBound(masks_.data() + kept, kept, colCount, bestChosen_);
     work_ = 0;
     search(masks_.data(), kept, 0, 0);
-    spent_ += 2 * work_ + std::uint64_t{rowCount} * colCount;
+    spent_ += 2 * work_ + std::uint64_t{rowCount} * 4;
     ++exactGroups_;
     if (work_ >= limits_.exactWork) ++cutGroups_;
     for (std::uint64_t m = bestChosen_; m != 0; m &= m - 1) cover(cols[std::countr_zero(m)]);

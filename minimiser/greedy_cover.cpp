@@ -6,6 +6,10 @@
 // (1974) and V. Chvatal, "A greedy heuristic for the set-covering problem",
 // Mathematics of Operations Research 4 (1979): repeatedly the column that
 // covers most; here each uncovered row counts by how few columns hold it.
+// Scores are worked out lazily (M. Minoux, "Accelerated greedy algorithms
+// for maximizing submodular set functions", 1978): a score only falls, so
+// an entry whose score is stale is pushed again with the current one, and
+// the choice is that of the eager greedy.
 #include <algorithm>
 
 #include "minimiser/best_cover.hpp"
@@ -13,58 +17,71 @@
 namespace qm5 {
 
 // Repeatedly the column of the highest score (its uncovered rows, each
-// weighted by rowWeight), the lowest column on a tie. Scores only fall; an
-// entry whose score is stale is pushed again with the current one.
-void CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
+// weighted by its weight), the lowest column on a tie.
+bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
+    if (!heap_.allocate(colCount)) return false;
     GreedyEntry* heap = heap_.data();
     auto less = [](const GreedyEntry& x, const GreedyEntry& y) {
         return x.score != y.score ? x.score < y.score : x.col > y.col;
     };
     std::size_t size = 0;
     for (std::uint32_t k = 0; k < colCount; ++k) {
-        if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[size++] = GreedyEntry{score_[cols[k]], cols[k]};
+        if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[size++] = GreedyEntry{score(cols[k]), cols[k]};
     }
     std::make_heap(heap, heap + size, less);
     while (size > 0) {
         std::pop_heap(heap, heap + size, less);
         const GreedyEntry top = heap[--size];
-        if (selected_[top.col] || live_[top.col] == 0) continue;
         spent_ += 16;
-        if (score_[top.col] != top.score) {
-            heap[size++] = GreedyEntry{score_[top.col], top.col};
+        const std::uint64_t now = score(top.col);
+        if (now == 0) continue;
+        if (now != top.score) {
+            heap[size++] = GreedyEntry{now, top.col};
             std::push_heap(heap, heap + size, less);
             continue;
         }
         cover(top.col);
     }
+    heap_.reset();
+    return true;
 }
 
 // Drops chosen columns whose rows all lie in other chosen columns, those
 // with fewest rows first (the last candidates among equals first).
-void CoverSolver::irredundant() {
+bool CoverSolver::irredundant() {
     const std::uint32_t rows = rowCount_;
     const std::uint32_t cols = colCount_;
+    if (!scratch_.allocate(rows) || !order_.allocate(cols)) return false;
     std::uint32_t* times = scratch_.data();  // per row: chosen columns holding it
-    std::fill(times, times + rows, 0u);
     std::uint32_t* picked = order_.data();
     std::uint32_t n = 0;
+    std::uint64_t steps = 0;
     for (std::uint32_t c = 0; c < cols; ++c) {
         if (!selected_[c]) continue;
         picked[n++] = c;
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1]; ++i) ++times[colRows_[i]];
+        eachRun(c, [&](std::uint32_t first, std::uint32_t end) {
+            for (std::uint32_t r = first; r < end; ++r) ++times[r];
+            steps += end - first;
+        });
     }
-    auto size = [&](std::uint32_t c) { return colStart_[c + 1] - colStart_[c]; };
     std::sort(picked, picked + n, [&](std::uint32_t x, std::uint32_t y) {
-        return size(x) != size(y) ? size(x) < size(y) : x > y;
+        return colRows_[x] != colRows_[y] ? colRows_[x] < colRows_[y] : x > y;
     });
     for (std::uint32_t k = 0; k < n; ++k) {
         const std::uint32_t c = picked[k];
         bool redundant = true;
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1] && redundant; ++i) redundant = times[colRows_[i]] >= 2;
+        eachRun(c, [&](std::uint32_t first, std::uint32_t end) {
+            for (std::uint32_t r = first; r < end && redundant; ++r) redundant = times[r] >= 2;
+        });
+        steps += colRows_[c];
         if (!redundant) continue;
         selected_[c] = 0;
-        for (std::uint64_t i = colStart_[c]; i < colStart_[c + 1]; ++i) --times[colRows_[i]];
+        eachRun(c, [&](std::uint32_t first, std::uint32_t end) {
+            for (std::uint32_t r = first; r < end; ++r) --times[r];
+        });
     }
+    spent_ += 2 * steps;
+    return true;
 }
 
 }  // namespace qm5

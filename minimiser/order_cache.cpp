@@ -1,11 +1,52 @@
-// OrderEvaluator's records as the cache holds them, and the cache kept
-// within its bound: the records of the best order so far survive, the
-// others go.
+// OrderEvaluator's cache: lookup, insertion, the records as it holds
+// them, and the cache kept within its bound: the records of the best order
+// so far survive, the others go.
 #include "minimiser/limits.hpp"
 #include "minimiser/order_evaluator.hpp"
 #include "texture/texture_format.hpp"
 
 namespace qm5::fast {
+
+RecordRef OrderEvaluator::find(const Task& task) const {
+    const std::uint64_t mask = slots_.size() - 1;
+    for (std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;; s = (s + 1) & mask) {
+        const std::uint32_t at = slots_[s];
+        if (at == 0) return kMissing;
+        const Entry& e = entries_[at - 1];
+        if (e.setA == task.setA && e.setB == task.setB && e.image == task.image && e.colour == task.colour) {
+            return at - 1;
+        }
+    }
+}
+
+bool OrderEvaluator::rehash(std::uint64_t slots) {
+    if (!slots_.allocate(slots)) return false;
+    const std::uint64_t mask = slots - 1;
+    for (std::uint32_t i = 0; i < entryCount_; ++i) {
+        const Entry& e = entries_[i];
+        std::uint64_t s = slotHash(e.setA, e.image, e.colour) & mask;
+        while (slots_[s] != 0) s = (s + 1) & mask;
+        slots_[s] = i + 1;
+    }
+    return true;
+}
+
+bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref) {
+    if (entryCount_ + 1 >= kEmptyRecord) return false;
+    // At most half the slots in use.
+    if (2 * (std::uint64_t{entryCount_} + 1) > slots_.size() && !rehash(2 * slots_.size())) return false;
+    if (!entries_.grow(std::uint64_t{entryCount_} + 1) || !arena_.grow(arenaUsed_ + record.size())) return false;
+    entries_[entryCount_] = Entry{task.setA, task.setB, task.image, task.colour, arenaUsed_,
+                                  static_cast<std::uint32_t>(record.size()), tooLong ? 1u : 0u};
+    std::copy(record.begin(), record.end(), arena_.data() + arenaUsed_);
+    arenaUsed_ += record.size();
+    const std::uint64_t mask = slots_.size() - 1;
+    std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;
+    while (slots_[s] != 0) s = (s + 1) & mask;
+    slots_[s] = entryCount_ + 1;
+    ref = entryCount_++;
+    return true;
+}
 
 std::uint64_t OrderEvaluator::size(RecordRef ref) const {
     if (ref >= kEmptyRecord) return kRecordHeadSize;

@@ -5,6 +5,7 @@
 
 #include "minimiser/bitmap.hpp"
 #include "minimiser/limits.hpp"
+#include "minimiser/prime_cover.hpp"
 #include "minimiser/scheduler.hpp"
 #include "texture/texture_format.hpp"
 
@@ -18,8 +19,6 @@ constexpr std::size_t kChunk = 8;
 // Below this many positions times records a chunk runs on one thread:
 // starting threads would cost more than they save.
 constexpr std::uint64_t kParallelPositions = std::uint64_t{1} << 18;
-// find(): no entry.
-constexpr RecordRef kMissing = ~RecordRef{0};
 
 // SplitMix64 (Steele, Lea, Flood: "Fast splittable pseudorandom number
 // generators", 2014): the keys naming sets, the same on every machine.
@@ -30,33 +29,21 @@ std::uint64_t splitMix(std::uint64_t& state) {
     return z ^ (z >> 31);
 }
 
-std::uint64_t slotHash(std::uint64_t setA, std::uint32_t image, std::uint32_t colour) {
+
+
+}  // namespace
+
+std::uint64_t OrderEvaluator::slotHash(std::uint64_t setA, std::uint32_t image, std::uint32_t colour) {
     std::uint64_t state = setA ^ (std::uint64_t{image} << 32 | colour);
     return splitMix(state);
 }
 
 
-}  // namespace
-
-struct OrderEvaluator::Task {
-    std::uint32_t image = 0;
-    std::uint32_t index = 0;
-    std::uint32_t colour = 0;
-    std::uint32_t part = 0;  // the worker that computed it
-    std::uint64_t setA = 0;
-    std::uint64_t setB = 0;
-    RecordRef ref = 0;
-    MinimiseStatus status = MinimiseStatus::ok;
-    bool overBudget = false;   // its search passed the work limit
-    std::uint64_t offset = 0;  // the record in its worker's out
-    std::uint64_t length = 0;
-    std::uint64_t work = 0;
-};
-
 // One thread's storage. nonOff holds the positions past the picture and
 // those of filled[0 .. filledCount - 1] in image `image`: the colours below
 // the index it last computed, in the order it was given then.
 struct OrderEvaluator::Worker {
+    MemoryAccount account;
     BestWorker best;
     HeapArray<std::uint32_t> filled;
     std::uint32_t filledCount = 0;
@@ -72,16 +59,23 @@ OrderEvaluator::~OrderEvaluator() = default;
 std::uint64_t OrderEvaluator::bytesFor(std::uint64_t pixelCount, std::uint32_t colourCount, std::uint64_t imageCount,
                                        unsigned threads) {
     const int b = positionBitCount(pixelCount);
-    // A worker: the prime engine's storage, its colour list, and the primes
-    // and cover table of a record (a few dozen bytes per position at most).
-    const std::uint64_t perWorker = PrimeWorker::bytesFor(b, FastTuning{}) + 4 * std::uint64_t{colourCount} +
-                                    (std::uint64_t{48} << b) + kChunk * (kRecordHeadSize + kMaxRecordDataLength);
+    return uncountedBytes(pixelCount, colourCount, imageCount, threads) +
+           std::clamp(threads, 1u, kMaxThreads) * BestWorker::bytesFor(b);
+}
+
+std::uint64_t OrderEvaluator::uncountedBytes(std::uint64_t pixelCount, std::uint32_t colourCount,
+                                             std::uint64_t imageCount, unsigned threads) {
+    // A worker: its colour list and the records of a chunk. The cache is
+    // trimmed once it holds kOrderCacheBytes, and its arrays grow by
+    // doubling: twice that at most.
+    const std::uint64_t perWorker = 4 * std::uint64_t{colourCount} + kChunk * (kRecordHeadSize + kMaxRecordDataLength);
     return imageCount * (4 * pixelCount + 8 * (std::uint64_t{colourCount} + 1)) + 24 * std::uint64_t{colourCount} +
-           std::clamp(threads, 1u, kMaxThreads) * perWorker + kOrderCacheBytes;
+           std::clamp(threads, 1u, kMaxThreads) * perWorker + 2 * kOrderCacheBytes;
 }
 
 MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount,
-                                       std::uint32_t colourCount, unsigned threads, const CoverLimits& limits) {
+                                       std::uint32_t colourCount, unsigned threads, const CoverLimits& limits,
+                                       std::uint64_t memoryLimit) {
     b_ = positionBitCount(pixelCount);
     pixels_ = pixelCount;
     colours_ = colourCount;
@@ -120,7 +114,12 @@ MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> ima
     }
     workers_.reset(new (std::nothrow) Worker[threads_]);
     if (!workers_) return MinimiseStatus::outOfMemory;
+    const std::uint64_t uncounted = uncountedBytes(pixelCount, colourCount, images_, threads_);
+    recordLimit_ = memoryLimit - std::min(memoryLimit, uncounted);
+    account_.reset(recordLimit_);
     for (unsigned w = 0; w < threads_; ++w) {
+        workers_[w].account.open(recordLimit_, &account_);
+        workers_[w].best.setAccount(&workers_[w].account);
         if (!workers_[w].filled.allocate(colourCount)) return MinimiseStatus::outOfMemory;
     }
     entryCount_ = 0;
@@ -132,57 +131,18 @@ MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> ima
     return MinimiseStatus::ok;
 }
 
-RecordRef OrderEvaluator::find(const Task& task) const {
-    const std::uint64_t mask = slots_.size() - 1;
-    for (std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;; s = (s + 1) & mask) {
-        const std::uint32_t at = slots_[s];
-        if (at == 0) return kMissing;
-        const Entry& e = entries_[at - 1];
-        if (e.setA == task.setA && e.setB == task.setB && e.image == task.image && e.colour == task.colour) {
-            return at - 1;
-        }
-    }
-}
-
-bool OrderEvaluator::rehash(std::uint64_t slots) {
-    if (!slots_.allocate(slots)) return false;
-    const std::uint64_t mask = slots - 1;
-    for (std::uint32_t i = 0; i < entryCount_; ++i) {
-        const Entry& e = entries_[i];
-        std::uint64_t s = slotHash(e.setA, e.image, e.colour) & mask;
-        while (slots_[s] != 0) s = (s + 1) & mask;
-        slots_[s] = i + 1;
-    }
-    return true;
-}
-
-bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref) {
-    if (entryCount_ + 1 >= kEmptyRecord) return false;
-    // At most half the slots in use.
-    if (2 * (std::uint64_t{entryCount_} + 1) > slots_.size() && !rehash(2 * slots_.size())) return false;
-    if (!entries_.grow(std::uint64_t{entryCount_} + 1) || !arena_.grow(arenaUsed_ + record.size())) return false;
-    entries_[entryCount_] = Entry{task.setA, task.setB, task.image, task.colour, arenaUsed_,
-                                  static_cast<std::uint32_t>(record.size()), tooLong ? 1u : 0u};
-    std::copy(record.begin(), record.end(), arena_.data() + arenaUsed_);
-    arenaUsed_ += record.size();
-    const std::uint64_t mask = slots_.size() - 1;
-    std::uint64_t s = slotHash(task.setA, task.image, task.colour) & mask;
-    while (slots_[s] != 0) s = (s + 1) & mask;
-    slots_[s] = entryCount_ + 1;
-    ref = entryCount_++;
-    return true;
-}
 
 void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task,
-                                   std::uint64_t allowance, bool lean) {
+                                   std::uint64_t allowance) {
     const int b = b_;
-    if (!w.best.prime.prepare(b, FastTuning{})) {
+    if (w.best.nonOff.empty()) w.image = ~std::size_t{0};  // new bitmaps: to be filled
+    if (!w.best.prepare(b)) {
         task.status = MinimiseStatus::outOfMemory;
         return;
     }
-    std::uint64_t* nonOff = w.best.prime.nonOff.data();
+    std::uint64_t* nonOff = w.best.nonOff.data();
     if (w.image != task.image) {
-        std::fill(w.best.prime.nonOff.begin(), w.best.prime.nonOff.end(), std::uint64_t{0});
+        std::fill(w.best.nonOff.begin(), w.best.nonOff.end(), std::uint64_t{0});
         for (std::uint64_t p = pixels_; p < (std::uint64_t{1} << b); ++p) bitmap::set(nonOff, p);
         w.image = task.image;
         w.filledCount = 0;
@@ -201,24 +161,29 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     }
     w.filledCount = task.index;
     const std::span<const std::uint32_t> on = positions(task.image, task.colour);
-    std::uint64_t* onWords = w.best.prime.cover.onWords();
+    std::uint64_t* onWords = w.best.on.data();
     for (const std::uint32_t p : on) {
         bitmap::set(nonOff, p);
         bitmap::set(onWords, p);
     }
-    PrimeSearch& search = w.best.prime.search;
+    PrimeSearch& search = w.best.search;
     const std::uint64_t before = w.best.work();
     const std::uint64_t left = allowance;
     search.limitCost(search.cost() + std::min(left, ~std::uint64_t{0} - search.cost()));
     w.best.workLimit = before + std::min(left, ~std::uint64_t{0} - before);
     w.best.solver.limitWork(~std::uint64_t{0});
-    task.status = bestRecord(w.best, b, on, limits_, w.record, nullptr, lean);
+    w.account.reset(recordLimit_);
+    task.status = bestRecord(w.best, b, on, limits_, w.record);
+    task.crowded = task.status == MinimiseStatus::outOfMemory && w.account.crowded();
     // A cut search leaves the cover unsolved, so only a stop of this record counts.
     task.overBudget = search.stopped() || w.best.solver.stopped();
     search.limitCost(~std::uint64_t{0});
     w.best.workLimit = ~std::uint64_t{0};
     task.work = w.best.work() - before;
-    for (const std::uint32_t p : on) nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
+    for (const std::uint32_t p : on) {
+        nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
+        onWords[p >> 6] = 0;
+    }
     if (task.status != MinimiseStatus::ok || task.overBudget) return;
     if (!w.out.grow(w.used + w.record.size())) {
         task.status = MinimiseStatus::outOfMemory;
@@ -234,7 +199,7 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
 // its share again alone, then counted and cached in task order. (Slightly
 // over 60 lines: each step keeps the result independent of the threads.)
 bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count,
-                              std::uint64_t workLimit, bool lean) {
+                              std::uint64_t workLimit) {
     // Each record of the chunk may spend its share of the work left, so
     // that the chunk as a whole stays within it whatever runs in parallel.
     const std::uint64_t share = workLimit == ~std::uint64_t{0} ? workLimit
@@ -245,13 +210,31 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
         w.used = 0;
         for (std::uint64_t t = begin; t < end; ++t) {
             tasks[t].part = part;
-            computeRecord(w, order, tasks[t], share, lean);
+            computeRecord(w, order, tasks[t], share);
+            if (tasks[t].ends()) break;
         }
     };
     if (threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions) {
         parallelParts(threads_, count, run);
     } else {
         run(0, 0, count);
+    }
+    // The evaluation ends at the first record too long: the tasks after it
+    // are neither counted nor cached (those a thread did compute included).
+    for (std::size_t t = 0; t < count; ++t) {
+        if (tasks[t].ends()) count = t + 1;
+    }
+    // A record the job's account refused while its own had room runs
+    // again with its share, the other workers' storage given back, as it
+    // would on one thread.
+    for (std::size_t t = 0; t < count; ++t) {
+        Task& task = tasks[t];
+        if (!task.crowded) continue;
+        for (unsigned other = 0; other < threads_; ++other) workers_[other].best.release();
+        task.status = MinimiseStatus::ok;
+        task.part = 0;
+        computeRecord(workers_[0], order, task, share);
+        if (task.ends()) count = t + 1;
     }
     // A record past its share runs again, on its own, with all the work
     // the chunk left (a big record among small ones); in task order, so
@@ -265,9 +248,10 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
         task.overBudget = false;
         task.status = MinimiseStatus::ok;
         task.part = 0;
-        computeRecord(workers_[0], order, task, workLimit - work_ - spent, lean);
+        computeRecord(workers_[0], order, task, workLimit - work_ - spent);
         spent += task.work;
         task.work += earlier;
+        if (task.ends()) count = t + 1;
     }
     // In task order, so that the cache and the counts do not depend on
     // the threads.
@@ -303,7 +287,7 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
 // in one place.
 std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std::uint32_t lo, std::uint32_t hi,
                                        std::uint64_t outside, std::uint64_t cutoff, std::uint64_t workLimit,
-                                       bool lean, RecordRef* refs) {
+                                       RecordRef* refs) {
     const std::uint64_t domain = std::uint64_t{1} << b_;
     tooLongAt_ = kNoSize;
     overBudget_ = false;
@@ -321,17 +305,19 @@ std::uint64_t OrderEvaluator::evaluate(std::span<const std::uint32_t> order, std
             pending[t].ref = find(pending[t]);
             if (pending[t].ref == kMissing) misses[missCount++] = pending[t];
         }
-        const bool ran = runTasks(order, misses, missCount, workLimit, lean);
+        const bool ran = runTasks(order, misses, missCount, workLimit);
         if (progress_) progress_();
         if (!ran || stopped()) return false;
         for (std::size_t t = 0, k = 0; t < pendingCount; ++t) {
             if (pending[t].ref == kMissing) pending[t].ref = misses[k++].ref;
             refs[pending[t].image * std::uint64_t{colours_} + pending[t].index] = pending[t].ref;
             const std::uint64_t bytes = size(pending[t].ref);
-            if (bytes == kNoSize && tooLongAt_ == kNoSize) {
+            if (bytes == kNoSize) {
+                // The misses after it were not computed.
                 tooLongAt_ = pending[t].image * std::uint64_t{colours_} + pending[t].index;
+                return false;
             }
-            total = bytes == kNoSize || total == kNoSize ? kNoSize : total + bytes;
+            total = total == kNoSize ? kNoSize : total + bytes;
             --unknown;
         }
         pendingCount = 0;

@@ -49,11 +49,20 @@ public:
 
     // images: arrays of pixelCount indices below colourCount. invalidTable
     // for an index out of range; outOfMemory when storage cannot be had or
-    // b is past what the engines take.
+    // b is past what the engines take. The records' working memory (prime
+    // search, bitmaps, candidates, cover) is counted, and an evaluation
+    // fails with outOfMemory when a record alone would take more than
+    // memoryLimit less uncountedBytes.
     MinimiseStatus prepare(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount,
-                           std::uint32_t colourCount, unsigned threads, const CoverLimits& limits);
+                           std::uint32_t colourCount, unsigned threads, const CoverLimits& limits,
+                           std::uint64_t memoryLimit);
 
-    // Working memory of prepare and of the evaluations, cache included (bytes).
+    // Working memory of prepare and of the evaluations, cache included, that
+    // is not counted (bytes).
+    static std::uint64_t uncountedBytes(std::uint64_t pixelCount, std::uint32_t colourCount, std::uint64_t imageCount,
+                                        unsigned threads);
+    // The least working memory: the uncounted bytes and what each worker
+    // keeps between records.
     static std::uint64_t bytesFor(std::uint64_t pixelCount, std::uint32_t colourCount, std::uint64_t imageCount,
                                   unsigned threads);
 
@@ -69,10 +78,9 @@ public:
     // refs partly filled, as soon as that sum is sure to reach cutoff
     // (every record takes 3 bytes at least), a record is too long
     // (tooLongAt()), or the work passes workLimit (overBudget()); and when
-    // storage runs out (status()). lean: records as bestRecord's lean mode
-    // makes them (the maker's order takes them whole).
+    // storage runs out (status()).
     std::uint64_t evaluate(std::span<const std::uint32_t> order, std::uint32_t lo, std::uint32_t hi,
-                           std::uint64_t outside, std::uint64_t cutoff, std::uint64_t workLimit, bool lean,
+                           std::uint64_t outside, std::uint64_t cutoff, std::uint64_t workLimit,
                            RecordRef* refs);
 
     std::uint64_t size(RecordRef ref) const;
@@ -101,7 +109,26 @@ public:
     [[nodiscard]] bool trimCache(std::span<RecordRef> keep);
 
 private:
-    struct Task;
+    // find(): no entry.
+    static constexpr RecordRef kMissing = ~RecordRef{0};
+    struct Task {
+        std::uint32_t image = 0;
+        std::uint32_t index = 0;
+        std::uint32_t colour = 0;
+        std::uint32_t part = 0;  // the worker that computed it
+        std::uint64_t setA = 0;
+        std::uint64_t setB = 0;
+        RecordRef ref = 0;
+        MinimiseStatus status = MinimiseStatus::ok;
+        bool overBudget = false;   // its search passed the work limit
+        bool crowded = false;      // out of memory only beside the other threads' records
+        std::uint64_t offset = 0;  // the record in its worker's out
+        std::uint64_t length = 0;
+        std::uint64_t work = 0;
+
+        // A record too long ends its evaluation.
+        bool ends() const { return status == MinimiseStatus::recordTooLong && !overBudget && !crowded; }
+    };
     struct Worker;
     struct Entry {
         std::uint64_t setA;
@@ -121,9 +148,9 @@ private:
         return {byColour_.data() + m * pixels_ + at, static_cast<std::size_t>(count(m, c))};
     }
     // allowance: the work the record may take.
-    void computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task, std::uint64_t allowance, bool lean);
-    bool runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count, std::uint64_t workLimit,
-                  bool lean);
+    void computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task, std::uint64_t allowance);
+    bool runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count, std::uint64_t workLimit);
+    static std::uint64_t slotHash(std::uint64_t setA, std::uint32_t image, std::uint32_t colour);
     RecordRef find(const Task& task) const;
     [[nodiscard]] bool insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref);
     [[nodiscard]] bool rehash(std::uint64_t slots);
@@ -146,6 +173,8 @@ private:
     HeapArray<std::uint8_t> arena_;      // the cached records' bytes
     std::uint64_t arenaUsed_ = 0;
 
+    MemoryAccount account_;              // the workers' accounts take from it
+    std::uint64_t recordLimit_ = 0;      // each worker's own limit
     std::unique_ptr<Worker[]> workers_;
     std::uint8_t bare_[3] = {0, 0, 0};  // the head of a general record without cubes
     std::function<void()> progress_;

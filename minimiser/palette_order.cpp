@@ -115,7 +115,12 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     limit_ = search.sizeLimit;
     if (images.empty() || colourCount == 0) return MinimiseStatus::invalidTable;
     evaluator_.setStop(options.stop);
-    const MinimiseStatus prepared = evaluator_.prepare(images, pixelCount, colourCount, options.threads, limits_);
+    // The search's own arrays beside the evaluator's.
+    const std::uint64_t outside =
+        workingMemoryBound(pixelCount, colourCount, images.size(), options.threads) -
+        fast::OrderEvaluator::bytesFor(pixelCount, colourCount, images.size(), options.threads);
+    const MinimiseStatus prepared = evaluator_.prepare(images, pixelCount, colourCount, options.threads, limits_,
+                                                       options.memoryLimit - std::min(options.memoryLimit, outside));
     if (prepared != MinimiseStatus::ok) return prepared;
     const std::uint64_t refCount = images.size() * std::uint64_t{colourCount};
     if (!order_.allocate(colourCount) || !trial_.allocate(colourCount) || !refs_.allocate(refCount) ||
@@ -126,7 +131,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
 
     // 1. The maker's order, with BestCompressor's records.
     evaluator_.setProgress([&] { report(evaluator_.computed(), refCount, false); });
-    bytes_ = evaluator_.evaluate(order_.span(), 0, colourCount, 0, limit_, kNoSize, false, refs_.data());
+    bytes_ = evaluator_.evaluate(order_.span(), 0, colourCount, 0, limit_, kNoSize, refs_.data());
     if (evaluator_.status() != MinimiseStatus::ok) return evaluator_.status();
     statistics_.makerWork = evaluator_.work();
     statistics_.makerBytes = bytes_;
@@ -146,6 +151,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     evaluator_.setProgress([&, budget] { report(evaluator_.work() - budgetStart_, budget, false); });
     bool ok = true;
     if (search.effort > 0 && colourCount > 1) {
+        if (search.searching) search.searching();
         ok = candidates(images, pixelCount) && (!found_ || localSearch());
     }
     evaluator_.setProgress({});
@@ -206,7 +212,7 @@ bool PaletteOrderSearch::tryOrder(std::span<const std::uint32_t> order, std::uin
         }
     }
     const std::uint64_t bytes =
-        evaluator_.evaluate(order, lo, hi, outside, cutoff, budgetEnd_, true, trialRefs_.data());
+        evaluator_.evaluate(order, lo, hi, outside, cutoff, budgetEnd_, trialRefs_.data());
     if (evaluator_.status() != MinimiseStatus::ok) return false;
     if (bytes == kNoSize) return true;
     for (std::size_t m = 0; m < evaluator_.images(); ++m) {

@@ -27,6 +27,7 @@
 // in the maker's order.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "core/heap_array.hpp"
@@ -47,6 +48,9 @@ struct OrderSearchOptions {
     // (qm5 encode --auto: the texture must be smaller than plain); the
     // search stops judging an order as soon as it reaches them.
     std::uint64_t sizeLimit = ~std::uint64_t{0};
+    // Called as the search proper begins, once the maker's order is
+    // judged: the progress that follows counts the search's work.
+    std::function<void()> searching;
 };
 
 class PaletteOrderSearch {

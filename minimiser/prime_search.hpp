@@ -43,6 +43,7 @@
 
 #include "core/heap_array.hpp"
 #include "minimiser/bitmap.hpp"
+#include "minimiser/memory_account.hpp"
 
 namespace qm5::fast {
 
@@ -63,9 +64,19 @@ public:
     // The longest list: one set at the start, one more per fixed digit.
     static constexpr int kMaxList = 32;
 
-    static std::uint64_t bytesFor(int b);
-    // Storage for searches over b position bits; false when it cannot be had.
-    [[nodiscard]] bool prepare(int b);
+    // Storage for searches over b position bits (with dominance: room for
+    // the sets of setSpans' dominance test); false when it cannot be had.
+    static std::uint64_t bytesFor(int b, bool dominance = false);
+    [[nodiscard]] bool prepare(int b, bool dominance = false);
+    // The frames are taken from account (none: not counted); release gives them back.
+    void setAccount(MemoryAccount* account) {
+        arena_.setAccount(account);
+        b_ = -1;
+    }
+    void release() {
+        arena_.reset();
+        b_ = -1;
+    }
 
     // Calls take(care, one) once for each prime of nonOff that holds a
     // position of on (on inside nonOff, both over 2^b positions). done, when
@@ -90,15 +101,32 @@ public:
     // this set, such a node gives the spans of the largest subsets of its
     // points that are implicants instead of its primes; take then receives
     // implicants, and the on set of every prime lies in that of one of them.
+    //
+    // Spans also leave out implicants whose on positions another one
+    // holds (dominated ones), found without comparing any two: a prime 0x
+    // (top digit 0) of a node whose on positions span a cube inside
+    // T = S0 AND S1 lies, on its on positions, inside the prime -y (top digit
+    // free) of a prime y of T that holds that cube, and -y is searched in
+    // the free branch. So the fixed branches carry T as a dominance set:
+    // an implicant below whose on positions' span lies inside one is left
+    // out. Cut to a child like the list: the half of the fixed digit, and
+    // for a free digit both halves at once (D0 AND D1, which holds the span
+    // whichever halves its on positions lie in); a child inside one of its
+    // dominance sets has nothing left to give. setSpans(true) needs
+    // prepare(b, true).
     void setSpans(bool spans) { spans_ = spans; }
     static constexpr int kSpanPoints = 6;
 
 private:
     // The child sets of a node over k bits: room for kMaxList sets of half
     // its words (T and the lists, or S0 - S1).
+    // With dominance sets: T stays in the first set for the fixed
+    // branches, S0 - S1 takes the second, and the cut dominance sets follow
+    // the list.
     struct Frame {
         Word* sets = nullptr;
         const Word* list[kMaxList + 1] = {};
+        const Word* dominance[kMaxList + 1] = {};
     };
 
     // A wide node: its set, its list, the digits fixed above it.
@@ -107,6 +135,8 @@ private:
         const Word* s;
         const Word* const* h;
         int n;
+        const Word* const* d;  // dominance sets
+        int nd;
         std::uint32_t care;
         std::uint32_t one;
         std::uint32_t childShare;
@@ -120,8 +150,8 @@ private:
     template <class Set>
     struct Cut {
         Set set;
-        bool empty;  // the child has no prime that meets it
-        bool same;   // equal to the child's set: it says nothing
+        bool empty;  // the child has no prime that meets it (a dominance set: it holds nothing)
+        bool same;   // equal to the child's set: it says nothing (a dominance set: it holds everything)
     };
 
     // The list of a child node, into list[0 .. m - 1]: cut(j, at) gives set
@@ -145,22 +175,44 @@ private:
         return true;
     }
 
+    // The dominance sets of a child into d[0 .. m - 1]: an empty one is
+    // dropped; one equal to the child's set leaves the child nothing to
+    // give (false).
+    template <class Set, class CutSet>
+    static bool childDominance(int n, Set* d, int& m, const CutSet& cut) {
+        for (int j = 0; j < n; ++j) {
+            const Cut<Set> c = cut(j, m);
+            if (c.same) return false;
+            if (!c.empty) d[m++] = c.set;
+        }
+        return true;
+    }
+
     template <class Take>
-    void wide(int k, const Word* s, const Word* const* h, int n, std::uint32_t care, std::uint32_t one, std::uint32_t share,
-              const Take& take, bool onFirst);
+    void wide(const Node& node, std::uint32_t share, const Take& take);
     template <class Take>
-    void descend(const Node& node, const Word* set, int m, std::uint32_t care, std::uint32_t one, const Take& take,
-                 bool onFirst);
+    void descend(const Node& node, const Word* set, int m, int md, std::uint32_t care, std::uint32_t one,
+                 const Take& take, bool onFirst);
     template <class Take>
     void topFree(const Node& node, const Take& take);
     template <class Take>
     void topFixed(const Node& node, const Halves& halves, int side, const Take& take);
+    // A narrow node's lists, by value.
+    struct Words {
+        Word h[kMaxList + 1];
+        Word d[kMaxList + 1];
+        int n = 0;
+        int nd = 0;
+    };
     template <class Take>
-    void narrow(int k, Word s, const Word* h, int n, std::uint32_t care, std::uint32_t one, const Take& take,
+    void narrow(int k, Word s, const Words& lists, std::uint32_t care, std::uint32_t one, const Take& take,
                 bool onFirst);
     template <class Take>
-    void spans(int k, const Word* s, const std::uint32_t* points, int n, std::uint32_t care, std::uint32_t one,
-               const Take& take);
+    void narrowChild(int k, Word s, const Words& lists, int side, std::uint32_t care, std::uint32_t one,
+                     const Take& take, bool onFirst);
+    template <class Take>
+    void spans(int k, const Word* s, const Word* const* d, int nd, const std::uint32_t* points, int n,
+               std::uint32_t care, std::uint32_t one, const Take& take);
     template <class Take>
     void found(std::uint32_t care, std::uint32_t one, const Take& take) {
         work_ += kPrimeCost;
@@ -171,222 +223,16 @@ private:
     }
 
     int b_ = -1;
-    HeapArray<Word> arena_;
+    CountedArray<Word> arena_;
     Frame frames_[32];
     std::uint64_t work_ = 0;
     std::uint64_t limit_ = ~std::uint64_t{0};
     std::atomic<std::uint64_t>* done_ = nullptr;
     bool spans_ = false;
+    bool dominance_ = false;  // the frames have room for dominance sets
 };
-
-// ---------------------------------------------------------------------------
-
-template <class Take>
-void PrimeSearch::run(const Word* nonOff, const Word* on, const Take& take, std::atomic<std::uint64_t>* done) {
-    done_ = done;
-    const int b = b_;
-    bool anyOn = false;
-    for (std::size_t i = 0; i < bitmap::wordsFor(b) && !anyOn; ++i) anyOn = on[i] != 0;
-    if (!anyOn) {
-        progress(kSearchShare);
-        return;
-    }
-    if (b <= 6) {
-        const Word h = on[0];
-        if (h != 0) narrow(b, nonOff[0], &h, 1, 0, 0, take, true);
-        progress(kSearchShare);
-        return;
-    }
-    const Word* list[1] = {on};
-    wide(b, nonOff, list, 1, 0, 0, kSearchShare, take, true);
-}
-
-
-// A node over k > 6 bits: s and each h[j] hold 2^(k - 6) words.
-template <class Take>
-void PrimeSearch::wide(int k, const Word* s, const Word* const* h, int n, std::uint32_t care, std::uint32_t one,
-                       std::uint32_t share, const Take& take, bool onFirst) {
-    const std::size_t half = std::size_t{1} << (k - 7);
-    if (spans_ && onFirst) {
-        // The on points, while there are few.
-        std::uint32_t points[kSpanPoints + 1];
-        int count = 0;
-        std::size_t i = 0;
-        for (; i < 2 * half && count <= kSpanPoints; ++i) {
-            for (Word w = h[0][i]; w != 0 && count <= kSpanPoints; w &= w - 1) {
-                points[count++] = static_cast<std::uint32_t>(i << 6 | std::countr_zero(w));
-            }
-        }
-        work_ += i / 4;
-        if (count <= kSpanPoints) {
-            spans(k, s, points, count, care, one, take);
-            progress(share);
-            return;
-        }
-    }
-    const Word* s0 = s;
-    const Word* s1 = s + half;
-    bool full = true;
-    Halves halves;
-    for (std::size_t i = 0; i < half; ++i) {
-        const Word a = s0[i];
-        const Word c = s1[i];
-        full = full && (a & c) == ~Word{0};
-        halves.meet = halves.meet || (a & c) != 0;
-        halves.only[0] = halves.only[0] || (a & ~c) != 0;
-        halves.only[1] = halves.only[1] || (c & ~a) != 0;
-    }
-    work_ += half;
-    if (full || work_ > limit_) {
-        if (full) found(care, one, take);
-        progress(share);
-        return;
-    }
-    const Node node{k, s, h, n, care, one, share / 3, onFirst};
-    topFree(node, take);
-    topFixed(node, halves, 0, take);
-    topFixed(node, halves, 1, take);
-    progress(share - 3 * node.childShare);
-}
-
-// The children of a wide node: the list in frames_[k], the set given.
-template <class Take>
-void PrimeSearch::descend(const Node& node, const Word* set, int m, std::uint32_t care, std::uint32_t one,
-                          const Take& take, bool onFirst) {
-    const Frame& f = frames_[node.k];
-    if (node.k - 1 > 6) {
-        wide(node.k - 1, set, f.list, m, care, one, node.childShare, take, onFirst);
-        return;
-    }
-    Word values[kMaxList + 1];
-    for (int j = 0; j < m; ++j) values[j] = f.list[j][0];
-    narrow(node.k - 1, set[0], values, m, care, one, take, onFirst);
-    progress(node.childShare);
-}
-
-// Top digit free: T and (H0 OR H1) AND T.
-template <class Take>
-void PrimeSearch::topFree(const Node& node, const Take& take) {
-    const std::size_t half = std::size_t{1} << (node.k - 7);
-    Frame& f = frames_[node.k];
-    Word* t = f.sets;
-    Word any = 0;
-    for (std::size_t i = 0; i < half; ++i) {
-        t[i] = node.s[i] & node.s[half + i];
-        any |= t[i];
-    }
-    int m = 0;
-    bool onFirst = node.onFirst;
-    const bool alive = any != 0 && childList(node.n, f.list, m, onFirst, [&](int j, int at) {
-        Word* out = f.sets + (at + 1) * half;
-        const Word* h0 = node.h[j];
-        const Word* h1 = node.h[j] + half;
-        Word some = 0;
-        Word differs = 0;
-        for (std::size_t i = 0; i < half; ++i) {
-            out[i] = (h0[i] | h1[i]) & t[i];
-            some |= out[i];
-            differs |= out[i] ^ t[i];
-        }
-        work_ += half;
-        return Cut<const Word*>{out, some == 0, differs == 0};
-    });
-    if (alive) {
-        descend(node, t, m, node.care, node.one, take, onFirst);
-    } else {
-        progress(node.childShare);
-    }
-}
-
-// Top digit 0 (side 0) or 1: the half itself, its part of each h, and the
-// part of the half outside the other half.
-template <class Take>
-void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, const Take& take) {
-    const std::size_t half = std::size_t{1} << (node.k - 7);
-    Frame& f = frames_[node.k];
-    const Word* mine = node.s + (side == 0 ? 0 : half);
-    const Word* other = node.s + (side == 0 ? half : 0);
-    int m = 0;
-    bool onFirst = node.onFirst;
-    const bool alive = halves.only[side] && childList(node.n, f.list, m, onFirst, [&](int j, int) {
-        const Word* part = node.h[j] + (side == 0 ? 0 : half);
-        Word any = 0;
-        Word differs = 0;
-        for (std::size_t i = 0; i < half; ++i) {
-            any |= part[i];
-            differs |= part[i] ^ mine[i];
-        }
-        work_ += half;
-        return Cut<const Word*>{part, any == 0, differs == 0};
-    });
-    if (!alive) {
-        progress(node.childShare);
-        return;
-    }
-    // mine - other is not empty; it is all of mine when the halves do not meet.
-    if (halves.meet) {
-        Word* d = f.sets;
-        for (std::size_t i = 0; i < half; ++i) d[i] = mine[i] & ~other[i];
-        f.list[m++] = d;
-    }
-    const std::uint32_t bit = std::uint32_t{1} << (node.k - 1);
-    descend(node, mine, m, node.care | bit, side == 0 ? node.one : node.one | bit, take, onFirst);
-}
-
-// A node over k <= 6 bits: every set is the low 2^k bits of one word.
-template <class Take>
-void PrimeSearch::narrow(int k, Word s, const Word* h, int n, std::uint32_t care, std::uint32_t one, const Take& take,
-                         bool onFirst) {
-    work_ += 1 + static_cast<std::uint64_t>(n);
-    const Word full = k == 6 ? ~Word{0} : (Word{1} << (1u << k)) - 1;
-    if (s == full) {
-        found(care, one, take);
-        return;
-    }
-    if (spans_) {
-        const Word on = onFirst ? h[0] : s;
-        if (bitmap::ones(on) <= kSpanPoints) {
-            std::uint32_t points[kSpanPoints];
-            int count = 0;
-            for (Word w = on; w != 0; w &= w - 1) points[count++] = static_cast<std::uint32_t>(std::countr_zero(w));
-            spans(k, &s, points, count, care, one, take);
-            return;
-        }
-    }
-    if (work_ > limit_) return;
-    if (k == 0) return;  // an empty one-position set (no list set is empty, so never reached)
-    const unsigned hb = 1u << (k - 1);
-    const Word low = (Word{1} << hb) - 1;
-    const Word s0 = s & low;
-    const Word s1 = s >> hb;
-    const Word t = s0 & s1;
-    const std::uint32_t bit = std::uint32_t{1} << (k - 1);
-    Word list[kMaxList + 1];
-    if (t != 0) {
-        int m = 0;
-        bool first = onFirst;
-        const bool alive = childList(n, list, m, first, [&](int j, int) {
-            const Word x = ((h[j] & low) | (h[j] >> hb)) & t;
-            return Cut<Word>{x, x == 0, x == t};
-        });
-        if (alive) narrow(k - 1, t, list, m, care, one, take, first);
-    }
-    for (int side = 0; side < 2; ++side) {
-        const Word mine = side == 0 ? s0 : s1;
-        const Word rest = mine & ~(side == 0 ? s1 : s0);
-        if (rest == 0) continue;
-        int m = 0;
-        bool first = onFirst;
-        const bool alive = childList(n, list, m, first, [&](int j, int) {
-            const Word x = side == 0 ? h[j] & low : h[j] >> hb;
-            return Cut<Word>{x, x == 0, x == mine};
-        });
-        if (!alive) continue;
-        if (rest != mine) list[m++] = rest;
-        narrow(k - 1, mine, list, m, care | bit, side == 0 ? one : one | bit, take, first);
-    }
-}
 
 }  // namespace qm5::fast
 
+#include "minimiser/prime_search_nodes.hpp"
 #include "minimiser/prime_spans.hpp"

@@ -24,10 +24,12 @@ inline constexpr std::array<std::uint8_t, (1u << PrimeSearch::kSpanPoints) - 1> 
 
 // The spans of the largest subsets of points (n of them, at most
 // kSpanPoints, in a node over k bits with set s) that lie in s: subsets by
-// size descending, each skipped when it lies in one given already.
+// size descending, each skipped when it lies in one found already; a span
+// inside one of the dominance sets d[0 .. nd - 1] counts as found but is
+// not given.
 template <class Take>
-void PrimeSearch::spans(int k, const Word* s, const std::uint32_t* points, int n, std::uint32_t care, std::uint32_t one,
-                        const Take& take) {
+void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, const std::uint32_t* points, int n,
+                        std::uint32_t care, std::uint32_t one, const Take& take) {
     const std::uint32_t all = bitmap::lowBits(k);
     unsigned given[1u << kSpanPoints];
     int givenCount = 0;
@@ -40,13 +42,21 @@ void PrimeSearch::spans(int k, const Word* s, const std::uint32_t* points, int n
         std::uint32_t differ = 0;
         for (unsigned rest = subset; rest != 0; rest &= rest - 1) differ |= points[std::countr_zero(rest)] ^ first;
         const std::uint32_t fixed = all & ~differ;
-        const bool implicant = bitmap::CubeWords(k, fixed, first & fixed).each([&](std::uint32_t w, Word pattern) {
+        const bitmap::CubeWords cube(k, fixed, first & fixed);
+        const bool implicant = cube.each([&](std::uint32_t w, Word pattern) {
             ++work_;
             return (s[w] & pattern) == pattern;
         });
         if (!implicant) continue;
         given[givenCount++] = subset;
-        found(care | fixed, one | (first & fixed), take);
+        bool dominated = false;
+        for (int j = 0; j < nd && !dominated; ++j) {
+            dominated = cube.each([&](std::uint32_t w, Word pattern) {
+                ++work_;
+                return (d[j][w] & pattern) == pattern;
+            });
+        }
+        if (!dominated) found(care | fixed, one | (first & fixed), take);
     }
 }
 

@@ -250,10 +250,11 @@ struct Compressed {
 
 template <class Compressor>
 Compressed compressAll(Compressor& compressor, const std::vector<std::uint32_t>& indices, std::uint32_t colours,
-                       unsigned threads) {
+                       unsigned threads, std::uint64_t memoryLimit = CompressOptions{}.memoryLimit) {
     Compressed out;
     CompressOptions options;
     options.threads = threads;
+    options.memoryLimit = memoryLimit;
     out.status = compressor.compress(indices.data(), indices.size(), colours, options,
                                      [&](std::uint32_t c, std::span<const std::uint8_t> record) {
                                          EXPECT_EQ(c, out.records.size()) << "colours in order";
@@ -340,6 +341,28 @@ TEST(BestCompressor, SameRecordsForAnyThreadCount) {
     ASSERT_EQ(a.status, MinimiseStatus::ok);
     ASSERT_EQ(b.status, MinimiseStatus::ok);
     EXPECT_EQ(a.records, b.records);
+}
+
+TEST(BestCompressor, MemoryLimitRefusesTheSameRecordForAnyThreadCount) {
+    // The least limit one thread needs; four threads, whose records crowd
+    // each other out, make the same records within it and fail below it.
+    std::mt19937 rng(5);
+    const std::vector<std::uint32_t> indices = randomPicture(40 * 41, 40, 24, true, rng);
+    BestCompressor best;
+    std::uint64_t low = 0;
+    std::uint64_t high = std::uint64_t{1} << 20;
+    ASSERT_EQ(compressAll(best, indices, 24, 1, high).status, MinimiseStatus::ok);
+    while (high - low > 1) {
+        const std::uint64_t mid = low + (high - low) / 2;
+        (compressAll(best, indices, 24, 1, mid).status == MinimiseStatus::ok ? high : low) = mid;
+    }
+    const Compressed alone = compressAll(best, indices, 24, 1, high);
+    const Compressed four = compressAll(best, indices, 24, 4, high);
+    ASSERT_EQ(four.status, MinimiseStatus::ok);
+    EXPECT_EQ(four.records, alone.records);
+    const Compressed below = compressAll(best, indices, 24, 4, low);
+    EXPECT_EQ(below.status, MinimiseStatus::outOfMemory);
+    EXPECT_EQ(best.failedColour(), compressAll(best, indices, 24, 1, low).records.size());
 }
 
 TEST(BestCompressor, StopsFailsAndRefuses) {

@@ -204,9 +204,12 @@ TEST(CliEncode, SeveralInputsAndAnOutputFolder) {
     EXPECT_EQ(test::readFile(dir / "out" / "x.qm5"), test::readFile(dir / "x1.qm5")) << "the first stays";
     EXPECT_EQ(test::readFile(dir / "out" / "sky.qm5"), test::readFile(dir / "want.qm5"));
 
-    r = qm5(dir, {"encode", "--output-dir", "nodir", "s0.bmp", "s1.bmp"});
+    // The folder is made with its parents; a file in its way is named.
+    ASSERT_EQ(qm5(dir, {"encode", "-q", "--output-dir", "new/deeper", "s0.bmp"}).exitCode, 0);
+    EXPECT_EQ(test::readFile(dir / "new" / "deeper" / "s0.qm5"), test::readFile(dir / "s0.qm5"));
+    r = qm5(dir, {"encode", "--output-dir", "s0.bmp/d", "s0.bmp", "s1.bmp"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "qm5: nodir: cannot hold the textures (No such file or directory)\n");
+    EXPECT_EQ(r.err, "qm5: s0.bmp/d: cannot be created (Not a directory)\n");
 }
 
 // Lists by qm5's rules: names from the list's folder, with blanks, after a
@@ -227,6 +230,17 @@ TEST(CliEncode, ListsNameTheirPicturesFromTheirFolder) {
     r = qm5(dir, {"verify", "link.lst", "pics/sky.qm5"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
 #endif
+
+    // A count that disagrees with the entries: read as qm5_maker reads it, and said.
+    test::writeText(dir / "pics" / "one.lst", "1\nsky 0.bmp\n\ns1.bmp\n");
+    r = qm5(dir, {"encode", "-q", "pics/one.lst"});
+    EXPECT_EQ(r.err, "qm5: pics/one.lst: its count line says 1 picture, but it names 2; the first is read, as "
+                     "qm5_maker reads it\n");
+    test::writeText(dir / "pics" / "five.lst", "5\nsky 0.bmp\ns1.bmp 3\n");
+    r = qm5(dir, {"verify", "pics/five.lst", "pics/sky.qm5"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "qm5: pics/five.lst: its count line says 5 pictures, but it names 2; those 2 are read, as "
+                     "qm5_maker reads it\n");
 
     test::writeText(dir / "pics" / "nocount.lst", "sky 0.bmp\ns1.bmp\n");
     r = qm5(dir, {"encode", "pics/nocount.lst"});

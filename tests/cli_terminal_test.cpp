@@ -38,6 +38,15 @@ TEST(ProgressText, StagePercentageAndTimeLeft) {
     const std::string line = formatProgress(state, 40);
     EXPECT_EQ(line, "...nd/on/and/on/wall.bmp: writing, 100 %") << line;
     EXPECT_LE(line.size(), 40u);
+    // --best's search is a stage of its own; a batch adds the time left for the whole run.
+    state.label = "[3/20] sky.lst";
+    state.stage = Stage::ordering;
+    state.fraction = 0.5;
+    state.seconds = 4;
+    state.runLeft = 130;
+    EXPECT_EQ(formatProgress(state, 79), "[3/20] sky.lst: choosing the palette order, 50 %, 0:04 left; all 2:10 left");
+    state.label = "[3/20] art/a/very/long/name.png";
+    EXPECT_EQ(formatProgress(state, 79), "[3/20] .../name.png: choosing the palette order, 50 %, 0:04 left; all 2:10 left");
 }
 
 #if defined(QM5_TEST_POSIX)

@@ -45,7 +45,10 @@ TEST(CliProgram, UsageErrorsExitTwo) {
         {{"frob"}, "qm5: unknown command 'frob'\nTry 'qm5 --help'.\n"},
         {{"--frob"}, "qm5: unknown option '--frob'\nTry 'qm5 --help'.\n"},
         {{"encode"}, "qm5 encode: missing INPUT\nTry 'qm5 encode --help'.\n"},
-        {{"info", "a.qm5", "b.qm5"}, "qm5 info: unexpected argument 'b.qm5'\nTry 'qm5 info --help'.\n"},
+        {{"verify", "a.bmp", "a.qm5", "b.bmp"},
+         "qm5 verify: INPUT and TEXTURE come in pairs; 'b.bmp' has no TEXTURE\nTry 'qm5 verify --help'.\n"},
+        {{"decode", "a.qm5", "b.qm5", "-o", "x.bmp"},
+         "qm5 decode: -o names the file of one TEXTURE; for several use --output-dir\nTry 'qm5 decode --help'.\n"},
         // Names: -o for one INPUT, standard input once and with -o.
         {{"encode", "a.bmp", "b.bmp", "-o", "x.qm5"},
          "qm5 encode: -o names one texture; for several INPUTs use --output-dir\nTry 'qm5 encode --help'.\n"},

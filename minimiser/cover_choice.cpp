@@ -1,0 +1,210 @@
+// CoverSolver's choice over its table: essential columns, then the groups of
+// rows left that share no column, each solved exactly (exact_cover.cpp) or
+// by the greedy (greedy_cover.cpp), then the irredundancy pass.
+#include <algorithm>
+
+#include "minimiser/best_cover.hpp"
+#include "minimiser/bitmap.hpp"
+#include "minimiser/prime_cover.hpp"
+
+namespace qm5 {
+
+namespace {
+
+constexpr std::uint32_t kNone = ~std::uint32_t{0};
+// Runs up to this long are summed row by row, longer ones by the tree.
+constexpr std::uint32_t kShortRun = 16;
+
+std::uint32_t findRoot(std::uint32_t* parent, std::uint32_t x) {
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
+    }
+    return x;
+}
+
+}  // namespace
+
+void CoverSolver::addWeight(std::uint32_t row, std::uint64_t delta) {
+    std::uint64_t* tree = fenwick_.data();
+    for (std::uint64_t i = std::uint64_t{row} + 1; i <= rowCount_; i += i & (0 - i)) tree[i] += delta;
+}
+
+// The weights of the uncovered rows below row.
+std::uint64_t CoverSolver::weightBelow(std::uint32_t row) const {
+    const std::uint64_t* tree = fenwick_.data();
+    std::uint64_t sum = 0;
+    for (std::uint32_t i = row; i > 0; i &= i - 1) sum += tree[i];
+    return sum;
+}
+
+// The greedy's score of a column: the weights of its uncovered rows.
+std::uint64_t CoverSolver::score(std::uint32_t col) {
+    std::uint64_t sum = 0;
+    std::uint64_t steps = 0;
+    eachRun(col, [&](std::uint32_t first, std::uint32_t end) {
+        if (end - first <= kShortRun) {
+            for (std::uint32_t r = first; r < end; ++r) sum += covered_[r] ? 0 : weight_[r];
+            steps += end - first;
+        } else {
+            sum += weightBelow(end) - weightBelow(first);
+            steps += 2 * 32;
+        }
+    });
+    spent_ += steps;
+    return sum;
+}
+
+void CoverSolver::cover(std::uint32_t col) {
+    selected_[col] = 1;
+    std::uint64_t steps = 0;
+    eachRun(col, [&](std::uint32_t first, std::uint32_t end) {
+        for (std::uint32_t r = first; r < end; ++r) {
+            if (covered_[r]) continue;
+            covered_[r] = 1;
+            addWeight(r, 0 - std::uint64_t{weight_[r]});
+            steps += 32;
+        }
+        steps += end - first;
+    });
+    spent_ += steps;
+}
+
+MinimiseStatus CoverSolver::choose() {
+    const std::uint32_t rows = rowCount_;
+    const std::uint32_t cols = colCount_;
+    if (!selected_.allocate(cols) || !chosen_.makeRoom(cols)) return MinimiseStatus::outOfMemory;
+    // 1. Essentials: the one column of a row held by one (weight 2^24).
+    std::uint32_t essentials = 0;
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        if (weight_[r] != (std::uint32_t{1} << 24) || covered_[r]) continue;
+        cover(scratch_[r]);
+        ++essentials;
+    }
+    // No cover does without them: a record past the limit is known here.
+    if (cubeDataLength(essentials, b_) > limits_.maxDataLength) return MinimiseStatus::recordTooLong;
+    // 2. Groups of the rows left, 3. each solved.
+    std::uint32_t groups = 0;
+    if (!group(groups) || !solveGroups(groups)) return MinimiseStatus::outOfMemory;
+    // 4. Irredundancy, then the cover in candidate order.
+    if (!irredundant()) return MinimiseStatus::outOfMemory;
+    chosenCount_ = 0;
+    for (std::uint32_t c = 0; c < cols; ++c) {
+        if (selected_[c]) chosen_[chosenCount_++] = candidates_[colCand_[c]];
+    }
+    return MinimiseStatus::ok;
+}
+
+// Joins the uncovered rows that share a live column (union-find over the
+// uncovered rows numbered in order, where a run's uncovered rows are
+// consecutive), numbers the groups by their lowest row and lists each
+// group's live columns in order_, ascending, with the offsets of the
+// columns and the row counts in groupStarts_; uncovered_ gives a row's
+// number and scratch_ then its place in its group. (Over 60 lines: the
+// steps share the union-find's arrays.)
+bool CoverSolver::group(std::uint32_t& groups) {
+    const std::uint32_t rows = rowCount_;
+    const std::uint32_t cols = colCount_;
+    if (!uncovered_.allocate(std::uint64_t{rows} + 1) || !live_.allocate(cols)) return false;
+    for (std::uint32_t r = 0; r < rows; ++r) uncovered_[r + 1] = uncovered_[r] + (covered_[r] ? 0 : 1);
+    const std::uint32_t left = uncovered_[rows];
+    const std::uint32_t* number = uncovered_.data();
+    // parent, then per root its group; next: the first number at or after
+    // one that is not yet joined to the number after it.
+    if (!scratch_.allocate(2 * std::uint64_t{left} + 2)) return false;
+    std::uint32_t* parent = scratch_.data();
+    std::uint32_t* next = scratch_.data() + left + 1;
+    for (std::uint32_t u = 0; u <= left; ++u) {
+        parent[u] = u;
+        next[u] = u;
+    }
+    auto nextOpen = [&](std::uint32_t u) {
+        while (next[u] != u) {
+            next[u] = next[next[u]];
+            u = next[u];
+        }
+        return u;
+    };
+    auto join = [&](std::uint32_t x, std::uint32_t y) {
+        x = findRoot(parent, x);
+        y = findRoot(parent, y);
+        if (x != y) parent[std::max(x, y)] = std::min(x, y);
+    };
+    for (std::uint32_t c = 0; c < cols; ++c) {
+        std::uint32_t first = kNone;
+        eachRun(c, [&](std::uint32_t a, std::uint32_t e) {
+            const std::uint32_t lo = number[a];
+            const std::uint32_t hi = number[e];
+            live_[c] += hi - lo;
+            if (lo == hi || selected_[c]) return;
+            if (first == kNone) first = lo;
+            join(first, lo);
+            for (std::uint32_t u = nextOpen(lo); u + 1 < hi; u = nextOpen(u + 1)) {
+                join(u, u + 1);
+                next[u] = u + 1;
+            }
+        });
+    }
+    spent_ += 2 * runBytesUsed_ + 8 * std::uint64_t{left};
+    groups = 0;
+    std::uint32_t* groupOf = next;  // per root
+    for (std::uint32_t u = 0; u < left; ++u) groupOf[u] = kNone;
+    for (std::uint32_t u = 0; u < left; ++u) {
+        const std::uint32_t root = findRoot(parent, u);
+        parent[u] = root;
+        if (groupOf[root] == kNone) groupOf[root] = groups++;
+    }
+    // From here on parent holds the group of each number.
+    for (std::uint32_t u = 0; u < left; ++u) parent[u] = groupOf[parent[u]];
+    if (!groupStarts_.allocate(2 * (std::uint64_t{groups} + 1)) || !order_.allocate(std::uint64_t{cols} + 1)) {
+        return false;
+    }
+    std::uint32_t* colStartOf = groupStarts_.data();
+    std::uint32_t* rowCountOf = groupStarts_.data() + groups + 1;
+    auto groupOfColumn = [&](std::uint32_t c) {
+        std::uint32_t g = kNone;
+        eachRun(c, [&](std::uint32_t a, std::uint32_t e) {
+            if (g == kNone && number[e] > number[a]) g = parent[number[a]];
+        });
+        return g;
+    };
+    // Each number's place in its group (into next), the columns by group.
+    for (std::uint32_t u = 0; u < left; ++u) next[u] = rowCountOf[parent[u]]++;
+    for (std::uint32_t c = 0; c < cols; ++c) {
+        if (!selected_[c] && live_[c] > 0) ++colStartOf[groupOfColumn(c) + 1];
+    }
+    for (std::uint32_t g = 0; g < groups; ++g) colStartOf[g + 1] += colStartOf[g];
+    CountedArray<std::uint32_t> fill(account_);
+    if (!fill.allocate(std::uint64_t{groups} + 1)) return false;
+    std::copy(colStartOf, colStartOf + groups, fill.data());
+    for (std::uint32_t c = 0; c < cols; ++c) {
+        if (!selected_[c] && live_[c] > 0) order_[fill[groupOfColumn(c)]++] = c;
+    }
+    return true;
+}
+
+// Small groups exactly, the others by the greedy. Groups share no column,
+// so the order in which they are solved does not matter.
+bool CoverSolver::solveGroups(std::uint32_t groups) {
+    const std::uint32_t* colStartOf = groupStarts_.data();
+    const std::uint32_t* rowCountOf = groupStarts_.data() + groups + 1;
+    std::uint32_t* groupCols = order_.data();
+    const std::uint32_t exactLimit = std::min<std::uint32_t>(limits_.exactColumns, 64);
+    std::uint32_t greedyCount = 0;
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        const std::uint32_t* gc = groupCols + colStartOf[g];
+        const std::uint32_t nc = colStartOf[g + 1] - colStartOf[g];
+        ExactResult exact = ExactResult::declined;
+        if (nc <= exactLimit) {
+            exact = solveExact(gc, nc, rowCountOf[g]);
+            if (exact == ExactResult::outOfMemory) return false;
+        }
+        if (exact == ExactResult::declined) {
+            // Gathered at the front of order_: nothing of a later group is overwritten.
+            for (std::uint32_t k = 0; k < nc; ++k) groupCols[greedyCount++] = gc[k];
+        }
+    }
+    return greedy(groupCols, greedyCount);
+}
+
+}  // namespace qm5

@@ -1,0 +1,257 @@
+#pragma once
+// PrimeSearch's nodes, included at the end of prime_search.hpp: the wide
+// ones (sets of many words, halves by address) and the narrow ones (sets of
+// one word, halves by shifts).
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+namespace qm5::fast {
+
+template <class Take>
+void PrimeSearch::run(const Word* nonOff, const Word* on, const Take& take, std::atomic<std::uint64_t>* done) {
+    done_ = done;
+    const int b = b_;
+    bool anyOn = false;
+    for (std::size_t i = 0; i < bitmap::wordsFor(b) && !anyOn; ++i) anyOn = on[i] != 0;
+    if (!anyOn) {
+        progress(kSearchShare);
+        return;
+    }
+    if (b <= 6) {
+        Words lists;
+        lists.h[0] = on[0];
+        lists.n = 1;
+        narrow(b, nonOff[0], lists, 0, 0, take, true);
+        progress(kSearchShare);
+        return;
+    }
+    const Word* list[1] = {on};
+    const Node root{b, nonOff, list, 1, nullptr, 0, 0, 0, 0, true};
+    wide(root, kSearchShare, take);
+}
+
+// A node over k > 6 bits: its set and every set of its lists hold
+// 2^(k - 6) words; share: its progress units (at.childShare is unused).
+template <class Take>
+void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
+    const Word* const* h = at.h;
+    const int k = at.k;
+    const Word* s = at.s;
+    const std::size_t half = std::size_t{1} << (k - 7);
+    if (spans_ && at.onFirst) {
+        // The on points, while there are few.
+        std::uint32_t points[kSpanPoints + 1];
+        int count = 0;
+        std::size_t i = 0;
+        for (; i < 2 * half && count <= kSpanPoints; ++i) {
+            for (Word w = h[0][i]; w != 0 && count <= kSpanPoints; w &= w - 1) {
+                points[count++] = static_cast<std::uint32_t>(i << 6 | std::countr_zero(w));
+            }
+        }
+        work_ += i / 4;
+        if (count <= kSpanPoints) {
+            spans(k, s, at.d, at.nd, points, count, at.care, at.one, take);
+            progress(share);
+            return;
+        }
+    }
+    const Word* s0 = s;
+    const Word* s1 = s + half;
+    bool full = true;
+    Halves halves;
+    for (std::size_t i = 0; i < half; ++i) {
+        const Word a = s0[i];
+        const Word c = s1[i];
+        full = full && (a & c) == ~Word{0};
+        halves.meet = halves.meet || (a & c) != 0;
+        halves.only[0] = halves.only[0] || (a & ~c) != 0;
+        halves.only[1] = halves.only[1] || (c & ~a) != 0;
+    }
+    work_ += half;
+    if (full || work_ > limit_) {
+        if (full) found(at.care, at.one, take);
+        progress(share);
+        return;
+    }
+    const Node node{k, s, h, at.n, at.d, at.nd, at.care, at.one, share / 3, at.onFirst};
+    topFree(node, take);
+    topFixed(node, halves, 0, take);
+    topFixed(node, halves, 1, take);
+    progress(share - 3 * node.childShare);
+}
+
+// The children of a wide node: the lists in frames_[k], the set given.
+template <class Take>
+void PrimeSearch::descend(const Node& node, const Word* set, int m, int md, std::uint32_t care, std::uint32_t one,
+                          const Take& take, bool onFirst) {
+    const Frame& f = frames_[node.k];
+    if (node.k - 1 > 6) {
+        const Node child{node.k - 1, set, f.list, m, f.dominance, md, care, one, 0, onFirst};
+        wide(child, node.childShare, take);
+        return;
+    }
+    Words lists;
+    for (int j = 0; j < m; ++j) lists.h[j] = f.list[j][0];
+    for (int j = 0; j < md; ++j) lists.d[j] = f.dominance[j][0];
+    lists.n = m;
+    lists.nd = md;
+    narrow(node.k - 1, set[0], lists, care, one, take, onFirst);
+    progress(node.childShare);
+}
+
+// Top digit free: T, (H0 OR H1) AND T, and D0 AND D1 AND T.
+template <class Take>
+void PrimeSearch::topFree(const Node& node, const Take& take) {
+    const std::size_t half = std::size_t{1} << (node.k - 7);
+    Frame& f = frames_[node.k];
+    Word* t = f.sets;
+    Word any = 0;
+    for (std::size_t i = 0; i < half; ++i) {
+        t[i] = node.s[i] & node.s[half + i];
+        any |= t[i];
+    }
+    int m = 0;
+    int md = 0;
+    bool onFirst = node.onFirst;
+    const bool alive = any != 0 && childList(node.n, f.list, m, onFirst, [&](int j, int at) {
+        Word* out = f.sets + (at + 1) * half;
+        const Word* h0 = node.h[j];
+        const Word* h1 = node.h[j] + half;
+        Word some = 0;
+        Word differs = 0;
+        for (std::size_t i = 0; i < half; ++i) {
+            out[i] = (h0[i] | h1[i]) & t[i];
+            some |= out[i];
+            differs |= out[i] ^ t[i];
+        }
+        work_ += half;
+        return Cut<const Word*>{out, some == 0, differs == 0};
+    }) && childDominance(node.nd, f.dominance, md, [&](int j, int at) {
+        Word* out = f.sets + (m + at + 1) * half;
+        const Word* d0 = node.d[j];
+        const Word* d1 = node.d[j] + half;
+        Word some = 0;
+        Word differs = 0;
+        for (std::size_t i = 0; i < half; ++i) {
+            out[i] = d0[i] & d1[i] & t[i];
+            some |= out[i];
+            differs |= out[i] ^ t[i];
+        }
+        work_ += half;
+        return Cut<const Word*>{out, some == 0, differs == 0};
+    });
+    if (alive) {
+        descend(node, t, m, md, node.care, node.one, take, onFirst);
+    } else {
+        progress(node.childShare);
+    }
+}
+
+// Top digit 0 (side 0) or 1: the half itself, its part of each set of the
+// lists, the part of the half outside the other half, and (spans) T as a
+// dominance set.
+template <class Take>
+void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, const Take& take) {
+    const std::size_t half = std::size_t{1} << (node.k - 7);
+    Frame& f = frames_[node.k];
+    const Word* mine = node.s + (side == 0 ? 0 : half);
+    const Word* other = node.s + (side == 0 ? half : 0);
+    int m = 0;
+    int md = 0;
+    bool onFirst = node.onFirst;
+    auto cutPart = [&](const Word* set) {
+        const Word* part = set + (side == 0 ? 0 : half);
+        Word any = 0;
+        Word differs = 0;
+        for (std::size_t i = 0; i < half; ++i) {
+            any |= part[i];
+            differs |= part[i] ^ mine[i];
+        }
+        work_ += half;
+        return Cut<const Word*>{part, any == 0, differs == 0};
+    };
+    const bool alive =
+        halves.only[side] && childList(node.n, f.list, m, onFirst, [&](int j, int) { return cutPart(node.h[j]); }) &&
+        childDominance(node.nd, f.dominance, md, [&](int j, int) { return cutPart(node.d[j]); });
+    if (!alive) {
+        progress(node.childShare);
+        return;
+    }
+    // mine - other is not empty; it is all of mine when the halves do not meet.
+    if (halves.meet) {
+        Word* d = f.sets + (spans_ ? half : 0);
+        for (std::size_t i = 0; i < half; ++i) d[i] = mine[i] & ~other[i];
+        f.list[m++] = d;
+        if (spans_) f.dominance[md++] = f.sets;  // T, which topFree left in the first set
+    }
+    const std::uint32_t bit = std::uint32_t{1} << (node.k - 1);
+    descend(node, mine, m, md, node.care | bit, side == 0 ? node.one : node.one | bit, take, onFirst);
+}
+
+// A node over k <= 6 bits: every set is the low 2^k bits of one word.
+template <class Take>
+void PrimeSearch::narrow(int k, Word s, const Words& lists, std::uint32_t care, std::uint32_t one, const Take& take,
+                         bool onFirst) {
+    work_ += 1 + static_cast<std::uint64_t>(lists.n + lists.nd);
+    const Word full = k == 6 ? ~Word{0} : (Word{1} << (1u << k)) - 1;
+    if (s == full) {
+        found(care, one, take);
+        return;
+    }
+    if (spans_) {
+        const Word on = onFirst ? lists.h[0] : s;
+        if (bitmap::ones(on) <= kSpanPoints) {
+            std::uint32_t points[kSpanPoints];
+            int count = 0;
+            for (Word w = on; w != 0; w &= w - 1) points[count++] = static_cast<std::uint32_t>(std::countr_zero(w));
+            const Word* d[kMaxList + 1];
+            for (int j = 0; j < lists.nd; ++j) d[j] = &lists.d[j];
+            spans(k, &s, d, lists.nd, points, count, care, one, take);
+            return;
+        }
+    }
+    if (work_ > limit_) return;
+    if (k == 0) return;  // an empty one-position set (no list set is empty, so never reached)
+    for (int side = -1; side < 2; ++side) narrowChild(k, s, lists, side, care, one, take, onFirst);
+}
+
+// The child of a narrow node for the top digit free (side -1), 0 or 1.
+template <class Take>
+void PrimeSearch::narrowChild(int k, Word s, const Words& lists, int side, std::uint32_t care, std::uint32_t one,
+                              const Take& take, bool onFirst) {
+    const unsigned hb = 1u << (k - 1);
+    const Word low = (Word{1} << hb) - 1;
+    const Word s0 = s & low;
+    const Word s1 = s >> hb;
+    const Word t = s0 & s1;
+    const Word mine = side < 0 ? t : side == 0 ? s0 : s1;
+    const Word rest = side < 0 ? t : mine & ~(side == 0 ? s1 : s0);
+    if (rest == 0) return;
+    auto part = [&](Word x) { return side < 0 ? x & t : side == 0 ? x & low : x >> hb; };
+    Words child;
+    bool first = onFirst;
+    const bool alive = childList(lists.n, child.h, child.n, first, [&](int j, int) {
+        const Word x = side < 0 ? ((lists.h[j] & low) | (lists.h[j] >> hb)) & t : part(lists.h[j]);
+        return Cut<Word>{x, x == 0, x == mine};
+    }) && childDominance(lists.nd, child.d, child.nd, [&](int j, int) {
+        const Word x = side < 0 ? lists.d[j] & (lists.d[j] >> hb) & t : part(lists.d[j]);
+        return Cut<Word>{x, x == 0, x == mine};
+    });
+    if (!alive) return;
+    if (side < 0) {
+        narrow(k - 1, t, child, care, one, take, first);
+        return;
+    }
+    if (rest != mine) {
+        child.h[child.n++] = rest;
+        if (spans_) child.d[child.nd++] = t;
+    }
+    const std::uint32_t bit = std::uint32_t{1} << (k - 1);
+    narrow(k - 1, mine, child, care | bit, side == 0 ? one : one | bit, take, first);
+}
+
+}  // namespace qm5::fast
