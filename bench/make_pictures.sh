@@ -2,7 +2,15 @@
 # Makes the benchmark pictures from ImageMagick's built-in images (rose:,
 # logo:, plasma noise with a fixed seed) into the directory given (default
 # bench/pictures). Requires ImageMagick 6 (convert-im6.q16).
+#   bench/make_pictures.sh [--small] [DIR]
+# --small makes only the pictures up to 512 x 512 (qm5_bench --cases 1,2,3,4),
+# for a quick run that shows the benchmark still works (CI).
 set -euo pipefail
+small=false
+if [[ "${1:-}" == --small ]]; then
+  small=true
+  shift
+fi
 out=${1:-$(dirname "$0")/pictures}
 mkdir -p "$out"
 im=convert-im6.q16
@@ -18,6 +26,7 @@ $im -seed 8 -size 256x256 plasma:fractal -colors 256 -type TrueColor "BMP3:$out/
 $im rose: -resize '256x256!' -flop -colors 256 -type TrueColor "BMP3:$out/rose256f.bmp"
 $im logo: -resize '256x256!' -colors 256 -type TrueColor "BMP3:$out/logo256.bmp"
 printf '4\nplasma0.bmp 0\nplasma1.bmp 0\nrose256f.bmp 0\nlogo256.bmp 0\n' > "$out/four.lst"
+$small && exit 0
 # 1024 x 1024, 256 colours (b = 20).
 $im logo: -resize '1024x1024!' -colors 256 -type TrueColor "BMP3:$out/logo1024.bmp"
 # 1024 x 1024 with about 30000 colours, written plain.

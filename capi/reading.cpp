@@ -136,11 +136,12 @@ bool sizeOf(std::uint64_t count, std::uint64_t itemBytes, std::size_t& bytes) {
     return true;
 }
 
-qm5_status bufferSize(const qm5_texture& texture, qm5_buffer which, std::size_t& bytes) {
+// buffer: a qm5_buffer as the caller's integer (qm5::capi::enumValue); even
+// passing the caller's enum on as one would load it.
+qm5_status bufferSize(const qm5_texture& texture, std::int32_t buffer, std::size_t& bytes) {
     const std::uint64_t pixels =
         static_cast<std::uint64_t>(texture.info.width) * static_cast<std::uint64_t>(texture.info.height);
     bool fits = false;
-    const std::int32_t buffer = qm5::capi::enumValue(which);
     switch (buffer) {
         case QM5_BUFFER_RGBA: fits = sizeOf(pixels, 4, bytes); break;
         case QM5_BUFFER_INDICES: fits = sizeOf(pixels, 2, bytes); break;
@@ -285,7 +286,7 @@ qm5_status qm5_get_image_info(const qm5_texture* texture, uint32_t image, qm5_im
 qm5_status qm5_buffer_size(const qm5_texture* texture, qm5_buffer which, size_t* bytes) {
     if (texture == nullptr) return QM5_ERROR_ARGUMENT;
     if (bytes == nullptr) return fail(texture->ctx, QM5_ERROR_ARGUMENT, kNowhere, "no place for the size");
-    if (const qm5_status status = bufferSize(*texture, which, *bytes); status != QM5_OK) return status;
+    if (const qm5_status status = bufferSize(*texture, qm5::capi::enumValue(which), *bytes); status != QM5_OK) return status;
     return qm5::capi::succeed(texture->ctx);
 }
 

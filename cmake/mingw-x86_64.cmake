@@ -26,10 +26,27 @@ if(NOT qm5_in_try_compile)
   find_program(QM5_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine
                DOC "Wine, to run the 64-bit Windows tests (empty: the tests are built, not run)")
   if(QM5_WINE)
+    # Debian's wine64 loader sits at a fixed address (0x7d000000) and the
+    # kernel starts its heap at a random distance above it; now and then the
+    # heap lies where Wine maps every process's shared data (0x7ffe0000),
+    # and the process dies as it starts ("failed to map the shared user
+    # data"; a program a test starts then fails CreateProcess with
+    # ERROR_INTERNAL_ERROR). Without address randomization (setarch -R,
+    # which every process Wine starts inherits) the heap starts right after
+    # the loader, every time. Used where the kernel allows it.
+    set(qm5_fixed_layout "")
+    find_program(QM5_SETARCH setarch)
+    if(QM5_SETARCH AND CMAKE_HOST_SYSTEM_PROCESSOR)
+      execute_process(COMMAND ${QM5_SETARCH} ${CMAKE_HOST_SYSTEM_PROCESSOR} -R true
+                      RESULT_VARIABLE qm5_setarch_result OUTPUT_QUIET ERROR_QUIET)
+      if(qm5_setarch_result EQUAL 0)
+        set(qm5_fixed_layout ${QM5_SETARCH} ${CMAKE_HOST_SYSTEM_PROCESSOR} -R)
+      endif()
+    endif()
     # No debug channels, and no offer to install Mono or Gecko (which the
     # programs do not use) on the prefix's first start.
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix
-        WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ${QM5_WINE})
+        WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ${qm5_fixed_layout} ${QM5_WINE})
   else()
     message(WARNING "wine64 not found (Debian: wine64): the Windows tests can be built but not run here.")
   endif()

@@ -136,11 +136,13 @@ Measured measure(const std::function<int()>& load) {
         ::_exit(sent ? 0 : 1);
     }
     ::close(fds[1]);
+    // The report fits the pipe's buffer: the child ends first (or is
+    // killed at the deadline), then it is read.
+    int status = 0;
+    if (pid > 0) status = test::waitWithin(pid, "a picture load in a forked child");
     Measured m;
     m.childFailed = pid < 0 || ::read(fds[0], &m, sizeof m) != static_cast<ssize_t>(sizeof m);
     ::close(fds[0]);
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) m.childFailed = true;
     return m;
 }

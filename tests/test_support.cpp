@@ -1,24 +1,13 @@
+// Files, bytes and temporary directories for the tests; starting the built
+// programs is in run_program.cpp.
 #include "tests/test_support.hpp"
 
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
-#include <windows.h>
 #else
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <csignal>
 #endif
 
 #include <atomic>
@@ -31,7 +20,6 @@
 
 #include "core/byte_reader.hpp"
 #include "picture/picture_loader.hpp"
-#include "tests/program_launcher.hpp"
 
 namespace qm5::test {
 
@@ -115,6 +103,12 @@ fs::path sourcePath(const std::string& relative) {
 }
 
 namespace {
+#if defined(_WIN32)
+// The test program's own output stays as written: ctest reads the test
+// list from it line by line, and text mode would end each name with '\r'.
+[[maybe_unused]] const bool kBinaryStandardOutput = ::_setmode(::_fileno(stdout), _O_BINARY) != -1;
+#endif
+
 int processId() {
 #if defined(_WIN32)
     return ::_getpid();
@@ -145,262 +139,5 @@ TempDir::~TempDir() {
     }
     fs::remove_all(path_, ignored);
 }
-
-namespace {
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The program's path and arguments behind the build's launcher words.
-std::vector<std::string> commandWords(const std::string& program, const std::vector<std::string>& args,
-                                      bool launched = true) {
-    std::vector<std::string> words;
-    for (const char* const* w = kProgramLauncher; launched && *w != nullptr; ++w) words.emplace_back(*w);
-    words.push_back(launched ? fs::absolute(fs::path(program)).string() : program);
-    words.insert(words.end(), args.begin(), args.end());
-    return words;
-}
-
-#if !defined(_WIN32)
-// In the child: becomes program (behind the build's launcher) with args, or
-// ends with status 127.
-[[noreturn]] void execute(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> words = commandWords(program, args);
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    // A launcher given by name (not a path) is looked up in PATH.
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-}
-#endif
-}  // namespace
-
-#if defined(_WIN32)
-
-namespace {
-
-// The test program's own output stays as written: ctest reads the test
-// list from it line by line, and text mode would end each name with '\r'.
-[[maybe_unused]] const bool kBinaryStandardOutput = ::_setmode(::_fileno(stdout), _O_BINARY) != -1;
-
-// Undoes text mode's "\n" -> "\r\n"; a '\r' of the program's own stays.
-std::string fromTextMode(const std::string& bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-        text += bytes[i];
-    }
-    return text;
-}
-
-// One argument as the C runtime's command-line parser reads it back.
-std::wstring quoted(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-    std::wstring q = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes are literal except before a quote, where they double.
-        q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        q += c;
-    }
-    q.append(2 * backslashes, L'\\');
-    return q + L'"';
-}
-
-HANDLE openInheritable(const fs::path& path, bool forWriting) {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    return ::CreateFileW(path.wstring().c_str(), forWriting ? GENERIC_WRITE : GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, forWriting ? CREATE_ALWAYS : OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-}  // namespace
-
-RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
-                     const std::string& input, const RunLimits& limits) {
-    if (limits.maxFileSize != 0) throw std::logic_error("no file size limit for a process on Windows");
-    return runProgram(program, args, cwd, input);
-}
-
-RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
-                     const std::string& input) {
-    TempDir io;
-    const fs::path inPath = io / "stdin";
-    const fs::path outPath = io / "stdout";
-    const fs::path errPath = io / "stderr";
-    writeText(inPath, input);
-    std::wstring commandLine;
-    for (const std::string& word : commandWords(program, args)) {
-        if (!commandLine.empty()) commandLine += L' ';
-        commandLine += quoted(fs::path(word).wstring());
-    }
-    HANDLE handles[3] = {openInheritable(inPath, false), openInheritable(outPath, true),
-                         openInheritable(errPath, true)};
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = handles[0];
-    startup.hStdOutput = handles[1];
-    startup.hStdError = handles[2];
-    PROCESS_INFORMATION process{};
-    bool started = false;
-    if (handles[0] != INVALID_HANDLE_VALUE && handles[1] != INVALID_HANDLE_VALUE &&
-        handles[2] != INVALID_HANDLE_VALUE) {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        // The child shares this program's console, if any: with
-        // CREATE_NO_WINDOW Wine gives it a console host of its own, which
-        // inherits the redirected files and holds them after the child ends.
-        started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                   cwd.wstring().c_str(), &startup, &process) != 0;
-    }
-    for (HANDLE h : handles) {
-        if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-    }
-    if (!started) throw std::runtime_error("cannot start " + program);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    RunResult result;
-    result.exitCode = static_cast<int>(code);
-    result.out = fromTextMode(slurp(outPath));
-    result.err = fromTextMode(slurp(errPath));
-    return result;
-}
-
-#else
-
-RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
-                     const std::string& input) {
-    return runProgram(program, args, cwd, input, RunLimits{});
-}
-
-std::string shellCommand(const std::string& program) {
-    std::string command;
-    for (const std::string& word : commandWords(program, {})) {
-        std::string quoted = "'";
-        for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += (command.empty() ? "" : " ") + quoted + "'";
-    }
-    return command;
-}
-
-RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
-                     const std::string& input, const RunLimits& limits) {
-    TempDir io;
-    const fs::path inPath = io / "stdin";
-    const fs::path outPath = io / "stdout";
-    const fs::path errPath = io / "stderr";
-    writeText(inPath, input);
-    std::vector<std::string> words = commandWords(program, args, !limits.hostProgram);
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    RunResult result;
-    // Buffered output would otherwise be written twice, once by the child.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const bool pipeOut = limits.maxFileSize != 0;
-    int outPipe[2] = {-1, -1};
-    if (pipeOut && ::pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
-    pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        for (const int sig : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, SIG_DFL);
-        if (limits.stdinFd >= 0) {
-            if (::dup2(limits.stdinFd, STDIN_FILENO) < 0) ::_exit(126);
-        } else if (!std::freopen(inPath.c_str(), "rb", stdin)) {
-            ::_exit(126);
-        }
-        if (pipeOut) {
-            if (::dup2(outPipe[1], STDOUT_FILENO) < 0) ::_exit(126);
-            ::close(outPipe[0]);
-            ::close(outPipe[1]);
-        } else if (!std::freopen(outPath.c_str(), "wb", stdout)) {
-            ::_exit(126);
-        }
-        if (!std::freopen(errPath.c_str(), "wb", stderr)) ::_exit(126);
-        if (limits.maxFileSize != 0) {
-            const rlimit size{static_cast<rlim_t>(limits.maxFileSize), static_cast<rlim_t>(limits.maxFileSize)};
-            if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(126);
-        }
-        // A launcher given by name (not a path) is looked up in PATH.
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    if (limits.whileRunning) limits.whileRunning(static_cast<int>(pid));
-    std::string piped;
-    if (pipeOut) {
-        ::close(outPipe[1]);
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = ::read(outPipe[0], buffer, sizeof buffer);
-            if (got > 0) piped.append(buffer, static_cast<std::size_t>(got));
-            else if (got == 0 || errno != EINTR) break;
-        }
-        ::close(outPipe[0]);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = pipeOut ? piped : slurp(outPath);
-    result.err = slurp(errPath);
-    return result;
-}
-
-TerminalRun runOnTerminal(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
-                          bool outputToo) {
-    TempDir io;
-    const fs::path outPath = io / "stdout";
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) throw std::runtime_error("no pseudo-terminal");
-    const std::string slaveName = ::ptsname(master);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        ::setsid();
-        const int slave = ::open(slaveName.c_str(), O_RDWR);
-        termios raw{};
-        if (slave < 0 || ::tcgetattr(slave, &raw) != 0) ::_exit(126);
-        ::cfmakeraw(&raw);
-        if (::tcsetattr(slave, TCSANOW, &raw) != 0) ::_exit(126);
-        if (::chdir(cwd.c_str()) != 0 || !std::freopen("/dev/null", "rb", stdin)) ::_exit(126);
-        if (outputToo ? ::dup2(slave, STDOUT_FILENO) < 0 : !std::freopen(outPath.c_str(), "wb", stdout)) ::_exit(126);
-        if (::dup2(slave, STDERR_FILENO) < 0) ::_exit(126);
-        ::close(slave);
-        ::close(master);
-        execute(program, args);
-    }
-    // Read while the program writes; the read fails (EIO) once it has closed the terminal.
-    TerminalRun result;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(master, buffer, sizeof buffer);
-        if (got > 0) result.err.append(buffer, static_cast<std::size_t>(got));
-        else if (got == 0 || errno != EINTR) break;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ::close(master);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (!outputToo) result.out = slurp(outPath);
-    return result;
-}
-#endif
 
 }  // namespace qm5::test

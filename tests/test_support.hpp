@@ -2,6 +2,7 @@
 // Helpers shared by the tests: files, temporary directories, running the
 // built programs, hex dumps for "got X, want Y" messages.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -56,9 +57,15 @@ struct RunResult {
     std::string err;  // standard error
 };
 
+// How long a program a test starts may run. One still running then is
+// killed, and the run throws std::runtime_error naming the program and its
+// arguments: the test fails at once instead of waiting for ctest's timeout.
+inline constexpr std::chrono::seconds kProgramDeadline{60};
+
 // Runs program with args in directory cwd; standard input is the given text
 // (empty: at its end at once). The program starts through the build's
-// launcher (tests/program_launcher.hpp.in), as the tests themselves do.
+// launcher (tests/program_launcher.hpp.in), as the tests themselves do, and
+// may run for kProgramDeadline.
 // Output is read back as text: where the C library writes "\n" as "\r\n"
 // (Windows), each "\r\n" becomes "\n" again, so that expected texts are
 // the same everywhere and stay exact to the byte.
@@ -88,7 +95,16 @@ struct RunLimits {
     std::function<void(int pid)> whileRunning;
     // A program of the machine (a shell), started without the build's launcher.
     bool hostProgram = false;
+    // How long the program may run (on Windows too).
+    std::chrono::milliseconds deadline = kProgramDeadline;
 };
+
+#if defined(QM5_TEST_POSIX)
+// Waits at most deadline for the child pid to end and returns its wait
+// status. A child still running then is killed, with its process group
+// when it leads one, and std::runtime_error names it as what.
+int waitWithin(int pid, const std::string& what, std::chrono::milliseconds deadline = kProgramDeadline);
+#endif
 
 // A built program as a shell command word: the launcher's words and the
 // program's path, each quoted, for scripts run with hostProgram.
@@ -99,7 +115,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 // Runs program with its standard error on a new terminal (a raw
 // pseudo-terminal: the bytes arrive as written), and its standard output
 // there too when outputToo, else in a file; standard input is empty. err
-// holds what the terminal received; seconds the time the run took.
+// holds what the terminal received; seconds the time the run took. The
+// program may run for kProgramDeadline, as with runProgram.
 struct TerminalRun : RunResult {
     double seconds = 0;
 };

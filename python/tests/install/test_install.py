@@ -22,8 +22,10 @@ print(qm5.__file__, qm5.library_path)
 """
 
 
-def run(*command, **options):
-    return subprocess.run([str(c) for c in command], check=True, stdout=subprocess.PIPE, text=True,
+def run(*command, timeout=120, **options):
+    # A hang is killed and named (subprocess.TimeoutExpired) well within
+    # ctest's limit for the test.
+    return subprocess.run([str(c) for c in command], check=True, stdout=subprocess.PIPE, text=True, timeout=timeout,
                           **options).stdout.strip()
 
 
@@ -41,7 +43,7 @@ def test_installed_by_cmake_and_by_pip(tmp_path, wall, command_texture):
     run(sys.executable, "-m", "venv", "--system-site-packages", venv)
     python = venv / ("Scripts" if os.name == "nt" else "bin") / "python"
     run(python, "-m", "pip", "install", "--no-index", "--disable-pip-version-check", "-q", SOURCE_DIR / "python",
-        env=env)
+        env=env, timeout=240)
     work = tmp_path / "work"
     work.mkdir()
     (work / "wall.bmp").write_bytes(wall.path.read_bytes())

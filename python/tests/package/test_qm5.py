@@ -108,6 +108,6 @@ def test_progress_reports_the_stages_and_cancels(wall):
 def test_a_missing_library_is_named(tmp_path):
     missing = tmp_path / "libqm5.so.1"
     env = dict(os.environ, QM5_LIBRARY=str(missing))
-    run = subprocess.run([sys.executable, "-c", "import qm5"], env=env, stderr=subprocess.PIPE, text=True)
+    run = subprocess.run([sys.executable, "-c", "import qm5"], env=env, stderr=subprocess.PIPE, text=True, timeout=60)
     assert run.returncode != 0
     assert "ImportError: libqm5 not found" in run.stderr and f"{missing} (QM5_LIBRARY)" in run.stderr
