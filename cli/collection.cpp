@@ -188,12 +188,12 @@ std::string folderOf(const std::string& name) {
     return start == 0 ? std::string() : name.substr(0, start - 1);
 }
 
-bool isNewerThan(const char* file, const char* other) {
+bool isUpToDateWith(const char* file, const char* other) {
     std::error_code ec;
     const auto mine = fs::last_write_time(file, ec);
     if (ec) return false;
     const auto theirs = fs::last_write_time(other, ec);
-    return !ec && mine > theirs;
+    return !ec && mine >= theirs;
 }
 
 }  // namespace qm5::cli

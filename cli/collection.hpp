@@ -65,7 +65,9 @@ bool makeFolder(const Context& context, const std::string& folder);
 // The folder part of name ("out/a" of "out/a/x.qm5"), empty for none.
 std::string folderOf(const std::string& name);
 
-// The file's modification time is later than that of the other (both exist).
-bool isNewerThan(const char* file, const char* other);
+// The file was modified no earlier than the other (both exist), as make
+// judges a target: file systems and Windows keep times coarser than the
+// time between writing a picture and converting it.
+bool isUpToDateWith(const char* file, const char* other);
 
 }  // namespace qm5::cli

@@ -52,7 +52,7 @@ constexpr CommandOption kEncodeOptions[] = {
     {Opt::outputDir, '\0', "output-dir", "DIR", "write every texture into the folder DIR (created when missing, as mkdir -p), named after its INPUT"},
     kEncodeRecursive,
     kFollowLinks,
-    {Opt::update, '\0', "update", nullptr, "skip a picture whose texture is newer than it (a list file is always converted)"},
+    {Opt::update, '\0', "update", nullptr, "skip a picture whose texture is not older than it (a list file is always converted)"},
     {Opt::jobs, 'j', "jobs", "N", "threads for reducing colours and compressing, 1 to 1024 (default: the number of cores); the bytes written are the same for every N"},
     kIgnoreAlpha,
     {Opt::quality, '\0', "quality", "DB", "reduce the colours: the smallest texture found whose PSNR over RGB against the pictures is at least DB, 1 to 99 (as 36 or 34.5; 30 to 40 suits photos); pictures of any number of colours are read. See COLOURS"},

@@ -74,12 +74,12 @@ bool planRun(const ParsedOptions& options, const Context& context, const char* f
         fileError(context, inputs[i].path.c_str(), "its texture %s is that of %s too; not written", outputs[i].c_str(),
                   inputs[inputs[i].sameOutputAs].path.c_str());
     }
-    // --update keeps a texture newer than its picture (a list is always
+    // --update keeps a texture not older than its picture (a list is always
     // converted: its pictures may be newer).
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const char* input = inputs[i].path.c_str();
         if (inputs[i].clashes()) continue;
-        if (options.has(Opt::update) && !isStandardStream(input) && isNewerThan(outputs[i].c_str(), input) &&
+        if (options.has(Opt::update) && !isStandardStream(input) && isUpToDateWith(outputs[i].c_str(), input) &&
             fileKindOf(input) == FileKind::picture) {
             continue;
         }

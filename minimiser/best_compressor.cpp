@@ -1,4 +1,5 @@
 // BestCompressor: the colours of a picture with the covers of CoverSolver.
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -19,6 +20,40 @@ struct ColourWorker {
     std::uint32_t upTo = 0;       // nonOff holds the colours below it
     std::uint32_t onColour = 0;   // on holds this colour's positions
     bool filled = false;
+};
+
+// Records run side by side (shared) or one alone. std::shared_mutex would
+// do, but MinGW's, over the Windows threads library's read-write lock,
+// failed its own assertion in lock_shared() under load; this needs only a
+// mutex and a condition. A thread waiting to run alone keeps new records out.
+class RecordGate {
+public:
+    void lock_shared() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !alone_; });
+        ++running_;
+    }
+    void unlock_shared() {
+        const std::lock_guard lock(mutex_);
+        if (--running_ == 0) changed_.notify_all();
+    }
+    void lock() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !alone_; });
+        alone_ = true;
+        changed_.wait(lock, [&] { return running_ == 0; });
+    }
+    void unlock() {
+        const std::lock_guard lock(mutex_);
+        alone_ = false;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    unsigned running_ = 0;
+    bool alone_ = false;
 };
 
 // Fills the worker's bitmaps for colour c, at or above any colour before:
@@ -83,7 +118,7 @@ MinimiseStatus BestCompressor::compress(const std::uint32_t* indices, std::uint6
         // the worker kept from the colours it happened to take before), the
         // second run needs what the record needs on its own, so a record
         // fits or not whatever the thread count.
-        std::shared_mutex alone;
+        RecordGate alone;
         const fast::RecordJob colourJob = [&](unsigned w, std::uint32_t c, HeapArray<std::uint8_t>& record) {
             if (!job.isGeneral(c)) return job.special(c, record);
             ColourWorker& worker = workers[w];
