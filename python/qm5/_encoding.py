@@ -119,7 +119,7 @@ def encode(pictures, mode="plain", *, size=None, effort=None, threads=0, ignore_
     the top) with size=(width, height), or a list of either, all of one size.
     mode: "plain", "compressed", "best", "auto" or "auto-best" (qm5 encode,
     -c, --best, --auto, --auto --best). effort: the palette-order effort of the
-    best modes, 0 to 1000 (None: 4, qm5 encode's). threads: 0 for one per core;
+    best modes, 0 to 1000 (None: 1, qm5 encode's). threads: 0 for one per core;
     never changes the bytes. ignore_alpha drops alpha instead of refusing a
     pixel that is not opaque; matte=(r, g, b) or "#rrggbb" composites such
     pixels onto that colour (qm5 encode --matte). keep_palette: Pillow "P"
