@@ -1,5 +1,5 @@
 // Opening, inspecting and decoding textures through the C API. A texture
-// keeps its own copy of the file; opening checks the header, the palette and
+// keeps its own copy of the file (or reads the caller's in place); opening checks the header, the palette and
 // that every image lies inside the file (the inspection behind qm5 info, one
 // pass over the record heads and plain indices, not a decode), so that what
 // opens can be described and every image found: decoding image i then
@@ -18,13 +18,15 @@ using qm5::capi::kNowhere;
 
 struct qm5_texture {
     qm5_context* ctx = nullptr;
-    qm5::HeapArray<std::uint8_t> bytes;
+    qm5::HeapArray<std::uint8_t> bytes;      // its own copy of the file, unless it borrows the caller's
+    std::span<const std::uint8_t> file;      // the file read: bytes, or the caller's
     qm5_info info = {};
     qm5::HeapArray<qm5_image_info> images;
     qm5::HeapArray<std::uint32_t> palette;  // as stored: red in bits 0..7
     qm5::TextureHeader header;               // for the texts of its problems
     qm5::TextureDecoder decoder;             // over bytes, without limits: each call brings its own
     qm5::TextureProblem undecodable;         // what the decoder refuses the whole texture for
+    bool indicesJudged = false;              // the open found every plain index inside the palette
 };
 
 namespace {
@@ -77,7 +79,7 @@ qm5_status failWith(qm5_context* ctx, const qm5::TextureHeader& header, const Te
 
 // Checks the file's layout and fills texture from it.
 qm5_status describeTexture(qm5_context* ctx, qm5_texture& texture) {
-    const std::span<const std::uint8_t> file = texture.bytes.span();
+    const std::span<const std::uint8_t> file = texture.file;
     qm5::TextureInfo info;
     if (!qm5::inspectTexture(file, info, 0, true, false)) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
     for (const TextureProblem& p : info.kept()) {
@@ -107,6 +109,9 @@ qm5_status describeTexture(qm5_context* ctx, qm5_texture& texture) {
         return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
     for (std::size_t k = 0; k < texture.palette.size(); ++k) texture.palette[k] = info.layout.colour(k);
     texture.header = header;
+    // Every problem kept and none refused: no plain index lies outside the
+    // palette, and decoding need not look again.
+    texture.indicesJudged = info.keptProblems == info.problemCount;
     // A texture without pixels or colours opens and is described; decoding
     // it says what is wrong.
     texture.undecodable = texture.decoder.open(file, qm5::DecodeOptions::unlimited());
@@ -114,11 +119,14 @@ qm5_status describeTexture(qm5_context* ctx, qm5_texture& texture) {
     return QM5_OK;
 }
 
-qm5_status openBytes(qm5_context* ctx, qm5::HeapArray<std::uint8_t>&& bytes, qm5_texture** out) {
+// borrowed: the caller's bytes, read in place (bytes is then empty).
+qm5_status openBytes(qm5_context* ctx, qm5::HeapArray<std::uint8_t>&& bytes, qm5_texture** out,
+                     std::span<const std::uint8_t> borrowed = {}) {
     qm5_texture* texture = new (std::nothrow) qm5_texture;
     if (texture == nullptr) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
     texture->ctx = ctx;
     texture->bytes = std::move(bytes);
+    texture->file = texture->bytes.empty() ? borrowed : texture->bytes.span();
     const qm5_status status = describeTexture(ctx, *texture);
     if (status != QM5_OK) {
         delete texture;
@@ -173,7 +181,8 @@ qm5_status decodeImage(qm5_texture& texture, std::uint32_t image, qm5::PixelForm
     qm5::DecodeOptions limits;
     limits.maxPaintWork = qm5::capi::bound(texture.ctx->maxPaintWork);
     if (limits.maxPaintWork == qm5::kNoLimit) limits.maxPaintSteps = qm5::kNoLimit;
-    const TextureProblem problem = texture.decoder.decodeAt(image, texture.images[image].offset, format, out, limits);
+    const TextureProblem problem = texture.decoder.decodeAt(image, texture.images[image].offset, format, out, limits,
+                                                                  texture.indicesJudged);
     return problem ? failWith(texture.ctx, texture.header, problem) : QM5_OK;
 }
 
@@ -241,9 +250,19 @@ qm5_status qm5_open(qm5_context* ctx, const void* data, size_t size, qm5_texture
                         "a texture of %zu bytes is above the memory limit of %" PRIu64 " bytes", size, ctx->maxMemory);
         }
         qm5::HeapArray<std::uint8_t> bytes;
-        if (!bytes.allocate(size)) return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
-        if (size != 0) std::memcpy(bytes.data(), data, size);
+        if (!bytes.assign({static_cast<const std::uint8_t*>(data), size}))
+            return fail(ctx, QM5_ERROR_OUT_OF_MEMORY, kNowhere);
         return openBytes(ctx, std::move(bytes), out);
+    });
+}
+
+qm5_status qm5_open_borrowed(qm5_context* ctx, const void* data, size_t size, qm5_texture** out) {
+    if (ctx == nullptr) return QM5_ERROR_ARGUMENT;
+    if (out == nullptr || (data == nullptr && size != 0))
+        return fail(ctx, QM5_ERROR_ARGUMENT, kNowhere, "no data or no place for the texture");
+    *out = nullptr;
+    return qm5::capi::guarded(ctx, [&] {
+        return openBytes(ctx, {}, out, {static_cast<const std::uint8_t*>(data), size});
     });
 }
 

@@ -48,6 +48,19 @@ public:
         return true;
     }
 
+    // Replaces the contents with a copy of values, without zeroing first.
+    [[nodiscard]] bool assign(std::span<const T> values) {
+        reset();
+        if (values.empty()) return true;
+        if (values.size() > maxCount()) return false;
+        void* p = std::malloc(values.size() * sizeof(T));
+        if (p == nullptr) return false;
+        std::memcpy(p, values.data(), values.size() * sizeof(T));
+        data_ = static_cast<T*>(p);
+        size_ = values.size();
+        return true;
+    }
+
     // Changes the element count, keeping the first min(old, new) elements;
     // new elements are zero. On failure the array is unchanged.
     [[nodiscard]] bool resize(std::uint64_t count) {

@@ -71,11 +71,17 @@ struct Refusal {
     qm5_place place;
 };
 
+// Reading the caller's bytes in place refuses them the same way.
 Refusal openRefusal(qm5_context* ctx, const Bytes& bytes) {
     qm5_texture* texture = nullptr;
+    const qm5_status borrowed = qm5_open_borrowed(ctx, bytes.data(), bytes.size(), &texture);
+    EXPECT_EQ(texture, nullptr);
+    const std::string borrowedMessage = qm5_last_message(ctx);
     const qm5_status status = qm5_open(ctx, bytes.data(), bytes.size(), &texture);
     EXPECT_EQ(texture, nullptr);
     qm5_close(texture);
+    EXPECT_EQ(borrowed, status);
+    EXPECT_EQ(borrowedMessage, qm5_last_message(ctx));
     return {status, qm5_last_message(ctx), qm5_last_place(ctx)};
 }
 
@@ -120,6 +126,13 @@ TEST(CApi, EveryModeWritesTheCommandsBytesAndDecodesToThePictures) {
             EXPECT_EQ(*rgba, pictures.rgba[i]) << "mode " << m.mode << ", image " << i;
         }
         EXPECT_EQ(next, got.size());
+        // Read in place, the same pixels.
+        qm5_texture* borrowed = nullptr;
+        ASSERT_EQ(qm5_open_borrowed(context.get(), got.data(), got.size(), &borrowed), QM5_OK);
+        Bytes rgba(pictures.rgba[1].size());
+        EXPECT_EQ(qm5_decode_rgba(borrowed, 1, rgba.data(), rgba.size()), QM5_OK);
+        EXPECT_EQ(rgba, pictures.rgba[1]) << "mode " << m.mode;
+        qm5_close(borrowed);
     }
     // Into a file, the same bytes.
     const qm5_images images = pictures.images();

@@ -161,7 +161,7 @@ TextureProblem TextureDecoder::decode(std::int64_t image, Picture& out) const {
     if (!picture.allocate(layout_.width, layout_.height)) return problemAt(Kind::outOfMemory, image, -1, 0);
     const PixelFormat format = options_.indices ? PixelFormat::indices : PixelFormat::colours;
     if (const TextureProblem problem = decodeAt(image, offsets_[static_cast<std::size_t>(slot)], format,
-                                                picture.pixels.data(), options_)) {
+                                                picture.pixels.data(), options_, true)) {
         return problem;
     }
     out = std::move(picture);
@@ -169,13 +169,17 @@ TextureProblem TextureDecoder::decode(std::int64_t image, Picture& out) const {
 }
 
 TextureProblem TextureDecoder::decodeAt(std::int64_t image, std::uint64_t offset, PixelFormat format, void* out,
-                                        const DecodeOptions& limits) const {
+                                        const DecodeOptions& limits, bool indicesJudged) const {
     if (!opened_) return problemAt(Kind::noSuchImage, image, -1, kImageCountOffset, 0, layout_.header.imageCount);
     ByteReader in(file_);
     if (!in.seek(offset)) return problemAt(Kind::imageTruncated, image, -1, file_.size());
     const PixelTarget target{format, &tables_, out};
     if (!layout_.compressed()) {
-        if (const TextureProblem problem = checkPlainImage(in, layout_, image)) return problem;
+        if (indicesJudged) {
+            if (in.remaining() < layout_.plainImageBytes()) return imageCut(in, image, layout_.plainImageBytes());
+        } else if (const TextureProblem problem = checkPlainImage(in, layout_, image)) {
+            return problem;
+        }
         storePlainIndices(file_.subspan(static_cast<std::size_t>(offset)), layout_.indexBytes() == 2,
                           layout_.pixelCount, target);
         return {};

@@ -81,8 +81,11 @@ public:
     // the file found it), checked and painted into out, pixelCount values
     // of format, within the painting limits of limits (its other fields
     // are those of open). out is left as it was when a problem is found.
+    // indicesJudged: a walk over the file (check(), or the inspection of
+    // texture/texture_info.hpp) has found every plain index of the image
+    // inside the palette, so they are not checked again.
     TextureProblem decodeAt(std::int64_t image, std::uint64_t offset, PixelFormat format, void* out,
-                            const DecodeOptions& limits) const;
+                            const DecodeOptions& limits, bool indicesJudged = false) const;
     // The offset of image i, one of those check() found (else 0).
     std::uint64_t imageOffset(std::int64_t image) const {
         const std::int64_t slot = image - first_;

@@ -143,6 +143,10 @@ typedef struct qm5_texture qm5_texture;
    call). The header, the palette and the place of every image are checked:
    a texture that opens has all its images inside the data. */
 QM5_API qm5_status qm5_open(qm5_context* ctx, const void* data, size_t size, qm5_texture** out);
+/* As qm5_open, but the texture reads data in place, without a copy (as an
+   engine holding its files in memory wants): data must stay unchanged and
+   alive until qm5_close. No memory limit applies to data itself. */
+QM5_API qm5_status qm5_open_borrowed(qm5_context* ctx, const void* data, size_t size, qm5_texture** out);
 /* path: a file name as fopen() takes it (on Windows, in the ANSI code page). */
 QM5_API qm5_status qm5_open_file(qm5_context* ctx, const char* path, qm5_texture** out);
 /* NULL is ignored. */
