@@ -177,6 +177,8 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     const std::uint64_t spent = prepareWork + unit / kReserveShare;
     const std::uint64_t allowed = std::uint64_t{search.effort} * unit;
     budgetEnd_ = budgetStart_ + (allowed - std::min(allowed, spent));
+    unit_ = unit;
+    spent_ = false;
     const std::uint64_t budget = budgetEnd_ - budgetStart_;
     evaluator_.setProgress([&, budget] { report(evaluator_.progressWork() - budgetStart_, budget, false); });
     bool ok = true;
@@ -204,11 +206,14 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
     HeapArray<std::uint32_t> candidate;
     if (!candidate.allocate(colours)) return false;
     for (unsigned k = 1; k <= 3 && budgetLeft(); ++k) {
+        std::uint64_t limit = budgetEnd_;
         if (k == 2 && !largestLow_) continue;
         if (k == 3) {
             if (colours > kModelColours) break;
             // Foreseen as an order that changes every record.
-            if (found_ && !affords(kModelCostHalves * costOf(0, colours) / 2)) {
+            const std::uint64_t left = budgetEnd_ - evaluator_.work();
+            limit = evaluator_.work() + left - (left >= 2 * unit_ ? unit_ : 0);
+            if (found_ && kModelCostHalves * costOf(0, colours) / 2 > limit - evaluator_.work()) {
                 ++statistics_.skipped;
                 break;
             }
@@ -223,7 +228,7 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
             candidate[k == 2 ? 0 : colours - 1] = largest;
         }
         const std::uint64_t before = bytes_;
-        if (!tryOrder(candidate.span(), std::min(bytes_, limit_))) return false;
+        if (!tryOrder(candidate.span(), std::min(bytes_, limit_), limit)) return false;
         if (found_ && bytes_ != before) {
             statistics_.candidate = k;
             statistics_.candidateBytes = bytes_;
@@ -233,9 +238,10 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
 }
 
 // Judges order against order_: only the indices where they differ change
-// their records. Keeps it when its records sum below cutoff; false when
-// storage ran out.
-bool PaletteOrderSearch::tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff) {
+// their records. Keeps it when its records sum below cutoff before the
+// work reaches workLimit; false when storage ran out.
+bool PaletteOrderSearch::tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff,
+                                  std::uint64_t workLimit) {
     const std::uint32_t colours = evaluator_.colours();
     std::uint32_t lo = 0;
     std::uint32_t hi = colours;
@@ -254,7 +260,8 @@ bool PaletteOrderSearch::tryOrder(std::span<const std::uint32_t> order, std::uin
         }
     }
     const std::uint64_t bytes =
-        evaluator_.evaluate(order, lo, hi, outside, cutoff, budgetEnd_, trialRefs_.data());
+        evaluator_.evaluate(order, lo, hi, outside, cutoff, workLimit, trialRefs_.data());
+    spent_ = spent_ || (evaluator_.overBudget() && workLimit >= budgetEnd_);
     if (evaluator_.status() != MinimiseStatus::ok) return false;
     if (bytes == kNoSize) return true;
     for (std::size_t m = 0; m < evaluator_.images(); ++m) {
@@ -301,7 +308,7 @@ bool PaletteOrderSearch::tryMove(std::uint32_t from, std::uint32_t to) {
     trial_[to] = colour;
     ++statistics_.moves;
     const std::uint64_t before = bytes_;
-    if (!tryOrder(trial_.span(), bytes_)) return false;
+    if (!tryOrder(trial_.span(), bytes_, budgetEnd_)) return false;
     if (bytes_ < before) ++statistics_.kept;
     return true;
 }

@@ -30,7 +30,8 @@
 // counted too, and an order whose records are foreseen to cost more than
 // the budget left (the work of the records it replaces; half as much again
 // for the model's) is not judged: cut before its sum is known, it would
-// spend the rest in vain.
+// spend the rest in vain. With two efforts' worth left or more, the model's
+// order leaves one to the moves, in case it is cut.
 // An order is kept only when smaller, so the texture is never larger than
 // in the maker's order.
 
@@ -112,7 +113,7 @@ public:
     void setLimits(const CoverLimits& limits) { limits_ = limits; }
 
 private:
-    [[nodiscard]] bool tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff);
+    [[nodiscard]] bool tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff, std::uint64_t workLimit);
     std::uint64_t costOf(std::uint32_t lo, std::uint32_t hi) const;
     bool affords(std::uint64_t cost) const { return cost <= budgetEnd_ - std::min(budgetEnd_, evaluator_.work()); }
     [[nodiscard]] bool tryMove(std::uint32_t from, std::uint32_t to);
@@ -122,7 +123,7 @@ private:
     [[nodiscard]] bool sweep(bool& improved);
     [[nodiscard]] bool jumps(bool& improved);
     bool budgetLeft() const {
-        return evaluator_.work() < budgetEnd_ && !evaluator_.overBudget() && !evaluator_.stopped();
+        return evaluator_.work() < budgetEnd_ && !spent_ && !evaluator_.stopped();
     }
     void report(std::uint64_t done, std::uint64_t total, bool force);
 
@@ -137,6 +138,8 @@ private:
     std::uint64_t limit_ = 0;
     std::uint64_t budgetStart_ = 0;
     std::uint64_t budgetEnd_ = 0;
+    std::uint64_t unit_ = 0;  // the budget of one effort
+    bool spent_ = false;      // an order was cut at budgetEnd_
     std::uint32_t largest_ = 0;  // the colour with most pixels
     bool largestLow_ = false;    // whether orders that put it lower are judged
     bool found_ = false;
