@@ -169,16 +169,7 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     }
 
     // 2. and 3. within the budget.
-    // The maker's records are the unit; the positions sorted come out of
-    // the budget, and so does a reserve for the steps after the search
-    // that no count holds (painting the order back, writing).
-    budgetStart_ = evaluator_.work();
-    const std::uint64_t unit = std::max<std::uint64_t>(1, budgetStart_ - prepareWork);
-    const std::uint64_t spent = prepareWork + unit / kReserveShare;
-    const std::uint64_t allowed = std::uint64_t{search.effort} * unit;
-    budgetEnd_ = budgetStart_ + (allowed - std::min(allowed, spent));
-    unit_ = unit;
-    spent_ = false;
+    setBudget(prepareWork, search.effort);
     const std::uint64_t budget = budgetEnd_ - budgetStart_;
     evaluator_.setProgress([&, budget] { report(evaluator_.progressWork() - budgetStart_, budget, false); });
     bool ok = true;
@@ -192,6 +183,19 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     statistics_.computed = evaluator_.computed();
     if (!ok) return evaluator_.status() != MinimiseStatus::ok ? evaluator_.status() : MinimiseStatus::outOfMemory;
     return found_ ? MinimiseStatus::ok : failure;
+}
+
+// The budget after the maker's order, whose records are the unit; the
+// positions sorted (prepared, the work before them) come out of it, and so
+// does a reserve for the steps after the search that no count holds
+// (painting the order back, writing).
+void PaletteOrderSearch::setBudget(std::uint64_t prepared, unsigned effort) {
+    budgetStart_ = evaluator_.work();
+    unit_ = std::max<std::uint64_t>(1, budgetStart_ - prepared);
+    const std::uint64_t spent = prepared + unit_ / kReserveShare;
+    const std::uint64_t allowed = std::uint64_t{effort} * unit_;
+    budgetEnd_ = budgetStart_ + (allowed - std::min(allowed, spent));
+    spent_ = false;
 }
 
 // The candidates after the maker's order, each judged against the best so

@@ -118,6 +118,7 @@ private:
     bool affords(std::uint64_t cost) const { return cost <= budgetEnd_ - std::min(budgetEnd_, evaluator_.work()); }
     [[nodiscard]] bool tryMove(std::uint32_t from, std::uint32_t to);
     bool lowersLargest(std::uint32_t from, std::uint32_t to) const;
+    void setBudget(std::uint64_t prepared, unsigned effort);
     [[nodiscard]] bool candidates(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount);
     [[nodiscard]] bool localSearch();
     [[nodiscard]] bool sweep(bool& improved);
