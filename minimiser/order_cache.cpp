@@ -33,6 +33,9 @@ bool OrderEvaluator::rehash(std::uint64_t slots) {
     return true;
 }
 
+// A record's length fits Entry::length.
+static_assert(kRecordHeadSize + kMaxRecordDataLength < (std::uint64_t{1} << 24));
+
 bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref) {
     if (entryCount_ + 1 >= kEmptyRecord) return false;
     // At most half the slots in use.
