@@ -1,6 +1,8 @@
 // OrderEvaluator's cache: lookup, insertion, the records as it holds
 // them, and the cache kept within its bound: the records of the best order
 // so far survive, the others go.
+#include <algorithm>
+
 #include "minimiser/limits.hpp"
 #include "minimiser/order_evaluator.hpp"
 #include "texture/texture_format.hpp"
@@ -31,13 +33,18 @@ bool OrderEvaluator::rehash(std::uint64_t slots) {
     return true;
 }
 
+// A record's length fits Entry::length.
+static_assert(kRecordHeadSize + kMaxRecordDataLength < (std::uint64_t{1} << 24));
+
 bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> record, bool tooLong, RecordRef& ref) {
     if (entryCount_ + 1 >= kEmptyRecord) return false;
     // At most half the slots in use.
     if (2 * (std::uint64_t{entryCount_} + 1) > slots_.size() && !rehash(2 * slots_.size())) return false;
     if (!entries_.grow(std::uint64_t{entryCount_} + 1) || !arena_.grow(arenaUsed_ + record.size())) return false;
-    entries_[entryCount_] = Entry{task.setA, task.setB, task.image, task.colour, arenaUsed_,
-                                  static_cast<std::uint32_t>(record.size()), tooLong ? 1u : 0u};
+    const std::uint64_t cost = std::min<std::uint64_t>(task.work >> kCostShift, 0xFFFFFFFFu);
+    entries_[entryCount_] = Entry{task.setA,  task.setB, task.image, task.colour, arenaUsed_,
+                                  static_cast<std::uint32_t>(record.size()), tooLong ? 1u : 0u,
+                                  static_cast<std::uint32_t>(cost)};
     std::copy(record.begin(), record.end(), arena_.data() + arenaUsed_);
     arenaUsed_ += record.size();
     const std::uint64_t mask = slots_.size() - 1;
@@ -51,6 +58,10 @@ bool OrderEvaluator::insert(const Task& task, std::span<const std::uint8_t> reco
 std::uint64_t OrderEvaluator::size(RecordRef ref) const {
     if (ref >= kEmptyRecord) return kRecordHeadSize;
     return entries_[ref].tooLong ? kNoSize : entries_[ref].length;
+}
+
+std::uint64_t OrderEvaluator::cost(RecordRef ref) const {
+    return ref >= kEmptyRecord ? 0 : std::uint64_t{entries_[ref].cost} << kCostShift;
 }
 
 std::span<const std::uint8_t> OrderEvaluator::record(RecordRef ref) const {

@@ -84,12 +84,17 @@ public:
                            RecordRef* refs);
 
     std::uint64_t size(RecordRef ref) const;
+    // The work computing the record took (0 for a head without data), for
+    // foreseeing what an order that replaces it will cost.
+    std::uint64_t cost(RecordRef ref) const;
     std::span<const std::uint8_t> record(RecordRef ref) const;
 
     // Work of every record computed so far (cache hits cost none), in
     // PrimeSearch's units; records computed.
     std::uint64_t work() const { return work_; }
     std::uint64_t computed() const { return computed_; }
+    // Work done outside the records (the search's own steps), counted as theirs.
+    void addWork(std::uint64_t units) { work_ += units; }
     // work() and an estimate of the records of the chunk being computed,
     // for progress only (it depends on the threads).
     std::uint64_t progressWork() const { return work_ + inFlight_; }
@@ -140,9 +145,14 @@ private:
         std::uint32_t image;
         std::uint32_t colour;
         std::uint64_t offset;  // in arena_
-        std::uint32_t length;
-        std::uint32_t tooLong;
+        std::uint32_t length : 24;
+        std::uint32_t tooLong : 1;
+        std::uint32_t cost;    // the work of computing it >> kCostShift, at most 2^32 - 1
     };
+    // The cache's bound counts its entries, so their size decides which
+    // records stay, and with them the work and the order found.
+    static_assert(sizeof(Entry) == 40);
+    static constexpr int kCostShift = 6;
 
     std::uint64_t count(std::size_t m, std::uint32_t c) const {
         return firstOf_[m * (colours_ + 1) + c + 1] - firstOf_[m * (colours_ + 1) + c];

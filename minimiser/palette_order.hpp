@@ -25,7 +25,13 @@
 // The search stops when the budget is spent or no move helps. The budget
 // counts work (PrimeSearch's units, the same on every machine) as a
 // multiple (the effort) of the work of the maker's order, so the result
-// depends on the input and the effort alone, never on time or threads.
+// depends on the input and the effort alone, never on time or threads. The
+// search's own steps (the positions by colour, the model's scan) are
+// counted too, and an order whose records are foreseen to cost more than
+// the budget left (the work of the records it replaces; half as much again
+// for the model's) is not judged: cut before its sum is known, it would
+// spend the rest in vain. With two efforts' worth left or more, the model's
+// order leaves one to the moves, in case it is cut.
 // An order is kept only when smaller, so the texture is never larger than
 // in the maker's order.
 
@@ -68,6 +74,7 @@ public:
         unsigned candidate = 0;            // which: 0 maker's, 1 largest last, 2 largest first, 3 model
         std::uint64_t moves = 0;           // moves judged
         std::uint64_t kept = 0;            // of them kept
+        std::uint64_t skipped = 0;         // orders foreseen to cost more than the budget left
     };
 
     PaletteOrderSearch() = default;
@@ -106,15 +113,18 @@ public:
     void setLimits(const CoverLimits& limits) { limits_ = limits; }
 
 private:
-    [[nodiscard]] bool tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff);
+    [[nodiscard]] bool tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff, std::uint64_t workLimit);
+    std::uint64_t costOf(std::uint32_t lo, std::uint32_t hi) const;
+    bool affords(std::uint64_t cost) const { return cost <= budgetEnd_ - std::min(budgetEnd_, evaluator_.work()); }
     [[nodiscard]] bool tryMove(std::uint32_t from, std::uint32_t to);
     bool lowersLargest(std::uint32_t from, std::uint32_t to) const;
+    void setBudget(std::uint64_t prepared, unsigned effort);
     [[nodiscard]] bool candidates(std::span<const std::uint32_t* const> images, std::uint64_t pixelCount);
     [[nodiscard]] bool localSearch();
     [[nodiscard]] bool sweep(bool& improved);
     [[nodiscard]] bool jumps(bool& improved);
     bool budgetLeft() const {
-        return evaluator_.work() < budgetEnd_ && !evaluator_.overBudget() && !evaluator_.stopped();
+        return evaluator_.work() < budgetEnd_ && !spent_ && !evaluator_.stopped();
     }
     void report(std::uint64_t done, std::uint64_t total, bool force);
 
@@ -129,6 +139,8 @@ private:
     std::uint64_t limit_ = 0;
     std::uint64_t budgetStart_ = 0;
     std::uint64_t budgetEnd_ = 0;
+    std::uint64_t unit_ = 0;  // the budget of one effort
+    bool spent_ = false;      // an order was cut at budgetEnd_
     std::uint32_t largest_ = 0;  // the colour with most pixels
     bool largestLow_ = false;    // whether orders that put it lower are judged
     bool found_ = false;
