@@ -95,6 +95,7 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
     words_.reset();
     done_.reset();
     if (complete_) return true;
+    pictureDigits_ = (std::uint64_t{1} << bits_) - 1;
     const int wordDigits = std::max(bits_ - kLevelDigits, 0);
     levels_ = std::max(1, (wordDigits + kLevelDigits - 1) / kLevelDigits);
     std::uint64_t count[kMaxLevels + 1];
@@ -128,46 +129,93 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
 }
 
 template <class Cell>
-bool BasicRecordPainter<Cell>::prepare(CubeMasks cube, int b, Shape& shape) const {
+bool BasicRecordPainter<Cell>::toPicture(CubeMasks cube, int b, std::uint64_t& care, std::uint64_t& one) const {
     if ((cube.zero & cube.one) != 0) return false;  // a bit in both masks: the cube covers nothing
     std::uint64_t zero = cube.zero;
-    const std::uint64_t one = cube.one;
-    const std::uint64_t pictureDigits = (std::uint64_t{1} << bits_) - 1;
+    one = cube.one;
     // A record's b may differ from the picture's: positions from 2^b_picture
     // on lie past the picture, and a b_record-bit position has 0 in every
     // digit from b_record on.
     if (b > bits_) {
-        if ((one & ~pictureDigits) != 0) return false;
-        zero &= pictureDigits;
+        if ((one & ~pictureDigits_) != 0) return false;
+        zero &= pictureDigits_;
     } else {
-        zero |= pictureDigits & ~((std::uint64_t{1} << b) - 1);
+        zero |= pictureDigits_ & ~((std::uint64_t{1} << b) - 1);
     }
-    const std::uint64_t care = zero | one;
+    care = zero | one;
+    return true;
+}
+
+template <class Cell>
+void BasicRecordPainter<Cell>::prepare(std::uint64_t care, std::uint64_t one, Shape& shape) const {
     for (int level = 0; level <= levels_; ++level) {
         const int shift = kLevelDigits * level;
         shape.masks[level] = childMask(care >> shift, one >> shift);
     }
     shape.byLane = kGroupSize[care & 63] < kGroupSize[(care >> kLevelDigits) & 63];
     shape.laneCount = kGroupSize[care & 63];
-    return true;
+}
+
+// A cube that leaves few word digits free allows few words: they are found
+// from their indices, as many steps as words, where the walk from the root
+// would take a step for each node above them as well.
+template <class Cell>
+inline void BasicRecordPainter<Cell>::paintCube(std::uint64_t care, std::uint64_t one, Cell value) {
+    std::uint64_t free = pictureDigits_ & ~care & ~std::uint64_t{63};
+    for (int k = 0; k < kFewWordDigits && free != 0; ++k) free &= free - 1;
+    if (free == 0) {
+        paintWords(care, one, value);
+        return;
+    }
+    Shape shape;
+    prepare(care, one, shape);
+    paintShape(shape, value);
 }
 
 template <class Cell>
 bool BasicRecordPainter<Cell>::paint(CubeMasks cube, int b, Cell value) {
     if (overBudget_) return false;
-    Shape shape;
-    if (complete_ || !prepare(cube, b, shape)) return true;
-    return paintShape(shape, value);
+    std::uint64_t care, one;
+    if (!complete_ && toPicture(cube, b, care, one)) paintCube(care, one, value);
+    return !overBudget_;
 }
 
+// Cubes are stored with each mask's most significant digit first. Read
+// from its end, with the bits of each byte reversed, a record's data holds
+// its cubes last first, each as its one mask in the low b bits and its
+// zero mask above: cube k of n is the 2b bits from 8 L - 2b (k + 1) on.
+// Reversing the record once costs less than reversing every cube.
 template <class Cell>
 bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, int b, Cell value) {
-    for (std::uint64_t k = 0, n = cubeCountOf(data.size(), b); k < n && !complete_ && !overBudget_; ++k) {
-        // Zero bits that pad the last byte read as cubes with both masks
-        // zero when b <= 3; the writer never writes such a cube.
-        const CubeMasks cube = readCube(data, b, k);
-        Shape shape;
-        if ((cube.zero != 0 || cube.one != 0) && prepare(cube, b, shape)) paintShape(shape, value);
+    const std::uint64_t n = cubeCountOf(data.size(), b);
+    const std::size_t length = data.size();
+    if (b != bits_ || 2 * b + 7 > 64 || length > kMaxRecordDataLength ||
+        (reversed_.size() == 0 && !reversed_.allocate(kMaxRecordDataLength + 8))) {
+        for (std::uint64_t k = 0; k < n && !complete_ && !overBudget_; ++k) {
+            // Zero bits that pad the last byte read as cubes with both masks
+            // zero when b <= 3; the writer never writes such a cube.
+            const CubeMasks cube = readCube(data, b, k);
+            std::uint64_t care, one;
+            if ((cube.zero != 0 || cube.one != 0) && toPicture(cube, b, care, one)) paintCube(care, one, value);
+        }
+        return !overBudget_;
+    }
+    std::uint8_t* const reversed = reversed_.data();
+    std::size_t j = 0;
+    for (; j + 8 <= length; j += 8) storeLittle64(reversed + j, reversedBits(loadLittle64(data, length - 8 - j)));
+    for (; j < length; ++j) reversed[j] = static_cast<std::uint8_t>(reversedBits(data[length - 1 - j]) >> 56);
+    std::memset(reversed + length, 0, 8);
+    const std::uint64_t low = (std::uint64_t{1} << b) - 1;
+    const std::uint64_t width = 2 * static_cast<std::uint64_t>(b);
+    std::uint64_t at = 8 * static_cast<std::uint64_t>(length);
+    for (std::uint64_t k = 0; k < n && !complete_ && !overBudget_; ++k) {
+        at -= width;
+        const std::uint64_t bits = loadLittle64({reversed + (at >> 3), 8}, 0) >> (at & 7);
+        const std::uint64_t one = bits & low;
+        const std::uint64_t zero = (bits >> b) & low;
+        // A cube with a bit in both masks covers nothing; one with both
+        // masks zero is padding (see CubeMasks).
+        if ((zero & one) == 0 && (zero | one) != 0) paintCube(zero | one, one, value);
     }
     return !overBudget_;
 }
@@ -280,6 +328,72 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64
     *doneAt = done;
     stepsTaken = steps;
     return done == kAll;
+}
+
+// The words of a cube that leaves few word digits free, in increasing
+// order (the free digits counted up through the fixed ones), a step each:
+// first only whether any of them lacks a position of the cube, as most
+// lack none, then those that do are painted.
+template <class Cell>
+void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one, Cell value) {
+    const std::uint64_t lanes = childMask(care, one);
+    const std::uint64_t free = (pictureDigits_ & ~care) >> kLevelDigits;
+    const std::uint64_t base = one >> kLevelDigits;
+    const std::uint64_t* const words = words_.data();
+    const std::uint64_t wordCount = words_.size();
+    std::uint64_t lacking = 0;
+    std::uint64_t count = 0;
+    std::uint64_t s = 0;
+    do {
+        const std::uint64_t word = base | s;
+        if (word >= wordCount) break;
+        lacking |= lanes & ~words[word];
+        ++count;
+        s = (s - free) & free;
+    } while (s != 0);
+    steps_ += count;
+    overBudget_ = steps_ > maxSteps_;
+    if (lacking == 0 || overBudget_) return;
+    const int laneCount = kGroupSize[care & 63];
+    s = 0;
+    do {
+        const std::uint64_t word = base | s;
+        if (word >= wordCount) break;
+        const std::uint64_t fresh = lanes & ~words[word];
+        if (fresh != 0) {
+            paintFresh(word, fresh, laneCount, value);
+            if (complete_) break;
+        }
+        s = (s - free) & free;
+    } while (s != 0);
+}
+
+// Paints the positions fresh of a word and keeps the tree's bits.
+template <class Cell>
+void BasicRecordPainter<Cell>::paintFresh(std::uint64_t word, std::uint64_t fresh, int laneCount, Cell value) {
+    paintCells(cells_ + (word << kLevelDigits), word, fresh, laneCount, value);
+    const std::uint64_t now = words_[word] | fresh;
+    words_[word] = now;
+    if (now == kAll) {
+        markComplete(word);
+        return;
+    }
+    std::uint64_t* const lacking = lacking_.data() + ((word >> kLevelDigits) << kLevelDigits);
+    const std::uint64_t bit = std::uint64_t{1} << (word & 63);
+    for (std::uint64_t f = fresh; f != 0; f &= f - 1) lacking[std::countr_zero(f)] &= ~bit;
+}
+
+// A word is complete: so is each node above it whose children all are.
+template <class Cell>
+void BasicRecordPainter<Cell>::markComplete(std::uint64_t word) {
+    std::uint64_t child = word;
+    for (int level = 1; level <= levels_; ++level) {
+        std::uint64_t& node = done_[levelStart_[level] + (child >> kLevelDigits)];
+        node |= std::uint64_t{1} << (child & 63);
+        if (node != kAll) return;
+        child >>= kLevelDigits;
+    }
+    complete_ = true;
 }
 
 template <class Cell>
