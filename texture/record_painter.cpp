@@ -333,7 +333,9 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64
 // The words of a cube that leaves few word digits free, in increasing
 // order (the free digits counted up through the fixed ones), a step each:
 // first only whether any of them lacks a position of the cube, as most
-// lack none, then those that do are painted.
+// lack none (four words at a time, over the two lowest free digits, where
+// the cube's last word lies in the picture), then those that do are
+// painted.
 template <class Cell>
 void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one, Cell value) {
     const std::uint64_t lanes = childMask(care, one);
@@ -341,19 +343,31 @@ void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one,
     const std::uint64_t base = one >> kLevelDigits;
     const std::uint64_t* const words = words_.data();
     const std::uint64_t wordCount = words_.size();
-    std::uint64_t lacking = 0;
+    std::uint64_t painted = kAll;  // the positions every word has
     std::uint64_t count = 0;
     std::uint64_t s = 0;
-    do {
-        const std::uint64_t word = base | s;
-        if (word >= wordCount) break;
-        lacking |= lanes & ~words[word];
-        ++count;
-        s = (s - free) & free;
-    } while (s != 0);
+    if ((base | free) < wordCount) {
+        const std::uint64_t d1 = free & (~free + 1);
+        const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
+        const std::uint64_t rest = free & ~d1 & ~d2;
+        do {
+            const std::uint64_t word = base | s;
+            painted &= words[word] & words[word | d1] & words[word | d2] & words[word | d1 | d2];
+            s = (s - rest) & rest;
+        } while (s != 0);
+        count = std::uint64_t{1} << bitCount(free);
+    } else {
+        do {
+            const std::uint64_t word = base | s;
+            if (word >= wordCount) break;
+            painted &= words[word];
+            ++count;
+            s = (s - free) & free;
+        } while (s != 0);
+    }
     steps_ += count;
     overBudget_ = steps_ > maxSteps_;
-    if (lacking == 0 || overBudget_) return;
+    if ((lanes & ~painted) == 0 || overBudget_) return;
     const int laneCount = kGroupSize[care & 63];
     s = 0;
     do {
