@@ -330,52 +330,83 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64
     return done == kAll;
 }
 
-// The words of a cube that leaves few word digits free, in increasing
-// order (the free digits counted up through the fixed ones), a step each:
-// first only whether any of them lacks a position of the cube, as most
-// lack none (four words at a time, over the two lowest free digits, where
-// the cube's last word lies in the picture), then those that do are
-// painted.
+// The words of a cube that leaves few word digits free, found from their
+// indices in increasing order (the free digits counted up through the
+// fixed ones), looked at first only for whether any lacks a position of the
+// cube, as most lack none; then the words that do are painted. Looked at
+// word by word, a step each, four at a time over the two lowest free
+// digits (the AND of the words holds every lane of the cube when none
+// lacks one); or, where the cube allows fewer positions of a word than
+// words of a level-1 node, node by node, a step each, and in a node that
+// is not complete where the cube lies, lane by lane, a step each, from the
+// words of the node that lack the lane.
 template <class Cell>
 void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one, Cell value) {
     const std::uint64_t lanes = childMask(care, one);
     const std::uint64_t free = (pictureDigits_ & ~care) >> kLevelDigits;
     const std::uint64_t base = one >> kLevelDigits;
+    const int laneCount = kGroupSize[care & 63];
     const std::uint64_t* const words = words_.data();
     const std::uint64_t wordCount = words_.size();
-    std::uint64_t painted = kAll;  // the positions every word has
-    std::uint64_t count = 0;
-    std::uint64_t s = 0;
-    if ((base | free) < wordCount) {
-        const std::uint64_t d1 = free & (~free + 1);
-        const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
-        const std::uint64_t rest = free & ~d1 & ~d2;
+    // A step for each level of the walk that this stands for, so that no
+    // cube costs fewer steps than it did walking from the root.
+    steps_ += static_cast<std::uint64_t>(levels_);
+    bool fresh = false;
+    if (laneCount < kGroupSize[(care >> kLevelDigits) & 63]) {
+        const std::uint64_t wordMask = childMask(care >> kLevelDigits, one >> kLevelDigits);
+        const std::uint64_t nodeFree = free >> kLevelDigits;
+        const std::uint64_t nodeBase = base >> kLevelDigits;
+        const std::uint64_t* const done = done_.data() + levelStart_[1];
+        std::uint64_t lacking = 0;
+        std::uint64_t steps = 0;
+        std::uint64_t n = 0;
         do {
-            const std::uint64_t word = base | s;
-            painted &= words[word] & words[word | d1] & words[word | d2] & words[word | d1 | d2];
-            s = (s - rest) & rest;
-        } while (s != 0);
-        count = std::uint64_t{1} << bitCount(free);
+            const std::uint64_t node = nodeBase | n;
+            if ((node << kLevelDigits) >= wordCount) break;
+            ++steps;
+            const std::uint64_t todo = wordMask & ~done[node];
+            if (todo != 0) {
+                const std::uint64_t* const at = lacking_.data() + (node << kLevelDigits);
+                for (std::uint64_t l = lanes; l != 0; l &= l - 1) lacking |= at[std::countr_zero(l)] & todo;
+                steps += static_cast<std::uint64_t>(laneCount);
+            }
+            n = (n - nodeFree) & nodeFree;
+        } while (n != 0);
+        steps_ += steps;
+        fresh = lacking != 0;
     } else {
-        do {
-            const std::uint64_t word = base | s;
-            if (word >= wordCount) break;
-            painted &= words[word];
-            ++count;
-            s = (s - free) & free;
-        } while (s != 0);
+        std::uint64_t painted = kAll;  // the positions every word has
+        std::uint64_t s = 0;
+        if ((base | free) < wordCount) {
+            const std::uint64_t d1 = free & (~free + 1);
+            const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
+            const std::uint64_t rest = free & ~d1 & ~d2;
+            do {
+                const std::uint64_t word = base | s;
+                painted &= words[word] & words[word | d1] & words[word | d2] & words[word | d1 | d2];
+                s = (s - rest) & rest;
+            } while (s != 0);
+            steps_ += std::uint64_t{1} << bitCount(free);
+        } else {
+            do {
+                const std::uint64_t word = base | s;
+                if (word >= wordCount) break;
+                painted &= words[word];
+                ++steps_;
+                s = (s - free) & free;
+            } while (s != 0);
+        }
+        fresh = (lanes & ~painted) != 0;
     }
-    steps_ += count;
     overBudget_ = steps_ > maxSteps_;
-    if ((lanes & ~painted) == 0 || overBudget_) return;
-    const int laneCount = kGroupSize[care & 63];
-    s = 0;
+    if (!fresh || overBudget_) return;
+    std::uint64_t s = 0;
     do {
         const std::uint64_t word = base | s;
         if (word >= wordCount) break;
-        const std::uint64_t fresh = lanes & ~words[word];
-        if (fresh != 0) {
-            paintFresh(word, fresh, laneCount, value);
+        const std::uint64_t f = lanes & ~words[word];
+        if (f != 0) {
+            paintFresh(word, f, laneCount, value);
             if (complete_) break;
         }
         s = (s - free) & free;

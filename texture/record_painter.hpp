@@ -72,8 +72,8 @@ public:
 private:
     static constexpr int kMaxLevels = 5;  // above the words: 30 position bits - 6 in a word, 6 a level
     // Cubes that leave at most this many word digits free find their words
-    // from their indices (at most 128 of them), not by walking the tree.
-    static constexpr int kFewWordDigits = 7;
+    // from their indices (at most 64 of them), not by walking the tree.
+    static constexpr int kFewWordDigits = 6;
 
     // A cube in the picture's terms: [0] the positions of a word it allows,
     // [L] the children of a node at level L; whether to walk the words of
