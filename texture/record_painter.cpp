@@ -161,9 +161,7 @@ void BasicRecordPainter<Cell>::prepare(std::uint64_t care, std::uint64_t one, Sh
 // would take a step for each node above them as well.
 template <class Cell>
 inline void BasicRecordPainter<Cell>::paintCube(std::uint64_t care, std::uint64_t one, Cell value) {
-    std::uint64_t free = pictureDigits_ & ~care & ~std::uint64_t{63};
-    for (int k = 0; k < kFewWordDigits && free != 0; ++k) free &= free - 1;
-    if (free == 0) {
+    if (bitCount(pictureDigits_ & ~care & ~std::uint64_t{63}) <= kFewWordDigits) {
         paintWords(care, one, value);
         return;
     }
