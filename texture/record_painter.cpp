@@ -1,83 +1,16 @@
 #include "texture/record_painter.hpp"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
+
+#include "texture/position_masks.hpp"
 
 namespace qm5 {
 
 namespace {
 
-constexpr int kLevelDigits = 6;  // children of a node, positions of a word: 64
-constexpr std::uint64_t kAll = ~std::uint64_t{0};
-
-// The children k (0 .. 63) of a node whose digits, restricted to three of
-// them, match care and value: the low three digits (a pattern repeated in
-// every byte) and the high three (whole bytes). Index (care << 3) | value.
-constexpr std::array<std::uint64_t, 64> lowDigitTable() {
-    std::array<std::uint64_t, 64> t{};
-    for (unsigned care = 0; care < 8; ++care) {
-        for (unsigned value = 0; value < 8; ++value) {
-            std::uint64_t byte = 0;
-            for (unsigned k = 0; k < 8; ++k) {
-                if ((k & care) == (value & care)) byte |= std::uint64_t{1} << k;
-            }
-            t[care << 3 | value] = byte * 0x0101010101010101u;
-        }
-    }
-    return t;
-}
-constexpr std::array<std::uint64_t, 64> highDigitTable() {
-    std::array<std::uint64_t, 64> t{};
-    for (unsigned care = 0; care < 8; ++care) {
-        for (unsigned value = 0; value < 8; ++value) {
-            std::uint64_t mask = 0;
-            for (unsigned j = 0; j < 8; ++j) {
-                if ((j & care) == (value & care)) mask |= std::uint64_t{0xFF} << (8 * j);
-            }
-            t[care << 3 | value] = mask;
-        }
-    }
-    return t;
-}
-constexpr std::array<std::uint64_t, 64> kLowDigits = lowDigitTable();
-constexpr std::array<std::uint64_t, 64> kHighDigits = highDigitTable();
-
-// Children of a node (or positions of a word) that six digits allow.
-std::uint64_t childMask(std::uint64_t care, std::uint64_t value) {
-    return kLowDigits[(care & 7) << 3 | (value & 7)] & kHighDigits[((care >> 3) & 7) << 3 | ((value >> 3) & 7)];
-}
-
-// Bit i of an 8-bit mask as byte i of a word, all ones.
-constexpr std::array<std::uint64_t, 256> byteMaskTable() {
-    std::array<std::uint64_t, 256> t{};
-    for (unsigned m = 0; m < 256; ++m) {
-        for (unsigned i = 0; i < 8; ++i) {
-            if ((m >> i) & 1) t[m] |= std::uint64_t{0xFF} << (8 * i);
-        }
-    }
-    return t;
-}
-constexpr std::array<std::uint64_t, 256> kByteMask = byteMaskTable();
-
-// Positions of a word (or children of a node) that six digits with these
-// care bits allow: 2^(free digits).
-constexpr std::array<int, 64> groupSizeTable() {
-    std::array<int, 64> t{};
-    for (unsigned care = 0; care < 64; ++care) t[care] = 64 >> std::popcount(care);
-    return t;
-}
-constexpr std::array<int, 64> kGroupSize = groupSizeTable();
-
-// The set bits of v, without relying on a popcount instruction that the
-// baseline of every target lacks.
-int bitCount(std::uint64_t v) {
-    v = v - ((v >> 1) & 0x5555555555555555u);
-    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
-    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return static_cast<int>((v * 0x0101010101010101u) >> 56);
-}
+using namespace position_masks;
 
 std::uint64_t ceilDiv64(std::uint64_t n) { return (n + 63) >> kLevelDigits; }
 
@@ -331,77 +264,27 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64
 // The words of a cube that leaves few word digits free, found from their
 // indices in increasing order (the free digits counted up through the
 // fixed ones), looked at first only for whether any lacks a position of the
-// cube, as most lack none; then the words that do are painted. Looked at
-// word by word, a step each, four at a time over the two lowest free
-// digits (the AND of the words holds every lane of the cube when none
-// lacks one); or, where the cube allows fewer positions of a word than
-// words of a level-1 node, node by node, a step each, and in a node that
-// is not complete where the cube lies, lane by lane, a step each, from the
-// words of the node that lack the lane.
+// cube, as most lack none; then the words that do are painted.
 template <class Cell>
 void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one, Cell value) {
     const std::uint64_t lanes = childMask(care, one);
     const std::uint64_t free = (pictureDigits_ & ~care) >> kLevelDigits;
     const std::uint64_t base = one >> kLevelDigits;
     const int laneCount = kGroupSize[care & 63];
-    const std::uint64_t* const words = words_.data();
-    const std::uint64_t wordCount = words_.size();
     // A step for each level of the walk that this stands for, so that no
     // cube costs fewer steps than it did walking from the root.
     steps_ += static_cast<std::uint64_t>(levels_);
-    bool fresh = false;
-    if (laneCount < kGroupSize[(care >> kLevelDigits) & 63]) {
-        const std::uint64_t wordMask = childMask(care >> kLevelDigits, one >> kLevelDigits);
-        const std::uint64_t nodeFree = free >> kLevelDigits;
-        const std::uint64_t nodeBase = base >> kLevelDigits;
-        const std::uint64_t* const done = done_.data() + levelStart_[1];
-        std::uint64_t lacking = 0;
-        std::uint64_t steps = 0;
-        std::uint64_t n = 0;
-        do {
-            const std::uint64_t node = nodeBase | n;
-            if ((node << kLevelDigits) >= wordCount) break;
-            ++steps;
-            const std::uint64_t todo = wordMask & ~done[node];
-            if (todo != 0) {
-                const std::uint64_t* const at = lacking_.data() + (node << kLevelDigits);
-                for (std::uint64_t l = lanes; l != 0; l &= l - 1) lacking |= at[std::countr_zero(l)] & todo;
-                steps += static_cast<std::uint64_t>(laneCount);
-            }
-            n = (n - nodeFree) & nodeFree;
-        } while (n != 0);
-        steps_ += steps;
-        fresh = lacking != 0;
-    } else {
-        std::uint64_t painted = kAll;  // the positions every word has
-        std::uint64_t s = 0;
-        if ((base | free) < wordCount) {
-            const std::uint64_t d1 = free & (~free + 1);
-            const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
-            const std::uint64_t rest = free & ~d1 & ~d2;
-            do {
-                const std::uint64_t word = base | s;
-                painted &= words[word] & words[word | d1] & words[word | d2] & words[word | d1 | d2];
-                s = (s - rest) & rest;
-            } while (s != 0);
-            steps_ += std::uint64_t{1} << bitCount(free);
-        } else {
-            do {
-                const std::uint64_t word = base | s;
-                if (word >= wordCount) break;
-                painted &= words[word];
-                ++steps_;
-                s = (s - free) & free;
-            } while (s != 0);
-        }
-        fresh = (lanes & ~painted) != 0;
-    }
+    const bool fresh = laneCount < kGroupSize[(care >> kLevelDigits) & 63]
+                           ? lacksByLane(childMask(care >> kLevelDigits, one >> kLevelDigits), lanes, laneCount,
+                                         base >> kLevelDigits, free >> kLevelDigits)
+                           : lacksByWord(lanes, base, free);
     overBudget_ = steps_ > maxSteps_;
     if (!fresh || overBudget_) return;
+    const std::uint64_t* const words = words_.data();
     std::uint64_t s = 0;
     do {
         const std::uint64_t word = base | s;
-        if (word >= wordCount) break;
+        if (word >= words_.size()) break;
         const std::uint64_t f = lanes & ~words[word];
         if (f != 0) {
             paintFresh(word, f, laneCount, value);
@@ -409,6 +292,65 @@ void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one,
         }
         s = (s - free) & free;
     } while (s != 0);
+}
+
+// Whether any of the words base | s (s over the subsets of free) lacks a
+// lane: a step per word, four at a time over the two lowest free digits,
+// as the AND of the words holds every lane when none lacks one.
+template <class Cell>
+bool BasicRecordPainter<Cell>::lacksByWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free) {
+    const std::uint64_t* const words = words_.data();
+    const std::uint64_t wordCount = words_.size();
+    std::uint64_t painted = kAll;  // the positions every word has
+    std::uint64_t s = 0;
+    if ((base | free) < wordCount) {
+        const std::uint64_t d1 = free & (~free + 1);
+        const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
+        const std::uint64_t rest = free & ~d1 & ~d2;
+        do {
+            const std::uint64_t word = base | s;
+            painted &= words[word] & words[word | d1] & words[word | d2] & words[word | d1 | d2];
+            s = (s - rest) & rest;
+        } while (s != 0);
+        steps_ += std::uint64_t{1} << bitCount(free);
+    } else {
+        do {
+            const std::uint64_t word = base | s;
+            if (word >= wordCount) break;
+            painted &= words[word];
+            ++steps_;
+            s = (s - free) & free;
+        } while (s != 0);
+    }
+    return (lanes & ~painted) != 0;
+}
+
+// Whether any word that wordMask allows in the level-1 nodes base | n (n
+// over the subsets of free) lacks a lane, for a cube of fewer lanes than
+// words to a node: a step per node, and in a node not complete where the
+// cube lies a step per lane, from the words of the node that lack it.
+template <class Cell>
+bool BasicRecordPainter<Cell>::lacksByLane(std::uint64_t wordMask, std::uint64_t lanes, int laneCount,
+                                           std::uint64_t base, std::uint64_t free) {
+    const std::uint64_t wordCount = words_.size();
+    const std::uint64_t* const done = done_.data() + levelStart_[1];
+    std::uint64_t lacking = 0;
+    std::uint64_t steps = 0;
+    std::uint64_t n = 0;
+    do {
+        const std::uint64_t node = base | n;
+        if ((node << kLevelDigits) >= wordCount) break;
+        ++steps;
+        const std::uint64_t todo = wordMask & ~done[node];
+        if (todo != 0) {
+            const std::uint64_t* const at = lacking_.data() + (node << kLevelDigits);
+            for (std::uint64_t l = lanes; l != 0; l &= l - 1) lacking |= at[std::countr_zero(l)] & todo;
+            steps += static_cast<std::uint64_t>(laneCount);
+        }
+        n = (n - free) & free;
+    } while (n != 0);
+    steps_ += steps;
+    return lacking != 0;
 }
 
 // Paints the positions fresh of a word and keeps the tree's bits.

@@ -29,11 +29,20 @@
 // the highest level where they are complete, and once the picture is
 // complete every further cube costs nothing.
 //
+// Most cubes are small: they leave at most six word digits free, so they
+// allow at most 64 words, and most of those words already hold every
+// position the cube allows. Such a cube skips the walk: its words are
+// found from their indices and looked at first only for whether any lacks
+// one of its positions (the AND of the words, four at a time), or, where it
+// allows fewer positions of a word than words of a level-1 node, its nodes
+// and in each its lanes; only a cube that finds one paints.
+//
 // Work is counted in steps, one per child visited at any level; painting
-// stops (and says so) when the steps pass the budget given at start. Cubes
-// that visit parts that are not complete without painting in them (such
-// as cubes of one low digit pattern over words that never complete) are
-// what the budget bounds.
+// stops (and says so) when the steps pass the budget given at start. A
+// small cube takes a step for each level of the walk it skips and one for
+// each word, node or lane it looks at. Cubes that visit parts that are not
+// complete without painting in them (such as cubes of one low digit
+// pattern over words that never complete) are what the budget bounds.
 
 #include <cstdint>
 #include <span>
@@ -90,6 +99,9 @@ private:
     void prepare(std::uint64_t care, std::uint64_t one, Shape& shape) const;
     bool paintShape(const Shape& shape, Cell value);
     void paintWords(std::uint64_t care, std::uint64_t one, Cell value);
+    bool lacksByWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free);
+    bool lacksByLane(std::uint64_t wordMask, std::uint64_t lanes, int laneCount, std::uint64_t base,
+                     std::uint64_t free);
     void paintFresh(std::uint64_t word, std::uint64_t fresh, int laneCount, Cell value);
     void markComplete(std::uint64_t word);
     template <int Level>
