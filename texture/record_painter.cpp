@@ -120,8 +120,12 @@ template <class Cell>
 bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, int b, Cell value) {
     const std::uint64_t n = cubeCountOf(data.size(), b);
     const std::size_t length = data.size();
+    // The buffer grows to the longest record seen, at least doubling, so
+    // that a small texture does not clear 64 KB for it.
     if (b != bits_ || 2 * b + 7 > 64 || length > kMaxRecordDataLength ||
-        (reversed_.size() == 0 && !reversed_.allocate(kMaxRecordDataLength + 8))) {
+        (reversed_.size() < length + 8 &&
+         !reversed_.allocate(std::min<std::uint64_t>(std::max<std::uint64_t>(2 * reversed_.size(), length + 8),
+                                                     kMaxRecordDataLength + 8)))) {
         for (std::uint64_t k = 0; k < n && !complete_ && !overBudget_; ++k) {
             // Zero bits that pad the last byte read as cubes with both masks
             // zero when b <= 3; the writer never writes such a cube.
