@@ -187,6 +187,35 @@ TEST(BoundedDecoding, PaintBombsCostWhatTheyPaintOrAreStopped) {
               std::string("image 0 takes more than 4 painting steps per pixel, the limit"));
 }
 
+// Small cubes, which find their words from their indices rather than by
+// the walk, are counted and stopped as well: cubes of one lane that leave
+// six word digits free, three within a block (looked at block by block
+// and lane by lane), and of eight lanes that leave two word digits of a
+// block free (looked at word by word), none ever completing a word.
+TEST(BoundedDecoding, SmallCubesThatNeverCompleteAWordAreStopped) {
+    constexpr std::uint16_t side = 1024;
+    constexpr std::uint32_t digits = (1u << 20) - 1;
+    std::vector<CubeMasks> lanes, words;
+    for (std::uint32_t k = 0; k < 100000; ++k) {
+        const std::uint32_t laneCare = digits & ~(0x3Fu << 9);
+        const std::uint32_t laneOne = (((k * 2654435761u) >> 8) & laneCare & ~0x3Fu) | (1 + k % 63);
+        lanes.push_back({laneCare & ~laneOne, laneOne});
+        const std::uint32_t wordCare = digits & ~(0x7u | (0x3u << 6));
+        const std::uint32_t wordOne = (((k * 2654435761u) >> 8) & wordCare & ~0x3Fu) | (8 + 8 * (k % 7));
+        words.push_back({wordCare & ~wordOne, wordOne});
+    }
+    for (const auto& cubes : {lanes, words}) {
+        const std::uint64_t budget = 1 << 18;
+        EXPECT_GT(stepsOf(side, cubes, kNoLimit), budget);
+        EXPECT_LE(stepsOf(side, cubes, budget), budget + 256) << "at most a cube's steps past the budget";
+        DecodeOptions limits;
+        limits.maxPaintSteps = budget;
+        Picture picture;
+        EXPECT_EQ(decodeTextureImage(span(cubeTexture(side, cubes)), 0, picture, limits).kind,
+                  TextureProblemKind::tooMuchWork);
+    }
+}
+
 // The qm5 command's defaults, the options that raise them, and the texts.
 TEST(BoundedDecoding, LimitsRefuseAtOnceAndCanBeRaised) {
     Picture picture;

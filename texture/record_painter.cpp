@@ -1,83 +1,16 @@
 #include "texture/record_painter.hpp"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
+
+#include "texture/position_masks.hpp"
 
 namespace qm5 {
 
 namespace {
 
-constexpr int kLevelDigits = 6;  // children of a node, positions of a word: 64
-constexpr std::uint64_t kAll = ~std::uint64_t{0};
-
-// The children k (0 .. 63) of a node whose digits, restricted to three of
-// them, match care and value: the low three digits (a pattern repeated in
-// every byte) and the high three (whole bytes). Index (care << 3) | value.
-constexpr std::array<std::uint64_t, 64> lowDigitTable() {
-    std::array<std::uint64_t, 64> t{};
-    for (unsigned care = 0; care < 8; ++care) {
-        for (unsigned value = 0; value < 8; ++value) {
-            std::uint64_t byte = 0;
-            for (unsigned k = 0; k < 8; ++k) {
-                if ((k & care) == (value & care)) byte |= std::uint64_t{1} << k;
-            }
-            t[care << 3 | value] = byte * 0x0101010101010101u;
-        }
-    }
-    return t;
-}
-constexpr std::array<std::uint64_t, 64> highDigitTable() {
-    std::array<std::uint64_t, 64> t{};
-    for (unsigned care = 0; care < 8; ++care) {
-        for (unsigned value = 0; value < 8; ++value) {
-            std::uint64_t mask = 0;
-            for (unsigned j = 0; j < 8; ++j) {
-                if ((j & care) == (value & care)) mask |= std::uint64_t{0xFF} << (8 * j);
-            }
-            t[care << 3 | value] = mask;
-        }
-    }
-    return t;
-}
-constexpr std::array<std::uint64_t, 64> kLowDigits = lowDigitTable();
-constexpr std::array<std::uint64_t, 64> kHighDigits = highDigitTable();
-
-// Children of a node (or positions of a word) that six digits allow.
-std::uint64_t childMask(std::uint64_t care, std::uint64_t value) {
-    return kLowDigits[(care & 7) << 3 | (value & 7)] & kHighDigits[((care >> 3) & 7) << 3 | ((value >> 3) & 7)];
-}
-
-// Bit i of an 8-bit mask as byte i of a word, all ones.
-constexpr std::array<std::uint64_t, 256> byteMaskTable() {
-    std::array<std::uint64_t, 256> t{};
-    for (unsigned m = 0; m < 256; ++m) {
-        for (unsigned i = 0; i < 8; ++i) {
-            if ((m >> i) & 1) t[m] |= std::uint64_t{0xFF} << (8 * i);
-        }
-    }
-    return t;
-}
-constexpr std::array<std::uint64_t, 256> kByteMask = byteMaskTable();
-
-// Positions of a word (or children of a node) that six digits with these
-// care bits allow: 2^(free digits).
-constexpr std::array<int, 64> groupSizeTable() {
-    std::array<int, 64> t{};
-    for (unsigned care = 0; care < 64; ++care) t[care] = 64 >> std::popcount(care);
-    return t;
-}
-constexpr std::array<int, 64> kGroupSize = groupSizeTable();
-
-// The set bits of v, without relying on a popcount instruction that the
-// baseline of every target lacks.
-int bitCount(std::uint64_t v) {
-    v = v - ((v >> 1) & 0x5555555555555555u);
-    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
-    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return static_cast<int>((v * 0x0101010101010101u) >> 56);
-}
+using namespace position_masks;
 
 std::uint64_t ceilDiv64(std::uint64_t n) { return (n + 63) >> kLevelDigits; }
 
@@ -95,6 +28,7 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
     words_.reset();
     done_.reset();
     if (complete_) return true;
+    pictureDigits_ = (std::uint64_t{1} << bits_) - 1;
     const int wordDigits = std::max(bits_ - kLevelDigits, 0);
     levels_ = std::max(1, (wordDigits + kLevelDigits - 1) / kLevelDigits);
     std::uint64_t count[kMaxLevels + 1];
@@ -128,46 +62,95 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
 }
 
 template <class Cell>
-bool BasicRecordPainter<Cell>::prepare(CubeMasks cube, int b, Shape& shape) const {
+bool BasicRecordPainter<Cell>::toPicture(CubeMasks cube, int b, std::uint64_t& care, std::uint64_t& one) const {
     if ((cube.zero & cube.one) != 0) return false;  // a bit in both masks: the cube covers nothing
     std::uint64_t zero = cube.zero;
-    const std::uint64_t one = cube.one;
-    const std::uint64_t pictureDigits = (std::uint64_t{1} << bits_) - 1;
+    one = cube.one;
     // A record's b may differ from the picture's: positions from 2^b_picture
     // on lie past the picture, and a b_record-bit position has 0 in every
     // digit from b_record on.
     if (b > bits_) {
-        if ((one & ~pictureDigits) != 0) return false;
-        zero &= pictureDigits;
+        if ((one & ~pictureDigits_) != 0) return false;
+        zero &= pictureDigits_;
     } else {
-        zero |= pictureDigits & ~((std::uint64_t{1} << b) - 1);
+        zero |= pictureDigits_ & ~((std::uint64_t{1} << b) - 1);
     }
-    const std::uint64_t care = zero | one;
+    care = zero | one;
+    return true;
+}
+
+template <class Cell>
+void BasicRecordPainter<Cell>::prepare(std::uint64_t care, std::uint64_t one, Shape& shape) const {
     for (int level = 0; level <= levels_; ++level) {
         const int shift = kLevelDigits * level;
         shape.masks[level] = childMask(care >> shift, one >> shift);
     }
     shape.byLane = kGroupSize[care & 63] < kGroupSize[(care >> kLevelDigits) & 63];
     shape.laneCount = kGroupSize[care & 63];
-    return true;
+}
+
+// A cube that leaves few word digits free allows few words: they are found
+// from their indices, as many steps as words, where the walk from the root
+// would take a step for each node above them as well.
+template <class Cell>
+inline void BasicRecordPainter<Cell>::paintCube(std::uint64_t care, std::uint64_t one, Cell value) {
+    if (bitCount(pictureDigits_ & ~care & ~std::uint64_t{63}) <= kFewWordDigits) {
+        paintWords(care, one, value);
+        return;
+    }
+    Shape shape;
+    prepare(care, one, shape);
+    paintShape(shape, value);
 }
 
 template <class Cell>
 bool BasicRecordPainter<Cell>::paint(CubeMasks cube, int b, Cell value) {
     if (overBudget_) return false;
-    Shape shape;
-    if (complete_ || !prepare(cube, b, shape)) return true;
-    return paintShape(shape, value);
+    std::uint64_t care, one;
+    if (!complete_ && toPicture(cube, b, care, one)) paintCube(care, one, value);
+    return !overBudget_;
 }
 
+// Cubes are stored with each mask's most significant digit first. Read
+// from its end, with the bits of each byte reversed, a record's data holds
+// its cubes last first, each as its one mask in the low b bits and its
+// zero mask above: cube k of n is the 2b bits from 8 L - 2b (k + 1) on.
+// Reversing the record once costs less than reversing every cube.
 template <class Cell>
 bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, int b, Cell value) {
-    for (std::uint64_t k = 0, n = cubeCountOf(data.size(), b); k < n && !complete_ && !overBudget_; ++k) {
-        // Zero bits that pad the last byte read as cubes with both masks
-        // zero when b <= 3; the writer never writes such a cube.
-        const CubeMasks cube = readCube(data, b, k);
-        Shape shape;
-        if ((cube.zero != 0 || cube.one != 0) && prepare(cube, b, shape)) paintShape(shape, value);
+    const std::uint64_t n = cubeCountOf(data.size(), b);
+    const std::size_t length = data.size();
+    // The buffer grows to the longest record seen, at least doubling, so
+    // that a small texture does not clear 64 KB for it.
+    if (b != bits_ || 2 * b + 7 > 64 || length > kMaxRecordDataLength ||
+        (reversed_.size() < length + 8 &&
+         !reversed_.allocate(std::min<std::uint64_t>(std::max<std::uint64_t>(2 * reversed_.size(), length + 8),
+                                                     kMaxRecordDataLength + 8)))) {
+        for (std::uint64_t k = 0; k < n && !complete_ && !overBudget_; ++k) {
+            // Zero bits that pad the last byte read as cubes with both masks
+            // zero when b <= 3; the writer never writes such a cube.
+            const CubeMasks cube = readCube(data, b, k);
+            std::uint64_t care, one;
+            if ((cube.zero != 0 || cube.one != 0) && toPicture(cube, b, care, one)) paintCube(care, one, value);
+        }
+        return !overBudget_;
+    }
+    std::uint8_t* const reversed = reversed_.data();
+    std::size_t j = 0;
+    for (; j + 8 <= length; j += 8) storeLittle64(reversed + j, reversedBits(loadLittle64(data, length - 8 - j)));
+    for (; j < length; ++j) reversed[j] = static_cast<std::uint8_t>(reversedBits(data[length - 1 - j]) >> 56);
+    std::memset(reversed + length, 0, 8);
+    const std::uint64_t low = (std::uint64_t{1} << b) - 1;
+    const std::uint64_t width = 2 * static_cast<std::uint64_t>(b);
+    std::uint64_t at = 8 * static_cast<std::uint64_t>(length);
+    for (std::uint64_t k = 0; k < n && !complete_ && !overBudget_; ++k) {
+        at -= width;
+        const std::uint64_t bits = loadLittle64({reversed + (at >> 3), 8}, 0) >> (at & 7);
+        const std::uint64_t one = bits & low;
+        const std::uint64_t zero = (bits >> b) & low;
+        // A cube with a bit in both masks covers nothing; one with both
+        // masks zero is padding (see CubeMasks).
+        if ((zero & one) == 0 && (zero | one) != 0) paintCube(zero | one, one, value);
     }
     return !overBudget_;
 }
@@ -280,6 +263,126 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64
     *doneAt = done;
     stepsTaken = steps;
     return done == kAll;
+}
+
+// The words of a cube that leaves few word digits free, found from their
+// indices in increasing order (the free digits counted up through the
+// fixed ones), looked at first only for whether any lacks a position of the
+// cube, as most lack none; then the words that do are painted.
+template <class Cell>
+void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one, Cell value) {
+    const std::uint64_t lanes = childMask(care, one);
+    const std::uint64_t free = (pictureDigits_ & ~care) >> kLevelDigits;
+    const std::uint64_t base = one >> kLevelDigits;
+    const int laneCount = kGroupSize[care & 63];
+    // A step for each level of the walk that this stands for, so that no
+    // cube costs fewer steps than it did walking from the root.
+    steps_ += static_cast<std::uint64_t>(levels_);
+    const bool fresh = laneCount < kGroupSize[(care >> kLevelDigits) & 63]
+                           ? lacksByLane(childMask(care >> kLevelDigits, one >> kLevelDigits), lanes, laneCount,
+                                         base >> kLevelDigits, free >> kLevelDigits)
+                           : lacksByWord(lanes, base, free);
+    overBudget_ = steps_ > maxSteps_;
+    if (!fresh || overBudget_) return;
+    const std::uint64_t* const words = words_.data();
+    std::uint64_t s = 0;
+    do {
+        const std::uint64_t word = base | s;
+        if (word >= words_.size()) break;
+        const std::uint64_t f = lanes & ~words[word];
+        if (f != 0) {
+            paintFresh(word, f, laneCount, value);
+            if (complete_) break;
+        }
+        s = (s - free) & free;
+    } while (s != 0);
+}
+
+// Whether any of the words base | s (s over the subsets of free) lacks a
+// lane: a step per word, four at a time over the two lowest free digits,
+// as the AND of the words holds every lane when none lacks one.
+template <class Cell>
+bool BasicRecordPainter<Cell>::lacksByWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free) {
+    const std::uint64_t* const words = words_.data();
+    const std::uint64_t wordCount = words_.size();
+    std::uint64_t painted = kAll;  // the positions every word has
+    std::uint64_t s = 0;
+    if ((base | free) < wordCount) {
+        const std::uint64_t d1 = free & (~free + 1);
+        const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
+        const std::uint64_t rest = free & ~d1 & ~d2;
+        do {
+            const std::uint64_t word = base | s;
+            painted &= words[word] & words[word | d1] & words[word | d2] & words[word | d1 | d2];
+            s = (s - rest) & rest;
+        } while (s != 0);
+        steps_ += std::uint64_t{1} << bitCount(free);
+    } else {
+        do {
+            const std::uint64_t word = base | s;
+            if (word >= wordCount) break;
+            painted &= words[word];
+            ++steps_;
+            s = (s - free) & free;
+        } while (s != 0);
+    }
+    return (lanes & ~painted) != 0;
+}
+
+// Whether any word that wordMask allows in the level-1 nodes base | n (n
+// over the subsets of free) lacks a lane, for a cube of fewer lanes than
+// words to a node: a step per node, and in a node not complete where the
+// cube lies a step per lane, from the words of the node that lack it.
+template <class Cell>
+bool BasicRecordPainter<Cell>::lacksByLane(std::uint64_t wordMask, std::uint64_t lanes, int laneCount,
+                                           std::uint64_t base, std::uint64_t free) {
+    const std::uint64_t wordCount = words_.size();
+    const std::uint64_t* const done = done_.data() + levelStart_[1];
+    std::uint64_t lacking = 0;
+    std::uint64_t steps = 0;
+    std::uint64_t n = 0;
+    do {
+        const std::uint64_t node = base | n;
+        if ((node << kLevelDigits) >= wordCount) break;
+        ++steps;
+        const std::uint64_t todo = wordMask & ~done[node];
+        if (todo != 0) {
+            const std::uint64_t* const at = lacking_.data() + (node << kLevelDigits);
+            for (std::uint64_t l = lanes; l != 0; l &= l - 1) lacking |= at[std::countr_zero(l)] & todo;
+            steps += static_cast<std::uint64_t>(laneCount);
+        }
+        n = (n - free) & free;
+    } while (n != 0);
+    steps_ += steps;
+    return lacking != 0;
+}
+
+// Paints the positions fresh of a word and keeps the tree's bits.
+template <class Cell>
+void BasicRecordPainter<Cell>::paintFresh(std::uint64_t word, std::uint64_t fresh, int laneCount, Cell value) {
+    paintCells(cells_ + (word << kLevelDigits), word, fresh, laneCount, value);
+    const std::uint64_t now = words_[word] | fresh;
+    words_[word] = now;
+    if (now == kAll) {
+        markComplete(word);
+        return;
+    }
+    std::uint64_t* const lacking = lacking_.data() + ((word >> kLevelDigits) << kLevelDigits);
+    const std::uint64_t bit = std::uint64_t{1} << (word & 63);
+    for (std::uint64_t f = fresh; f != 0; f &= f - 1) lacking[std::countr_zero(f)] &= ~bit;
+}
+
+// A word is complete: so is each node above it whose children all are.
+template <class Cell>
+void BasicRecordPainter<Cell>::markComplete(std::uint64_t word) {
+    std::uint64_t child = word;
+    for (int level = 1; level <= levels_; ++level) {
+        std::uint64_t& node = done_[levelStart_[level] + (child >> kLevelDigits)];
+        node |= std::uint64_t{1} << (child & 63);
+        if (node != kAll) return;
+        child >>= kLevelDigits;
+    }
+    complete_ = true;
 }
 
 template <class Cell>

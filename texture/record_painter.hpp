@@ -29,11 +29,20 @@
 // the highest level where they are complete, and once the picture is
 // complete every further cube costs nothing.
 //
+// Most cubes are small: they leave at most six word digits free, so they
+// allow at most 64 words, and most of those words already hold every
+// position the cube allows. Such a cube skips the walk: its words are
+// found from their indices and looked at first only for whether any lacks
+// one of its positions (the AND of the words, four at a time), or, where it
+// allows fewer positions of a word than words of a level-1 node, its nodes
+// and in each its lanes; only a cube that finds one paints.
+//
 // Work is counted in steps, one per child visited at any level; painting
-// stops (and says so) when the steps pass the budget given at start. Cubes
-// that visit parts that are not complete without painting in them (such
-// as cubes of one low digit pattern over words that never complete) are
-// what the budget bounds.
+// stops (and says so) when the steps pass the budget given at start. A
+// small cube takes a step for each level of the walk it skips and one for
+// each word, node or lane it looks at. Cubes that visit parts that are not
+// complete without painting in them (such as cubes of one low digit
+// pattern over words that never complete) are what the budget bounds.
 
 #include <cstdint>
 #include <span>
@@ -71,6 +80,9 @@ public:
 
 private:
     static constexpr int kMaxLevels = 5;  // above the words: 30 position bits - 6 in a word, 6 a level
+    // Cubes that leave at most this many word digits free find their words
+    // from their indices (at most 64 of them), not by walking the tree.
+    static constexpr int kFewWordDigits = 6;
 
     // A cube in the picture's terms: [0] the positions of a word it allows,
     // [L] the children of a node at level L; whether to walk the words of
@@ -80,8 +92,18 @@ private:
         bool byLane;
         int laneCount;
     };
-    bool prepare(CubeMasks cube, int b, Shape& shape) const;
+    // The cube's care and one masks over the picture's digits; false when
+    // it covers no position of the picture's 2^b.
+    bool toPicture(CubeMasks cube, int b, std::uint64_t& care, std::uint64_t& one) const;
+    void paintCube(std::uint64_t care, std::uint64_t one, Cell value);
+    void prepare(std::uint64_t care, std::uint64_t one, Shape& shape) const;
     bool paintShape(const Shape& shape, Cell value);
+    void paintWords(std::uint64_t care, std::uint64_t one, Cell value);
+    bool lacksByWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free);
+    bool lacksByLane(std::uint64_t wordMask, std::uint64_t lanes, int laneCount, std::uint64_t base,
+                     std::uint64_t free);
+    void paintFresh(std::uint64_t word, std::uint64_t fresh, int laneCount, Cell value);
+    void markComplete(std::uint64_t word);
     template <int Level>
     bool walk(std::uint64_t node, const Shape& shape, Cell value, std::uint64_t& steps);
     bool paintBlock(std::uint64_t node, std::uint64_t wordMask, std::uint64_t lanes, bool byLane, int laneCount,
@@ -93,11 +115,13 @@ private:
     std::uint64_t pixelCount_ = 0;
     int bits_ = 0;    // b of the picture
     int levels_ = 0;  // above the words, at least 1
+    std::uint64_t pictureDigits_ = 0;  // 2^bits_ - 1
     HeapArray<std::uint64_t> words_;
     HeapArray<std::uint64_t> done_;             // the nodes of every level, level 1 first
     // Bit k of [64 n + l]: word 64 n + k of level-1 node n lacks position l
     // (kept for the words that are not complete).
     HeapArray<std::uint64_t> lacking_;
+    HeapArray<std::uint8_t> reversed_;  // a record's data, reversed bit by bit
     std::uint64_t levelStart_[kMaxLevels + 1] = {};  // of level L's nodes in done_
     std::uint64_t steps_ = 0;
     std::uint64_t maxSteps_ = UINT64_MAX;

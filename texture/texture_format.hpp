@@ -246,6 +246,12 @@ inline std::uint64_t loadLittle64(std::span<const std::uint8_t> data, std::size_
     return v;
 }
 
+// Stores v as 8 little-endian bytes at out.
+inline void storeLittle64(std::uint8_t* out, std::uint64_t v) {
+    if constexpr (std::endian::native == std::endian::big) v = byteSwapped(v);
+    std::memcpy(out, &v, 8);
+}
+
 // v with its 64 bits in reverse order.
 constexpr std::uint64_t reversedBits(std::uint64_t v) {
     v = ((v >> 1) & 0x5555555555555555u) | ((v & 0x5555555555555555u) << 1);

@@ -1,0 +1,82 @@
+#pragma once
+// The 64-bit masks the record painter works with: the positions of a word
+// (or the children of a node) that six position digits allow, a byte mask
+// per bit, and a bit count that needs no popcount instruction.
+
+#include <array>
+#include <bit>
+#include <cstdint>
+
+namespace qm5::position_masks {
+
+inline constexpr int kLevelDigits = 6;  // children of a node, positions of a word: 64
+inline constexpr std::uint64_t kAll = ~std::uint64_t{0};
+
+// The children k (0 .. 63) of a node whose digits, restricted to three of
+// them, match care and value: the low three digits (a pattern repeated in
+// every byte) and the high three (whole bytes). Index (care << 3) | value.
+constexpr std::array<std::uint64_t, 64> lowDigitTable() {
+    std::array<std::uint64_t, 64> t{};
+    for (unsigned care = 0; care < 8; ++care) {
+        for (unsigned value = 0; value < 8; ++value) {
+            std::uint64_t byte = 0;
+            for (unsigned k = 0; k < 8; ++k) {
+                if ((k & care) == (value & care)) byte |= std::uint64_t{1} << k;
+            }
+            t[care << 3 | value] = byte * 0x0101010101010101u;
+        }
+    }
+    return t;
+}
+constexpr std::array<std::uint64_t, 64> highDigitTable() {
+    std::array<std::uint64_t, 64> t{};
+    for (unsigned care = 0; care < 8; ++care) {
+        for (unsigned value = 0; value < 8; ++value) {
+            std::uint64_t mask = 0;
+            for (unsigned j = 0; j < 8; ++j) {
+                if ((j & care) == (value & care)) mask |= std::uint64_t{0xFF} << (8 * j);
+            }
+            t[care << 3 | value] = mask;
+        }
+    }
+    return t;
+}
+inline constexpr std::array<std::uint64_t, 64> kLowDigits = lowDigitTable();
+inline constexpr std::array<std::uint64_t, 64> kHighDigits = highDigitTable();
+
+// Children of a node (or positions of a word) that six digits allow.
+inline std::uint64_t childMask(std::uint64_t care, std::uint64_t value) {
+    return kLowDigits[(care & 7) << 3 | (value & 7)] & kHighDigits[((care >> 3) & 7) << 3 | ((value >> 3) & 7)];
+}
+
+// Bit i of an 8-bit mask as byte i of a word, all ones.
+constexpr std::array<std::uint64_t, 256> byteMaskTable() {
+    std::array<std::uint64_t, 256> t{};
+    for (unsigned m = 0; m < 256; ++m) {
+        for (unsigned i = 0; i < 8; ++i) {
+            if ((m >> i) & 1) t[m] |= std::uint64_t{0xFF} << (8 * i);
+        }
+    }
+    return t;
+}
+inline constexpr std::array<std::uint64_t, 256> kByteMask = byteMaskTable();
+
+// Positions of a word (or children of a node) that six digits with these
+// care bits allow: 2^(free digits).
+constexpr std::array<int, 64> groupSizeTable() {
+    std::array<int, 64> t{};
+    for (unsigned care = 0; care < 64; ++care) t[care] = 64 >> std::popcount(care);
+    return t;
+}
+inline constexpr std::array<int, 64> kGroupSize = groupSizeTable();
+
+// The set bits of v, without relying on a popcount instruction that the
+// baseline of every target lacks.
+inline int bitCount(std::uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555u);
+    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((v * 0x0101010101010101u) >> 56);
+}
+
+}  // namespace qm5::position_masks
