@@ -155,6 +155,9 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
 // runs of consecutive ranks (two runs may touch). A descent over the word
 // index from its top bit, each range of words being a range of ranks: an
 // empty one ends there, and one whose words the cube holds whole is one run.
+// (Over 60 lines: the descent and the step within a word share the cube's
+// masks and the count of steps, kept in registers as the hottest loop of
+// the table.)
 template <class Emit>
 void CoverSolver::onRuns(int b, const CubeMasks& cube, const Emit& emit) {
     const std::uint64_t* bits = bits_.data();
@@ -162,48 +165,80 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const Emit& emit) {
     const std::uint32_t care = cube.zero | cube.one;
     const bitmap::CubeWords cubeWords(b, care, cube.one);
     const std::uint64_t pattern = cubeWords.pattern();
-    auto inWord = [&](std::uint32_t w) {
+    std::uint64_t steps = 0;
+    // Word w, whose on positions have the ranks first .. end - 1.
+    auto inWord = [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
         const std::uint64_t hits = bits[w] & pattern;
         if (hits == bits[w]) {
-            if (hits != 0) emit(base[w], base[w + 1]);
+            if (hits != 0) emit(first, end);
             return;
         }
         for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
             const std::uint64_t lowest = rest & (0 - rest);
-            const auto rank = base[w] + static_cast<std::uint32_t>(bitmap::ones(bits[w] & (lowest - 1)));
+            const auto rank = first + static_cast<std::uint32_t>(bitmap::ones(bits[w] & (lowest - 1)));
             emit(rank, rank + 1);
-            ++spent_;
+            ++steps;
         }
     };
     if (b <= 6) {
-        inWord(0);
+        inWord(0, base[0], base[1]);
+        spent_ += steps;
         return;
     }
     const std::uint32_t highCare = care >> 6;
     const std::uint32_t highOne = cube.one >> 6;
     const bool wholeWords = pattern == ~std::uint64_t{0};
-    // Words w .. w + 2^j - 1, whose index bits from j up the cube decides.
-    auto visit = [&](const auto& self, int j, std::uint32_t w) -> void {
-        ++spent_;
-        const std::uint32_t first = base[w];
-        const std::uint32_t end = base[w + (std::uint32_t{1} << j)];
-        if (first == end) return;
-        const std::uint32_t below = (std::uint32_t{1} << j) - 1;
-        if (j == 0) {
-            inWord(w);
+    // Words w .. w + 2^j - 1, whose index bits from j up the cube decides,
+    // with the ranks first .. end - 1 of their on positions: the range at
+    // hand, and on a stack the upper halves still to visit, the lowest on
+    // top (one per level at most). A range without on positions counts as
+    // visited and goes no further; the halves of a range share the rank at
+    // their border, so a split reads one rank.
+    struct Range {
+        int j;
+        std::uint32_t w;
+        std::uint32_t first;
+        std::uint32_t end;
+    };
+    Range stack[kMaxPositionBits];
+    int top = 0;
+    Range at{b - 6, 0, base[0], base[std::uint32_t{1} << (b - 6)]};
+    bool more = at.first != at.end;
+    steps += more ? 0 : 1;
+    while (more) {
+        ++steps;
+        const std::uint32_t below = (std::uint32_t{1} << at.j) - 1;
+        bool down = false;
+        if (at.j == 0) {
+            inWord(at.w, at.first, at.end);
         } else if (wholeWords && (highCare & below) == 0) {
-            emit(first, end);
-        } else if ((highCare & (std::uint32_t{1} << (j - 1))) != 0) {
+            emit(at.first, at.end);
+        } else if ((highCare & (std::uint32_t{1} << (at.j - 1))) != 0) {
             // Fixed digits down to the next free one: one range, no branch.
             const int to = static_cast<int>(std::bit_width(~highCare & below));
-            self(self, to, w | (highOne & below & ~((std::uint32_t{1} << to) - 1)));
+            const std::uint32_t from = at.w | (highOne & below & ~((std::uint32_t{1} << to) - 1));
+            at = Range{to, from, base[from], base[from + (std::uint32_t{1} << to)]};
+            down = at.first != at.end;
+            steps += down ? 0 : 1;
         } else {
-            const std::uint32_t bit = std::uint32_t{1} << (j - 1);
-            if ((highCare & bit) == 0 || (highOne & bit) == 0) self(self, j - 1, w);
-            if ((highCare & bit) == 0 || (highOne & bit) != 0) self(self, j - 1, w | bit);
+            // A free digit: both halves, the lower one first.
+            const std::uint32_t bit = std::uint32_t{1} << (at.j - 1);
+            const std::uint32_t middle = base[at.w | bit];
+            if (middle != at.end) {
+                stack[top++] = Range{at.j - 1, at.w | bit, middle, at.end};
+            } else {
+                ++steps;
+            }
+            at = Range{at.j - 1, at.w, at.first, middle};
+            down = at.first != at.end;
+            steps += down ? 0 : 1;
         }
-    };
-    visit(visit, b - 6, 0);
+        if (!down) {
+            more = top > 0;
+            if (more) at = stack[--top];
+        }
+    }
+    spent_ += steps;
 }
 
 // Columns: the candidates holding an on position, each with its runs;

@@ -148,8 +148,8 @@ private:
     std::uint64_t runBytesUsed_ = 0;
 
     // Per row: the greedy's weight (high when few columns hold it: 2^24
-    // divided by their count) in a Fenwick tree whose covered rows weigh 0,
-    // so that a column's weight is a few sums per run.
+    // divided by their count; 0 once covered), also in a Fenwick tree, so
+    // that a column's weight is a few sums per run.
     CountedArray<std::uint32_t> weight_;
     CountedArray<std::uint64_t> fenwick_;
     CountedArray<std::uint8_t> covered_;      // per row
@@ -214,12 +214,19 @@ inline void CoverSolver::eachRun(std::uint32_t col, const F& f) const {
     std::uint32_t previous = 0;
     while (at < stop) {
         std::uint32_t values[2];
-        for (std::uint32_t& value : values) {
-            value = 0;
-            for (int shift = 0;; shift += 7) {
-                const std::uint8_t byte = *at++;
-                value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
-                if (byte < 0x80) break;
+        if (((at[0] | at[1]) & 0x80) == 0) {
+            // Both of one byte, as most are (a run is two varints: two bytes at least).
+            values[0] = at[0];
+            values[1] = at[1];
+            at += 2;
+        } else {
+            for (std::uint32_t& value : values) {
+                value = 0;
+                for (int shift = 0;; shift += 7) {
+                    const std::uint8_t byte = *at++;
+                    value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+                    if (byte < 0x80) break;
+                }
             }
         }
         const std::uint32_t first = previous + values[0];

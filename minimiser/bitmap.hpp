@@ -32,20 +32,29 @@ inline constexpr std::array<std::uint64_t, 6> kBitOf = {0xAAAAAAAAAAAAAAAAull, 0
                                                         0xF0F0F0F0F0F0F0F0ull, 0xFF00FF00FF00FF00ull,
                                                         0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
 
-// The positions j of one word that match six low digits, by (care << 6) | one.
-inline constexpr std::array<std::uint64_t, 4096> kLowPatterns = [] {
-    std::array<std::uint64_t, 4096> t{};
-    for (std::uint32_t care = 0; care < 64; ++care) {
-        for (std::uint32_t one = 0; one < 64; ++one) {
+// The positions j of one word that match three digits, from digit `from`
+// (0 or 3) up, by (care << 3) | one: two tables of 512 bytes, so that they
+// stay in the nearest cache beside the bitmaps.
+template <unsigned from>
+inline constexpr std::array<std::uint64_t, 64> kPatterns3 = [] {
+    std::array<std::uint64_t, 64> t{};
+    for (std::uint32_t care = 0; care < 8; ++care) {
+        for (std::uint32_t one = 0; one < 8; ++one) {
             std::uint64_t pattern = ~std::uint64_t{0};
-            for (unsigned i = 0; i < 6; ++i) {
-                if ((care >> i) & 1u) pattern &= ((one >> i) & 1u) ? kBitOf[i] : ~kBitOf[i];
+            for (unsigned i = 0; i < 3; ++i) {
+                if ((care >> i) & 1u) pattern &= ((one >> i) & 1u) ? kBitOf[from + i] : ~kBitOf[from + i];
             }
-            t[(care << 6) | one] = pattern;
+            t[(care << 3) | one] = pattern;
         }
     }
     return t;
 }();
+
+// The positions j of one word that match six low digits.
+inline std::uint64_t lowPattern(std::uint32_t care, std::uint32_t one) {
+    return kPatterns3<0>[((care & 7u) << 3) | (one & 7u)] &
+           kPatterns3<3>[(((care >> 3) & 7u) << 3) | ((one >> 3) & 7u)];
+}
 
 // The words of the cube (care mask, one mask) over b position bits.
 class CubeWords {
@@ -54,9 +63,9 @@ public:
         const std::uint32_t all = lowBits(b);
         if (b <= 6) {
             // Bits b .. 5 of the word are no positions: held at digit 0.
-            pattern_ = kLowPatterns[(((care | (0x3Fu & ~all)) & 63u) << 6) | (one & 63u)];
+            pattern_ = lowPattern(care | (0x3Fu & ~all), one);
         } else {
-            pattern_ = kLowPatterns[((care & 63u) << 6) | (one & 63u)];
+            pattern_ = lowPattern(care, one);
             base_ = one >> 6;
             highFree_ = ~(care >> 6) & (all >> 6);
         }

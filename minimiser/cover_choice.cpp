@@ -44,7 +44,7 @@ std::uint64_t CoverSolver::score(std::uint32_t col) {
     std::uint64_t steps = 0;
     eachRun(col, [&](std::uint32_t first, std::uint32_t end) {
         if (end - first <= kShortRun) {
-            for (std::uint32_t r = first; r < end; ++r) sum += covered_[r] ? 0 : weight_[r];
+            for (std::uint32_t r = first; r < end; ++r) sum += weight_[r];
             steps += end - first;
         } else {
             sum += weightBelow(end) - weightBelow(first);
@@ -63,6 +63,7 @@ void CoverSolver::cover(std::uint32_t col) {
             if (covered_[r]) continue;
             covered_[r] = 1;
             addWeight(r, 0 - std::uint64_t{weight_[r]});
+            weight_[r] = 0;
             steps += 32;
         }
         steps += end - first;

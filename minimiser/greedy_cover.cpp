@@ -29,18 +29,29 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
         if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[size++] = GreedyEntry{score(cols[k]), cols[k]};
     }
     std::make_heap(heap, heap + size, less);
+    // The top replaced by entry, moved down to its place.
+    auto replaceTop = [&](GreedyEntry entry) {
+        std::size_t hole = 0;
+        for (std::size_t child = 1; child < size; child = 2 * hole + 1) {
+            if (child + 1 < size && less(heap[child], heap[child + 1])) ++child;
+            if (!less(entry, heap[child])) break;
+            heap[hole] = heap[child];
+            hole = child;
+        }
+        heap[hole] = entry;
+    };
     while (size > 0) {
-        std::pop_heap(heap, heap + size, less);
-        const GreedyEntry top = heap[--size];
+        const GreedyEntry top = heap[0];
         spent_ += 16;
         const std::uint64_t now = score(top.col);
-        if (now == 0) continue;
-        if (now != top.score) {
-            heap[size++] = GreedyEntry{now, top.col};
-            std::push_heap(heap, heap + size, less);
+        if (now != 0 && now != top.score) {
+            // Stale: back in with its score now, in one pass down.
+            replaceTop(GreedyEntry{now, top.col});
             continue;
         }
-        cover(top.col);
+        --size;
+        if (size > 0) replaceTop(heap[size]);
+        if (now != 0) cover(top.col);
     }
     heap_.reset();
     return true;

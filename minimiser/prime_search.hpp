@@ -118,6 +118,10 @@ public:
     static constexpr int kSpanPoints = 6;
 
 private:
+    // Loops that only answer questions about sets (empty? equal?) stop at
+    // the first block of this many words after which all answers are known.
+    static constexpr std::size_t kBlock = 8;
+
     // The child sets of a node over k bits: room for kMaxList sets of half
     // its words (T and the lists, or S0 - S1).
     // With dominance sets: T stays in the first set for the fixed

@@ -61,17 +61,30 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
     }
     const Word* s0 = s;
     const Word* s1 = s + half;
-    bool full = true;
-    Halves halves;
-    for (std::size_t i = 0; i < half; ++i) {
-        const Word a = s0[i];
-        const Word c = s1[i];
-        full = full && (a & c) == ~Word{0};
-        halves.meet = halves.meet || (a & c) != 0;
-        halves.only[0] = halves.only[0] || (a & ~c) != 0;
-        halves.only[1] = halves.only[1] || (c & ~a) != 0;
+    // Read until every answer is known, in blocks of kBlock words; the
+    // cost counts every word all the same.
+    Word notFull = 0;
+    Word meet = 0;
+    Word only0 = 0;
+    Word only1 = 0;
+    for (std::size_t from = 0; from < half; from += kBlock) {
+        const std::size_t to = std::min(half, from + kBlock);
+        for (std::size_t i = from; i < to; ++i) {
+            const Word a = s0[i];
+            const Word c = s1[i];
+            notFull |= ~(a & c);
+            meet |= a & c;
+            only0 |= a & ~c;
+            only1 |= c & ~a;
+        }
+        if (notFull != 0 && meet != 0 && only0 != 0 && only1 != 0) break;
     }
     work_ += half;
+    const bool full = notFull == 0;
+    Halves halves;
+    halves.meet = meet != 0;
+    halves.only[0] = only0 != 0;
+    halves.only[1] = only1 != 0;
     if (full || work_ > limit_) {
         if (full) found(at.care, at.one, take);
         progress(share);
@@ -167,9 +180,12 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
         const Word* part = set + (side == 0 ? 0 : half);
         Word any = 0;
         Word differs = 0;
-        for (std::size_t i = 0; i < half; ++i) {
-            any |= part[i];
-            differs |= part[i] ^ mine[i];
+        for (std::size_t from = 0; from < half && (any == 0 || differs == 0); from += kBlock) {
+            const std::size_t to = std::min(half, from + kBlock);
+            for (std::size_t i = from; i < to; ++i) {
+                any |= part[i];
+                differs |= part[i] ^ mine[i];
+            }
         }
         work_ += half;
         return Cut<const Word*>{part, any == 0, differs == 0};

@@ -7,48 +7,67 @@
 
 namespace qm5::fast {
 
-// The non-empty subsets of kSpanPoints points, by size descending and, within
-// a size, by value descending: spans() visits the subsets of its n points in
-// this order (those with bits at n or above skipped), without counting bits
-// in its loop.
-inline constexpr std::array<std::uint8_t, (1u << PrimeSearch::kSpanPoints) - 1> kSubsetsLargestFirst = [] {
-    std::array<std::uint8_t, (1u << PrimeSearch::kSpanPoints) - 1> order{};
-    std::size_t at = 0;
-    for (int size = PrimeSearch::kSpanPoints; size >= 1; --size) {
-        for (unsigned subset = (1u << PrimeSearch::kSpanPoints) - 1; subset > 0; --subset) {
-            if (std::popcount(subset) == size) order[at++] = static_cast<std::uint8_t>(subset);
+// For n = 0 .. kSpanPoints, the non-empty subsets of n points by size
+// descending and, within a size, by value descending: the order in which
+// spans() visits them.
+inline constexpr auto kSubsetsLargestFirst = [] {
+    constexpr int most = PrimeSearch::kSpanPoints;
+    std::array<std::array<std::uint8_t, (1u << most) - 1>, most + 1> order{};
+    for (int n = 0; n <= most; ++n) {
+        std::size_t at = 0;
+        for (int size = n; size >= 1; --size) {
+            for (unsigned subset = (1u << n) - 1; subset > 0; --subset) {
+                if (std::popcount(subset) == size) order[n][at++] = static_cast<std::uint8_t>(subset);
+            }
         }
     }
     return order;
+}();
+
+// Bit s of kSubsetsOf[g] tells whether subset s lies in subset g.
+inline constexpr auto kSubsetsOf = [] {
+    std::array<std::uint64_t, 1u << PrimeSearch::kSpanPoints> inside{};
+    for (unsigned g = 0; g < inside.size(); ++g) {
+        for (unsigned s = 0; s < inside.size(); ++s) {
+            if ((s & ~g) == 0) inside[g] |= std::uint64_t{1} << s;
+        }
+    }
+    return inside;
 }();
 
 // The spans of the largest subsets of points (n of them, at most
 // kSpanPoints, in a node over k bits with set s) that lie in s: subsets by
 // size descending, each skipped when it lies in one found already; a span
 // inside one of the dominance sets d[0 .. nd - 1] counts as found but is
-// not given.
+// not given. The digits all points of a subset share, and the ones among
+// them, come from those of the subset without its lowest point; the
+// subsets of those found form one mask.
 template <class Take>
 void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, const std::uint32_t* points, int n,
                         std::uint32_t care, std::uint32_t one, const Take& take) {
     const std::uint32_t all = bitmap::lowBits(k);
-    unsigned given[1u << kSpanPoints];
-    int givenCount = 0;
-    for (const std::uint8_t subset : kSubsetsLargestFirst) {
-        if (subset >> n != 0) continue;
-        bool inside = false;
-        for (int g = 0; g < givenCount && !inside; ++g) inside = (subset & ~given[g]) == 0;
-        if (inside) continue;
-        const std::uint32_t first = points[std::countr_zero(subset)];
-        std::uint32_t differ = 0;
-        for (unsigned rest = subset; rest != 0; rest &= rest - 1) differ |= points[std::countr_zero(rest)] ^ first;
-        const std::uint32_t fixed = all & ~differ;
-        const bitmap::CubeWords cube(k, fixed, first & fixed);
+    const unsigned subsets = (1u << n) - 1;
+    std::uint32_t anyOf[1u << kSpanPoints];  // digits some point of the subset has at 1
+    std::uint32_t allOf[1u << kSpanPoints];  // digits every point of the subset has at 1
+    anyOf[0] = 0;
+    allOf[0] = ~std::uint32_t{0};
+    for (unsigned subset = 1; subset <= subsets; ++subset) {
+        const std::uint32_t p = points[std::countr_zero(subset)];
+        anyOf[subset] = anyOf[subset & (subset - 1)] | p;
+        allOf[subset] = allOf[subset & (subset - 1)] & p;
+    }
+    std::uint64_t inside = 0;  // the subsets of those found
+    for (unsigned i = 0; i < subsets; ++i) {
+        const unsigned subset = kSubsetsLargestFirst[static_cast<std::size_t>(n)][i];
+        if (((inside >> subset) & 1u) != 0) continue;
+        const std::uint32_t fixed = all & ~(anyOf[subset] ^ allOf[subset]);
+        const bitmap::CubeWords cube(k, fixed, allOf[subset] & fixed);
         const bool implicant = cube.each([&](std::uint32_t w, Word pattern) {
             ++work_;
             return (s[w] & pattern) == pattern;
         });
         if (!implicant) continue;
-        given[givenCount++] = subset;
+        inside |= kSubsetsOf[subset];
         bool dominated = false;
         for (int j = 0; j < nd && !dominated; ++j) {
             dominated = cube.each([&](std::uint32_t w, Word pattern) {
@@ -56,7 +75,7 @@ void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, cons
                 return (d[j][w] & pattern) == pattern;
             });
         }
-        if (!dominated) found(care | fixed, one | (first & fixed), take);
+        if (!dominated) found(care | fixed, one | (allOf[subset] & fixed), take);
     }
 }
 
