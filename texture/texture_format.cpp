@@ -37,12 +37,6 @@ std::optional<TextureHeader> TextureHeader::read(ByteReader& in) {
     return h;
 }
 
-std::uint32_t TextureLayout::colour(std::size_t k) const {
-    const std::uint8_t* entry = palette.data() + k * kPaletteEntrySize;
-    return std::uint32_t{entry[0]} | (std::uint32_t{entry[1]} << 8) | (std::uint32_t{entry[2]} << 16) |
-           (std::uint32_t{entry[3]} << 24);
-}
-
 LayoutCheck checkTextureLayout(std::span<const std::uint8_t> file) {
     LayoutCheck check;
     const auto problem = [&check](TextureProblemKind kind, std::uint64_t offset, std::int64_t value = 0,

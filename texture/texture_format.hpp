@@ -113,7 +113,11 @@ struct TextureLayout {
     std::uint64_t indexBytes() const { return plainIndexBytes(static_cast<std::uint64_t>(colourCount)); }
     std::uint64_t plainImageBytes() const { return pixelCount * indexBytes(); }
     // Palette entry k < colourCount.
-    std::uint32_t colour(std::size_t k) const;
+    std::uint32_t colour(std::size_t k) const {
+        const std::uint8_t* entry = palette.data() + k * kPaletteEntrySize;
+        return std::uint32_t{entry[0]} | (std::uint32_t{entry[1]} << 8) | (std::uint32_t{entry[2]} << 16) |
+               (std::uint32_t{entry[3]} << 24);
+    }
 };
 
 // The verdict on a file's header and palette. Checking stops at the first
