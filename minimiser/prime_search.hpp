@@ -198,7 +198,7 @@ private:
     void descend(const Node& node, const Word* set, int m, int md, std::uint32_t care, std::uint32_t one,
                  const Take& take, bool onFirst);
     template <class Take>
-    void topFree(const Node& node, const Take& take);
+    void topFree(const Node& node, const Halves& halves, const Take& take);
     template <class Take>
     void topFixed(const Node& node, const Halves& halves, int side, const Take& take);
     // A narrow node's lists, by value.

@@ -46,11 +46,17 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
         // The on points, while there are few.
         std::uint32_t points[kSpanPoints + 1];
         int count = 0;
+        const Word* on = h[0];
+        const std::size_t words = 2 * half;
         std::size_t i = 0;
-        for (; i < 2 * half && count <= kSpanPoints; ++i) {
-            for (Word w = h[0][i]; w != 0 && count <= kSpanPoints; w &= w - 1) {
+        while (i < words && count <= kSpanPoints) {
+            // On sets are mostly empty words: skip them four at a time.
+            while (i + 4 <= words && (on[i] | on[i + 1] | on[i + 2] | on[i + 3]) == 0) i += 4;
+            if (i == words) break;
+            for (Word w = on[i]; w != 0 && count <= kSpanPoints; w &= w - 1) {
                 points[count++] = static_cast<std::uint32_t>(i << 6 | std::countr_zero(w));
             }
+            ++i;
         }
         work_ += i / 4;
         if (count <= kSpanPoints) {
@@ -59,25 +65,25 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
             return;
         }
     }
+    // One pass over the halves: what they hold, and T = S0 AND S1 into the
+    // first set of the children's frame, where topFree and topFixed take it
+    // (a search that goes on reads every word of T anyway).
     const Word* s0 = s;
     const Word* s1 = s + half;
-    // Read until every answer is known, in blocks of kBlock words; the
-    // cost counts every word all the same.
-    Word notFull = 0;
+    Word* t = frames_[k].sets;
     Word meet = 0;
+    Word notFull = 0;
     Word only0 = 0;
     Word only1 = 0;
-    for (std::size_t from = 0; from < half; from += kBlock) {
-        const std::size_t to = std::min(half, from + kBlock);
-        for (std::size_t i = from; i < to; ++i) {
-            const Word a = s0[i];
-            const Word c = s1[i];
-            notFull |= ~(a & c);
-            meet |= a & c;
-            only0 |= a & ~c;
-            only1 |= c & ~a;
-        }
-        if (notFull != 0 && meet != 0 && only0 != 0 && only1 != 0) break;
+    for (std::size_t i = 0; i < half; ++i) {
+        const Word a = s0[i];
+        const Word c = s1[i];
+        const Word both = a & c;
+        t[i] = both;
+        meet |= both;
+        notFull |= ~both;
+        only0 |= a & ~c;
+        only1 |= c & ~a;
     }
     work_ += half;
     const bool full = notFull == 0;
@@ -91,7 +97,7 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
         return;
     }
     const Node node{k, s, h, at.n, at.d, at.nd, at.care, at.one, share / 3, at.onFirst};
-    topFree(node, take);
+    topFree(node, halves, take);
     topFixed(node, halves, 0, take);
     topFixed(node, halves, 1, take);
     progress(share - 3 * node.childShare);
@@ -116,30 +122,27 @@ void PrimeSearch::descend(const Node& node, const Word* set, int m, int md, std:
     progress(node.childShare);
 }
 
-// Top digit free: T, (H0 OR H1) AND T, and D0 AND D1 AND T.
+// Top digit free: T (which wide left in the first set of the frame),
+// (H0 OR H1) AND T, and D0 AND D1 AND T.
 template <class Take>
-void PrimeSearch::topFree(const Node& node, const Take& take) {
+void PrimeSearch::topFree(const Node& node, const Halves& halves, const Take& take) {
     const std::size_t half = std::size_t{1} << (node.k - 7);
     Frame& f = frames_[node.k];
-    Word* t = f.sets;
-    Word any = 0;
-    for (std::size_t i = 0; i < half; ++i) {
-        t[i] = node.s[i] & node.s[half + i];
-        any |= t[i];
-    }
+    const Word* t = f.sets;
     int m = 0;
     int md = 0;
     bool onFirst = node.onFirst;
-    const bool alive = any != 0 && childList(node.n, f.list, m, onFirst, [&](int j, int at) {
+    const bool alive = halves.meet && childList(node.n, f.list, m, onFirst, [&](int j, int at) {
         Word* out = f.sets + (at + 1) * half;
         const Word* h0 = node.h[j];
         const Word* h1 = node.h[j] + half;
         Word some = 0;
         Word differs = 0;
         for (std::size_t i = 0; i < half; ++i) {
-            out[i] = (h0[i] | h1[i]) & t[i];
-            some |= out[i];
-            differs |= out[i] ^ t[i];
+            const Word x = (h0[i] | h1[i]) & t[i];
+            out[i] = x;
+            some |= x;
+            differs |= x ^ t[i];
         }
         work_ += half;
         return Cut<const Word*>{out, some == 0, differs == 0};
@@ -150,9 +153,10 @@ void PrimeSearch::topFree(const Node& node, const Take& take) {
         Word some = 0;
         Word differs = 0;
         for (std::size_t i = 0; i < half; ++i) {
-            out[i] = d0[i] & d1[i] & t[i];
-            some |= out[i];
-            differs |= out[i] ^ t[i];
+            const Word x = d0[i] & d1[i] & t[i];
+            out[i] = x;
+            some |= x;
+            differs |= x ^ t[i];
         }
         work_ += half;
         return Cut<const Word*>{out, some == 0, differs == 0};
