@@ -100,8 +100,9 @@ private:
     bool paintShape(const Shape& shape, Cell value);
     void paintWords(std::uint64_t care, std::uint64_t one, Cell value);
     bool lacksByWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free);
+    bool paintEveryWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free, int laneCount, Cell value);
     bool lacksByLane(std::uint64_t wordMask, std::uint64_t lanes, int laneCount, std::uint64_t base,
-                     std::uint64_t free);
+                     std::uint64_t free, bool look);
     void paintFresh(std::uint64_t word, std::uint64_t fresh, int laneCount, Cell value);
     void markComplete(std::uint64_t word);
     template <int Level>
@@ -127,6 +128,7 @@ private:
     std::uint64_t maxSteps_ = UINT64_MAX;
     bool overBudget_ = false;
     bool complete_ = false;
+    bool expectFresh_ = false;  // the last small cube looked at had positions to paint
 };
 
 extern template class BasicRecordPainter<std::uint8_t>;
