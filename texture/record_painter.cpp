@@ -24,7 +24,7 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
     steps_ = 0;
     maxSteps_ = maxSteps;
     overBudget_ = false;
-    expectFresh_ = false;
+    freshRun_ = 0;
     complete_ = pixelCount == 0;
     words_.reset();
     done_.reset();
@@ -270,11 +270,11 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64
 // indices in increasing order (the free digits counted up through the
 // fixed ones), looked at first only for whether any lacks a position of the
 // cube, as most lack none; then the words that do are painted. Where the
-// cube before found positions to paint, as every cube of a minimal cover
-// does, the look first is skipped: the words are painted in the one pass,
-// for the same steps. (A pass that finds nothing then follows a cube that
-// painted at least one position: at most one such pass of at most 64 words
-// per position of the picture, on top of what the steps bound.)
+// four cubes before found positions to paint, as every cube of a minimal
+// cover does, the look first is skipped: the words are painted in the one
+// pass, for the same steps. (A pass that finds nothing then follows a cube
+// that painted at least one position: at most one such pass of at most 64
+// words per position of the picture, on top of what the steps bound.)
 template <class Cell>
 void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one, Cell value) {
     const std::uint64_t lanes = childMask(care, one);
@@ -284,11 +284,12 @@ void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one,
     // A step for each level of the walk that this stands for, so that no
     // cube costs fewer steps than it did walking from the root.
     steps_ += static_cast<std::uint64_t>(levels_);
+    const bool expectFresh = freshRun_ == kFreshRun;
     bool fresh;
     if (laneCount < kGroupSize[(care >> kLevelDigits) & 63]) {
         fresh = lacksByLane(childMask(care >> kLevelDigits, one >> kLevelDigits), lanes, laneCount,
-                            base >> kLevelDigits, free >> kLevelDigits, !expectFresh_);
-    } else if (expectFresh_ && (base | free) < words_.size()) {
+                            base >> kLevelDigits, free >> kLevelDigits, !expectFresh);
+    } else if (expectFresh && (base | free) < words_.size()) {
         steps_ += std::uint64_t{1} << bitCount(free);  // as lacksByWord counts them
         fresh = true;
     } else {
@@ -296,7 +297,8 @@ void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one,
     }
     overBudget_ = steps_ > maxSteps_;
     if (overBudget_) return;
-    expectFresh_ = fresh && paintEveryWord(lanes, base, free, laneCount, value);
+    const bool painted = fresh && paintEveryWord(lanes, base, free, laneCount, value);
+    freshRun_ = painted ? std::min(freshRun_ + 1, kFreshRun) : 0;
 }
 
 // Paints the lanes that the words base | s (s over the subsets of free, in
