@@ -114,13 +114,23 @@ bool PixelTables::make(std::span<const std::uint32_t> palette) {
     return true;
 }
 
+namespace {
+
+// The table of 32-bit values that the target's format looks indices up in;
+// null for 16-bit indices.
+const HeapArray<std::uint32_t>* tableOf(const PixelTarget& target) {
+    return target.format == PixelFormat::colours   ? &target.tables->colours
+           : target.format == PixelFormat::indices ? &target.tables->indices
+           : target.format == PixelFormat::rgba8   ? &target.tables->rgba
+                                                   : nullptr;
+}
+
+}  // namespace
+
 void storePlainIndices(std::span<const std::uint8_t> indices, bool wide, std::uint64_t pixelCount,
                        const PixelTarget& target) {
     const std::uint8_t* at = indices.data();
-    const HeapArray<std::uint32_t>* table = target.format == PixelFormat::colours  ? &target.tables->colours
-                                            : target.format == PixelFormat::indices ? &target.tables->indices
-                                            : target.format == PixelFormat::rgba8   ? &target.tables->rgba
-                                                                                    : nullptr;
+    const HeapArray<std::uint32_t>* table = tableOf(target);
     if (table != nullptr) {
         auto* out = static_cast<std::uint8_t*>(target.out);
         if (wide) {
@@ -138,9 +148,35 @@ void storePlainIndices(std::span<const std::uint8_t> indices, bool wide, std::ui
     }
 }
 
+// Byte cells are looked up as a plain image's indices are, wherever a
+// whole word of them is painted.
 void storeIndexMap(const std::uint8_t* cells, std::uint64_t pixelCount, std::span<const std::uint64_t> painted,
                    const PixelTarget& target) {
-    storeIndices([cells](std::uint64_t p) { return std::uint32_t{cells[p]}; }, pixelCount, painted, target);
+    const HeapArray<std::uint32_t>* table = tableOf(target);
+    if (table == nullptr) {
+        storeIndices([cells](std::uint64_t p) { return std::uint32_t{cells[p]}; }, pixelCount, painted, target);
+        return;
+    }
+    auto* out = static_cast<std::uint8_t*>(target.out);
+    if (painted.empty()) {
+        lookUpPlain<false>(cells, pixelCount, table->data(), out);
+        return;
+    }
+    const std::uint32_t uncovered = target.format == PixelFormat::rgba8 ? rgbaWord(0) : 0;
+    for (std::uint64_t w = 0; w < painted.size();) {
+        const std::uint64_t first = w << 6;
+        if (painted[w] != ~std::uint64_t{0}) {
+            const std::uint64_t end = std::min(first + 64, pixelCount);
+            for (std::uint64_t p = first; p < end; ++p) {
+                put<std::uint32_t>(out, p, ((painted[w] >> (p - first)) & 1) != 0 ? (*table)[cells[p]] : uncovered);
+            }
+            ++w;
+            continue;
+        }
+        while (w < painted.size() && painted[w] == ~std::uint64_t{0}) ++w;
+        const std::uint64_t end = std::min(w << 6, pixelCount);
+        lookUpPlain<false>(cells + first, end - first, table->data(), out + first * sizeof(std::uint32_t));
+    }
 }
 
 void storeIndexMap(const std::uint16_t* cells, std::uint64_t pixelCount, std::span<const std::uint64_t> painted,

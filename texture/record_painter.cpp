@@ -24,6 +24,7 @@ bool BasicRecordPainter<Cell>::start(std::uint64_t pixelCount, Cell* cells, std:
     steps_ = 0;
     maxSteps_ = maxSteps;
     overBudget_ = false;
+    freshRun_ = 0;
     complete_ = pixelCount == 0;
     words_.reset();
     done_.reset();
@@ -268,7 +269,12 @@ inline bool BasicRecordPainter<Cell>::paintBlock(std::uint64_t node, std::uint64
 // The words of a cube that leaves few word digits free, found from their
 // indices in increasing order (the free digits counted up through the
 // fixed ones), looked at first only for whether any lacks a position of the
-// cube, as most lack none; then the words that do are painted.
+// cube, as most lack none; then the words that do are painted. Where the
+// four cubes before found positions to paint, as every cube of a minimal
+// cover does, the look first is skipped: the words are painted in the one
+// pass, for the same steps. (A pass that finds nothing then follows a cube
+// that painted at least one position: at most one such pass of at most 64
+// words per position of the picture, on top of what the steps bound.)
 template <class Cell>
 void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one, Cell value) {
     const std::uint64_t lanes = childMask(care, one);
@@ -278,24 +284,59 @@ void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one,
     // A step for each level of the walk that this stands for, so that no
     // cube costs fewer steps than it did walking from the root.
     steps_ += static_cast<std::uint64_t>(levels_);
-    const bool fresh = laneCount < kGroupSize[(care >> kLevelDigits) & 63]
-                           ? lacksByLane(childMask(care >> kLevelDigits, one >> kLevelDigits), lanes, laneCount,
-                                         base >> kLevelDigits, free >> kLevelDigits)
-                           : lacksByWord(lanes, base, free);
+    const bool expectFresh = freshRun_ == kFreshRun;
+    bool fresh;
+    if (laneCount < kGroupSize[(care >> kLevelDigits) & 63]) {
+        fresh = lacksByLane(childMask(care >> kLevelDigits, one >> kLevelDigits), lanes, laneCount,
+                            base >> kLevelDigits, free >> kLevelDigits, !expectFresh);
+    } else if (expectFresh && (base | free) < words_.size()) {
+        steps_ += std::uint64_t{1} << bitCount(free);  // as lacksByWord counts them
+        fresh = true;
+    } else {
+        fresh = lacksByWord(lanes, base, free);
+    }
     overBudget_ = steps_ > maxSteps_;
-    if (!fresh || overBudget_) return;
-    const std::uint64_t* const words = words_.data();
+    if (overBudget_) return;
+    const bool painted = fresh && paintEveryWord(lanes, base, free, laneCount, value);
+    freshRun_ = painted ? std::min(freshRun_ + 1, kFreshRun) : 0;
+}
+
+// Paints the lanes that the words base | s (s over the subsets of free, in
+// increasing order, up to the last word) lack; whether any lacked one.
+template <class Cell>
+bool BasicRecordPainter<Cell>::paintEveryWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free,
+                                              int laneCount, Cell value) {
+    std::uint64_t* const words = words_.data();
+    const std::uint64_t wordCount = words_.size();
+    bool painted = false;
     std::uint64_t s = 0;
     do {
         const std::uint64_t word = base | s;
-        if (word >= words_.size()) break;
+        if (word >= wordCount) break;
         const std::uint64_t f = lanes & ~words[word];
         if (f != 0) {
-            paintFresh(word, f, laneCount, value);
-            if (complete_) break;
+            painted = true;
+            const std::uint64_t now = words[word] | f;
+            if (laneCount > 8 || now == kAll) {
+                paintFresh(word, f, laneCount, value);
+                if (complete_) break;
+            } else {
+                // Few lanes, word not complete: cells and lanes' words
+                // kept here, a position at a time.
+                words[word] = now;
+                Cell* const cells = cells_ + (word << kLevelDigits);
+                std::uint64_t* const lacking = lacking_.data() + ((word >> kLevelDigits) << kLevelDigits);
+                const std::uint64_t bit = std::uint64_t{1} << (word & 63);
+                for (std::uint64_t g = f; g != 0; g &= g - 1) {
+                    const int lane = std::countr_zero(g);
+                    cells[lane] = value;
+                    lacking[lane] &= ~bit;
+                }
+            }
         }
         s = (s - free) & free;
     } while (s != 0);
+    return painted;
 }
 
 // Whether any of the words base | s (s over the subsets of free) lacks a
@@ -333,9 +374,10 @@ bool BasicRecordPainter<Cell>::lacksByWord(std::uint64_t lanes, std::uint64_t ba
 // over the subsets of free) lacks a lane, for a cube of fewer lanes than
 // words to a node: a step per node, and in a node not complete where the
 // cube lies a step per lane, from the words of the node that lack it.
+// Without look, the steps only are counted, and the answer is yes.
 template <class Cell>
 bool BasicRecordPainter<Cell>::lacksByLane(std::uint64_t wordMask, std::uint64_t lanes, int laneCount,
-                                           std::uint64_t base, std::uint64_t free) {
+                                           std::uint64_t base, std::uint64_t free, bool look) {
     const std::uint64_t wordCount = words_.size();
     const std::uint64_t* const done = done_.data() + levelStart_[1];
     std::uint64_t lacking = 0;
@@ -348,13 +390,15 @@ bool BasicRecordPainter<Cell>::lacksByLane(std::uint64_t wordMask, std::uint64_t
         const std::uint64_t todo = wordMask & ~done[node];
         if (todo != 0) {
             const std::uint64_t* const at = lacking_.data() + (node << kLevelDigits);
-            for (std::uint64_t l = lanes; l != 0; l &= l - 1) lacking |= at[std::countr_zero(l)] & todo;
+            if (look) {
+                for (std::uint64_t l = lanes; l != 0; l &= l - 1) lacking |= at[std::countr_zero(l)] & todo;
+            }
             steps += static_cast<std::uint64_t>(laneCount);
         }
         n = (n - free) & free;
     } while (n != 0);
     steps_ += steps;
-    return lacking != 0;
+    return lacking != 0 || !look;
 }
 
 // Paints the positions fresh of a word and keeps the tree's bits.

@@ -83,6 +83,9 @@ private:
     // Cubes that leave at most this many word digits free find their words
     // from their indices (at most 64 of them), not by walking the tree.
     static constexpr int kFewWordDigits = 6;
+    // After this many small cubes in a row that painted, the next paints
+    // without looking first (a texture of overlapping cubes keeps looking).
+    static constexpr int kFreshRun = 4;
 
     // A cube in the picture's terms: [0] the positions of a word it allows,
     // [L] the children of a node at level L; whether to walk the words of
@@ -100,8 +103,9 @@ private:
     bool paintShape(const Shape& shape, Cell value);
     void paintWords(std::uint64_t care, std::uint64_t one, Cell value);
     bool lacksByWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free);
+    bool paintEveryWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free, int laneCount, Cell value);
     bool lacksByLane(std::uint64_t wordMask, std::uint64_t lanes, int laneCount, std::uint64_t base,
-                     std::uint64_t free);
+                     std::uint64_t free, bool look);
     void paintFresh(std::uint64_t word, std::uint64_t fresh, int laneCount, Cell value);
     void markComplete(std::uint64_t word);
     template <int Level>
@@ -127,6 +131,7 @@ private:
     std::uint64_t maxSteps_ = UINT64_MAX;
     bool overBudget_ = false;
     bool complete_ = false;
+    int freshRun_ = 0;  // small cubes in a row, up to kFreshRun, that had positions to paint
 };
 
 extern template class BasicRecordPainter<std::uint8_t>;
