@@ -1,3 +1,8 @@
+// The painter in one file (texture/record_painter.hpp says how it works):
+// the walk, the small cubes' path and the cells they paint call one another
+// once or more per cube, and kept in one unit the compiler inlines them
+// into each other; split across files (without link-time optimisation)
+// each would become a call per cube.
 #include "texture/record_painter.hpp"
 
 #include <algorithm>
