@@ -127,12 +127,11 @@ TEST(CApi, EveryModeWritesTheCommandsBytesAndDecodesToThePictures) {
         }
         EXPECT_EQ(next, got.size());
         // Read in place, the same pixels.
-        qm5_texture* borrowed = nullptr;
-        ASSERT_EQ(qm5_open_borrowed(context.get(), got.data(), got.size(), &borrowed), QM5_OK);
-        Bytes rgba(pictures.rgba[1].size());
-        EXPECT_EQ(qm5_decode_rgba(borrowed, 1, rgba.data(), rgba.size()), QM5_OK);
-        EXPECT_EQ(rgba, pictures.rgba[1]) << "mode " << m.mode;
-        qm5_close(borrowed);
+        auto borrowed = context.openBorrowed(got);
+        ASSERT_TRUE(borrowed.ok()) << borrowed.error().message;
+        auto rgba = borrowed->rgba(1);
+        ASSERT_TRUE(rgba.ok()) << rgba.error().message;
+        EXPECT_EQ(*rgba, pictures.rgba[1]) << "mode " << m.mode;
     }
     // Into a file, the same bytes.
     const qm5_images images = pictures.images();

@@ -131,6 +131,13 @@ public:
         if (qm5_open(get(), bytes.data(), bytes.size(), &t) != QM5_OK) return detail::lastError(get());
         return Texture(t, get());
     }
+    // As open, without a copy: bytes are read in place and must stay
+    // unchanged until the texture is destroyed.
+    Result<Texture> openBorrowed(std::span<const std::uint8_t> bytes) {
+        qm5_texture* t = nullptr;
+        if (qm5_open_borrowed(get(), bytes.data(), bytes.size(), &t) != QM5_OK) return detail::lastError(get());
+        return Texture(t, get());
+    }
     Result<Texture> openFile(const char* path) {
         qm5_texture* t = nullptr;
         if (qm5_open_file(get(), path, &t) != QM5_OK) return detail::lastError(get());

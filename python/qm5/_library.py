@@ -53,6 +53,7 @@ _FUNCTIONS = {
     "qm5_last_message": (ctypes.c_char_p, [_p]),
     "qm5_last_place": (PlaceStruct, [_p]),
     "qm5_open": (_status, [_p, _p, ctypes.c_size_t, ctypes.POINTER(_p)]),
+    "qm5_open_borrowed": (_status, [_p, _p, ctypes.c_size_t, ctypes.POINTER(_p)]),
     "qm5_close": (None, [_p]),
     "qm5_get_info": (_status, [_p, ctypes.POINTER(Info)]),
     "qm5_get_image_info": (_status, [_p, ctypes.c_uint32, ctypes.POINTER(ImageInfo)]),

@@ -54,7 +54,7 @@ def _writable(buffer):
     return (ctypes.c_char * len(buffer)).from_buffer(buffer)
 
 
-def _release(handle, ctx):
+def _release(handle, ctx, _data):
     L.lib.qm5_close(handle)
     L.lib.qm5_context_free(ctx)
 
@@ -72,11 +72,13 @@ def open_texture(source, *, max_pixels=None):
             check(ctx, L.lib.qm5_set_limit(ctx, L.LIMIT_PIXELS, max_pixels))
         data, name = _read_source(source, L.lib.qm5_get_limit(ctx, L.LIMIT_MEMORY))
         handle = ctypes.c_void_p()
-        check(ctx, L.lib.qm5_open(ctx, data, len(data), ctypes.byref(handle)), name)
+        # data is bytes, which never change: the texture reads them in place
+        # and keeps them alive until it is closed.
+        check(ctx, L.lib.qm5_open_borrowed(ctx, data, len(data), ctypes.byref(handle)), name)
     except BaseException:
         L.lib.qm5_context_free(ctx)
         raise
-    return Texture(ctx, handle.value, name)
+    return Texture(ctx, handle.value, name, data)
 
 
 class Texture:
@@ -84,10 +86,11 @@ class Texture:
     decoding. One texture may be used from one thread at a time (a lock sees
     to it); distinct textures work in parallel."""
 
-    def __init__(self, ctx, handle, name):
+    def __init__(self, ctx, handle, name, data):
         self._ctx, self._handle, self.name = ctx, handle, name
         self._lock = threading.Lock()
-        self._finalizer = weakref.finalize(self, _release, handle, ctx)
+        # The finalizer holds data, so the bytes outlive the handle reading them.
+        self._finalizer = weakref.finalize(self, _release, handle, ctx, data)
         info = L.Info()
         self._check(L.lib.qm5_get_info(handle, ctypes.byref(info)))
         self.version, self.width, self.height = info.version, info.width, info.height

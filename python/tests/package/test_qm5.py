@@ -28,6 +28,14 @@ def test_open_describes_and_decodes_from_path_stream_and_bytes(tmp_path, wall, c
                 assert tex.images == (qm5.ImageEntry("compressed", 180, len(data) - 180),)
                 assert tex.decode_rgb(0) == wall.rgb
                 assert palette_colours(tex.decode_indices(0), tex.palette, 1) == wall.rgb
+    # The texture reads its bytes in place: a caller's buffer changed or
+    # dropped after the open must not reach it.
+    buffer = bytearray(data)
+    tex = qm5.open(buffer)
+    buffer[180:] = bytes(len(buffer) - 180)
+    del buffer
+    assert tex.decode_rgb(0) == wall.rgb
+    tex.close()
 
 
 def test_more_than_256_colours_decode_as_two_byte_indices(many_colours):
