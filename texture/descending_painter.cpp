@@ -117,6 +117,7 @@ bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint6
     // The record painter's walk of the whole record: a step per word and
     // per node at most.
     std::uint64_t steps = 2 * words + levels;
+    if (steps > bounds.maxSteps) return false;
     std::uint64_t work = 0;
     std::fill_n(cells, pixelCount, whole);
     const std::uint64_t low = digits;
