@@ -211,7 +211,9 @@ bool TextureDecoder::paintFromTheTop(ByteReader in, std::int64_t image, Cell* ce
     });
     if (whole < 0) return false;
     const std::uint64_t pixels = layout_.pixelCount;
-    const DescendingBounds bounds{std::min(kDescendingWork * pixels, budget), budget};
+    // Its own work within an eighth of the record painter's limit, so that
+    // a texture that makes it decline part way costs at most that more.
+    const DescendingBounds bounds{std::min(kDescendingWork * pixels, budget / 8), budget};
     HeapArray<std::uint8_t> scratch;
     return paintDescending<Cell>(records.span().first(static_cast<std::size_t>(whole)), static_cast<Cell>(whole),
                                  pixels, cells, bounds, scratch);
