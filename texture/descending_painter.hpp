@@ -56,9 +56,10 @@ struct RecordData {
 // to 32 positions that the picture ends in).
 inline constexpr std::uint64_t kDescendingSlack = 32;
 
-// The path's own work, in units per pixel, past which it declines
-// whatever else allows it.
+// The path's own work, in units per pixel and in all, past which it
+// declines whatever else allows it.
 inline constexpr std::uint64_t kDescendingWork = 64;
+inline constexpr std::uint64_t kDescendingMaxWork = std::uint64_t{1} << 24;
 
 struct DescendingBounds {
     std::uint64_t maxWork = 0;   // the path's own units

@@ -211,9 +211,11 @@ bool TextureDecoder::paintFromTheTop(ByteReader in, std::int64_t image, Cell* ce
     });
     if (whole < 0) return false;
     const std::uint64_t pixels = layout_.pixelCount;
-    // Its own work within an eighth of the record painter's limit, so that
-    // a texture that makes it decline part way costs at most that more.
-    const DescendingBounds bounds{std::min(kDescendingWork * pixels, budget / 8), budget};
+    // Its own work within an eighth of the record painter's limit and
+    // 2^24 units, so that a texture that makes it decline part way costs
+    // little more than the record painter would: a unit, a store into a
+    // map that has outgrown the caches, costs about as much as a step.
+    const DescendingBounds bounds{std::min({kDescendingWork * pixels, kDescendingMaxWork, budget / 8}), budget};
     HeapArray<std::uint8_t> scratch;
     return paintDescending<Cell>(records.span().first(static_cast<std::size_t>(whole)), static_cast<Cell>(whole),
                                  pixels, cells, bounds, scratch);
