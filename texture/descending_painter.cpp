@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 #include "texture/position_masks.hpp"
 #include "texture/texture_format.hpp"
@@ -75,7 +74,7 @@ std::uint64_t runUnits(std::uint64_t care, int wordBits) {
 // cubes lie in what lower colours painted before; the descending path
 // pays a few units per cube of its own. Textures above the ratio are
 // those whose high colours' cubes reach far into lower colours' positions
-// (flat areas with -c, dithered pictures with -c): painting them in full
+// (flat areas, dithered pictures with -c or large): painting them in full
 // costs more than looking at what is painted. A texture whose sample
 // foretells more work than the path may do is not begun either.
 constexpr std::uint64_t kSampleStride = 16;
