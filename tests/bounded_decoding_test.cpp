@@ -8,6 +8,7 @@
 #include <random>
 
 #include "formats/png_codec.hpp"
+#include "texture/descending_painter.hpp"
 #include "texture/record_painter.hpp"
 #include "texture/texture_decoder.hpp"
 #include "tests/reference_decoder.hpp"
@@ -122,6 +123,58 @@ TEST(RecordPainter, WorkFollowsWhatIsPaintedAndIsLimited) {
     EXPECT_FALSE(painter.paint({0x3F, 0}, b, 1));
     EXPECT_TRUE(painter.overBudget());
     EXPECT_FALSE(painter.paintAll(1)) << "nothing more is painted";
+}
+
+// Painting from the top down gives the record painter's cells, and is
+// taken only where the record painter keeps within the limit: on random
+// images of small cubes (by word and by lane), walked cubes and pictures
+// that end inside a word, it declines every budget below the record
+// painter's steps.
+TEST(DescendingPainter, PaintsTheRecordPaintersCellsWithinItsLimit) {
+    std::mt19937 rng(11);
+    int taken = 0, images = 0;
+    for (const std::uint64_t pixels : {std::uint64_t{4096}, std::uint64_t{100 * 41}, std::uint64_t{65536},
+                                       std::uint64_t{300 * 200}}) {
+        const int b = positionBitCount(pixels);
+        const std::uint32_t digits = (1u << b) - 1;
+        for (int round = 0; round < 8; ++round, ++images) {
+            const int colours = 2 + static_cast<int>(rng() % 6);
+            std::vector<Bytes> data;
+            for (int c = 0; c + 1 < colours; ++c) {
+                const std::uint64_t n = rng() % 40;
+                data.emplace_back(cubeDataLength(n, b), 0);
+                CubeStreamWriter out({data.back().data(), data.back().size()}, b);
+                for (std::uint64_t k = 0; k < n; ++k) {
+                    // Each digit free one time in four, or eight word digits
+                    // free (a cube that walks).
+                    std::uint32_t free = static_cast<std::uint32_t>(rng()) & static_cast<std::uint32_t>(rng());
+                    if (b >= 14 && rng() % 6 == 0) free = 0xFFu << (6 + rng() % (b - 13));
+                    const std::uint32_t care = digits & ~free;
+                    const std::uint32_t one = static_cast<std::uint32_t>(rng()) & care;
+                    out.put({care & ~one, one});
+                }
+            }
+            std::vector<std::uint8_t> want(pixels), got(pixels + kDescendingSlack);
+            BasicRecordPainter<std::uint8_t> painter;
+            ASSERT_TRUE(painter.start(pixels, want.data()));
+            std::vector<RecordData> records;
+            for (int c = 0; c + 1 < colours; ++c) {
+                records.push_back({data[c].data(), static_cast<std::uint32_t>(data[c].size()), b});
+                if (!painter.complete()) painter.paintRecord({data[c].data(), data[c].size()}, b, static_cast<std::uint8_t>(c));
+            }
+            painter.paintAll(static_cast<std::uint8_t>(colours - 1));
+            HeapArray<std::uint8_t> scratch;
+            const std::uint8_t whole = static_cast<std::uint8_t>(colours - 1);
+            if (paintDescending<std::uint8_t>(records, whole, pixels, got.data(), {kNoLimit, kNoLimit}, scratch)) {
+                ++taken;
+                EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << pixels << " pixels, round " << round;
+            }
+            EXPECT_FALSE(paintDescending<std::uint8_t>(records, whole, pixels, got.data(),
+                                                       {kNoLimit, painter.steps() - 1}, scratch))
+                << pixels << " pixels, round " << round << ": the record painter takes " << painter.steps() << " steps";
+        }
+    }
+    EXPECT_GE(taken, images / 2);
 }
 
 // A texture of side x side pixels whose records hold `cubes` in turn, as

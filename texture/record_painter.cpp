@@ -117,11 +117,9 @@ bool BasicRecordPainter<Cell>::paint(CubeMasks cube, int b, Cell value) {
     return !overBudget_;
 }
 
-// Cubes are stored with each mask's most significant digit first. Read
-// from its end, with the bits of each byte reversed, a record's data holds
-// its cubes last first, each as its one mask in the low b bits and its
-// zero mask above: cube k of n is the 2b bits from 8 L - 2b (k + 1) on.
-// Reversing the record once costs less than reversing every cube.
+// Cubes are stored with each mask's most significant digit first:
+// reversing the record once (reverseCubeData) costs less than reversing
+// every cube.
 template <class Cell>
 bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, int b, Cell value) {
     const std::uint64_t n = cubeCountOf(data.size(), b);
@@ -142,16 +140,13 @@ bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, i
         return !overBudget_;
     }
     std::uint8_t* const reversed = reversed_.data();
-    std::size_t j = 0;
-    for (; j + 8 <= length; j += 8) storeLittle64(reversed + j, reversedBits(loadLittle64(data, length - 8 - j)));
-    for (; j < length; ++j) reversed[j] = static_cast<std::uint8_t>(reversedBits(data[length - 1 - j]) >> 56);
-    std::memset(reversed + length, 0, 8);
+    reverseCubeData(data, reversed);
     const std::uint64_t low = (std::uint64_t{1} << b) - 1;
     const std::uint64_t width = 2 * static_cast<std::uint64_t>(b);
     std::uint64_t at = 8 * static_cast<std::uint64_t>(length);
     for (std::uint64_t k = 0; k < n && !complete_ && !overBudget_; ++k) {
         at -= width;
-        const std::uint64_t bits = loadLittle64({reversed + (at >> 3), 8}, 0) >> (at & 7);
+        const std::uint64_t bits = reversedCube(reversed, at);
         const std::uint64_t one = bits & low;
         const std::uint64_t zero = (bits >> b) & low;
         // A cube with a bit in both masks covers nothing; one with both

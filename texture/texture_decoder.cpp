@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "core/byte_reader.hpp"
+#include "texture/descending_painter.hpp"
 #include "texture/record_painter.hpp"
 
 namespace qm5 {
@@ -192,6 +193,34 @@ TextureProblem TextureDecoder::decodeAt(std::int64_t image, std::uint64_t offset
                                       : paintImage<std::uint16_t>(in, image, target, limits);
 }
 
+// The records of a compressed image painted from the top down
+// (texture/descending_painter.hpp), where that is cheap: false when it is
+// not, or memory ran out (then the record painter paints them).
+template <class Cell>
+bool TextureDecoder::paintFromTheTop(ByteReader in, std::int64_t image, Cell* cells, std::uint64_t budget) const {
+    HeapArray<RecordData> records;
+    if (!records.allocate(static_cast<std::uint64_t>(layout_.colourCount))) return false;
+    std::int32_t whole = -1;
+    (void)walkRecords(in, layout_, image, [&](std::int32_t c, RecordHead head, std::span<const std::uint8_t> data) {
+        if (head.isWhole()) {
+            whole = c;
+            return false;
+        }
+        records[static_cast<std::size_t>(c)] = {data.data(), static_cast<std::uint32_t>(data.size()), head.bitCount()};
+        return true;
+    });
+    if (whole < 0) return false;
+    const std::uint64_t pixels = layout_.pixelCount;
+    // Its own work within an eighth of the record painter's limit and
+    // 2^24 units, so that a texture that makes it decline part way costs
+    // little more than the record painter would: a unit, a store into a
+    // map that has outgrown the caches, costs about as much as a step.
+    const DescendingBounds bounds{std::min({kDescendingWork * pixels, kDescendingMaxWork, budget / 8}), budget};
+    HeapArray<std::uint8_t> scratch;
+    return paintDescending<Cell>(records.span().first(static_cast<std::size_t>(whole)), static_cast<Cell>(whole),
+                                 pixels, cells, bounds, scratch);
+}
+
 // Paints the records of a compressed image into an index map of Cell (8 or
 // 16 bits, as the palette needs), then stores it in one pass.
 template <class Cell>
@@ -201,10 +230,13 @@ TextureProblem TextureDecoder::paintImage(ByteReader in, std::int64_t image, con
     const std::uint64_t offset = in.offset();
     const std::uint64_t budget = limits.paintBudget(pixels);
     HeapArray<Cell> cells;
-    BasicRecordPainter<Cell> painter;
-    if (!cells.allocate(pixels) || !painter.start(pixels, cells.data(), budget)) {
-        return problemAt(Kind::outOfMemory, image, -1, 0);
+    if (!cells.allocate(pixels + kDescendingSlack)) return problemAt(Kind::outOfMemory, image, -1, 0);
+    if (paintFromTheTop(in, image, cells.data(), budget)) {
+        storeIndexMap(cells.data(), pixels, {}, target);
+        return {};
     }
+    BasicRecordPainter<Cell> painter;
+    if (!painter.start(pixels, cells.data(), budget)) return problemAt(Kind::outOfMemory, image, -1, 0);
     // Records from index 0 up, until the picture is complete.
     (void)walkRecords(in, layout_, image, [&](std::int32_t c, RecordHead head, std::span<const std::uint8_t> data) {
         const Cell value = static_cast<Cell>(c);

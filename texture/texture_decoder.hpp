@@ -95,6 +95,8 @@ public:
 
 private:
     template <class Cell>
+    bool paintFromTheTop(ByteReader in, std::int64_t image, Cell* cells, std::uint64_t budget) const;
+    template <class Cell>
     TextureProblem paintImage(ByteReader in, std::int64_t image, const PixelTarget& target,
                               const DecodeOptions& limits) const;
 

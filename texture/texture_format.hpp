@@ -264,6 +264,25 @@ constexpr std::uint64_t reversedBits(std::uint64_t v) {
     return byteSwapped(v);
 }
 
+// A record's data reversed bit by bit into out (data.size() + 8 bytes, the
+// last 8 zero). Read from its end, with the bits of each byte reversed, the
+// data holds its cubes last first, each as its one mask in the low b bits
+// and its zero mask above: cube k of n is the 2b bits from 8 L - 2b (k + 1)
+// on, which reversedCube reads.
+inline void reverseCubeData(std::span<const std::uint8_t> data, std::uint8_t* out) {
+    const std::size_t length = data.size();
+    std::size_t j = 0;
+    for (; j + 8 <= length; j += 8) storeLittle64(out + j, reversedBits(loadLittle64(data, length - 8 - j)));
+    for (; j < length; ++j) out[j] = static_cast<std::uint8_t>(reversedBits(data[length - 1 - j]) >> 56);
+    std::memset(out + length, 0, 8);
+}
+
+// The 2b bits from bit `at` of reversed data (2b + 7 <= 64): the one mask
+// in the low b bits, the zero mask above.
+inline std::uint64_t reversedCube(const std::uint8_t* reversed, std::uint64_t at) {
+    return loadLittle64({reversed + (at >> 3), 8}, 0) >> (at & 7);
+}
+
 // Cube k of a record's data, read a word at a time; requires 1 <= b <= 32
 // and k < cubeCountOf(data.size(), b). Reversed, the 2b stream bits of a
 // cube (zero mask, then one mask, each most significant bit first) are the

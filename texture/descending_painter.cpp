@@ -1,0 +1,163 @@
+#include "texture/descending_painter.hpp"
+
+#include <algorithm>
+#include <bit>
+
+#include "texture/position_masks.hpp"
+#include "texture/texture_format.hpp"
+
+namespace qm5 {
+
+namespace {
+
+using namespace position_masks;
+
+// op(base | s) for s over the subsets of free in increasing order; with
+// Clip, only while base | s < end.
+template <bool Clip, class Op>
+inline void forEachSubset(std::uint64_t base, std::uint64_t free, std::uint64_t end, Op op) {
+    std::uint64_t s = 0;
+    do {
+        const std::uint64_t i = base | s;
+        if constexpr (Clip) {
+            if (i >= end) return;
+        }
+        op(i);
+        s = (s - free) & free;
+    } while (s != 0);
+}
+
+// Runs of 2^K positions from base | s, s over the subsets of free: stores
+// of a fixed width, no loads.
+template <class Cell, bool Clip, int K>
+void paintShortRuns(Cell* cells, std::uint64_t base, std::uint64_t free, std::uint64_t pixelCount, Cell value) {
+    forEachSubset<Clip>(base, free, pixelCount,
+                        [&](std::uint64_t start) { std::fill_n(cells + start, std::size_t{1} << K, value); });
+}
+
+// Runs of 2^k positions (k >= 6).
+template <class Cell, bool Clip>
+void paintLongRuns(Cell* cells, std::uint64_t base, std::uint64_t free, int k, std::uint64_t pixelCount, Cell value) {
+    const std::uint64_t run = std::uint64_t{1} << k;
+    forEachSubset<Clip>(base, free, pixelCount, [&](std::uint64_t start) {
+        std::fill_n(cells + start, Clip ? std::min(run, pixelCount - start) : run, value);
+    });
+}
+
+// The positions one | s, s over the subsets of free, as runs of 2^k.
+template <class Cell, bool Clip>
+void paintRuns(Cell* cells, std::uint64_t one, std::uint64_t free, int k, std::uint64_t pixelCount, Cell value) {
+    const std::uint64_t starts = free & ~((std::uint64_t{1} << k) - 1);
+    switch (k) {
+        case 0: paintShortRuns<Cell, Clip, 0>(cells, one, starts, pixelCount, value); break;
+        case 1: paintShortRuns<Cell, Clip, 1>(cells, one, starts, pixelCount, value); break;
+        case 2: paintShortRuns<Cell, Clip, 2>(cells, one, starts, pixelCount, value); break;
+        case 3: paintShortRuns<Cell, Clip, 3>(cells, one, starts, pixelCount, value); break;
+        case 4: paintShortRuns<Cell, Clip, 4>(cells, one, starts, pixelCount, value); break;
+        case 5: paintShortRuns<Cell, Clip, 5>(cells, one, starts, pixelCount, value); break;
+        default: paintLongRuns<Cell, Clip>(cells, one, starts, k, pixelCount, value); break;
+    }
+}
+
+// A cube's work: a unit per run of 2^k positions it is painted as (k its
+// low free digits), or per 64 positions of runs of 64 and more.
+std::uint64_t runUnits(std::uint64_t care, int wordBits) {
+    const int k = std::countr_zero(care);
+    const std::uint64_t allowedWords = std::uint64_t{1} << wordBits;
+    return k >= kLevelDigits ? allowedWords : (allowedWords * static_cast<std::uint64_t>(kGroupSize[care & 63])) >> k;
+}
+
+// Whether painting from the top pays, judged on every kSampleStride-th
+// cube. Its work per cube against the record painter's: a cube costs the
+// record painter about as much as 40 to 100 of these units where it
+// paints (a cover of few cubes, each painting somewhere), less where most
+// cubes lie in what lower colours painted before; the descending path
+// pays a few units per cube of its own. Textures above the ratio are
+// those whose high colours' cubes reach far into lower colours' positions
+// (flat areas, dithered pictures with -c or large): painting them in full
+// costs more than looking at what is painted. A texture whose sample
+// foretells more work than the path may do is not begun either.
+constexpr std::uint64_t kSampleStride = 16;
+constexpr std::uint64_t kMaxUnitsPerCube = 56;
+
+bool cheapEnough(std::span<const RecordData> records, int bits, std::uint64_t digits, std::uint64_t maxWork) {
+    std::uint64_t cubes = 0, units = 0;
+    std::uint64_t i = 0;  // the next cube sampled, counted from the record's first
+    for (const RecordData& r : records) {
+        const std::uint64_t n = cubeCountOf(r.length, bits);
+        for (; i < n; i += kSampleStride) {
+            const CubeMasks cube = readCube({r.data, r.length}, bits, i);
+            const std::uint64_t care = std::uint64_t{cube.zero} | cube.one | ~digits;
+            ++cubes;
+            units += runUnits(care, bitCount(~care >> kLevelDigits));
+        }
+        i -= n;
+    }
+    return units <= kMaxUnitsPerCube * cubes && units <= maxWork / kSampleStride;
+}
+
+}  // namespace
+
+template <class Cell>
+bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint64_t pixelCount, Cell* cells,
+                     const DescendingBounds& bounds, HeapArray<std::uint8_t>& scratch) {
+    const int bits = positionBitCount(pixelCount);
+    if (pixelCount == 0 || 2 * bits + 7 > 64) return false;
+    std::uint32_t longest = 0;
+    for (const RecordData& r : records) {
+        if (r.length != 0 && r.bits != bits) return false;
+        longest = std::max(longest, r.length);
+    }
+    const std::uint64_t digits = (std::uint64_t{1} << bits) - 1;
+    if (!cheapEnough(records, bits, digits, bounds.maxWork) || !scratch.makeRoom(std::uint64_t{longest} + 8)) return false;
+    const std::uint64_t words = (pixelCount + 63) >> kLevelDigits;
+    const std::uint64_t levels = static_cast<std::uint64_t>(std::max(1, (std::max(bits - 6, 0) + 5) / 6));
+    const std::uint64_t perWord = std::max<std::uint64_t>(levels, 2);
+    // The record painter's walk of the whole record: a step per word and
+    // per node at most.
+    std::uint64_t steps = 2 * words + levels;
+    if (steps > bounds.maxSteps) return false;
+    std::uint64_t work = 0;
+    std::fill_n(cells, pixelCount, whole);
+    const std::uint64_t low = digits;
+    const std::uint64_t width = 2 * static_cast<std::uint64_t>(bits);
+    std::uint8_t* const reversed = scratch.data();
+    for (std::size_t c = records.size(); c-- > 0;) {
+        const RecordData& r = records[c];
+        if (r.length == 0) continue;
+        const Cell value = static_cast<Cell>(c);
+        reverseCubeData({r.data, r.length}, reversed);
+        const std::uint64_t n = cubeCountOf(r.length, bits);
+        std::uint64_t at = 8 * static_cast<std::uint64_t>(r.length);
+        for (std::uint64_t i = 0; i < n; ++i) {
+            at -= width;
+            const std::uint64_t cube = reversedCube(reversed, at);
+            const std::uint64_t one = cube & low;
+            const std::uint64_t zero = (cube >> bits) & low;
+            ++work;
+            // A cube with a bit in both masks covers nothing; one with both
+            // masks zero is padding (see CubeMasks).
+            if ((zero & one) != 0 || (zero | one) == 0) continue;
+            const std::uint64_t care = zero | one | ~digits;
+            const std::uint64_t free = ~care;
+            const int wordBits = bitCount(free >> kLevelDigits);
+            steps += levels + (perWord << wordBits);
+            const int k = std::countr_zero(care);
+            work += runUnits(care, wordBits);
+            if (work > bounds.maxWork || steps > bounds.maxSteps) return false;
+            if ((one | free) >= pixelCount) {
+                paintRuns<Cell, true>(cells, one, free, k, pixelCount, value);
+            } else {
+                paintRuns<Cell, false>(cells, one, free, k, pixelCount, value);
+            }
+        }
+    }
+    return true;
+}
+
+template bool paintDescending<std::uint8_t>(std::span<const RecordData>, std::uint8_t, std::uint64_t, std::uint8_t*,
+                                            const DescendingBounds&, HeapArray<std::uint8_t>&);
+template bool paintDescending<std::uint16_t>(std::span<const RecordData>, std::uint16_t, std::uint64_t,
+                                             std::uint16_t*, const DescendingBounds&, HeapArray<std::uint8_t>&);
+
+}  // namespace qm5
