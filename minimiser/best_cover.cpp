@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "minimiser/bitmap.hpp"
 #include "minimiser/prime_cover.hpp"
@@ -78,24 +79,51 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
 }
 
 // Sorts the candidates into candidates_ (cubeBefore order, duplicates
-// dropped); the count kept. Up to b = 29 through one 64-bit key per cube.
+// dropped); the count kept. Up to b = 29 through one key per cube of
+// 2b + 5 bits (fixed digits, care mask, one mask), sorted by radix when
+// there are many: comparisons of keys that differ in few bits mispredict.
 std::size_t CoverSolver::sortCandidates(int b, std::span<const CubeMasks> candidates) {
     CubeMasks* out = candidates_.data();
-    if (b > 29 || !sortKeys_.makeRoom(candidates.size())) {
+    const std::size_t n = candidates.size();
+    if (b > 29 || !sortKeys_.makeRoom(n)) {
         std::copy(candidates.begin(), candidates.end(), out);
-        std::sort(out, out + candidates.size(), cubeBefore);
-        return static_cast<std::size_t>(std::unique(out, out + candidates.size()) - out);
+        std::sort(out, out + n, cubeBefore);
+        return static_cast<std::size_t>(std::unique(out, out + n) - out);
     }
     std::uint64_t* keys = sortKeys_.data();
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t care = candidates[i].zero | candidates[i].one;
-        keys[i] = (static_cast<std::uint64_t>(bitmap::ones(care)) << 58) | (care << 29) | candidates[i].one;
+        keys[i] = (static_cast<std::uint64_t>(bitmap::ones(care)) << (2 * b)) | (care << b) | candidates[i].one;
     }
-    std::sort(keys, keys + candidates.size());
-    const auto distinct = static_cast<std::size_t>(std::unique(keys, keys + candidates.size()) - keys);
-    const std::uint64_t mask = (std::uint64_t{1} << 29) - 1;
+    // Radix passes of at most 11 bits, each stable; the other array of
+    // keys only for them (any size sorts as well without).
+    CountedArray<std::uint64_t> other(account_);
+    if (n < 1024 || !other.allocate(n)) {
+        std::sort(keys, keys + n);
+    } else {
+        const int bits = 2 * b + 5;
+        const int passes = (bits + 10) / 11;
+        const int width = (bits + passes - 1) / passes;
+        std::uint64_t* from = keys;
+        std::uint64_t* to = other.data();
+        std::array<std::size_t, std::size_t{1} << 11> count;
+        const std::uint64_t digit = (std::uint64_t{1} << width) - 1;
+        for (int shift = 0; shift < bits; shift += width) {
+            std::fill(count.begin(), count.end(), std::size_t{0});
+            for (std::size_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & digit];
+            if (count[(from[0] >> shift) & digit] == n) continue;  // one digit: the order stays
+            std::size_t sum = 0;
+            for (std::size_t& c : count) sum += std::exchange(c, sum);
+            for (std::size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & digit]++] = from[i];
+            std::swap(from, to);
+        }
+        if (from != keys) std::copy(from, from + n, keys);
+        other.reset();
+    }
+    const auto distinct = static_cast<std::size_t>(std::unique(keys, keys + n) - keys);
+    const std::uint64_t mask = (std::uint64_t{1} << b) - 1;
     for (std::size_t i = 0; i < distinct; ++i) {
-        const auto care = static_cast<std::uint32_t>((keys[i] >> 29) & mask);
+        const auto care = static_cast<std::uint32_t>((keys[i] >> b) & mask);
         const auto one = static_cast<std::uint32_t>(keys[i] & mask);
         out[i] = CubeMasks{care & ~one, one};
     }
