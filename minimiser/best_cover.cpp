@@ -43,6 +43,9 @@ void CoverSolver::setAccount(MemoryAccount* account) {
         array->setAccount(account);
     }
     for (auto* array : {&runBytes_, &covered_, &selected_}) array->setAccount(account);
+    shared_.setAccount(account);
+    sharedOf_.setAccount(account);
+    words_.setAccount(account);
     candidates_.setAccount(account);
     chosen_.setAccount(account);
     heap_.setAccount(account);
@@ -57,6 +60,9 @@ void CoverSolver::release() {
         array->reset();
     }
     for (auto* array : {&runBytes_, &covered_, &selected_}) array->reset();
+    shared_.reset();
+    sharedOf_.reset();
+    words_.reset();
     candidates_.reset();
     heap_.reset();
     runBytesUsed_ = 0;

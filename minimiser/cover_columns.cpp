@@ -21,40 +21,47 @@ std::uint8_t* putVarint(std::uint8_t* out, std::uint32_t value) {
     return out;
 }
 
+// emit(first, end) for the on positions of bits (a word whose on positions
+// have the ranks first .. end - 1) inside pattern; returns the steps.
+template <class Emit>
+std::uint64_t wordRuns(std::uint64_t bits, std::uint32_t first, std::uint32_t end, std::uint64_t pattern,
+                       const Emit& emit) {
+    const std::uint64_t hits = bits & pattern;
+    if (hits == bits) {
+        if (hits != 0) emit(first, end);
+        return 0;
+    }
+    std::uint64_t steps = 0;
+    for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
+        const std::uint64_t lowest = rest & (0 - rest);
+        const auto rank = first + static_cast<std::uint32_t>(bitmap::ones(bits & (lowest - 1)));
+        emit(rank, rank + 1);
+        ++steps;
+    }
+    return steps;
+}
+
+constexpr std::uint32_t kNoShare = ~std::uint32_t{0};
+
 }  // namespace
 
 // emit(first, end) for the ranks of the on positions in cube, ascending, as
 // runs of consecutive ranks (two runs may touch). A descent over the word
 // index from its top bit, each range of words being a range of ranks: an
-// empty one ends there, and one whose words the cube holds whole is one run.
+// empty one ends there, one whose words the cube holds whole is one run,
+// and a single word w with on positions of the ranks first .. end - 1 goes
+// to word(w, first, end), which emits the cube's and returns its steps.
 // (Over 60 lines: the descent and the step within a word share the cube's
 // masks and the count of steps, kept in registers as the hottest loop of
 // the table.)
-template <class Emit>
-void CoverSolver::onRuns(int b, const CubeMasks& cube, const Emit& emit) {
-    const std::uint64_t* bits = bits_.data();
+template <class OnWord, class Emit>
+void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const Emit& emit) {
     const std::uint32_t* base = rankBase_.data();
     const std::uint32_t care = cube.zero | cube.one;
-    const bitmap::CubeWords cubeWords(b, care, cube.one);
-    const std::uint64_t pattern = cubeWords.pattern();
+    const std::uint64_t pattern = bitmap::CubeWords(b, care, cube.one).pattern();
     std::uint64_t steps = 0;
-    // Word w, whose on positions have the ranks first .. end - 1.
-    auto inWord = [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
-        const std::uint64_t hits = bits[w] & pattern;
-        if (hits == bits[w]) {
-            if (hits != 0) emit(first, end);
-            return;
-        }
-        for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
-            const std::uint64_t lowest = rest & (0 - rest);
-            const auto rank = first + static_cast<std::uint32_t>(bitmap::ones(bits[w] & (lowest - 1)));
-            emit(rank, rank + 1);
-            ++steps;
-        }
-    };
     if (b <= 6) {
-        inWord(0, base[0], base[1]);
-        spent_ += steps;
+        spent_ += word(0, base[0], base[1]);
         return;
     }
     const std::uint32_t highCare = care >> 6;
@@ -82,7 +89,7 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const Emit& emit) {
         const std::uint32_t below = (std::uint32_t{1} << at.j) - 1;
         bool down = false;
         if (at.j == 0) {
-            inWord(at.w, at.first, at.end);
+            steps += word(at.w, at.first, at.end);
         } else if (wholeWords && (highCare & below) == 0) {
             emit(at.first, at.end);
         } else if ((highCare & (std::uint32_t{1} << (at.j - 1))) != 0) {
@@ -117,7 +124,9 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const Emit& emit) {
 // columns holding the same rows as an earlier one are dropped (a cover
 // needs one of them at most, and the earlier is the one the choice would
 // take), found through a hash table of the kept columns (2^n slots for at
-// most 2^(n-1) columns).
+// most 2^(n-1) columns). Half of a photo's candidates have the digits from
+// the sixth up of another (the same words, other positions in them): the
+// descent to those words is made once for them all (findShared).
 MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
     std::uint64_t slots = 64;
     while (slots < 2 * std::uint64_t{distinct}) slots *= 2;
@@ -125,14 +134,18 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
         !colSlots_.allocate(slots)) {
         return MinimiseStatus::outOfMemory;
     }
+    if (!findShared(b, distinct)) return MinimiseStatus::outOfMemory;
+    std::fill(colSlots_.begin(), colSlots_.end(), 0u);
+    const std::uint64_t* bits = bits_.data();
     // One candidate's runs, merged, in order_ (first, end pairs).
     colCount_ = 0;
     runBytesUsed_ = 0;
+    wordsUsed_ = 0;
     for (std::size_t k = 0; k < distinct && !stopped_; ++k) {
         stopped_ = spent_ > workLimit_;
         std::uint32_t count = 0;
         bool grown = true;
-        onRuns(b, candidates_[k], [&](std::uint32_t first, std::uint32_t end) {
+        auto emit = [&](std::uint32_t first, std::uint32_t end) {
             if (count > 0 && order_[2 * count - 1] == first) {
                 order_[2 * count - 1] = end;
                 return;
@@ -142,7 +155,16 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
             order_[2 * count] = first;
             order_[2 * count + 1] = end;
             ++count;
-        });
+        };
+        const CubeMasks& cube = candidates_[k];
+        const std::uint64_t pattern = bitmap::CubeWords(b, cube.zero | cube.one, cube.one).pattern();
+        if (sharedOf_[k] == kNoShare) {
+            onRuns(b, cube, [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
+                return wordRuns(bits[w], first, end, pattern, emit);
+            }, emit);
+        } else {
+            grown = sharedRuns(b, cube, shared_[sharedOf_[k]], emit) && grown;
+        }
         if (!grown) return MinimiseStatus::outOfMemory;
         if (count == 0) continue;
         bool kept = false;
@@ -153,7 +175,75 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
     colStart_[colCount_] = runBytesUsed_;
     colSlots_.reset();
     order_.reset();
+    shared_.reset();
+    sharedOf_.reset();
+    words_.reset();
     return MinimiseStatus::ok;
+}
+
+// emit as onRuns for a cube that shares its words (entry): the descent to
+// them once, for the first such cube, and its steps counted for each.
+// False when storage ran out.
+template <class Emit>
+bool CoverSolver::sharedRuns(int b, const CubeMasks& cube, SharedWords& entry, const Emit& emit) {
+    if (entry.first == ~std::uint64_t{0}) {
+        const std::uint64_t before = spent_;
+        bool grown = true;
+        entry.first = wordsUsed_;
+        onRuns(b, cube, [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
+            grown = grown && words_.grow(wordsUsed_ + 1);
+            if (grown) words_[wordsUsed_++] = Word{w, first, end};
+            return std::uint64_t{0};
+        }, emit);
+        if (!grown) return false;
+        entry.count = static_cast<std::uint32_t>(wordsUsed_ - entry.first);
+        entry.steps = spent_ - before;
+    } else {
+        spent_ += entry.steps;
+    }
+    const std::uint64_t* bits = bits_.data();
+    const std::uint64_t pattern = bitmap::CubeWords(b, cube.zero | cube.one, cube.one).pattern();
+    std::uint64_t steps = 0;
+    for (const Word& word : std::span<const Word>(words_.data() + entry.first, entry.count)) {
+        steps += wordRuns(bits[word.w], word.first, word.end, pattern, emit);
+    }
+    spent_ += steps;
+    return true;
+}
+
+// sharedOf_: per candidate of more than six digits, some of them low, the
+// entry in shared_ of its digits from the sixth up when another candidate
+// has the same; none otherwise. Through colSlots_ (2^n slots for at most
+// 2^(n-1) candidates), left dirty.
+bool CoverSolver::findShared(int b, std::size_t distinct) {
+    if (!sharedOf_.allocate(distinct)) return false;
+    std::fill(sharedOf_.begin(), sharedOf_.end(), kNoShare);
+    if (b <= 6) return true;
+    const std::uint64_t slots = colSlots_.size();
+    std::uint32_t entries = 0;
+    for (std::size_t k = 0; k < distinct; ++k) {
+        const std::uint32_t care = candidates_[k].zero | candidates_[k].one;
+        if ((care & 0x3Fu) == 0) continue;  // all of a word's positions: no word to share
+        const std::uint64_t high = (std::uint64_t{care >> 6} << 32) | (candidates_[k].one >> 6);
+        std::uint64_t s = ((high * 0x9E3779B97F4A7C15ull) >> 32) & (slots - 1);
+        for (;; s = (s + 1) & (slots - 1)) {
+            const std::uint32_t at = colSlots_[s];
+            if (at == 0) {
+                if (!shared_.grow(std::uint64_t{entries} + 1)) return false;
+                shared_[entries] = SharedWords{high, ~std::uint64_t{0}, 0, 0, 0};
+                colSlots_[s] = ++entries;
+                break;
+            }
+            if (shared_[at - 1].high == high) break;
+        }
+        const std::uint32_t entry = colSlots_[s] - 1;
+        ++shared_[entry].users;
+        sharedOf_[k] = entry;
+    }
+    for (std::size_t k = 0; k < distinct; ++k) {
+        if (sharedOf_[k] != kNoShare && shared_[sharedOf_[k]].users == 1) sharedOf_[k] = kNoShare;
+    }
+    return true;
 }
 
 // Appends column colCount_ with the given runs unless an earlier column
