@@ -134,8 +134,13 @@ bool CoverSolver::group(std::uint32_t& groups) {
         y = findRoot(parent, y);
         if (x != y) parent[std::max(x, y)] = std::min(x, y);
     };
+    // Per column not chosen, the number of its first uncovered row (none
+    // when it has none): its group later without a second walk of its runs.
+    CountedArray<std::uint32_t> firstOf(account_);
+    if (!firstOf.allocate(cols)) return false;
     for (std::uint32_t c = 0; c < cols; ++c) {
-        std::uint32_t first = kNone;
+        std::uint32_t& first = firstOf[c];
+        first = kNone;
         eachRun(c, [&](std::uint32_t a, std::uint32_t e) {
             const std::uint32_t lo = number[a];
             const std::uint32_t hi = number[e];
@@ -165,13 +170,7 @@ bool CoverSolver::group(std::uint32_t& groups) {
     }
     std::uint32_t* colStartOf = groupStarts_.data();
     std::uint32_t* rowCountOf = groupStarts_.data() + groups + 1;
-    auto groupOfColumn = [&](std::uint32_t c) {
-        std::uint32_t g = kNone;
-        eachRun(c, [&](std::uint32_t a, std::uint32_t e) {
-            if (g == kNone && number[e] > number[a]) g = parent[number[a]];
-        });
-        return g;
-    };
+    auto groupOfColumn = [&](std::uint32_t c) { return parent[firstOf[c]]; };
     // Each number's place in its group (into next), the columns by group.
     for (std::uint32_t u = 0; u < left; ++u) next[u] = rowCountOf[parent[u]]++;
     for (std::uint32_t c = 0; c < cols; ++c) {
