@@ -32,6 +32,15 @@ std::uint64_t wordRuns(std::uint64_t bits, std::uint32_t first, std::uint32_t en
         return 0;
     }
     std::uint64_t steps = 0;
+    if (bits == ~std::uint64_t{0}) {
+        // Every position on, as in much of a flat picture: a rank is its bit.
+        for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
+            const auto rank = first + static_cast<std::uint32_t>(std::countr_zero(rest));
+            emit(rank, rank + 1);
+            ++steps;
+        }
+        return steps;
+    }
     for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
         const std::uint64_t lowest = rest & (0 - rest);
         const auto rank = first + static_cast<std::uint32_t>(bitmap::ones(bits & (lowest - 1)));
