@@ -177,7 +177,7 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
 // one, that column (scratch_); the Fenwick tree of the weights.
 MinimiseStatus CoverSolver::countRows() {
     const std::uint32_t rows = rowCount_;
-    if (!weight_.allocate(std::uint64_t{rows} + 1) || !scratch_.allocate(std::uint64_t{rows} + 1) ||
+    if (!weight_.allocate(std::uint64_t{rows} + kShortRun) || !scratch_.allocate(std::uint64_t{rows} + 1) ||
         !fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) {
         return MinimiseStatus::outOfMemory;
     }

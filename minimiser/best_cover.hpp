@@ -38,6 +38,11 @@
 
 namespace qm5 {
 
+// The greedy sums the weights of runs up to this long row by row (reading
+// this many, the rows past the run masked off; weight_ has as many to
+// spare), longer ones by the tree.
+inline constexpr std::uint32_t kShortRun = 16;
+
 struct CoverLimits {
     // Most candidates of a group searched exactly: a row is a 64-bit mask
     // of the group's columns.
