@@ -38,11 +38,6 @@
 
 namespace qm5 {
 
-// The greedy sums the weights of runs up to this long row by row (reading
-// this many, the rows past the run masked off; weight_ has as many to
-// spare), longer ones by the tree.
-inline constexpr std::uint32_t kShortRun = 16;
-
 struct CoverLimits {
     // Most candidates of a group searched exactly: a row is a 64-bit mask
     // of the group's columns.
@@ -176,6 +171,10 @@ private:
     CountedArray<Word> words_;
     std::uint64_t wordsUsed_ = 0;
 
+    // The greedy sums the weights of runs up to this long row by row
+    // (reading this many, the rows past the run masked off; weight_ has as
+    // many to spare), longer ones by the tree.
+    static constexpr std::uint32_t kShortRun = 16;
     // Per row: the greedy's weight (high when few columns hold it: 2^24
     // divided by their count; 0 once covered), also in a Fenwick tree, so
     // that a column's weight is a few sums per run.
