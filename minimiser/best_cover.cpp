@@ -1,11 +1,10 @@
-// CoverSolver's table: the candidates sorted, each one's on positions found
-// as runs of ranks by a descent over the words of the on bitmap, repeated
-// columns dropped, and per row the count of columns that hold it.
+// CoverSolver's table: the candidates sorted, their columns built
+// (cover_columns.cpp), and per row the count of columns that hold it.
 #include "minimiser/best_cover.hpp"
 
 #include <algorithm>
 #include <array>
-#include <bit>
+#include <utility>
 
 #include "minimiser/bitmap.hpp"
 #include "minimiser/prime_cover.hpp"
@@ -32,16 +31,6 @@ std::uint32_t weightOf(std::uint32_t columns) {
     return std::max<std::uint32_t>(1, (std::uint32_t{1} << 24) / columns);
 }
 
-// Varints of 7 bits a byte, low bits first.
-std::uint8_t* putVarint(std::uint8_t* out, std::uint32_t value) {
-    while (value >= 0x80) {
-        *out++ = static_cast<std::uint8_t>(value | 0x80);
-        value >>= 7;
-    }
-    *out++ = static_cast<std::uint8_t>(value);
-    return out;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -54,6 +43,9 @@ void CoverSolver::setAccount(MemoryAccount* account) {
         array->setAccount(account);
     }
     for (auto* array : {&runBytes_, &covered_, &selected_}) array->setAccount(account);
+    shared_.setAccount(account);
+    sharedOf_.setAccount(account);
+    words_.setAccount(account);
     candidates_.setAccount(account);
     chosen_.setAccount(account);
     heap_.setAccount(account);
@@ -68,6 +60,9 @@ void CoverSolver::release() {
         array->reset();
     }
     for (auto* array : {&runBytes_, &covered_, &selected_}) array->reset();
+    shared_.reset();
+    sharedOf_.reset();
+    words_.reset();
     candidates_.reset();
     heap_.reset();
     runBytesUsed_ = 0;
@@ -90,24 +85,51 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
 }
 
 // Sorts the candidates into candidates_ (cubeBefore order, duplicates
-// dropped); the count kept. Up to b = 29 through one 64-bit key per cube.
+// dropped); the count kept. Up to b = 29 through one key per cube of
+// 2b + 5 bits (fixed digits, care mask, one mask), sorted by radix when
+// there are many: comparisons of keys that differ in few bits mispredict.
 std::size_t CoverSolver::sortCandidates(int b, std::span<const CubeMasks> candidates) {
     CubeMasks* out = candidates_.data();
-    if (b > 29 || !sortKeys_.makeRoom(candidates.size())) {
+    const std::size_t n = candidates.size();
+    if (b > 29 || !sortKeys_.makeRoom(n)) {
         std::copy(candidates.begin(), candidates.end(), out);
-        std::sort(out, out + candidates.size(), cubeBefore);
-        return static_cast<std::size_t>(std::unique(out, out + candidates.size()) - out);
+        std::sort(out, out + n, cubeBefore);
+        return static_cast<std::size_t>(std::unique(out, out + n) - out);
     }
     std::uint64_t* keys = sortKeys_.data();
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t care = candidates[i].zero | candidates[i].one;
-        keys[i] = (static_cast<std::uint64_t>(bitmap::ones(care)) << 58) | (care << 29) | candidates[i].one;
+        keys[i] = (static_cast<std::uint64_t>(bitmap::ones(care)) << (2 * b)) | (care << b) | candidates[i].one;
     }
-    std::sort(keys, keys + candidates.size());
-    const auto distinct = static_cast<std::size_t>(std::unique(keys, keys + candidates.size()) - keys);
-    const std::uint64_t mask = (std::uint64_t{1} << 29) - 1;
+    // Radix passes of at most 11 bits, each stable; the other array of
+    // keys only for them (any size sorts as well without).
+    CountedArray<std::uint64_t> other(account_);
+    if (n < 1024 || !other.allocate(n)) {
+        std::sort(keys, keys + n);
+    } else {
+        const int bits = 2 * b + 5;
+        const int passes = (bits + 10) / 11;
+        const int width = (bits + passes - 1) / passes;
+        std::uint64_t* from = keys;
+        std::uint64_t* to = other.data();
+        std::array<std::size_t, std::size_t{1} << 11> count;
+        const std::uint64_t digit = (std::uint64_t{1} << width) - 1;
+        for (int shift = 0; shift < bits; shift += width) {
+            std::fill(count.begin(), count.end(), std::size_t{0});
+            for (std::size_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & digit];
+            if (count[(from[0] >> shift) & digit] == n) continue;  // one digit: the order stays
+            std::size_t sum = 0;
+            for (std::size_t& c : count) sum += std::exchange(c, sum);
+            for (std::size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & digit]++] = from[i];
+            std::swap(from, to);
+        }
+        if (from != keys) std::copy(from, from + n, keys);
+        other.reset();
+    }
+    const auto distinct = static_cast<std::size_t>(std::unique(keys, keys + n) - keys);
+    const std::uint64_t mask = (std::uint64_t{1} << b) - 1;
     for (std::size_t i = 0; i < distinct; ++i) {
-        const auto care = static_cast<std::uint32_t>((keys[i] >> 29) & mask);
+        const auto care = static_cast<std::uint32_t>((keys[i] >> b) & mask);
         const auto one = static_cast<std::uint32_t>(keys[i] & mask);
         out[i] = CubeMasks{care & ~one, one};
     }
@@ -151,190 +173,11 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
     return countRows();
 }
 
-// emit(first, end) for the ranks of the on positions in cube, ascending, as
-// runs of consecutive ranks (two runs may touch). A descent over the word
-// index from its top bit, each range of words being a range of ranks: an
-// empty one ends there, and one whose words the cube holds whole is one run.
-// (Over 60 lines: the descent and the step within a word share the cube's
-// masks and the count of steps, kept in registers as the hottest loop of
-// the table.)
-template <class Emit>
-void CoverSolver::onRuns(int b, const CubeMasks& cube, const Emit& emit) {
-    const std::uint64_t* bits = bits_.data();
-    const std::uint32_t* base = rankBase_.data();
-    const std::uint32_t care = cube.zero | cube.one;
-    const bitmap::CubeWords cubeWords(b, care, cube.one);
-    const std::uint64_t pattern = cubeWords.pattern();
-    std::uint64_t steps = 0;
-    // Word w, whose on positions have the ranks first .. end - 1.
-    auto inWord = [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
-        const std::uint64_t hits = bits[w] & pattern;
-        if (hits == bits[w]) {
-            if (hits != 0) emit(first, end);
-            return;
-        }
-        for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
-            const std::uint64_t lowest = rest & (0 - rest);
-            const auto rank = first + static_cast<std::uint32_t>(bitmap::ones(bits[w] & (lowest - 1)));
-            emit(rank, rank + 1);
-            ++steps;
-        }
-    };
-    if (b <= 6) {
-        inWord(0, base[0], base[1]);
-        spent_ += steps;
-        return;
-    }
-    const std::uint32_t highCare = care >> 6;
-    const std::uint32_t highOne = cube.one >> 6;
-    const bool wholeWords = pattern == ~std::uint64_t{0};
-    // Words w .. w + 2^j - 1, whose index bits from j up the cube decides,
-    // with the ranks first .. end - 1 of their on positions: the range at
-    // hand, and on a stack the upper halves still to visit, the lowest on
-    // top (one per level at most). A range without on positions counts as
-    // visited and goes no further; the halves of a range share the rank at
-    // their border, so a split reads one rank.
-    struct Range {
-        int j;
-        std::uint32_t w;
-        std::uint32_t first;
-        std::uint32_t end;
-    };
-    Range stack[kMaxPositionBits];
-    int top = 0;
-    Range at{b - 6, 0, base[0], base[std::uint32_t{1} << (b - 6)]};
-    bool more = at.first != at.end;
-    steps += more ? 0 : 1;
-    while (more) {
-        ++steps;
-        const std::uint32_t below = (std::uint32_t{1} << at.j) - 1;
-        bool down = false;
-        if (at.j == 0) {
-            inWord(at.w, at.first, at.end);
-        } else if (wholeWords && (highCare & below) == 0) {
-            emit(at.first, at.end);
-        } else if ((highCare & (std::uint32_t{1} << (at.j - 1))) != 0) {
-            // Fixed digits down to the next free one: one range, no branch.
-            const int to = static_cast<int>(std::bit_width(~highCare & below));
-            const std::uint32_t from = at.w | (highOne & below & ~((std::uint32_t{1} << to) - 1));
-            at = Range{to, from, base[from], base[from + (std::uint32_t{1} << to)]};
-            down = at.first != at.end;
-            steps += down ? 0 : 1;
-        } else {
-            // A free digit: both halves, the lower one first.
-            const std::uint32_t bit = std::uint32_t{1} << (at.j - 1);
-            const std::uint32_t middle = base[at.w | bit];
-            if (middle != at.end) {
-                stack[top++] = Range{at.j - 1, at.w | bit, middle, at.end};
-            } else {
-                ++steps;
-            }
-            at = Range{at.j - 1, at.w, at.first, middle};
-            down = at.first != at.end;
-            steps += down ? 0 : 1;
-        }
-        if (!down) {
-            more = top > 0;
-            if (more) at = stack[--top];
-        }
-    }
-    spent_ += steps;
-}
-
-// Columns: the candidates holding an on position, each with its runs;
-// columns holding the same rows as an earlier one are dropped (a cover
-// needs one of them at most, and the earlier is the one the choice would
-// take), found through a hash table of the kept columns (2^n slots for at
-// most 2^(n-1) columns).
-MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
-    std::uint64_t slots = 64;
-    while (slots < 2 * std::uint64_t{distinct}) slots *= 2;
-    if (!colCand_.allocate(distinct) || !colRows_.allocate(distinct) || !colStart_.allocate(distinct + 1) ||
-        !colSlots_.allocate(slots)) {
-        return MinimiseStatus::outOfMemory;
-    }
-    // One candidate's runs, merged, in order_ (first, end pairs).
-    colCount_ = 0;
-    runBytesUsed_ = 0;
-    for (std::size_t k = 0; k < distinct && !stopped_; ++k) {
-        stopped_ = spent_ > workLimit_;
-        std::uint32_t count = 0;
-        bool grown = true;
-        onRuns(b, candidates_[k], [&](std::uint32_t first, std::uint32_t end) {
-            if (count > 0 && order_[2 * count - 1] == first) {
-                order_[2 * count - 1] = end;
-                return;
-            }
-            grown = grown && order_.grow(2 * std::uint64_t{count} + 2);
-            if (!grown) return;
-            order_[2 * count] = first;
-            order_[2 * count + 1] = end;
-            ++count;
-        });
-        if (!grown) return MinimiseStatus::outOfMemory;
-        if (count == 0) continue;
-        bool kept = false;
-        if (!appendColumn(static_cast<std::uint32_t>(k), order_.data(), count, slots, kept)) {
-            return MinimiseStatus::outOfMemory;
-        }
-    }
-    colStart_[colCount_] = runBytesUsed_;
-    colSlots_.reset();
-    order_.reset();
-    return MinimiseStatus::ok;
-}
-
-// Appends column colCount_ with the given runs unless an earlier column
-// holds the same rows; kept tells which. False when storage ran out.
-bool CoverSolver::appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount,
-                               std::uint64_t slots, bool& kept) {
-    const std::uint32_t col = colCount_;
-    // Two varints of at most 5 bytes per run.
-    if (!runBytes_.grow(runBytesUsed_ + 10 * std::uint64_t{runCount})) return false;
-    const std::uint64_t start = runBytesUsed_;
-    std::uint8_t* out = runBytes_.data() + start;
-    std::uint32_t previous = 0;
-    std::uint32_t rows = 0;
-    std::uint64_t hash = runCount;
-    for (std::uint32_t i = 0; i < runCount; ++i) {
-        const std::uint32_t first = runs[2 * i];
-        const std::uint32_t end = runs[2 * i + 1];
-        out = putVarint(putVarint(out, first - previous), end - first - 1);
-        previous = end;
-        rows += end - first;
-        hash = (hash ^ first ^ (std::uint64_t{end} << 32)) * 0x9E3779B97F4A7C15ull;
-    }
-    const auto length = static_cast<std::uint64_t>(out - (runBytes_.data() + start));
-    spent_ += 2 * runCount;
-    kept = false;
-    for (std::uint64_t s = (hash ^ (hash >> 29)) & (slots - 1);; s = (s + 1) & (slots - 1)) {
-        const std::uint32_t other = colSlots_[s];
-        if (other == 0) {
-            colSlots_[s] = col + 1;
-            break;
-        }
-        const std::uint64_t otherStart = colStart_[other - 1];
-        const std::uint64_t otherEnd = other == col ? start : colStart_[other];
-        if (otherEnd - otherStart == length &&
-            std::equal(runBytes_.data() + start, runBytes_.data() + start + length, runBytes_.data() + otherStart)) {
-            return true;
-        }
-    }
-    kept = true;
-    colStart_[col] = start;
-    colStart_[col + 1] = start + length;
-    colCand_[col] = candidate;
-    colRows_[col] = rows;
-    runBytesUsed_ = start + length;
-    colCount_ = col + 1;
-    return true;
-}
-
 // Per row: how many columns hold it (its weight) and, for a row held by
 // one, that column (scratch_); the Fenwick tree of the weights.
 MinimiseStatus CoverSolver::countRows() {
     const std::uint32_t rows = rowCount_;
-    if (!weight_.allocate(std::uint64_t{rows} + 1) || !scratch_.allocate(std::uint64_t{rows} + 1) ||
+    if (!weight_.allocate(std::uint64_t{rows} + kShortRun) || !scratch_.allocate(std::uint64_t{rows} + 1) ||
         !fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) {
         return MinimiseStatus::outOfMemory;
     }

@@ -103,8 +103,12 @@ private:
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
     std::size_t sortCandidates(int b, std::span<const CubeMasks> candidates);
     MinimiseStatus buildColumns(int b, std::size_t distinct);
+    template <class OnWord, class Emit>
+    void onRuns(int b, const CubeMasks& cube, const OnWord& word, const Emit& emit);
+    [[nodiscard]] bool findShared(int b, std::size_t distinct);
+    struct SharedWords;
     template <class Emit>
-    void onRuns(int b, const CubeMasks& cube, const Emit& emit);
+    [[nodiscard]] bool sharedRuns(int b, const CubeMasks& cube, SharedWords& entry, const Emit& emit);
     [[nodiscard]] bool appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount,
                                     std::uint64_t slots, bool& kept);
     template <class F>
@@ -147,6 +151,30 @@ private:
     CountedArray<std::uint8_t> runBytes_;
     std::uint64_t runBytesUsed_ = 0;
 
+    // Candidates whose digits above the sixth are those of another's (the
+    // same words, other positions in them) share the descent to their
+    // words: the first of them keeps its words and steps for the others.
+    struct SharedWords {
+        std::uint64_t high;      // care << 32 | one, digits from the sixth up
+        std::uint64_t first;     // its words in words_, once found
+        std::uint64_t steps;     // steps of the descent to them
+        std::uint32_t count;     // words
+        std::uint32_t users;     // candidates with these digits
+    };
+    struct Word {
+        std::uint32_t w;
+        std::uint32_t first;
+        std::uint32_t end;
+    };
+    CountedArray<SharedWords> shared_;
+    CountedArray<std::uint32_t> sharedOf_;   // candidate -> its entry in shared_, or none
+    CountedArray<Word> words_;
+    std::uint64_t wordsUsed_ = 0;
+
+    // The greedy sums the weights of runs up to this long row by row
+    // (reading this many, the rows past the run masked off; weight_ has as
+    // many to spare), longer ones by the tree.
+    static constexpr std::uint32_t kShortRun = 16;
     // Per row: the greedy's weight (high when few columns hold it: 2^24
     // divided by their count; 0 once covered), also in a Fenwick tree, so
     // that a column's weight is a few sums per run.

@@ -12,8 +12,6 @@ namespace qm5 {
 namespace {
 
 constexpr std::uint32_t kNone = ~std::uint32_t{0};
-// Runs up to this long are summed row by row, longer ones by the tree.
-constexpr std::uint32_t kShortRun = 16;
 
 std::uint32_t findRoot(std::uint32_t* parent, std::uint32_t x) {
     while (parent[x] != x) {
@@ -44,7 +42,14 @@ std::uint64_t CoverSolver::score(std::uint32_t col) {
     std::uint64_t steps = 0;
     eachRun(col, [&](std::uint32_t first, std::uint32_t end) {
         if (end - first <= kShortRun) {
-            for (std::uint32_t r = first; r < end; ++r) sum += weight_[r];
+            // All kShortRun lanes, without a branch on the length (runs of
+            // one to a few rows, mispredicted): weights are below 2^25, so
+            // 16 of them fit 32 bits.
+            const std::uint32_t* at = weight_.data() + first;
+            const std::uint32_t length = end - first;
+            std::uint32_t part = 0;
+            for (std::uint32_t i = 0; i < kShortRun; ++i) part += i < length ? at[i] : 0u;
+            sum += part;
             steps += end - first;
         } else {
             sum += weightBelow(end) - weightBelow(first);
@@ -134,8 +139,13 @@ bool CoverSolver::group(std::uint32_t& groups) {
         y = findRoot(parent, y);
         if (x != y) parent[std::max(x, y)] = std::min(x, y);
     };
+    // Per column not chosen, the number of its first uncovered row (none
+    // when it has none): its group later without a second walk of its runs.
+    CountedArray<std::uint32_t> firstOf(account_);
+    if (!firstOf.allocate(cols)) return false;
     for (std::uint32_t c = 0; c < cols; ++c) {
-        std::uint32_t first = kNone;
+        std::uint32_t& first = firstOf[c];
+        first = kNone;
         eachRun(c, [&](std::uint32_t a, std::uint32_t e) {
             const std::uint32_t lo = number[a];
             const std::uint32_t hi = number[e];
@@ -165,13 +175,7 @@ bool CoverSolver::group(std::uint32_t& groups) {
     }
     std::uint32_t* colStartOf = groupStarts_.data();
     std::uint32_t* rowCountOf = groupStarts_.data() + groups + 1;
-    auto groupOfColumn = [&](std::uint32_t c) {
-        std::uint32_t g = kNone;
-        eachRun(c, [&](std::uint32_t a, std::uint32_t e) {
-            if (g == kNone && number[e] > number[a]) g = parent[number[a]];
-        });
-        return g;
-    };
+    auto groupOfColumn = [&](std::uint32_t c) { return parent[firstOf[c]]; };
     // Each number's place in its group (into next), the columns by group.
     for (std::uint32_t u = 0; u < left; ++u) next[u] = rowCountOf[parent[u]]++;
     for (std::uint32_t c = 0; c < cols; ++c) {
