@@ -184,11 +184,18 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
         const Word* part = set + (side == 0 ? 0 : half);
         Word any = 0;
         Word differs = 0;
-        for (std::size_t from = 0; from < half && (any == 0 || differs == 0); from += kBlock) {
-            const std::size_t to = std::min(half, from + kBlock);
-            for (std::size_t i = from; i < to; ++i) {
+        if (half < kBlock) {
+            for (std::size_t i = 0; i < half; ++i) {
                 any |= part[i];
                 differs |= part[i] ^ mine[i];
+            }
+        } else {
+            // Whole blocks (half is a power of two): loops of a fixed count.
+            for (std::size_t from = 0; from < half && (any == 0 || differs == 0); from += kBlock) {
+                for (std::size_t i = from; i < from + kBlock; ++i) {
+                    any |= part[i];
+                    differs |= part[i] ^ mine[i];
+                }
             }
         }
         work_ += half;
