@@ -123,7 +123,9 @@ void PrimeSearch::descend(const Node& node, const Word* set, int m, int md, std:
 }
 
 // Top digit free: T (which wide left in the first set of the frame),
-// (H0 OR H1) AND T, and D0 AND D1 AND T.
+// (H0 OR H1) AND T, and D0 AND D1. Every dominance set lies inside its
+// node's set (T of a node above, cut down as that set was), so D0 AND D1
+// lies inside S0 AND S1 = T without cutting it to T.
 template <class Take>
 void PrimeSearch::topFree(const Node& node, const Halves& halves, const Take& take) {
     const std::size_t half = std::size_t{1} << (node.k - 7);
@@ -153,7 +155,7 @@ void PrimeSearch::topFree(const Node& node, const Halves& halves, const Take& ta
         Word some = 0;
         Word differs = 0;
         for (std::size_t i = 0; i < half; ++i) {
-            const Word x = d0[i] & d1[i] & t[i];
+            const Word x = d0[i] & d1[i];
             out[i] = x;
             some |= x;
             differs |= x ^ t[i];
@@ -184,11 +186,18 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
         const Word* part = set + (side == 0 ? 0 : half);
         Word any = 0;
         Word differs = 0;
-        for (std::size_t from = 0; from < half && (any == 0 || differs == 0); from += kBlock) {
-            const std::size_t to = std::min(half, from + kBlock);
-            for (std::size_t i = from; i < to; ++i) {
+        if (half < kBlock) {
+            for (std::size_t i = 0; i < half; ++i) {
                 any |= part[i];
                 differs |= part[i] ^ mine[i];
+            }
+        } else {
+            // Whole blocks (half is a power of two): loops of a fixed count.
+            for (std::size_t from = 0; from < half && (any == 0 || differs == 0); from += kBlock) {
+                for (std::size_t i = from; i < from + kBlock; ++i) {
+                    any |= part[i];
+                    differs |= part[i] ^ mine[i];
+                }
             }
         }
         work_ += half;
@@ -258,7 +267,7 @@ void PrimeSearch::narrowChild(int k, Word s, const Words& lists, int side, std::
         const Word x = side < 0 ? ((lists.h[j] & low) | (lists.h[j] >> hb)) & t : part(lists.h[j]);
         return Cut<Word>{x, x == 0, x == mine};
     }) && childDominance(lists.nd, child.d, child.nd, [&](int j, int) {
-        const Word x = side < 0 ? lists.d[j] & (lists.d[j] >> hb) & t : part(lists.d[j]);
+        const Word x = side < 0 ? lists.d[j] & (lists.d[j] >> hb) : part(lists.d[j]);
         return Cut<Word>{x, x == 0, x == mine};
     });
     if (!alive) return;
