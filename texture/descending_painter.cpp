@@ -1,6 +1,7 @@
 #include "texture/descending_painter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 
 #include "texture/position_masks.hpp"
@@ -28,11 +29,39 @@ inline void forEachSubset(std::uint64_t base, std::uint64_t free, std::uint64_t 
 }
 
 // Runs of 2^K positions from base | s, s over the subsets of free: stores
-// of a fixed width, no loads.
+// of a fixed width, no loads. Walking the subsets one by one ties every
+// store to the step before it (s - free, & free); with three digits or
+// more free, each step of the walk over the others stores the eight runs
+// that the lowest three allow, at offsets held in registers (from an
+// array they would be loads, which the stores around them slow down:
+// measured slower than the plain walk). Clipped cubes, which must stop at
+// the picture's end, keep the plain walk.
 template <class Cell, bool Clip, int K>
 void paintShortRuns(Cell* cells, std::uint64_t base, std::uint64_t free, std::uint64_t pixelCount, Cell value) {
-    forEachSubset<Clip>(base, free, pixelCount,
-                        [&](std::uint64_t start) { std::fill_n(cells + start, std::size_t{1} << K, value); });
+    constexpr std::size_t kRun = std::size_t{1} << K;
+    if (Clip || bitCount(free) < 3) {
+        forEachSubset<Clip>(base, free, pixelCount, [&](std::uint64_t start) { std::fill_n(cells + start, kRun, value); });
+        return;
+    }
+    std::uint64_t rest = free;
+    const std::uint64_t d0 = rest & (~rest + 1);
+    rest ^= d0;
+    const std::uint64_t d1 = rest & (~rest + 1);
+    rest ^= d1;
+    const std::uint64_t d2 = rest & (~rest + 1);
+    rest ^= d2;
+    const std::uint64_t d01 = d0 | d1, d02 = d0 | d2, d12 = d1 | d2, d012 = d01 | d2;
+    forEachSubset<false>(base, rest, pixelCount, [&](std::uint64_t start) {
+        Cell* const at = cells + start;
+        std::fill_n(at, kRun, value);
+        std::fill_n(at + d0, kRun, value);
+        std::fill_n(at + d1, kRun, value);
+        std::fill_n(at + d01, kRun, value);
+        std::fill_n(at + d2, kRun, value);
+        std::fill_n(at + d02, kRun, value);
+        std::fill_n(at + d12, kRun, value);
+        std::fill_n(at + d012, kRun, value);
+    });
 }
 
 // Runs of 2^k positions (k >= 6).
