@@ -39,7 +39,8 @@ inline void forEachSubset(std::uint64_t base, std::uint64_t free, std::uint64_t 
 template <class Cell, bool Clip, int K>
 void paintShortRuns(Cell* cells, std::uint64_t base, std::uint64_t free, std::uint64_t pixelCount, Cell value) {
     constexpr std::size_t kRun = std::size_t{1} << K;
-    if (Clip || bitCount(free) < 3) {
+    const std::uint64_t twoCleared = free & (free - 1) & ((free & (free - 1)) - 1);
+    if (Clip || twoCleared == 0) {  // fewer than three digits free
         forEachSubset<Clip>(base, free, pixelCount, [&](std::uint64_t start) { std::fill_n(cells + start, kRun, value); });
         return;
     }
