@@ -96,7 +96,23 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
         progress(share);
         return;
     }
-    const Node node{k, s, h, at.n, at.d, at.nd, at.care, at.one, share / 3, at.onFirst};
+    int n = at.n;
+    int nd = at.nd;
+    const Word* const* d = at.d;
+    const Word* list[kMaxList + 1];
+    const Word* dominance[kMaxList + 1];
+    if (at.fresh) {
+        std::copy(h, h + n - 1, list);
+        std::copy(d, d + nd - 1, dominance);
+        n -= 1;
+        nd -= 1;
+        prune(h[n], 2 * half, list, n, at.onFirst ? 1 : 0, dominance, nd);
+        list[n++] = h[at.n - 1];
+        dominance[nd++] = d[at.nd - 1];
+        h = list;
+        d = dominance;
+    }
+    const Node node{k, s, h, n, d, nd, at.care, at.one, share / 3, at.onFirst};
     topFree(node, halves, take);
     topFixed(node, halves, 0, take);
     topFixed(node, halves, 1, take);
@@ -106,10 +122,10 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
 // The children of a wide node: the lists in frames_[k], the set given.
 template <class Take>
 void PrimeSearch::descend(const Node& node, const Word* set, int m, int md, std::uint32_t care, std::uint32_t one,
-                          const Take& take, bool onFirst) {
+                          const Take& take, bool onFirst, bool fresh) {
     const Frame& f = frames_[node.k];
     if (node.k - 1 > 6) {
-        const Node child{node.k - 1, set, f.list, m, f.dominance, md, care, one, 0, onFirst};
+        const Node child{node.k - 1, set, f.list, m, f.dominance, md, care, one, 0, onFirst, fresh};
         wide(child, node.childShare, take);
         return;
     }
@@ -118,6 +134,13 @@ void PrimeSearch::descend(const Node& node, const Word* set, int m, int md, std:
     for (int j = 0; j < md; ++j) lists.d[j] = f.dominance[j][0];
     lists.n = m;
     lists.nd = md;
+    if (fresh) {
+        lists.n = m - 1;
+        lists.nd = md - 1;
+        prune(f.list[m - 1][0], lists, onFirst ? 1 : 0);
+        lists.h[lists.n++] = f.list[m - 1][0];
+        lists.d[lists.nd++] = f.dominance[md - 1][0];
+    }
     narrow(node.k - 1, set[0], lists, care, one, take, onFirst);
     progress(node.childShare);
 }
@@ -218,7 +241,8 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
         if (spans_) f.dominance[md++] = f.sets;  // T, which topFree left in the first set
     }
     const std::uint32_t bit = std::uint32_t{1} << (node.k - 1);
-    descend(node, mine, m, md, node.care | bit, side == 0 ? node.one : node.one | bit, take, onFirst);
+    descend(node, mine, m, md, node.care | bit, side == 0 ? node.one : node.one | bit, take, onFirst,
+            spans_ && halves.meet);
 }
 
 // A node over k <= 6 bits: every set is the low 2^k bits of one word.
@@ -276,8 +300,11 @@ void PrimeSearch::narrowChild(int k, Word s, const Words& lists, int side, std::
         return;
     }
     if (rest != mine) {
+        if (spans_) {
+            prune(rest, child, first ? 1 : 0);
+            child.d[child.nd++] = t;
+        }
         child.h[child.n++] = rest;
-        if (spans_) child.d[child.nd++] = t;
     }
     const std::uint32_t bit = std::uint32_t{1} << (k - 1);
     narrow(k - 1, mine, child, care | bit, side == 0 ? one : one | bit, take, first);
