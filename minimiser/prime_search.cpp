@@ -53,20 +53,6 @@ void PrimeSearch::prune(const Word* r, std::size_t words, const Word** list, int
     md = kept;
 }
 
-void PrimeSearch::prune(Word r, Words& lists, int keep) {
-    int kept = keep;
-    for (int j = keep; j < lists.n; ++j) {
-        if ((r & ~lists.h[j]) != 0) lists.h[kept++] = lists.h[j];
-    }
-    work_ += static_cast<std::uint64_t>(lists.n + lists.nd);
-    lists.n = kept;
-    kept = 0;
-    for (int j = 0; j < lists.nd; ++j) {
-        if ((r & lists.d[j]) != 0) lists.d[kept++] = lists.d[j];
-    }
-    lists.nd = kept;
-}
-
 std::uint64_t PrimeSearch::bytesFor(int b, bool dominance) {
     std::uint64_t words = 0;
     for (int k = 7; k <= b; ++k) words += frameWords(b, k, dominance);

@@ -203,9 +203,11 @@ private:
     //   dominance set lies inside its node's set), so inside
     //   mine - R = T, which joins the dominance sets.
     // Same primes, fewer sets to cut below. Both tests read only the words
-    // where R has positions, so they are made when R has at most
-    // kPruneWords such words, which keeps them cheaper than the cuts they
-    // spare.
+    // where R has positions; they are made where they cost less than the
+    // cuts they spare: in nodes over kPruneBits bits or more (below, the
+    // subtrees are small) where R has at most kPruneWords such words
+    // (measured on the benchmark's photo and cartoon pictures).
+    static constexpr int kPruneBits = 11;
     static constexpr std::size_t kPruneWords = 64;
     void prune(const Word* r, std::size_t words, const Word** list, int& m, int keep, const Word** d, int& md);
 
@@ -225,8 +227,6 @@ private:
         int n = 0;
         int nd = 0;
     };
-    // prune for a narrow child's lists, before R and T join them.
-    void prune(Word r, Words& lists, int keep);
     template <class Take>
     void narrow(int k, Word s, const Words& lists, std::uint32_t care, std::uint32_t one, const Take& take,
                 bool onFirst);

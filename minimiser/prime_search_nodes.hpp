@@ -101,7 +101,7 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
     const Word* const* d = at.d;
     const Word* list[kMaxList + 1];
     const Word* dominance[kMaxList + 1];
-    if (at.fresh) {
+    if (at.fresh && k >= kPruneBits) {
         std::copy(h, h + n - 1, list);
         std::copy(d, d + nd - 1, dominance);
         n -= 1;
@@ -134,13 +134,6 @@ void PrimeSearch::descend(const Node& node, const Word* set, int m, int md, std:
     for (int j = 0; j < md; ++j) lists.d[j] = f.dominance[j][0];
     lists.n = m;
     lists.nd = md;
-    if (fresh) {
-        lists.n = m - 1;
-        lists.nd = md - 1;
-        prune(f.list[m - 1][0], lists, onFirst ? 1 : 0);
-        lists.h[lists.n++] = f.list[m - 1][0];
-        lists.d[lists.nd++] = f.dominance[md - 1][0];
-    }
     narrow(node.k - 1, set[0], lists, care, one, take, onFirst);
     progress(node.childShare);
 }
@@ -300,11 +293,8 @@ void PrimeSearch::narrowChild(int k, Word s, const Words& lists, int side, std::
         return;
     }
     if (rest != mine) {
-        if (spans_) {
-            prune(rest, child, first ? 1 : 0);
-            child.d[child.nd++] = t;
-        }
         child.h[child.n++] = rest;
+        if (spans_) child.d[child.nd++] = t;
     }
     const std::uint32_t bit = std::uint32_t{1} << (k - 1);
     narrow(k - 1, mine, child, care | bit, side == 0 ? one : one | bit, take, first);
