@@ -13,46 +13,6 @@ std::uint64_t frameWords(int b, int k, bool dominance) {
 
 }  // namespace
 
-void PrimeSearch::prune(const Word* r, std::size_t words, const Word** list, int& m, int keep, const Word** d,
-                        int& md) {
-    std::uint32_t at[kPruneWords];  // the words of r that are not empty
-    std::size_t count = 0;
-    std::size_t i = 0;
-    while (i < words && count <= kPruneWords) {
-        // Mostly empty words: skip them four at a time.
-        while (i + 4 <= words && (r[i] | r[i + 1] | r[i + 2] | r[i + 3]) == 0) i += 4;
-        if (i == words) break;
-        if (r[i] != 0) {
-            if (count == kPruneWords) return;
-            at[count++] = static_cast<std::uint32_t>(i);
-        }
-        ++i;
-    }
-    work_ += i / 4;
-    auto holdsR = [&](const Word* y) {
-        std::size_t j = 0;
-        while (j < count && (r[at[j]] & ~y[at[j]]) == 0) ++j;
-        work_ += j;
-        return j == count;
-    };
-    auto missesR = [&](const Word* y) {
-        std::size_t j = 0;
-        while (j < count && (r[at[j]] & y[at[j]]) == 0) ++j;
-        work_ += j;
-        return j == count;
-    };
-    int kept = keep;
-    for (int j = keep; j < m; ++j) {
-        if (!holdsR(list[j])) list[kept++] = list[j];
-    }
-    m = kept;
-    kept = 0;
-    for (int j = 0; j < md; ++j) {
-        if (!missesR(d[j])) d[kept++] = d[j];
-    }
-    md = kept;
-}
-
 std::uint64_t PrimeSearch::bytesFor(int b, bool dominance) {
     std::uint64_t words = 0;
     for (int k = 7; k <= b; ++k) words += frameWords(b, k, dominance);

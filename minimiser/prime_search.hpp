@@ -145,7 +145,6 @@ private:
         std::uint32_t one;
         std::uint32_t childShare;
         bool onFirst;  // h[0] holds the node's on positions
-        bool fresh = false;  // a fixed branch of a spans search: h[n - 1] is R, d[nd - 1] is T (see prune)
     };
     struct Halves {
         bool meet = false;                // S0 AND S1 not empty
@@ -193,29 +192,11 @@ private:
         return true;
     }
 
-    // Spans: the sets of a fixed branch's lists that its new list set
-    // R = mine - other leaves idle, dropped before its children cut them
-    // (they stay idle as the lists are cut, cuts keeping sets nested), by a
-    // node that goes on to split (one that gives spans cuts nothing):
-    // - a list set holding R: a cube that meets R meets it. The first set
-    //   stays while it holds the on positions.
-    // - a dominance set that misses R: it lies inside mine (as every
-    //   dominance set lies inside its node's set), so inside
-    //   mine - R = T, which joins the dominance sets.
-    // Same primes, fewer sets to cut below. Both tests read only the words
-    // where R has positions; they are made where they cost less than the
-    // cuts they spare: in nodes over kPruneBits bits or more (below, the
-    // subtrees are small) where R has at most kPruneWords such words
-    // (measured on the benchmark's photo and cartoon pictures).
-    static constexpr int kPruneBits = 11;
-    static constexpr std::size_t kPruneWords = 64;
-    void prune(const Word* r, std::size_t words, const Word** list, int& m, int keep, const Word** d, int& md);
-
     template <class Take>
     void wide(const Node& node, std::uint32_t share, const Take& take);
     template <class Take>
     void descend(const Node& node, const Word* set, int m, int md, std::uint32_t care, std::uint32_t one,
-                 const Take& take, bool onFirst, bool fresh = false);
+                 const Take& take, bool onFirst);
     template <class Take>
     void topFree(const Node& node, const Halves& halves, const Take& take);
     template <class Take>

@@ -96,23 +96,7 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
         progress(share);
         return;
     }
-    int n = at.n;
-    int nd = at.nd;
-    const Word* const* d = at.d;
-    const Word* list[kMaxList + 1];
-    const Word* dominance[kMaxList + 1];
-    if (at.fresh && k >= kPruneBits) {
-        std::copy(h, h + n - 1, list);
-        std::copy(d, d + nd - 1, dominance);
-        n -= 1;
-        nd -= 1;
-        prune(h[n], 2 * half, list, n, at.onFirst ? 1 : 0, dominance, nd);
-        list[n++] = h[at.n - 1];
-        dominance[nd++] = d[at.nd - 1];
-        h = list;
-        d = dominance;
-    }
-    const Node node{k, s, h, n, d, nd, at.care, at.one, share / 3, at.onFirst};
+    const Node node{k, s, h, at.n, at.d, at.nd, at.care, at.one, share / 3, at.onFirst};
     topFree(node, halves, take);
     topFixed(node, halves, 0, take);
     topFixed(node, halves, 1, take);
@@ -122,10 +106,10 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
 // The children of a wide node: the lists in frames_[k], the set given.
 template <class Take>
 void PrimeSearch::descend(const Node& node, const Word* set, int m, int md, std::uint32_t care, std::uint32_t one,
-                          const Take& take, bool onFirst, bool fresh) {
+                          const Take& take, bool onFirst) {
     const Frame& f = frames_[node.k];
     if (node.k - 1 > 6) {
-        const Node child{node.k - 1, set, f.list, m, f.dominance, md, care, one, 0, onFirst, fresh};
+        const Node child{node.k - 1, set, f.list, m, f.dominance, md, care, one, 0, onFirst};
         wide(child, node.childShare, take);
         return;
     }
@@ -234,8 +218,7 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
         if (spans_) f.dominance[md++] = f.sets;  // T, which topFree left in the first set
     }
     const std::uint32_t bit = std::uint32_t{1} << (node.k - 1);
-    descend(node, mine, m, md, node.care | bit, side == 0 ? node.one : node.one | bit, take, onFirst,
-            spans_ && halves.meet);
+    descend(node, mine, m, md, node.care | bit, side == 0 ? node.one : node.one | bit, take, onFirst);
 }
 
 // A node over k <= 6 bits: every set is the low 2^k bits of one word.
