@@ -50,20 +50,27 @@ void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, cons
                         std::uint32_t care, std::uint32_t one, const Take& take) {
     const std::uint32_t all = bitmap::lowBits(k);
     const unsigned subsets = (1u << n) - 1;
-    std::uint32_t anyOf[1u << kSpanPoints];  // digits some point of the subset has at 1
-    std::uint32_t allOf[1u << kSpanPoints];  // digits every point of the subset has at 1
-    anyOf[0] = 0;
-    allOf[0] = ~std::uint32_t{0};
-    for (unsigned subset = 1; subset <= subsets; ++subset) {
-        const std::uint32_t p = points[std::countr_zero(subset)];
-        anyOf[subset] = anyOf[subset & (subset - 1)] | p;
-        allOf[subset] = allOf[subset & (subset - 1)] & p;
-    }
-    auto fixedOf = [&](unsigned subset) { return all & ~(anyOf[subset] ^ allOf[subset]); };
-    // Whether the span of subset lies in the set at (s or a dominance set).
-    auto inside = [&](unsigned subset, const Word* at) {
-        const std::uint32_t fixed = fixedOf(subset);
-        const std::uint32_t ones = allOf[subset] & fixed;
+    // The fixed digits of the span of subset, and those of them at 1: the
+    // digits where its points agree. Made only for the subsets looked at.
+    struct Span {
+        std::uint32_t fixed;
+        std::uint32_t ones;
+    };
+    auto spanOf = [&](unsigned subset) {
+        std::uint32_t any = 0;
+        std::uint32_t every = ~std::uint32_t{0};
+        for (unsigned rest = subset; rest != 0; rest &= rest - 1) {
+            const std::uint32_t p = points[std::countr_zero(rest)];
+            any |= p;
+            every &= p;
+        }
+        const std::uint32_t fixed = all & ~(any ^ every);
+        return Span{fixed, every & fixed};
+    };
+    // Whether the span lies in the set at (s or a dominance set).
+    auto inside = [&](const Span& span, const Word* at) {
+        const std::uint32_t fixed = span.fixed;
+        const std::uint32_t ones = span.ones;
         if (k <= 6) {
             // One word, as CubeWords makes it for a narrow cube.
             const Word pattern = bitmap::lowPattern(fixed | (0x3Fu & ~all), ones);
@@ -76,14 +83,16 @@ void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, cons
         });
     };
     std::uint64_t out = 0;  // subsets whose span leaves s
-    if (n >= 2 && !inside(subsets, s)) {
+    if (n >= 2 && !inside(spanOf(subsets), s)) {
         out = std::uint64_t{1} << subsets;
         for (int size = 2; size < n; ++size) {
             std::uint64_t left = kSubsetsOfSize[static_cast<std::size_t>(n)][static_cast<std::size_t>(size)];
             while (left != 0) {
                 const auto subset = static_cast<unsigned>(std::countr_zero(left));
                 left &= left - 1;
-                if ((kSubsetsOf[subset] & out) != 0 || !inside(subset, s)) out |= std::uint64_t{1} << subset;
+                if ((kSubsetsOf[subset] & out) != 0 || !inside(spanOf(subset), s)) {
+                    out |= std::uint64_t{1} << subset;
+                }
             }
         }
     }
@@ -95,9 +104,10 @@ void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, cons
             const unsigned subset = 63u - static_cast<unsigned>(std::countl_zero(left));
             left &= ~(std::uint64_t{1} << subset);
             given |= kSubsetsOf[subset];
+            const Span span = spanOf(subset);
             bool dominated = false;
-            for (int j = 0; j < nd && !dominated; ++j) dominated = inside(subset, d[j]);
-            if (!dominated) found(care | fixedOf(subset), one | (allOf[subset] & fixedOf(subset)), take);
+            for (int j = 0; j < nd && !dominated; ++j) dominated = inside(span, d[j]);
+            if (!dominated) found(care | span.fixed, one | span.ones, take);
         }
     }
 }
