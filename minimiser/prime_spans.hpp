@@ -33,62 +33,81 @@ inline constexpr auto kSubsetsOf = [] {
 }();
 
 // The spans of the largest subsets of points (n of them, at most
-// kSpanPoints, in a node over k bits with set s) that lie in s: subsets by
-// size descending, each skipped when it lies in one found already; a span
-// inside one of the dominance sets d[0 .. nd - 1] counts as found but is
-// not given. The subsets of those found form one mask; as subsets of one
-// size never lie in one another, the mask, taken once per size, leaves the
-// subsets of that size to try, found by their bits without a look at the
-// others. Only those tried have their points' digits gathered.
+// kSpanPoints, in a node over k bits with set s) that lie in s; a span
+// inside one of the dominance sets d[0 .. nd - 1] is not given. The span of
+// a subset holds those of its subsets, so a subset with one whose span
+// leaves s leaves it too. First the whole set, which where the points lie
+// together is the one span found; then, by size ascending, each subset
+// tried only when no subset of it is known to leave s (a point lies in s,
+// the node's on points being in its set). Where the points lie apart, the
+// pairs that leave s rule out most larger subsets untried. Last the largest
+// of those inside s, by size descending and within a size by value
+// descending, each skipped when it lies in one found already: as subsets of
+// one size never lie in one another, the mask of the subsets of those
+// found, taken once per size, leaves the subsets of that size to give.
 template <class Take>
 void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, const std::uint32_t* points, int n,
                         std::uint32_t care, std::uint32_t one, const Take& take) {
     const std::uint32_t all = bitmap::lowBits(k);
     const unsigned subsets = (1u << n) - 1;
-    std::uint32_t anyOf[1u << kSpanPoints];  // digits some point of the subset has at 1
-    std::uint32_t allOf[1u << kSpanPoints];  // digits every point of the subset has at 1
-    anyOf[0] = 0;
-    allOf[0] = ~std::uint32_t{0};
-    for (unsigned subset = 1; subset <= subsets; ++subset) {
-        const std::uint32_t p = points[std::countr_zero(subset)];
-        anyOf[subset] = anyOf[subset & (subset - 1)] | p;
-        allOf[subset] = allOf[subset & (subset - 1)] & p;
+    // The fixed digits of the span of subset, and those of them at 1: the
+    // digits where its points agree. Made only for the subsets looked at.
+    struct Span {
+        std::uint32_t fixed;
+        std::uint32_t ones;
+    };
+    auto spanOf = [&](unsigned subset) {
+        std::uint32_t any = 0;
+        std::uint32_t every = ~std::uint32_t{0};
+        for (unsigned rest = subset; rest != 0; rest &= rest - 1) {
+            const std::uint32_t p = points[std::countr_zero(rest)];
+            any |= p;
+            every &= p;
+        }
+        const std::uint32_t fixed = all & ~(any ^ every);
+        return Span{fixed, every & fixed};
+    };
+    // Whether the span lies in the set at (s or a dominance set).
+    auto inside = [&](const Span& span, const Word* at) {
+        const std::uint32_t fixed = span.fixed;
+        const std::uint32_t ones = span.ones;
+        if (k <= 6) {
+            // One word, as CubeWords makes it for a narrow cube.
+            const Word pattern = bitmap::lowPattern(fixed | (0x3Fu & ~all), ones);
+            ++work_;
+            return (at[0] & pattern) == pattern;
+        }
+        return bitmap::CubeWords(k, fixed, ones).each([&](std::uint32_t w, Word pattern) {
+            ++work_;
+            return (at[w] & pattern) == pattern;
+        });
+    };
+    std::uint64_t out = 0;  // subsets whose span leaves s
+    if (n >= 2 && !inside(spanOf(subsets), s)) {
+        out = std::uint64_t{1} << subsets;
+        for (int size = 2; size < n; ++size) {
+            std::uint64_t left = kSubsetsOfSize[static_cast<std::size_t>(n)][static_cast<std::size_t>(size)];
+            while (left != 0) {
+                const auto subset = static_cast<unsigned>(std::countr_zero(left));
+                left &= left - 1;
+                if ((kSubsetsOf[subset] & out) != 0 || !inside(spanOf(subset), s)) {
+                    out |= std::uint64_t{1} << subset;
+                }
+            }
+        }
     }
-    std::uint64_t inside = 0;  // the subsets of those found
+    std::uint64_t given = 0;  // the subsets of those found
     for (int size = n; size >= 1; --size) {
-        std::uint64_t left = kSubsetsOfSize[static_cast<std::size_t>(n)][static_cast<std::size_t>(size)] & ~inside;
+        std::uint64_t left =
+            kSubsetsOfSize[static_cast<std::size_t>(n)][static_cast<std::size_t>(size)] & ~out & ~given;
         while (left != 0) {
             const unsigned subset = 63u - static_cast<unsigned>(std::countl_zero(left));
             left &= ~(std::uint64_t{1} << subset);
-            const std::uint32_t fixed = all & ~(anyOf[subset] ^ allOf[subset]);
-            const std::uint32_t ones = allOf[subset] & fixed;
-            bool implicant = false;
+            given |= kSubsetsOf[subset];
+            const Span span = spanOf(subset);
             bool dominated = false;
-            if (k <= 6) {
-                // One word, as CubeWords makes it for a narrow cube.
-                const Word pattern = bitmap::lowPattern(fixed | (0x3Fu & ~all), ones);
-                ++work_;
-                implicant = (s[0] & pattern) == pattern;
-                for (int j = 0; implicant && j < nd && !dominated; ++j) {
-                    ++work_;
-                    dominated = (d[j][0] & pattern) == pattern;
-                }
-            } else {
-                const bitmap::CubeWords cube(k, fixed, ones);
-                implicant = cube.each([&](std::uint32_t w, Word pattern) {
-                    ++work_;
-                    return (s[w] & pattern) == pattern;
-                });
-                for (int j = 0; implicant && j < nd && !dominated; ++j) {
-                    dominated = cube.each([&](std::uint32_t w, Word pattern) {
-                        ++work_;
-                        return (d[j][w] & pattern) == pattern;
-                    });
-                }
-            }
-            if (!implicant) continue;
-            inside |= kSubsetsOf[subset];
-            if (!dominated) found(care | fixed, one | ones, take);
+            for (int j = 0; j < nd && !dominated; ++j) dominated = inside(span, d[j]);
+            if (!dominated) found(care | span.fixed, one | span.ones, take);
         }
     }
 }
