@@ -37,8 +37,8 @@ std::uint32_t weightOf(std::uint32_t columns) {
 
 void CoverSolver::setAccount(MemoryAccount* account) {
     account_ = account;
-    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_}) array->setAccount(account);
-    for (auto* array : {&rankBase_, &colCand_, &colRows_, &colSlots_, &weight_, &scratch_, &uncovered_, &live_,
+    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_}) array->setAccount(account);
+    for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
                         &order_, &groupStarts_}) {
         array->setAccount(account);
     }
@@ -46,6 +46,7 @@ void CoverSolver::setAccount(MemoryAccount* account) {
     shared_.setAccount(account);
     sharedOf_.setAccount(account);
     words_.setAccount(account);
+    pieces_.setAccount(account);
     candidates_.setAccount(account);
     chosen_.setAccount(account);
     heap_.setAccount(account);
@@ -54,8 +55,8 @@ void CoverSolver::setAccount(MemoryAccount* account) {
 // Frees every array of a solve but the cover, so that what a solve takes
 // from the account depends on its own input alone.
 void CoverSolver::release() {
-    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_}) array->reset();
-    for (auto* array : {&rankBase_, &colCand_, &colRows_, &colSlots_, &weight_, &scratch_, &uncovered_, &live_,
+    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_}) array->reset();
+    for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
                         &order_, &groupStarts_}) {
         array->reset();
     }
@@ -63,6 +64,7 @@ void CoverSolver::release() {
     shared_.reset();
     sharedOf_.reset();
     words_.reset();
+    pieces_.reset();
     candidates_.reset();
     heap_.reset();
     runBytesUsed_ = 0;
@@ -181,6 +183,7 @@ MinimiseStatus CoverSolver::countRows() {
         !fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) {
         return MinimiseStatus::outOfMemory;
     }
+    uncoveredRows_ = rows;
     // Differences per run: count + 1 and column XOR at its first row, back at its end.
     std::uint32_t* count = weight_.data();
     std::uint32_t* single = scratch_.data();

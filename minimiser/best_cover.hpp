@@ -103,14 +103,16 @@ private:
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
     std::size_t sortCandidates(int b, std::span<const CubeMasks> candidates);
     MinimiseStatus buildColumns(int b, std::size_t distinct);
-    template <class OnWord, class Emit>
-    void onRuns(int b, const CubeMasks& cube, const OnWord& word, const Emit& emit);
+    template <class OnWord, class Whole>
+    void onRuns(int b, const CubeMasks& cube, const OnWord& word, const Whole& whole);
     [[nodiscard]] bool findShared(int b, std::size_t distinct);
     struct SharedWords;
-    template <class Emit>
-    [[nodiscard]] bool sharedRuns(int b, const CubeMasks& cube, SharedWords& entry, const Emit& emit);
-    [[nodiscard]] bool appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount,
-                                    std::uint64_t slots, bool& kept);
+    template <class OnWord>
+    [[nodiscard]] bool sharedWords(int b, const CubeMasks& cube, SharedWords& entry, const OnWord& word);
+    [[nodiscard]] bool gather(int b, std::size_t k, std::uint32_t& count, std::uint64_t& key);
+    [[nodiscard]] bool firstWithKey(std::uint64_t key);
+    [[nodiscard]] bool buildSpanTree(int b);
+    [[nodiscard]] bool appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount);
     template <class F>
     void eachRun(std::uint32_t col, const F& f) const;
     MinimiseStatus countRows();
@@ -147,7 +149,7 @@ private:
     CountedArray<std::uint32_t> colCand_;    // column -> candidate
     CountedArray<std::uint64_t> colStart_;   // column -> its runs in runBytes_
     CountedArray<std::uint32_t> colRows_;    // column -> rows it holds
-    CountedArray<std::uint32_t> colSlots_;   // kept columns by a hash of their runs (column + 1; 0 free)
+    CountedArray<std::uint64_t> colSlots_;   // the keys of the kept columns (key + 1; 0 free), hashed
     CountedArray<std::uint8_t> runBytes_;
     std::uint64_t runBytesUsed_ = 0;
 
@@ -170,6 +172,16 @@ private:
     CountedArray<std::uint32_t> sharedOf_;   // candidate -> its entry in shared_, or none
     CountedArray<Word> words_;
     std::uint64_t wordsUsed_ = 0;
+    // One candidate's on positions before its column is built: the words
+    // holding some (w, first, end) and the ranges of words it holds whole
+    // (w = kWholeRange), ascending.
+    static constexpr std::uint32_t kWholeRange = ~std::uint32_t{0};
+    CountedArray<Word> pieces_;
+    // Per aligned range of 2^j words (level j from 0 up, 2^(b-6-j) ranges
+    // a level): the AND of its on positions, high 32 bits, and of their
+    // complements, low 32 bits (all ones when it has none). Built when a
+    // candidate first holds whole words.
+    CountedArray<std::uint64_t> spanTree_;
 
     // The greedy sums the weights of runs up to this long row by row
     // (reading this many, the rows past the run masked off; weight_ has as
@@ -181,6 +193,7 @@ private:
     CountedArray<std::uint32_t> weight_;
     CountedArray<std::uint64_t> fenwick_;
     CountedArray<std::uint8_t> covered_;      // per row
+    std::uint32_t uncoveredRows_ = 0;         // rows not covered yet
     CountedArray<std::uint32_t> scratch_;     // per row: the one column of a row (essentials), then grouping
     CountedArray<std::uint32_t> uncovered_;   // per row, and one past: uncovered rows before it
     CountedArray<std::uint8_t> selected_;     // per column

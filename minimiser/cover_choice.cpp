@@ -67,6 +67,7 @@ void CoverSolver::cover(std::uint32_t col) {
         for (std::uint32_t r = first; r < end; ++r) {
             if (covered_[r]) continue;
             covered_[r] = 1;
+            --uncoveredRows_;
             addWeight(r, 0 - std::uint64_t{weight_[r]});
             weight_[r] = 0;
             steps += 32;

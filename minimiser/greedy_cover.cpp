@@ -17,7 +17,9 @@
 namespace qm5 {
 
 // Repeatedly the column of the highest score (its uncovered rows, each
-// weighted by its weight), the lowest column on a tie.
+// weighted by its weight), the lowest column on a tie, until every row is
+// covered (the groups solved exactly are by now, and the columns left in
+// the heap then score nothing).
 bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
     if (!heap_.allocate(colCount)) return false;
     GreedyEntry* heap = heap_.data();
@@ -40,7 +42,7 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
         }
         heap[hole] = entry;
     };
-    while (size > 0) {
+    while (size > 0 && uncoveredRows_ > 0) {
         const GreedyEntry top = heap[0];
         spent_ += 16;
         const std::uint64_t now = score(top.col);
