@@ -52,11 +52,6 @@ std::uint64_t wordRuns(std::uint64_t bits, std::uint32_t first, std::uint32_t en
 
 constexpr std::uint32_t kNoShare = ~std::uint32_t{0};
 
-// Cubes with at most this many free digits from the sixth up (2^n words)
-// visit their words in turn rather than by the descent, which takes about
-// twice as many steps to reach most of them and prunes only empty ranges.
-constexpr int kDirectDigits = 8;
-
 }  // namespace
 
 // The on positions in cube, ascending, by a descent over the word index
@@ -82,7 +77,7 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
     const std::uint32_t highCare = care >> 6;
     const std::uint32_t highOne = cube.one >> 6;
     const std::uint32_t highFree = ~highCare & (bitmap::lowBits(b) >> 6);
-    if (std::popcount(highFree) <= kDirectDigits) {
+    if (std::popcount(highFree) <= limits_.directDigits) {
         // Few words: each in turn costs less than the descent to them.
         const std::uint64_t* bits = bits_.data();
         std::uint32_t s = 0;
