@@ -18,19 +18,26 @@ namespace qm5 {
 
 // Repeatedly the column of the highest score (its uncovered rows, each
 // weighted by its weight), the lowest column on a tie, until every row is
-// covered (the groups solved exactly are by now, and the columns left in
-// the heap then score nothing).
+// covered (the groups solved exactly are by now, and the columns left then
+// score nothing). The entries wait in two queues: those never scored again,
+// sorted once, and a heap of those scored again; the next is the higher of
+// their heads. Most columns are found to hold nothing uncovered when they
+// come up and leave the sorted queue at no cost; the heap grows at the
+// front of the same array as the sorted queue is used up.
+// (Over 60 lines: both queues share the array and the comparison.)
 bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
     if (!heap_.allocate(colCount)) return false;
     GreedyEntry* heap = heap_.data();
     auto less = [](const GreedyEntry& x, const GreedyEntry& y) {
         return x.score != y.score ? x.score < y.score : x.col > y.col;
     };
-    std::size_t size = 0;
+    std::size_t count = 0;
     for (std::uint32_t k = 0; k < colCount; ++k) {
-        if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[size++] = GreedyEntry{score(cols[k]), cols[k]};
+        if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[count++] = GreedyEntry{score(cols[k]), cols[k]};
     }
-    std::make_heap(heap, heap + size, less);
+    std::sort(heap, heap + count, [&](const GreedyEntry& x, const GreedyEntry& y) { return less(y, x); });
+    std::size_t next = 0;  // the sorted queue: heap[next .. count - 1]
+    std::size_t size = 0;  // the heap: heap[0 .. size - 1], size <= next
     // The top replaced by entry, moved down to its place.
     auto replaceTop = [&](GreedyEntry entry) {
         std::size_t hole = 0;
@@ -42,17 +49,32 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
         }
         heap[hole] = entry;
     };
-    while (size > 0 && uncoveredRows_ > 0) {
-        const GreedyEntry top = heap[0];
+    auto push = [&](GreedyEntry entry) {
+        std::size_t hole = size++;
+        while (hole > 0 && less(heap[(hole - 1) / 2], entry)) {
+            heap[hole] = heap[(hole - 1) / 2];
+            hole = (hole - 1) / 2;
+        }
+        heap[hole] = entry;
+    };
+    while ((size > 0 || next < count) && uncoveredRows_ > 0) {
+        const bool fromHeap = size > 0 && (next == count || less(heap[next], heap[0]));
+        const GreedyEntry top = heap[fromHeap ? 0 : next];
         spent_ += 16;
         const std::uint64_t now = score(top.col);
-        if (now != 0 && now != top.score) {
-            // Stale: back in with its score now, in one pass down.
-            replaceTop(GreedyEntry{now, top.col});
+        if (!fromHeap) {
+            ++next;
+            if (now != 0 && now != top.score) {
+                push(GreedyEntry{now, top.col});  // stale: into the heap with its score now
+                continue;
+            }
+        } else if (now != 0 && now != top.score) {
+            replaceTop(GreedyEntry{now, top.col});  // stale: back in, in one pass down
             continue;
+        } else {
+            --size;
+            if (size > 0) replaceTop(heap[size]);
         }
-        --size;
-        if (size > 0) replaceTop(heap[size]);
         if (now != 0) cover(top.col);
     }
     heap_.reset();
