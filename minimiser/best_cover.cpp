@@ -37,7 +37,10 @@ std::uint32_t weightOf(std::uint32_t columns) {
 
 void CoverSolver::setAccount(MemoryAccount* account) {
     account_ = account;
-    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_}) array->setAccount(account);
+    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_,
+                        &scores_}) {
+        array->setAccount(account);
+    }
     for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
                         &order_, &groupStarts_}) {
         array->setAccount(account);
@@ -55,7 +58,10 @@ void CoverSolver::setAccount(MemoryAccount* account) {
 // Frees every array of a solve but the cover, so that what a solve takes
 // from the account depends on its own input alone.
 void CoverSolver::release() {
-    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_}) array->reset();
+    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_,
+                        &scores_}) {
+        array->reset();
+    }
     for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
                         &order_, &groupStarts_}) {
         array->reset();
@@ -168,6 +174,10 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
         below += static_cast<std::uint32_t>(bitmap::ones(bits[w]));
     }
     rankBase_[words] = below;
+    // Per row, filled as the columns are built (countRows).
+    if (!weight_.allocate(std::uint64_t{rowCount_} + kShortRun) || !scratch_.allocate(std::uint64_t{rowCount_} + 1)) {
+        return MinimiseStatus::outOfMemory;
+    }
     const MinimiseStatus columns = buildColumns(b, distinct);
     if (columns != MinimiseStatus::ok || stopped_) return columns;
     bits_.reset();
@@ -176,26 +186,15 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
 }
 
 // Per row: how many columns hold it (its weight) and, for a row held by
-// one, that column (scratch_); the Fenwick tree of the weights.
+// one, that column (scratch_), from the differences the columns left there
+// (appendColumn); the Fenwick tree of the weights.
 MinimiseStatus CoverSolver::countRows() {
     const std::uint32_t rows = rowCount_;
-    if (!weight_.allocate(std::uint64_t{rows} + kShortRun) || !scratch_.allocate(std::uint64_t{rows} + 1) ||
-        !fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) {
-        return MinimiseStatus::outOfMemory;
-    }
+    if (!fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) return MinimiseStatus::outOfMemory;
     uncoveredRows_ = rows;
-    // Differences per run: count + 1 and column XOR at its first row, back at its end.
     std::uint32_t* count = weight_.data();
     std::uint32_t* single = scratch_.data();
-    for (std::uint32_t c = 0; c < colCount_; ++c) {
-        eachRun(c, [&](std::uint32_t first, std::uint32_t end) {
-            ++count[first];
-            --count[end];
-            single[first] ^= c;
-            single[end] ^= c;
-        });
-    }
-    spent_ += 2 * runBytesUsed_ + 4 * std::uint64_t{rows};
+    spent_ += 4 * std::uint64_t{rows};
     for (std::uint32_t r = 0; r < rows; ++r) {
         if (r > 0) {
             count[r] += count[r - 1];

@@ -126,6 +126,7 @@ private:
     [[nodiscard]] bool solveGroups(std::uint32_t groups);
     void cover(std::uint32_t col);
     std::uint64_t score(std::uint32_t col);
+    std::uint64_t runWeight(std::uint32_t first, std::uint32_t end, std::uint64_t& steps) const;
     void addWeight(std::uint32_t row, std::uint64_t delta);
     std::uint64_t weightBelow(std::uint32_t row) const;
     ExactResult solveExact(const std::uint32_t* cols, std::uint32_t colCount, std::uint32_t rowCount);
@@ -203,6 +204,7 @@ private:
     CountedArray<std::uint32_t> uncovered_;   // per row, and one past: uncovered rows before it
     CountedArray<std::uint8_t> selected_;     // per column
     CountedArray<std::uint32_t> live_;        // per column: rows it holds that are not covered
+    CountedArray<std::uint64_t> scores_;      // per column: its score when the groups were formed
     CountedArray<std::uint32_t> order_;
     CountedArray<std::uint32_t> groupStarts_; // per group: first column, then first row, in order_
     struct GreedyEntry {

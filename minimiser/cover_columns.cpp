@@ -375,7 +375,9 @@ bool CoverSolver::findShared(int b, std::size_t distinct) {
     return true;
 }
 
-// Appends column colCount_ with the given runs. False when storage ran out.
+// Appends column colCount_ with the given runs, and leaves at the first row
+// of each run count + 1 and column XOR in weight_ and scratch_, back at its
+// end (countRows). False when storage ran out.
 bool CoverSolver::appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount) {
     const std::uint32_t col = colCount_;
     // Two varints of at most 5 bytes per run.
@@ -384,9 +386,15 @@ bool CoverSolver::appendColumn(std::uint32_t candidate, const std::uint32_t* run
     std::uint8_t* out = runBytes_.data() + start;
     std::uint32_t previous = 0;
     std::uint32_t rows = 0;
+    std::uint32_t* count = weight_.data();
+    std::uint32_t* single = scratch_.data();
     for (std::uint32_t i = 0; i < runCount; ++i) {
         const std::uint32_t first = runs[2 * i];
         const std::uint32_t end = runs[2 * i + 1];
+        ++count[first];
+        --count[end];
+        single[first] ^= col;
+        single[end] ^= col;
         out = putVarint(putVarint(out, first - previous), end - first - 1);
         previous = end;
         rows += end - first;

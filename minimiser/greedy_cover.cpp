@@ -19,7 +19,8 @@ namespace qm5 {
 // Repeatedly the column of the highest score (its uncovered rows, each
 // weighted by its weight), the lowest column on a tie, until every row is
 // covered (the groups solved exactly are by now, and the columns left then
-// score nothing). The entries wait in two queues: those never scored again,
+// score nothing). A column's first score is the one group() found: the
+// groups solved since cover no row of it. The entries wait in two queues: those never scored again,
 // sorted once, and a heap of those scored again; the next is the higher of
 // their heads. Most columns are found to hold nothing uncovered when they
 // come up and leave the sorted queue at no cost; the heap grows at the
@@ -33,7 +34,7 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
     };
     std::size_t count = 0;
     for (std::uint32_t k = 0; k < colCount; ++k) {
-        if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[count++] = GreedyEntry{score(cols[k]), cols[k]};
+        if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[count++] = GreedyEntry{scores_[cols[k]], cols[k]};
     }
     std::sort(heap, heap + count, [&](const GreedyEntry& x, const GreedyEntry& y) { return less(y, x); });
     std::size_t next = 0;  // the sorted queue: heap[next .. count - 1]
