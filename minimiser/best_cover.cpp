@@ -92,6 +92,33 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     return status;
 }
 
+// Sorts keys below 2^bits ascending: by radix, in passes of at most 11
+// bits, each stable, when there are many (the other array of keys only for
+// them: any size sorts as well without).
+void CoverSolver::sortKeys(std::uint64_t* keys, std::size_t n, int bits) {
+    CountedArray<std::uint64_t> other(account_);
+    if (n < 1024 || !other.allocate(n)) {
+        std::sort(keys, keys + n);
+        return;
+    }
+    const int passes = (bits + 10) / 11;
+    const int width = (bits + passes - 1) / passes;
+    std::uint64_t* from = keys;
+    std::uint64_t* to = other.data();
+    std::array<std::size_t, std::size_t{1} << 11> count;
+    const std::uint64_t digit = (std::uint64_t{1} << width) - 1;
+    for (int shift = 0; shift < bits; shift += width) {
+        std::fill(count.begin(), count.end(), std::size_t{0});
+        for (std::size_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & digit];
+        if (count[(from[0] >> shift) & digit] == n) continue;  // one digit: the order stays
+        std::size_t sum = 0;
+        for (std::size_t& c : count) sum += std::exchange(c, sum);
+        for (std::size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & digit]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != keys) std::copy(from, from + n, keys);
+}
+
 // Sorts the candidates into candidates_ (cubeBefore order, duplicates
 // dropped); the count kept. Up to b = 29 through one key per cube of
 // 2b + 5 bits (fixed digits, care mask, one mask), sorted by radix when
@@ -109,31 +136,7 @@ std::size_t CoverSolver::sortCandidates(int b, std::span<const CubeMasks> candid
         const std::uint64_t care = candidates[i].zero | candidates[i].one;
         keys[i] = (static_cast<std::uint64_t>(bitmap::ones(care)) << (2 * b)) | (care << b) | candidates[i].one;
     }
-    // Radix passes of at most 11 bits, each stable; the other array of
-    // keys only for them (any size sorts as well without).
-    CountedArray<std::uint64_t> other(account_);
-    if (n < 1024 || !other.allocate(n)) {
-        std::sort(keys, keys + n);
-    } else {
-        const int bits = 2 * b + 5;
-        const int passes = (bits + 10) / 11;
-        const int width = (bits + passes - 1) / passes;
-        std::uint64_t* from = keys;
-        std::uint64_t* to = other.data();
-        std::array<std::size_t, std::size_t{1} << 11> count;
-        const std::uint64_t digit = (std::uint64_t{1} << width) - 1;
-        for (int shift = 0; shift < bits; shift += width) {
-            std::fill(count.begin(), count.end(), std::size_t{0});
-            for (std::size_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & digit];
-            if (count[(from[0] >> shift) & digit] == n) continue;  // one digit: the order stays
-            std::size_t sum = 0;
-            for (std::size_t& c : count) sum += std::exchange(c, sum);
-            for (std::size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & digit]++] = from[i];
-            std::swap(from, to);
-        }
-        if (from != keys) std::copy(from, from + n, keys);
-        other.reset();
-    }
+    sortKeys(keys, n, 2 * b + 5);
     const auto distinct = static_cast<std::size_t>(std::unique(keys, keys + n) - keys);
     const std::uint64_t mask = (std::uint64_t{1} << b) - 1;
     for (std::size_t i = 0; i < distinct; ++i) {

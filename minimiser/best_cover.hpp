@@ -107,6 +107,7 @@ private:
 
     MinimiseStatus build(int b, std::span<const std::uint32_t> on, std::span<const CubeMasks> candidates);
     std::size_t sortCandidates(int b, std::span<const CubeMasks> candidates);
+    void sortKeys(std::uint64_t* keys, std::size_t n, int bits);
     MinimiseStatus buildColumns(int b, std::size_t distinct);
     template <class OnWord, class Whole>
     void onRuns(int b, const CubeMasks& cube, const OnWord& word, const Whole& whole);
@@ -211,6 +212,7 @@ private:
         std::uint64_t score;
         std::uint32_t col;
     };
+    void sortEntries(GreedyEntry* entries, std::size_t count);
     CountedArray<GreedyEntry> heap_;
     CountedArray<std::uint64_t> rowMasks_;   // exact search: a group's rows as masks of its columns
     CountedArray<std::uint64_t> masks_;      // exact search: the rows left, per depth

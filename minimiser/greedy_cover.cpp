@@ -11,6 +11,7 @@
 // an entry whose score is stale is pushed again with the current one, and
 // the choice is that of the eager greedy.
 #include <algorithm>
+#include <bit>
 
 #include "minimiser/best_cover.hpp"
 
@@ -36,7 +37,7 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
     for (std::uint32_t k = 0; k < colCount; ++k) {
         if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[count++] = GreedyEntry{scores_[cols[k]], cols[k]};
     }
-    std::sort(heap, heap + count, [&](const GreedyEntry& x, const GreedyEntry& y) { return less(y, x); });
+    sortEntries(heap, count);
     std::size_t next = 0;  // the sorted queue: heap[next .. count - 1]
     std::size_t size = 0;  // the heap: heap[0 .. size - 1], size <= next
     // The top replaced by entry, moved down to its place.
@@ -80,6 +81,39 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
     }
     heap_.reset();
     return true;
+}
+
+// Sorts entries, higher scores first, then lower columns: as one key each
+// (the score above the column's complement) sorted by radix when they fit
+// 64 bits, as all do but for columns of millions of rows.
+void CoverSolver::sortEntries(GreedyEntry* entries, std::size_t count) {
+    if (count < 2) return;
+    std::uint64_t most = 0;
+    std::uint32_t lastCol = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        most = std::max(most, entries[i].score);
+        lastCol = std::max(lastCol, entries[i].col);
+    }
+    const int colBits = std::bit_width(lastCol);
+    const int bits = colBits + static_cast<int>(std::bit_width(most));
+    CountedArray<std::uint64_t> keys(account_);
+    if (bits > 64 || !keys.allocate(count)) {
+        std::sort(entries, entries + count, [](const GreedyEntry& x, const GreedyEntry& y) {
+            return x.score != y.score ? x.score > y.score : x.col < y.col;
+        });
+        return;
+    }
+    // Ascending keys of the complements: the order wanted.
+    const std::uint64_t all = bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+    const std::uint32_t colMask = colBits == 0 ? 0 : ~std::uint32_t{0} >> (32 - colBits);
+    for (std::size_t i = 0; i < count; ++i) {
+        keys[i] = all & ~((entries[i].score << colBits) | (colMask & ~entries[i].col));
+    }
+    sortKeys(keys.data(), count, bits);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t key = all & ~keys[i];
+        entries[i] = GreedyEntry{key >> colBits, colMask & ~static_cast<std::uint32_t>(key)};
+    }
 }
 
 // Drops chosen columns whose rows all lie in other chosen columns, those
