@@ -151,10 +151,10 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
 // cube around a candidate's on positions: a candidate holds that cube, so
 // its on positions are the cube's, and two candidates hold the same on
 // positions exactly when their cubes are the same (a hash table of the
-// kept columns' cubes, 2^n slots for at most 2^(n-1) columns). Half of a
-// photo's candidates repeat a column; half have the digits from the sixth
-// up of another (the same words, other positions in them), and the
-// descent to those words is made once for them all (findShared).
+// kept columns' cubes, 2^n slots for at most 2^(n-1) columns); half of a
+// photo's candidates repeat a column. Candidates of many words that have
+// the digits from the sixth up of another (the same words, other positions
+// in them) share the descent to those words (findShared).
 MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
     std::uint64_t slots = 64;
     while (slots < 2 * std::uint64_t{distinct}) slots *= 2;
@@ -340,9 +340,9 @@ bool CoverSolver::sharedWords(int b, const CubeMasks& cube, SharedWords& entry, 
     return true;
 }
 
-// sharedOf_: per candidate of more than six digits, some of them low, the
-// entry in shared_ of its digits from the sixth up when another candidate
-// has the same; none otherwise. Through colSlots_ (2^n slots for at most
+// sharedOf_: per candidate of more than six digits, some of them low, and
+// of words too many to visit in turn, the entry in shared_ of its digits
+// from the sixth up when another candidate has the same; none otherwise. Through colSlots_ (2^n slots for at most
 // 2^(n-1) candidates), left dirty.
 bool CoverSolver::findShared(int b, std::size_t distinct) {
     if (!sharedOf_.allocate(distinct)) return false;
@@ -353,6 +353,8 @@ bool CoverSolver::findShared(int b, std::size_t distinct) {
     for (std::size_t k = 0; k < distinct; ++k) {
         const std::uint32_t care = candidates_[k].zero | candidates_[k].one;
         if ((care & 0x3Fu) == 0) continue;  // all of a word's positions: no word to share
+        // Few words: visited in turn, as fast as from a list.
+        if (std::popcount(~care & (bitmap::lowBits(b) >> 6 << 6)) <= limits_.directDigits) continue;
         const std::uint64_t high = (std::uint64_t{care >> 6} << 32) | (candidates_[k].one >> 6);
         std::uint64_t s = ((high * 0x9E3779B97F4A7C15ull) >> 32) & (slots - 1);
         for (;; s = (s + 1) & (slots - 1)) {
