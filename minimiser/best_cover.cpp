@@ -38,7 +38,7 @@ std::uint32_t weightOf(std::uint32_t columns) {
 void CoverSolver::setAccount(MemoryAccount* account) {
     account_ = account;
     for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_,
-                        &scores_}) {
+                        &scores_, &nonEmpty_}) {
         array->setAccount(account);
     }
     for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
@@ -59,7 +59,7 @@ void CoverSolver::setAccount(MemoryAccount* account) {
 // from the account depends on its own input alone.
 void CoverSolver::release() {
     for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_,
-                        &scores_}) {
+                        &scores_, &nonEmpty_}) {
         array->reset();
     }
     for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
@@ -177,6 +177,11 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
         below += static_cast<std::uint32_t>(bitmap::ones(bits[w]));
     }
     rankBase_[words] = below;
+    // Above the words: one bit per word, set when it has on positions.
+    if (!nonEmpty_.allocate(bitmap::wordsFor(b > 6 ? b - 6 : 0))) return MinimiseStatus::outOfMemory;
+    for (std::uint64_t w = 0; w < words; ++w) {
+        if (bits[w] != 0) bitmap::set(nonEmpty_.data(), static_cast<std::uint32_t>(w));
+    }
     // Per row, filled as the columns are built (countRows).
     if (!weight_.allocate(std::uint64_t{rowCount_} + kShortRun) || !scratch_.allocate(std::uint64_t{rowCount_} + 1)) {
         return MinimiseStatus::outOfMemory;
@@ -185,6 +190,7 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
     if (columns != MinimiseStatus::ok || stopped_) return columns;
     bits_.reset();
     rankBase_.reset();
+    nonEmpty_.reset();
     return countRows();
 }
 

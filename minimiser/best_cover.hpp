@@ -140,6 +140,7 @@ private:
     MemoryAccount* account_ = nullptr;
     int b_ = 0;
     CountedArray<std::uint64_t> bits_;       // on positions of the current solve
+    CountedArray<std::uint64_t> nonEmpty_;   // per word of bits_, a bit: whether it has on positions
     CountedArray<std::uint32_t> rankBase_;   // per word of bits_, and one past: on positions in the words before it
     CountedArray<CubeMasks> candidates_;     // sorted, without duplicates
     CountedArray<std::uint64_t> sortKeys_;

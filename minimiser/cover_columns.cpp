@@ -78,15 +78,17 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
     const std::uint32_t highOne = cube.one >> 6;
     const std::uint32_t highFree = ~highCare & (bitmap::lowBits(b) >> 6);
     if (std::popcount(highFree) <= limits_.directDigits) {
-        // Few words: each in turn costs less than the descent to them.
-        const std::uint64_t* bits = bits_.data();
-        std::uint32_t s = 0;
-        do {
-            const std::uint32_t w = highOne | s;
-            if (bits[w] != 0) steps += word(w, base[w], base[w + 1]);
+        // Few words: those with on positions in turn, found 64 at a time in
+        // nonEmpty_ as the positions of a word are, costs less than the descent.
+        const std::uint64_t* nonEmpty = nonEmpty_.data();
+        bitmap::CubeWords(b - 6, highCare, highOne).each([&](std::uint32_t at, std::uint64_t wordPattern) {
             ++steps;
-            s = (s - highFree) & highFree;
-        } while (s != 0);
+            for (std::uint64_t rest = nonEmpty[at] & wordPattern; rest != 0; rest &= rest - 1) {
+                const std::uint32_t w = (at << 6) | static_cast<std::uint32_t>(std::countr_zero(rest));
+                steps += word(w, base[w], base[w + 1]) + 1;
+            }
+            return true;
+        });
         spent_ += steps;
         return;
     }
