@@ -37,8 +37,11 @@ std::uint32_t weightOf(std::uint32_t columns) {
 
 void CoverSolver::setAccount(MemoryAccount* account) {
     account_ = account;
-    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_}) array->setAccount(account);
-    for (auto* array : {&rankBase_, &colCand_, &colRows_, &colSlots_, &weight_, &scratch_, &uncovered_, &live_,
+    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_,
+                        &scores_, &nonEmpty_}) {
+        array->setAccount(account);
+    }
+    for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
                         &order_, &groupStarts_}) {
         array->setAccount(account);
     }
@@ -46,6 +49,7 @@ void CoverSolver::setAccount(MemoryAccount* account) {
     shared_.setAccount(account);
     sharedOf_.setAccount(account);
     words_.setAccount(account);
+    pieces_.setAccount(account);
     candidates_.setAccount(account);
     chosen_.setAccount(account);
     heap_.setAccount(account);
@@ -54,8 +58,11 @@ void CoverSolver::setAccount(MemoryAccount* account) {
 // Frees every array of a solve but the cover, so that what a solve takes
 // from the account depends on its own input alone.
 void CoverSolver::release() {
-    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_}) array->reset();
-    for (auto* array : {&rankBase_, &colCand_, &colRows_, &colSlots_, &weight_, &scratch_, &uncovered_, &live_,
+    for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_,
+                        &scores_, &nonEmpty_}) {
+        array->reset();
+    }
+    for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
                         &order_, &groupStarts_}) {
         array->reset();
     }
@@ -63,6 +70,7 @@ void CoverSolver::release() {
     shared_.reset();
     sharedOf_.reset();
     words_.reset();
+    pieces_.reset();
     candidates_.reset();
     heap_.reset();
     runBytesUsed_ = 0;
@@ -84,6 +92,33 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     return status;
 }
 
+// Sorts keys below 2^bits ascending: by radix, in passes of at most 11
+// bits, each stable, when there are many (the other array of keys only for
+// them: any size sorts as well without).
+void CoverSolver::sortKeys(std::uint64_t* keys, std::size_t n, int bits) {
+    CountedArray<std::uint64_t> other(account_);
+    if (n < 1024 || !other.allocate(n)) {
+        std::sort(keys, keys + n);
+        return;
+    }
+    const int passes = (bits + 10) / 11;
+    const int width = (bits + passes - 1) / passes;
+    std::uint64_t* from = keys;
+    std::uint64_t* to = other.data();
+    std::array<std::size_t, std::size_t{1} << 11> count;
+    const std::uint64_t digit = (std::uint64_t{1} << width) - 1;
+    for (int shift = 0; shift < bits; shift += width) {
+        std::fill(count.begin(), count.end(), std::size_t{0});
+        for (std::size_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & digit];
+        if (count[(from[0] >> shift) & digit] == n) continue;  // one digit: the order stays
+        std::size_t sum = 0;
+        for (std::size_t& c : count) sum += std::exchange(c, sum);
+        for (std::size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & digit]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != keys) std::copy(from, from + n, keys);
+}
+
 // Sorts the candidates into candidates_ (cubeBefore order, duplicates
 // dropped); the count kept. Up to b = 29 through one key per cube of
 // 2b + 5 bits (fixed digits, care mask, one mask), sorted by radix when
@@ -101,31 +136,7 @@ std::size_t CoverSolver::sortCandidates(int b, std::span<const CubeMasks> candid
         const std::uint64_t care = candidates[i].zero | candidates[i].one;
         keys[i] = (static_cast<std::uint64_t>(bitmap::ones(care)) << (2 * b)) | (care << b) | candidates[i].one;
     }
-    // Radix passes of at most 11 bits, each stable; the other array of
-    // keys only for them (any size sorts as well without).
-    CountedArray<std::uint64_t> other(account_);
-    if (n < 1024 || !other.allocate(n)) {
-        std::sort(keys, keys + n);
-    } else {
-        const int bits = 2 * b + 5;
-        const int passes = (bits + 10) / 11;
-        const int width = (bits + passes - 1) / passes;
-        std::uint64_t* from = keys;
-        std::uint64_t* to = other.data();
-        std::array<std::size_t, std::size_t{1} << 11> count;
-        const std::uint64_t digit = (std::uint64_t{1} << width) - 1;
-        for (int shift = 0; shift < bits; shift += width) {
-            std::fill(count.begin(), count.end(), std::size_t{0});
-            for (std::size_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & digit];
-            if (count[(from[0] >> shift) & digit] == n) continue;  // one digit: the order stays
-            std::size_t sum = 0;
-            for (std::size_t& c : count) sum += std::exchange(c, sum);
-            for (std::size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & digit]++] = from[i];
-            std::swap(from, to);
-        }
-        if (from != keys) std::copy(from, from + n, keys);
-        other.reset();
-    }
+    sortKeys(keys, n, 2 * b + 5);
     const auto distinct = static_cast<std::size_t>(std::unique(keys, keys + n) - keys);
     const std::uint64_t mask = (std::uint64_t{1} << b) - 1;
     for (std::size_t i = 0; i < distinct; ++i) {
@@ -166,33 +177,33 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
         below += static_cast<std::uint32_t>(bitmap::ones(bits[w]));
     }
     rankBase_[words] = below;
+    // Above the words: one bit per word, set when it has on positions.
+    if (!nonEmpty_.allocate(bitmap::wordsFor(b > 6 ? b - 6 : 0))) return MinimiseStatus::outOfMemory;
+    for (std::uint64_t w = 0; w < words; ++w) {
+        if (bits[w] != 0) bitmap::set(nonEmpty_.data(), static_cast<std::uint32_t>(w));
+    }
+    // Per row, filled as the columns are built (countRows).
+    if (!weight_.allocate(std::uint64_t{rowCount_} + kShortRun) || !scratch_.allocate(std::uint64_t{rowCount_} + 1)) {
+        return MinimiseStatus::outOfMemory;
+    }
     const MinimiseStatus columns = buildColumns(b, distinct);
     if (columns != MinimiseStatus::ok || stopped_) return columns;
     bits_.reset();
     rankBase_.reset();
+    nonEmpty_.reset();
     return countRows();
 }
 
 // Per row: how many columns hold it (its weight) and, for a row held by
-// one, that column (scratch_); the Fenwick tree of the weights.
+// one, that column (scratch_), from the differences the columns left there
+// (appendColumn); the Fenwick tree of the weights.
 MinimiseStatus CoverSolver::countRows() {
     const std::uint32_t rows = rowCount_;
-    if (!weight_.allocate(std::uint64_t{rows} + kShortRun) || !scratch_.allocate(std::uint64_t{rows} + 1) ||
-        !fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) {
-        return MinimiseStatus::outOfMemory;
-    }
-    // Differences per run: count + 1 and column XOR at its first row, back at its end.
+    if (!fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) return MinimiseStatus::outOfMemory;
+    uncoveredRows_ = rows;
     std::uint32_t* count = weight_.data();
     std::uint32_t* single = scratch_.data();
-    for (std::uint32_t c = 0; c < colCount_; ++c) {
-        eachRun(c, [&](std::uint32_t first, std::uint32_t end) {
-            ++count[first];
-            --count[end];
-            single[first] ^= c;
-            single[end] ^= c;
-        });
-    }
-    spent_ += 2 * runBytesUsed_ + 4 * std::uint64_t{rows};
+    spent_ += 4 * std::uint64_t{rows};
     for (std::uint32_t r = 0; r < rows; ++r) {
         if (r > 0) {
             count[r] += count[r - 1];

@@ -36,26 +36,28 @@ std::uint64_t CoverSolver::weightBelow(std::uint32_t row) const {
     return sum;
 }
 
+// The weights of the uncovered rows first .. end - 1; steps counts the work.
+std::uint64_t CoverSolver::runWeight(std::uint32_t first, std::uint32_t end, std::uint64_t& steps) const {
+    if (end - first <= kShortRun) {
+        // All kShortRun lanes, without a branch on the length (runs of one
+        // to a few rows, mispredicted): weights are below 2^25, so 16 of
+        // them fit 32 bits.
+        const std::uint32_t* at = weight_.data() + first;
+        const std::uint32_t length = end - first;
+        std::uint32_t part = 0;
+        for (std::uint32_t i = 0; i < kShortRun; ++i) part += i < length ? at[i] : 0u;
+        steps += end - first;
+        return part;
+    }
+    steps += 2 * 32;
+    return weightBelow(end) - weightBelow(first);
+}
+
 // The greedy's score of a column: the weights of its uncovered rows.
 std::uint64_t CoverSolver::score(std::uint32_t col) {
     std::uint64_t sum = 0;
     std::uint64_t steps = 0;
-    eachRun(col, [&](std::uint32_t first, std::uint32_t end) {
-        if (end - first <= kShortRun) {
-            // All kShortRun lanes, without a branch on the length (runs of
-            // one to a few rows, mispredicted): weights are below 2^25, so
-            // 16 of them fit 32 bits.
-            const std::uint32_t* at = weight_.data() + first;
-            const std::uint32_t length = end - first;
-            std::uint32_t part = 0;
-            for (std::uint32_t i = 0; i < kShortRun; ++i) part += i < length ? at[i] : 0u;
-            sum += part;
-            steps += end - first;
-        } else {
-            sum += weightBelow(end) - weightBelow(first);
-            steps += 2 * 32;
-        }
-    });
+    eachRun(col, [&](std::uint32_t first, std::uint32_t end) { sum += runWeight(first, end, steps); });
     spent_ += steps;
     return sum;
 }
@@ -67,6 +69,7 @@ void CoverSolver::cover(std::uint32_t col) {
         for (std::uint32_t r = first; r < end; ++r) {
             if (covered_[r]) continue;
             covered_[r] = 1;
+            --uncoveredRows_;
             addWeight(r, 0 - std::uint64_t{weight_[r]});
             weight_[r] = 0;
             steps += 32;
@@ -109,12 +112,14 @@ MinimiseStatus CoverSolver::choose() {
 // consecutive), numbers the groups by their lowest row and lists each
 // group's live columns in order_, ascending, with the offsets of the
 // columns and the row counts in groupStarts_; uncovered_ gives a row's
-// number and scratch_ then its place in its group. (Over 60 lines: the
-// steps share the union-find's arrays.)
+// number and scratch_ then its place in its group; scores_ each live
+// column's score. (Over 60 lines: the steps share the union-find's arrays.)
 bool CoverSolver::group(std::uint32_t& groups) {
     const std::uint32_t rows = rowCount_;
     const std::uint32_t cols = colCount_;
-    if (!uncovered_.allocate(std::uint64_t{rows} + 1) || !live_.allocate(cols)) return false;
+    if (!uncovered_.allocate(std::uint64_t{rows} + 1) || !live_.allocate(cols) || !scores_.allocate(cols)) {
+        return false;
+    }
     for (std::uint32_t r = 0; r < rows; ++r) uncovered_[r + 1] = uncovered_[r] + (covered_[r] ? 0 : 1);
     const std::uint32_t left = uncovered_[rows];
     const std::uint32_t* number = uncovered_.data();
@@ -143,6 +148,7 @@ bool CoverSolver::group(std::uint32_t& groups) {
     // when it has none): its group later without a second walk of its runs.
     CountedArray<std::uint32_t> firstOf(account_);
     if (!firstOf.allocate(cols)) return false;
+    std::uint64_t steps = 0;
     for (std::uint32_t c = 0; c < cols; ++c) {
         std::uint32_t& first = firstOf[c];
         first = kNone;
@@ -151,6 +157,7 @@ bool CoverSolver::group(std::uint32_t& groups) {
             const std::uint32_t hi = number[e];
             live_[c] += hi - lo;
             if (lo == hi || selected_[c]) return;
+            scores_[c] += runWeight(a, e, steps);
             if (first == kNone) first = lo;
             join(first, lo);
             for (std::uint32_t u = nextOpen(lo); u + 1 < hi; u = nextOpen(u + 1)) {
@@ -159,7 +166,7 @@ bool CoverSolver::group(std::uint32_t& groups) {
             }
         });
     }
-    spent_ += 2 * runBytesUsed_ + 8 * std::uint64_t{left};
+    spent_ += steps + 2 * runBytesUsed_ + 8 * std::uint64_t{left};
     groups = 0;
     std::uint32_t* groupOf = next;  // per root
     for (std::uint32_t u = 0; u < left; ++u) groupOf[u] = kNone;

@@ -1,6 +1,8 @@
 // CoverSolver's columns: each candidate's on positions found as runs of
 // ranks by a descent over the words of the on bitmap, stored as varints,
-// repeated columns dropped.
+// repeated columns dropped before their runs are built. (Over 400 lines:
+// the ways to a candidate's words and the keys of its column are one step
+// of the table, sharing its arrays.)
 #include <algorithm>
 #include <bit>
 
@@ -54,17 +56,18 @@ constexpr std::uint32_t kNoShare = ~std::uint32_t{0};
 
 }  // namespace
 
-// emit(first, end) for the ranks of the on positions in cube, ascending, as
-// runs of consecutive ranks (two runs may touch). A descent over the word
-// index from its top bit, each range of words being a range of ranks: an
-// empty one ends there, one whose words the cube holds whole is one run,
-// and a single word w with on positions of the ranks first .. end - 1 goes
-// to word(w, first, end), which emits the cube's and returns its steps.
+// The on positions in cube, ascending, by a descent over the word index
+// from its top bit, each range of words being a range of ranks: an empty
+// one ends there, the aligned range of 2^j words from w whose words the
+// cube holds whole, with on positions of the ranks first .. end - 1, goes
+// to whole(j, w, first, end), and a single word w with on positions of the
+// ranks first .. end - 1 to word(w, first, end), which returns its steps;
+// a cube of few words visits them in turn instead.
 // (Over 60 lines: the descent and the step within a word share the cube's
 // masks and the count of steps, kept in registers as the hottest loop of
 // the table.)
-template <class OnWord, class Emit>
-void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const Emit& emit) {
+template <class OnWord, class Whole>
+void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const Whole& whole) {
     const std::uint32_t* base = rankBase_.data();
     const std::uint32_t care = cube.zero | cube.one;
     const std::uint64_t pattern = bitmap::CubeWords(b, care, cube.one).pattern();
@@ -75,6 +78,22 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
     }
     const std::uint32_t highCare = care >> 6;
     const std::uint32_t highOne = cube.one >> 6;
+    const std::uint32_t highFree = ~highCare & (bitmap::lowBits(b) >> 6);
+    if (std::popcount(highFree) <= limits_.directDigits) {
+        // Few words: those with on positions in turn, found 64 at a time in
+        // nonEmpty_ as the positions of a word are, costs less than the descent.
+        const std::uint64_t* nonEmpty = nonEmpty_.data();
+        bitmap::CubeWords(b - 6, highCare, highOne).each([&](std::uint32_t at, std::uint64_t wordPattern) {
+            ++steps;
+            for (std::uint64_t rest = nonEmpty[at] & wordPattern; rest != 0; rest &= rest - 1) {
+                const std::uint32_t w = (at << 6) | static_cast<std::uint32_t>(std::countr_zero(rest));
+                steps += word(w, base[w], base[w + 1]) + 1;
+            }
+            return true;
+        });
+        spent_ += steps;
+        return;
+    }
     const bool wholeWords = pattern == ~std::uint64_t{0};
     // Words w .. w + 2^j - 1, whose index bits from j up the cube decides,
     // with the ranks first .. end - 1 of their on positions: the range at
@@ -100,7 +119,7 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
         if (at.j == 0) {
             steps += word(at.w, at.first, at.end);
         } else if (wholeWords && (highCare & below) == 0) {
-            emit(at.first, at.end);
+            whole(at.j, at.w, at.first, at.end);
         } else if ((highCare & (std::uint32_t{1} << (at.j - 1))) != 0) {
             // Fixed digits down to the next free one: one range, no branch.
             const int to = static_cast<int>(std::bit_width(~highCare & below));
@@ -132,10 +151,14 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
 // Columns: the candidates holding an on position, each with its runs;
 // columns holding the same rows as an earlier one are dropped (a cover
 // needs one of them at most, and the earlier is the one the choice would
-// take), found through a hash table of the kept columns (2^n slots for at
-// most 2^(n-1) columns). Half of a photo's candidates have the digits from
-// the sixth up of another (the same words, other positions in them): the
-// descent to those words is made once for them all (findShared).
+// take). They are found before their runs are built, through the smallest
+// cube around a candidate's on positions: a candidate holds that cube, so
+// its on positions are the cube's, and two candidates hold the same on
+// positions exactly when their cubes are the same (a hash table of the
+// kept columns' cubes, 2^n slots for at most 2^(n-1) columns); half of a
+// photo's candidates repeat a column. Candidates of many words that have
+// the digits from the sixth up of another (the same words, other positions
+// in them) share the descent to those words (findShared).
 MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
     std::uint64_t slots = 64;
     while (slots < 2 * std::uint64_t{distinct}) slots *= 2;
@@ -144,14 +167,18 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
         return MinimiseStatus::outOfMemory;
     }
     if (!findShared(b, distinct)) return MinimiseStatus::outOfMemory;
-    std::fill(colSlots_.begin(), colSlots_.end(), 0u);
+    std::fill(colSlots_.begin(), colSlots_.end(), std::uint64_t{0});
     const std::uint64_t* bits = bits_.data();
-    // One candidate's runs, merged, in order_ (first, end pairs).
     colCount_ = 0;
     runBytesUsed_ = 0;
     wordsUsed_ = 0;
     for (std::size_t k = 0; k < distinct && !stopped_; ++k) {
         stopped_ = spent_ > workLimit_;
+        std::uint32_t pieces = 0;
+        std::uint64_t key = 0;
+        if (!gather(b, k, pieces, key)) return MinimiseStatus::outOfMemory;
+        if (pieces == 0 || !firstWithKey(key)) continue;
+        // Its runs, merged, in order_ (first, end pairs).
         std::uint32_t count = 0;
         bool grown = true;
         auto emit = [&](std::uint32_t first, std::uint32_t end) {
@@ -167,62 +194,159 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
         };
         const CubeMasks& cube = candidates_[k];
         const std::uint64_t pattern = bitmap::CubeWords(b, cube.zero | cube.one, cube.one).pattern();
-        if (sharedOf_[k] == kNoShare) {
-            onRuns(b, cube, [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
-                return wordRuns(bits[w], first, end, pattern, emit);
-            }, emit);
-        } else {
-            grown = sharedRuns(b, cube, shared_[sharedOf_[k]], emit) && grown;
+        std::uint64_t steps = 0;
+        for (const Word& piece : std::span<const Word>(pieces_.data(), pieces)) {
+            if (piece.w == kWholeRange) {
+                emit(piece.first, piece.end);
+            } else {
+                steps += wordRuns(bits[piece.w], piece.first, piece.end, pattern, emit);
+            }
         }
-        if (!grown) return MinimiseStatus::outOfMemory;
-        if (count == 0) continue;
-        bool kept = false;
-        if (!appendColumn(static_cast<std::uint32_t>(k), order_.data(), count, slots, kept)) {
+        spent_ += steps;
+        if (!grown || !appendColumn(static_cast<std::uint32_t>(k), order_.data(), count)) {
             return MinimiseStatus::outOfMemory;
         }
     }
     colStart_[colCount_] = runBytesUsed_;
-    colSlots_.reset();
+    for (auto* array : {&colSlots_, &spanTree_}) array->reset();
     order_.reset();
     shared_.reset();
     sharedOf_.reset();
     words_.reset();
+    pieces_.reset();
     return MinimiseStatus::ok;
 }
 
-// emit as onRuns for a cube that shares its words (entry): the descent to
-// them once, for the first such cube, and its steps counted for each.
-// False when storage ran out.
-template <class Emit>
-bool CoverSolver::sharedRuns(int b, const CubeMasks& cube, SharedWords& entry, const Emit& emit) {
+namespace {
+
+// The AND of the positions w * 64 + i, for the bits i of hits (not 0), high
+// 32 bits, and of their complements, low 32 bits; wOne and wZero: the ANDs
+// of the word indices and of their complements, when hits is the OR of
+// the bits of several words (all: b bits).
+std::uint64_t positionAnd(std::uint64_t hits, std::uint32_t wOne, std::uint32_t wZero, std::uint32_t all) {
+    constexpr std::uint64_t kDigit[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
+                                         0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
+    std::uint32_t one = wOne << 6;
+    std::uint32_t zero = wZero << 6;
+    for (int d = 0; d < 6; ++d) {
+        one |= (hits & ~kDigit[d]) == 0 ? std::uint32_t{1} << d : 0u;
+        zero |= (hits & kDigit[d]) == 0 ? std::uint32_t{1} << d : 0u;
+    }
+    return (std::uint64_t{one & all} << 32) | (zero & all);
+}
+
+}  // namespace
+
+// pieces_: candidate k's on positions as pieces (count of them); key: the
+// smallest cube around them, the AND of the positions and that of their
+// complements (positionAnd). False when storage ran out.
+bool CoverSolver::gather(int b, std::size_t k, std::uint32_t& count, std::uint64_t& key) {
+    const CubeMasks& cube = candidates_[k];
+    const std::uint64_t pattern = bitmap::CubeWords(b, cube.zero | cube.one, cube.one).pattern();
+    const std::uint64_t* bits = bits_.data();
+    const std::uint32_t all = bitmap::lowBits(b);
+    bool grown = true;
+    // Of the single words: the OR of their hits, the ANDs of their indices
+    // and of the complements; of the whole ranges: the AND of their nodes.
+    std::uint64_t low = 0;
+    std::uint32_t wOne = ~std::uint32_t{0};
+    std::uint32_t wZero = ~std::uint32_t{0};
+    key = ~std::uint64_t{0};
+    count = 0;
+    auto add = [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
+        grown = grown && pieces_.grow(std::uint64_t{count} + 1);
+        if (grown) pieces_[count++] = Word{w, first, end};
+    };
+    auto word = [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
+        const std::uint64_t hits = bits[w] & pattern;
+        if (hits == 0) return std::uint64_t{0};
+        add(w, first, end);
+        low |= hits;
+        wOne &= w;
+        wZero &= ~w;
+        return std::uint64_t{1};
+    };
+    if (sharedOf_[k] == kNoShare) {
+        onRuns(b, cube, word, [&](int j, std::uint32_t w, std::uint32_t first, std::uint32_t end) {
+            grown = grown && (!spanTree_.empty() || buildSpanTree(b));
+            if (!grown) return;
+            const std::uint64_t words = bitmap::wordsFor(b);
+            add(kWholeRange, first, end);
+            key &= spanTree_[2 * words - ((2 * words) >> j) + (w >> j)];
+            ++spent_;
+        });
+    } else {
+        grown = sharedWords(b, cube, shared_[sharedOf_[k]], word) && grown;
+    }
+    if (low != 0) key &= positionAnd(low, wOne, wZero, all);
+    return grown;
+}
+
+// True, and key kept, when no kept column has it.
+bool CoverSolver::firstWithKey(std::uint64_t key) {
+    const std::uint64_t slots = colSlots_.size();
+    const std::uint64_t hash = key * 0x9E3779B97F4A7C15ull;
+    ++spent_;
+    for (std::uint64_t s = (hash ^ (hash >> 29)) & (slots - 1);; s = (s + 1) & (slots - 1)) {
+        if (colSlots_[s] == 0) {
+            colSlots_[s] = key + 1;
+            return true;
+        }
+        if (colSlots_[s] == key + 1) return false;
+    }
+}
+
+// spanTree_ from the on bitmap; false when storage ran out.
+bool CoverSolver::buildSpanTree(int b) {
+    const std::uint64_t words = bitmap::wordsFor(b);
+    if (!spanTree_.allocate(2 * words)) return false;
+    const std::uint64_t* bits = bits_.data();
+    const std::uint32_t all = bitmap::lowBits(b);
+    std::uint64_t* level = spanTree_.data();
+    for (std::uint64_t w = 0; w < words; ++w) {
+        const auto index = static_cast<std::uint32_t>(w);
+        level[w] = bits[w] == 0 ? ~std::uint64_t{0} : positionAnd(bits[w], index, ~index, all);
+    }
+    for (std::uint64_t n = words; n > 1; n /= 2) {
+        for (std::uint64_t i = 0; i < n / 2; ++i) level[n + i] = level[2 * i] & level[2 * i + 1];
+        level += n;
+    }
+    spent_ += 2 * words;
+    return true;
+}
+
+// word(w, first, end) as from onRuns for a cube that shares its words
+// (entry): the descent to them once, for the first such cube, and its
+// steps counted for each. False when storage ran out.
+template <class OnWord>
+bool CoverSolver::sharedWords(int b, const CubeMasks& cube, SharedWords& entry, const OnWord& word) {
     if (entry.first == ~std::uint64_t{0}) {
         const std::uint64_t before = spent_;
         bool grown = true;
         entry.first = wordsUsed_;
+        // No whole words: the cube fixes some of a word's digits.
         onRuns(b, cube, [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
             grown = grown && words_.grow(wordsUsed_ + 1);
             if (grown) words_[wordsUsed_++] = Word{w, first, end};
             return std::uint64_t{0};
-        }, emit);
+        }, [](int, std::uint32_t, std::uint32_t, std::uint32_t) {});
         if (!grown) return false;
         entry.count = static_cast<std::uint32_t>(wordsUsed_ - entry.first);
         entry.steps = spent_ - before;
     } else {
         spent_ += entry.steps;
     }
-    const std::uint64_t* bits = bits_.data();
-    const std::uint64_t pattern = bitmap::CubeWords(b, cube.zero | cube.one, cube.one).pattern();
     std::uint64_t steps = 0;
-    for (const Word& word : std::span<const Word>(words_.data() + entry.first, entry.count)) {
-        steps += wordRuns(bits[word.w], word.first, word.end, pattern, emit);
+    for (const Word& at : std::span<const Word>(words_.data() + entry.first, entry.count)) {
+        steps += word(at.w, at.first, at.end);
     }
     spent_ += steps;
     return true;
 }
 
-// sharedOf_: per candidate of more than six digits, some of them low, the
-// entry in shared_ of its digits from the sixth up when another candidate
-// has the same; none otherwise. Through colSlots_ (2^n slots for at most
+// sharedOf_: per candidate of more than six digits, some of them low, and
+// of words too many to visit in turn, the entry in shared_ of its digits
+// from the sixth up when another candidate has the same; none otherwise. Through colSlots_ (2^n slots for at most
 // 2^(n-1) candidates), left dirty.
 bool CoverSolver::findShared(int b, std::size_t distinct) {
     if (!sharedOf_.allocate(distinct)) return false;
@@ -233,10 +357,12 @@ bool CoverSolver::findShared(int b, std::size_t distinct) {
     for (std::size_t k = 0; k < distinct; ++k) {
         const std::uint32_t care = candidates_[k].zero | candidates_[k].one;
         if ((care & 0x3Fu) == 0) continue;  // all of a word's positions: no word to share
+        // Few words: visited in turn, as fast as from a list.
+        if (std::popcount(~care & (bitmap::lowBits(b) >> 6 << 6)) <= limits_.directDigits) continue;
         const std::uint64_t high = (std::uint64_t{care >> 6} << 32) | (candidates_[k].one >> 6);
         std::uint64_t s = ((high * 0x9E3779B97F4A7C15ull) >> 32) & (slots - 1);
         for (;; s = (s + 1) & (slots - 1)) {
-            const std::uint32_t at = colSlots_[s];
+            const std::uint64_t at = colSlots_[s];
             if (at == 0) {
                 if (!shared_.grow(std::uint64_t{entries} + 1)) return false;
                 shared_[entries] = SharedWords{high, ~std::uint64_t{0}, 0, 0, 0};
@@ -245,7 +371,7 @@ bool CoverSolver::findShared(int b, std::size_t distinct) {
             }
             if (shared_[at - 1].high == high) break;
         }
-        const std::uint32_t entry = colSlots_[s] - 1;
+        const auto entry = static_cast<std::uint32_t>(colSlots_[s] - 1);
         ++shared_[entry].users;
         sharedOf_[k] = entry;
     }
@@ -255,10 +381,10 @@ bool CoverSolver::findShared(int b, std::size_t distinct) {
     return true;
 }
 
-// Appends column colCount_ with the given runs unless an earlier column
-// holds the same rows; kept tells which. False when storage ran out.
-bool CoverSolver::appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount,
-                               std::uint64_t slots, bool& kept) {
+// Appends column colCount_ with the given runs, and leaves at the first row
+// of each run count + 1 and column XOR in weight_ and scratch_, back at its
+// end (countRows). False when storage ran out.
+bool CoverSolver::appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount) {
     const std::uint32_t col = colCount_;
     // Two varints of at most 5 bytes per run.
     if (!runBytes_.grow(runBytesUsed_ + 10 * std::uint64_t{runCount})) return false;
@@ -266,37 +392,24 @@ bool CoverSolver::appendColumn(std::uint32_t candidate, const std::uint32_t* run
     std::uint8_t* out = runBytes_.data() + start;
     std::uint32_t previous = 0;
     std::uint32_t rows = 0;
-    std::uint64_t hash = runCount;
+    std::uint32_t* count = weight_.data();
+    std::uint32_t* single = scratch_.data();
     for (std::uint32_t i = 0; i < runCount; ++i) {
         const std::uint32_t first = runs[2 * i];
         const std::uint32_t end = runs[2 * i + 1];
+        ++count[first];
+        --count[end];
+        single[first] ^= col;
+        single[end] ^= col;
         out = putVarint(putVarint(out, first - previous), end - first - 1);
         previous = end;
         rows += end - first;
-        hash = (hash ^ first ^ (std::uint64_t{end} << 32)) * 0x9E3779B97F4A7C15ull;
     }
-    const auto length = static_cast<std::uint64_t>(out - (runBytes_.data() + start));
     spent_ += 2 * runCount;
-    kept = false;
-    for (std::uint64_t s = (hash ^ (hash >> 29)) & (slots - 1);; s = (s + 1) & (slots - 1)) {
-        const std::uint32_t other = colSlots_[s];
-        if (other == 0) {
-            colSlots_[s] = col + 1;
-            break;
-        }
-        const std::uint64_t otherStart = colStart_[other - 1];
-        const std::uint64_t otherEnd = other == col ? start : colStart_[other];
-        if (otherEnd - otherStart == length &&
-            std::equal(runBytes_.data() + start, runBytes_.data() + start + length, runBytes_.data() + otherStart)) {
-            return true;
-        }
-    }
-    kept = true;
     colStart_[col] = start;
-    colStart_[col + 1] = start + length;
     colCand_[col] = candidate;
     colRows_[col] = rows;
-    runBytesUsed_ = start + length;
+    runBytesUsed_ = static_cast<std::uint64_t>(out - runBytes_.data());
     colCount_ = col + 1;
     return true;
 }

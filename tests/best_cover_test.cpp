@@ -165,6 +165,49 @@ TEST(CoverSolver, GreedyAndCutSearchStillCoverIrredundantly) {
     }
 }
 
+TEST(CoverSolver, DescentAndWordByWordFindTheSameColumns) {
+    // b = 12: tables of runs of one cell, long enough for cubes that hold
+    // whole words; candidates grown from on positions digit by digit while
+    // they hold no off position.
+    std::mt19937 rng(33);
+    const int b = 12;
+    for (int round = 0; round < 6; ++round) {
+        std::vector<Cell> table(std::size_t{1} << b);
+        for (std::size_t p = 0; p < table.size();) {
+            const Cell cell = static_cast<Cell>(rng() % 3);
+            const std::size_t length = 1 + rng() % (round % 2 == 0 ? 300 : 20);
+            for (std::size_t n = 0; n < length && p < table.size(); ++n) table[p++] = cell;
+        }
+        const std::vector<std::uint32_t> on = onOf(table);
+        std::vector<CubeMasks> candidates;
+        for (const std::uint32_t start : on) {
+            std::uint32_t care = (1u << b) - 1;
+            for (std::uint32_t d = rng() % b, tries = 0; tries < b; d = (d + 1) % b, ++tries) {
+                const std::uint32_t wider = care & ~(1u << d);
+                const std::uint32_t free = ~wider & ((1u << b) - 1);
+                bool clean = true;
+                std::uint32_t s = 0;
+                do {
+                    clean = table[(start & wider) | s] != OFF;
+                    s = (s - free) & free;
+                } while (clean && s != 0);
+                if (clean) care = wider;
+            }
+            candidates.push_back(CubeMasks{care & ~start, care & start});
+        }
+        if (on.empty()) continue;
+        CoverSolver descent;
+        descent.setLimits(CoverLimits{.directDigits = 0});
+        CoverSolver direct;
+        ASSERT_EQ(descent.solve(b, on, candidates), MinimiseStatus::ok) << "round " << round;
+        ASSERT_EQ(direct.solve(b, on, candidates), MinimiseStatus::ok) << "round " << round;
+        EXPECT_TRUE(validCover(direct.cubes(), candidates, on)) << "round " << round;
+        EXPECT_EQ(std::vector<CubeMasks>(descent.cubes().begin(), descent.cubes().end()),
+                  std::vector<CubeMasks>(direct.cubes().begin(), direct.cubes().end()))
+            << "round " << round;
+    }
+}
+
 TEST(CoverSolver, StopsAtItsWorkLimitAndThenSolvesAsNew) {
     std::mt19937 rng(17);
     CoverSolver solver;
