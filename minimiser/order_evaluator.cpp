@@ -40,14 +40,12 @@ std::uint64_t OrderEvaluator::slotHash(std::uint64_t setA, std::uint32_t image, 
 
 
 // One thread's storage. nonOff holds the positions past the picture and
-// those of filled[0 .. filledCount - 1] in image `image`: the colours below
-// the index it last computed, in the order it was given then.
+// those of filled: the colours below the index it last computed, in the
+// order it was given then.
 struct OrderEvaluator::Worker {
     MemoryAccount account;
     BestWorker best;
-    HeapArray<std::uint32_t> filled;
-    std::uint32_t filledCount = 0;
-    std::size_t image = ~std::size_t{0};
+    Filled filled;
     HeapArray<std::uint8_t> record;
     HeapArray<std::uint8_t> out;  // the records of the chunk's tasks
     std::uint64_t used = 0;
@@ -120,8 +118,11 @@ MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> ima
     for (unsigned w = 0; w < threads_; ++w) {
         workers_[w].account.open(recordLimit_, &account_);
         workers_[w].best.setAccount(&workers_[w].account);
-        if (!workers_[w].filled.allocate(colourCount)) return MinimiseStatus::outOfMemory;
+        if (!workers_[w].filled.colours.allocate(colourCount)) return MinimiseStatus::outOfMemory;
     }
+    if (!counted_.colours.allocate(colourCount)) return MinimiseStatus::outOfMemory;
+    counted_.count = 0;
+    counted_.image = ~std::size_t{0};
     entryCount_ = 0;
     arenaUsed_ = 0;
     work_ = 0;
@@ -132,43 +133,62 @@ MinimiseStatus OrderEvaluator::prepare(std::span<const std::uint32_t* const> ima
 }
 
 
+// Moves f to the colours below task.index in task's image and returns the
+// work that takes, a position or a word a unit, with the record's own on
+// positions set and cleared: a record after a change low in the order sets
+// most of the picture again. With nonOff, does it to that bitmap too.
+std::uint64_t OrderEvaluator::follow(Filled& f, std::span<const std::uint32_t> order, const Task& task,
+                                     std::uint64_t* nonOff) const {
+    std::uint64_t upkeep = 2 * count(task.image, task.colour);
+    if (f.image != task.image) {
+        const std::uint64_t words = bitmap::wordsFor(b_);
+        const std::uint64_t span = std::uint64_t{1} << b_;
+        if (nonOff != nullptr) {
+            std::fill_n(nonOff, words, std::uint64_t{0});
+            for (std::uint64_t p = pixels_; p < span; ++p) bitmap::set(nonOff, p);
+        }
+        upkeep += words + (span - pixels_);
+        f.image = task.image;
+        f.count = 0;
+    }
+    // Keep the common start of what f holds, take out the rest, put in the
+    // new ones.
+    const std::uint32_t common = std::min(f.count, task.index);
+    const auto same = static_cast<std::uint32_t>(
+        std::mismatch(f.colours.data(), f.colours.data() + common, order.data()).first - f.colours.data());
+    for (std::uint32_t k = same; k < f.count; ++k) {
+        if (nonOff != nullptr) {
+            for (const std::uint32_t p : positions(task.image, f.colours[k])) {
+                nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
+            }
+        }
+        upkeep += count(task.image, f.colours[k]);
+    }
+    for (std::uint32_t k = same; k < task.index; ++k) {
+        f.colours[k] = order[k];
+        if (nonOff != nullptr) {
+            for (const std::uint32_t p : positions(task.image, order[k])) bitmap::set(nonOff, p);
+        }
+        upkeep += count(task.image, order[k]);
+    }
+    f.count = task.index;
+    return upkeep;
+}
+
 void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task,
                                    std::uint64_t allowance) {
     const int b = b_;
-    if (w.best.nonOff.empty()) w.image = ~std::size_t{0};  // new bitmaps: to be filled
+    if (w.best.nonOff.empty()) w.filled.image = ~std::size_t{0};  // new bitmaps: to be filled
     if (!w.best.prepare(b)) {
         task.status = MinimiseStatus::outOfMemory;
         return;
     }
     std::uint64_t* nonOff = w.best.nonOff.data();
-    // The bitmaps' upkeep counts as work too, a position or a word a unit:
-    // a record after a change low in the order sets most of the picture
-    // again.
-    std::uint64_t upkeep = 0;
-    if (w.image != task.image) {
-        std::fill(w.best.nonOff.begin(), w.best.nonOff.end(), std::uint64_t{0});
-        for (std::uint64_t p = pixels_; p < (std::uint64_t{1} << b); ++p) bitmap::set(nonOff, p);
-        upkeep += w.best.nonOff.size() + ((std::uint64_t{1} << b) - pixels_);
-        w.image = task.image;
-        w.filledCount = 0;
-    }
-    // The colours below task.index: keep the common start of what nonOff
-    // holds, take out the rest, put in the new ones.
-    const std::uint32_t common = std::min(w.filledCount, task.index);
-    const auto same = static_cast<std::uint32_t>(
-        std::mismatch(w.filled.data(), w.filled.data() + common, order.data()).first - w.filled.data());
-    for (std::uint32_t k = same; k < w.filledCount; ++k) {
-        for (const std::uint32_t p : positions(task.image, w.filled[k])) nonOff[p >> 6] &= ~(std::uint64_t{1} << (p & 63));
-        upkeep += count(task.image, w.filled[k]);
-    }
-    for (std::uint32_t k = same; k < task.index; ++k) {
-        w.filled[k] = order[k];
-        for (const std::uint32_t p : positions(task.image, order[k])) bitmap::set(nonOff, p);
-        upkeep += count(task.image, order[k]);
-    }
-    w.filledCount = task.index;
+    follow(w.filled, order, task, nonOff);
+    // What this worker did depends on the task it took before; the work
+    // counted is task.upkeep, the same whatever the threads.
+    const std::uint64_t upkeep = task.upkeep;
     const std::span<const std::uint32_t> on = positions(task.image, task.colour);
-    upkeep += 2 * on.size();
     std::uint64_t* onWords = w.best.on.data();
     for (const std::uint32_t p : on) {
         bitmap::set(nonOff, p);
@@ -232,6 +252,8 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
             if (tasks[t].ends()) break;
         }
     };
+    // The bitmaps' upkeep counted as if one worker took the tasks in turn.
+    for (std::size_t t = 0; t < count; ++t) tasks[t].upkeep = follow(counted_, order, tasks[t], nullptr);
     inFlight_ = 0;
     if (parallel) {
         parallelParts(threads_, count, run);
@@ -244,6 +266,7 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
     for (std::size_t t = 0; t < count; ++t) {
         if (tasks[t].ends()) count = t + 1;
     }
+    if (count != 0) follow(counted_, order, tasks[count - 1], nullptr);
     // A record out of memory runs again with its share, every worker's
     // storage given back, so that whether it fits does not depend on the
     // threads or on what a worker held before.
@@ -268,6 +291,7 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
         task.overBudget = false;
         task.status = MinimiseStatus::ok;
         task.part = 0;
+        task.upkeep = follow(counted_, order, task, nullptr);
         computeRecord(workers_[0], order, task, workLimit - work_ - spent);
         spent += task.work;
         task.work += earlier;

@@ -134,9 +134,17 @@ private:
         std::uint64_t offset = 0;  // the record in its worker's out
         std::uint64_t length = 0;
         std::uint64_t work = 0;
+        std::uint64_t upkeep = 0;  // of the bitmaps, as counted (see follow)
 
         // A record too long ends its evaluation.
         bool ends() const { return status == MinimiseStatus::recordTooLong && !overBudget && !crowded; }
+    };
+    // The colours below an index in one image, those a worker's bitmap
+    // holds (or, for the count, those it would hold).
+    struct Filled {
+        HeapArray<std::uint32_t> colours;
+        std::uint32_t count = 0;
+        std::size_t image = ~std::size_t{0};
     };
     struct Worker;
     struct Entry {
@@ -161,6 +169,7 @@ private:
         const std::uint64_t at = firstOf_[m * (colours_ + 1) + c];
         return {byColour_.data() + m * pixels_ + at, static_cast<std::size_t>(count(m, c))};
     }
+    std::uint64_t follow(Filled& f, std::span<const std::uint32_t> order, const Task& task, std::uint64_t* nonOff) const;
     // allowance: the work the record may take.
     void computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task, std::uint64_t allowance);
     bool runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count, std::uint64_t workLimit);
@@ -190,6 +199,7 @@ private:
     MemoryAccount account_;              // the workers' accounts take from it
     std::uint64_t recordLimit_ = 0;      // each worker's own limit
     std::unique_ptr<Worker[]> workers_;
+    Filled counted_;  // one worker taking every task in turn, for the count
     std::uint8_t bare_[3] = {0, 0, 0};  // the head of a general record without cubes
     std::function<void()> progress_;
     const std::atomic<bool>* stop_ = nullptr;

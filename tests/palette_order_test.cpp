@@ -126,29 +126,36 @@ TEST(PaletteOrder, UnsortedPalettesDecodeAndAreNeverLarger) {
 // here). A record may pass its share by the steps between two checks. The
 // model's order costs about twice the ascending one here: effort 1 once
 // spent all its budget on it, cut, and kept the ascending order.
+// A worker's bitmaps once counted their upkeep from the task it happened to
+// take before, so the work, and with it the orders judged, changed with
+// the threads (chunks run in parallel from 32768 pixels).
 TEST(PaletteOrder, SearchStaysWithinItsBudgetOnEveryThreadCount) {
-    std::vector<std::uint32_t> indices = test::photoLikeIndices(96, 80, 48, 11);
-    for (std::size_t p = 0; p < indices.size(); ++p) {
-        if (p % 96 >= 24) indices[p] = 0;  // a background over three quarters
-    }
-    const std::uint32_t* images[] = {indices.data()};
-    std::uint64_t work = 0;
-    for (unsigned threads : {1u, 3u}) {
-        PaletteOrderSearch search;
-        CompressOptions options;
-        options.threads = threads;
-        OrderSearchOptions order;
-        order.effort = 1;
-        ASSERT_EQ(search.run(images, indices.size(), 48, options, order), MinimiseStatus::ok);
-        const PaletteOrderSearch::Statistics& got = search.statistics();
-        EXPECT_LE(got.work - got.makerWork, got.makerWork + got.makerWork / 50)
-            << "got " << got.work - got.makerWork << " units of search, want a budget of " << got.makerWork;
-        EXPECT_LT(search.recordBytes(), got.makerBytes)
-            << "effort 1 bought nothing: its budget went to an order cut before its sum was known";
-        if (threads > 1) {
-            EXPECT_EQ(got.work, work) << "the thread count changed the work";
+    std::vector<std::vector<std::uint32_t>> pictures;
+    for (std::uint32_t seed : {11u, 12u}) {
+        pictures.push_back(test::photoLikeIndices(256, 128, 48, seed));
+        for (std::size_t p = 0; p < pictures.back().size(); ++p) {
+            if (p % 256 >= 64) pictures.back()[p] = 0;  // a background over three quarters
         }
-        work = got.work;
+    }
+    for (std::size_t count : {1, 2}) {
+        const std::uint32_t* images[] = {pictures[0].data(), pictures[1].data()};
+        std::uint64_t one = 0;  // the work on one thread
+        for (unsigned threads : {1u, 2u, 3u}) {
+            PaletteOrderSearch search;
+            CompressOptions options;
+            options.threads = threads;
+            OrderSearchOptions order;
+            order.effort = 1;
+            ASSERT_EQ(search.run({images, count}, pictures[0].size(), 48, options, order), MinimiseStatus::ok);
+            const PaletteOrderSearch::Statistics& got = search.statistics();
+            EXPECT_LE(got.work - got.makerWork, got.makerWork + got.makerWork / 50)
+                << "got " << got.work - got.makerWork << " units of search, want a budget of " << got.makerWork;
+            EXPECT_LT(search.recordBytes(), got.makerBytes)
+                << "effort 1 bought nothing: its budget went to an order cut before its sum was known";
+            if (threads == 1) one = got.work;
+            EXPECT_EQ(got.work, one) << "got " << got.work << " units on " << threads << " threads, want " << one
+                                     << " as on one; " << count << " pictures";
+        }
     }
 }
 
