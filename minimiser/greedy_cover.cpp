@@ -20,8 +20,8 @@ namespace qm5 {
 // Repeatedly the column of the highest score (its uncovered rows, each
 // weighted by its weight), the lowest column on a tie, until every row is
 // covered (the groups solved exactly are by now, and the columns left then
-// score nothing). A column's first score is the one group() found: the
-// groups solved since cover no row of it. The entries wait in two queues:
+// score nothing), or the work passes its limit. A column's first score is
+// the one group() found: the groups solved since cover no row of it. The entries wait in two queues:
 // those never scored again, sorted once, and a heap of those scored again;
 // the next is the higher of their heads. Most columns are found to hold
 // nothing uncovered when they come up and leave the sorted queue at no
@@ -60,7 +60,9 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
         }
         heap[hole] = entry;
     };
-    while ((size > 0 || next < count) && uncoveredRows_ > 0) {
+    // Past the work limit it stops between two picks (stopped(): no cover);
+    // a greedy over hundreds of thousands of rows is most of a record's work.
+    while ((size > 0 || next < count) && uncoveredRows_ > 0 && !pastLimit()) {
         const bool fromHeap = size > 0 && (next == count || less(heap[next], heap[0]));
         const GreedyEntry top = heap[fromHeap ? 0 : next];
         spent_ += 16;

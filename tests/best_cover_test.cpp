@@ -232,6 +232,32 @@ TEST(CoverSolver, StopsAtItsWorkLimitAndThenSolvesAsNew) {
     }
 }
 
+// The greedy once ran to its end past the limit: on a big record, most of
+// the record's work beyond what the palette order search allowed it.
+TEST(CoverSolver, GreedyStopsNearItsWorkLimit) {
+    std::mt19937 rng(29);
+    CoverSolver solver;
+    solver.setLimits(CoverLimits{0, 20000});  // every group to the greedy
+    for (int round = 0; round < 3; ++round) {
+        const int b = 10;
+        const std::vector<Cell> table = randomTable(b, rng);
+        const std::vector<std::uint32_t> on = onOf(table);
+        const std::vector<CubeMasks> primes = primesOf(table, b);
+        if (on.empty() || std::find(table.begin(), table.end(), OFF) == table.end()) continue;
+        std::uint64_t start = solver.work();
+        ASSERT_EQ(solver.solve(b, on, primes), MinimiseStatus::ok);
+        const std::uint64_t whole = solver.work() - start;
+        start = solver.work();
+        solver.limitWork(start + whole * 7 / 8);
+        ASSERT_EQ(solver.solve(b, on, primes), MinimiseStatus::ok);
+        solver.limitWork(~std::uint64_t{0});
+        const std::uint64_t spent = solver.work() - start;
+        EXPECT_TRUE(solver.stopped()) << "round " << round;
+        EXPECT_LE(spent, whole * 7 / 8 + whole / 32)
+            << "round " << round << ": got " << spent << " units, want about " << whole * 7 / 8 << " of " << whole;
+    }
+}
+
 TEST(CoverSolver, CountsOnlyOnPositions) {
     // b = 4: on at 0 and 3, don't care at 1, 2 and 4, off elsewhere. The
     // maker's walk writes 00-- and then 0-00, since 0-00 holds an on
