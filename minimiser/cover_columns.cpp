@@ -346,8 +346,8 @@ bool CoverSolver::sharedWords(int b, const CubeMasks& cube, SharedWords& entry, 
 
 // sharedOf_: per candidate of more than six digits, some of them low, and
 // of words too many to visit in turn, the entry in shared_ of its digits
-// from the sixth up when another candidate has the same; none otherwise. Through colSlots_ (2^n slots for at most
-// 2^(n-1) candidates), left dirty.
+// from the sixth up when another candidate has the same; none otherwise.
+// Through colSlots_ (2^n slots for at most 2^(n-1) candidates), left dirty.
 bool CoverSolver::findShared(int b, std::size_t distinct) {
     if (!sharedOf_.allocate(distinct)) return false;
     std::fill(sharedOf_.begin(), sharedOf_.end(), kNoShare);

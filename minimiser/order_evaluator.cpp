@@ -1,3 +1,7 @@
+// OrderEvaluator: the records of the images under an order, computed in
+// chunks on the threads, their work counted as one thread would take them.
+// (Over 400 lines: the positions by colour, the workers' bitmaps and the
+// chunks share the workers and the count; the cache is order_cache.cpp.)
 #include "minimiser/order_evaluator.hpp"
 
 #include <algorithm>
