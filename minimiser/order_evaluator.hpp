@@ -169,7 +169,8 @@ private:
         const std::uint64_t at = firstOf_[m * (colours_ + 1) + c];
         return {byColour_.data() + m * pixels_ + at, static_cast<std::size_t>(count(m, c))};
     }
-    std::uint64_t follow(Filled& f, std::span<const std::uint32_t> order, const Task& task, std::uint64_t* nonOff) const;
+    std::uint64_t follow(Filled& f, std::span<const std::uint32_t> order, const Task& task,
+                         std::uint64_t* nonOff) const;
     // allowance: the work the record may take.
     void computeRecord(Worker& w, std::span<const std::uint32_t> order, Task& task, std::uint64_t allowance);
     bool runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count, std::uint64_t workLimit);

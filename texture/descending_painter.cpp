@@ -41,7 +41,8 @@ void paintShortRuns(Cell* cells, std::uint64_t base, std::uint64_t free, std::ui
     constexpr std::size_t kRun = std::size_t{1} << K;
     const std::uint64_t twoCleared = free & (free - 1) & ((free & (free - 1)) - 1);
     if (Clip || twoCleared == 0) {  // fewer than three digits free
-        forEachSubset<Clip>(base, free, pixelCount, [&](std::uint64_t start) { std::fill_n(cells + start, kRun, value); });
+        forEachSubset<Clip>(base, free, pixelCount,
+                            [&](std::uint64_t start) { std::fill_n(cells + start, kRun, value); });
         return;
     }
     std::uint64_t rest = free;
