@@ -21,9 +21,9 @@ namespace qm5 {
 // weighted by its weight), the lowest column on a tie, until every row is
 // covered (the groups solved exactly are by now, and the columns left then
 // score nothing), or the work passes its limit. A column's first score is
-// the one group() found: the groups solved since cover no row of it. The entries wait in two queues:
-// those never scored again, sorted once, and a heap of those scored again;
-// the next is the higher of their heads. Most columns are found to hold
+// the one group() found: the groups solved since cover no row of it. The
+// entries wait in two queues: those never scored again, sorted once, and a
+// heap of those scored again; the next is the higher of their heads. Most columns are found to hold
 // nothing uncovered when they come up and leave the sorted queue at no
 // cost; the heap grows at the front of the same array as the sorted queue
 // is used up.

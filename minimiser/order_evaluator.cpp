@@ -270,6 +270,7 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
     for (std::size_t t = 0; t < count; ++t) {
         if (tasks[t].ends()) count = t + 1;
     }
+    // The count goes on from the last task kept, as one worker would.
     if (count != 0) follow(counted_, order, tasks[count - 1], nullptr);
     // A record out of memory runs again with its share, every worker's
     // storage given back, so that whether it fits does not depend on the

@@ -1,7 +1,6 @@
 #include "texture/descending_painter.hpp"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 
 #include "texture/position_masks.hpp"
