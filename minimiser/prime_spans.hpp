@@ -45,10 +45,10 @@ inline constexpr auto kSupersetsOf = [] {
 
 // The spans of the largest subsets of points (n of them, at most
 // kSpanPoints, in a node over k bits with set s) that lie in s; a span
-// inside one of the dominance sets d[0 .. nd - 1] is not given. The span of
-// a subset holds those of its subsets, so a subset with one whose span
-// leaves s leaves it too. First the whole set, which where the points lie
-// together is the one span found; then, by size ascending, each subset
+// inside one of the dominance sets dominance(0 .. nd - 1) is not given. The
+// span of a subset holds those of its subsets, so a subset with one whose
+// span leaves s leaves it too. First the whole set, which where the points
+// lie together is the one span found; then, by size ascending, each subset
 // tried only when no subset of it is known to leave s (a point lies in s,
 // the node's on points being in its set). Where the points lie apart, the
 // pairs that leave s rule out most larger subsets untried: a subset found
@@ -58,9 +58,9 @@ inline constexpr auto kSupersetsOf = [] {
 // lies in one found already: as subsets of one size never lie in one
 // another, the mask of the subsets of those found, taken once per size,
 // leaves the subsets of that size to give.
-template <class Take>
-void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, const std::uint32_t* points, int n,
-                        std::uint32_t care, std::uint32_t one, const Take& take) {
+template <class Take, class Dominance>
+void PrimeSearch::spans(int k, const Word* s, const Dominance& dominance, int nd, const std::uint32_t* points,
+                        int n, std::uint32_t care, std::uint32_t one, const Take& take) {
     const std::uint32_t all = bitmap::lowBits(k);
     const unsigned subsets = (1u << n) - 1;
     // The fixed digits of the span of subset, and those of them at 1: the
@@ -117,7 +117,7 @@ void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, cons
             given |= kSubsetsOf[subset];
             const Span span = spanOf(subset);
             bool dominated = false;
-            for (int j = 0; j < nd && !dominated; ++j) dominated = inside(span, d[j]);
+            for (int j = 0; j < nd && !dominated; ++j) dominated = inside(span, dominance(j));
             if (!dominated) found(care | span.fixed, one | span.ones, take);
         }
     }
