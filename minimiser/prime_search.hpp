@@ -214,8 +214,9 @@ private:
     template <class Take>
     void narrowChild(int k, Word s, const Words& lists, int side, std::uint32_t care, std::uint32_t one,
                      const Take& take, bool onFirst);
-    template <class Take>
-    void spans(int k, const Word* s, const Word* const* d, int nd, const std::uint32_t* points, int n,
+    // dominance(j): dominance set j, for j < nd.
+    template <class Take, class Dominance>
+    void spans(int k, const Word* s, const Dominance& dominance, int nd, const std::uint32_t* points, int n,
                std::uint32_t care, std::uint32_t one, const Take& take);
     template <class Take>
     void found(std::uint32_t care, std::uint32_t one, const Take& take) {

@@ -60,7 +60,7 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
         }
         work_ += i / 4;
         if (count <= kSpanPoints) {
-            spans(k, s, at.d, at.nd, points, count, at.care, at.one, take);
+            spans(k, s, [&](int j) { return at.d[j]; }, at.nd, points, count, at.care, at.one, take);
             progress(share);
             return;
         }
@@ -237,9 +237,7 @@ void PrimeSearch::narrow(int k, Word s, const Words& lists, std::uint32_t care, 
             std::uint32_t points[kSpanPoints];
             int count = 0;
             for (Word w = on; w != 0; w &= w - 1) points[count++] = static_cast<std::uint32_t>(std::countr_zero(w));
-            const Word* d[kMaxList + 1] = {};  // set up to lists.nd; zeroed for i686 GCC's -Wmaybe-uninitialized
-            for (int j = 0; j < lists.nd; ++j) d[j] = &lists.d[j];
-            spans(k, &s, d, lists.nd, points, count, care, one, take);
+            spans(k, &s, [&](int j) { return &lists.d[j]; }, lists.nd, points, count, care, one, take);
             return;
         }
     }

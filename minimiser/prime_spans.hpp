@@ -32,22 +32,35 @@ inline constexpr auto kSubsetsOf = [] {
     return inside;
 }();
 
+// Bit t of kSupersetsOf[s] tells whether subset t holds subset s.
+inline constexpr auto kSupersetsOf = [] {
+    std::array<std::uint64_t, 1u << PrimeSearch::kSpanPoints> holding{};
+    for (unsigned s = 0; s < holding.size(); ++s) {
+        for (unsigned t = 0; t < holding.size(); ++t) {
+            if ((s & ~t) == 0) holding[s] |= std::uint64_t{1} << t;
+        }
+    }
+    return holding;
+}();
+
 // The spans of the largest subsets of points (n of them, at most
 // kSpanPoints, in a node over k bits with set s) that lie in s; a span
-// inside one of the dominance sets d[0 .. nd - 1] is not given. The span of
-// a subset holds those of its subsets, so a subset with one whose span
-// leaves s leaves it too. First the whole set, which where the points lie
-// together is the one span found; then, by size ascending, each subset
+// inside one of the dominance sets dominance(0 .. nd - 1) is not given. The
+// span of a subset holds those of its subsets, so a subset with one whose
+// span leaves s leaves it too. First the whole set, which where the points
+// lie together is the one span found; then, by size ascending, each subset
 // tried only when no subset of it is known to leave s (a point lies in s,
 // the node's on points being in its set). Where the points lie apart, the
-// pairs that leave s rule out most larger subsets untried. Last the largest
-// of those inside s, by size descending and within a size by value
-// descending, each skipped when it lies in one found already: as subsets of
-// one size never lie in one another, the mask of the subsets of those
-// found, taken once per size, leaves the subsets of that size to give.
-template <class Take>
-void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, const std::uint32_t* points, int n,
-                        std::uint32_t care, std::uint32_t one, const Take& take) {
+// pairs that leave s rule out most larger subsets untried: a subset found
+// to leave s marks every subset holding it at once (kSupersetsOf), so those
+// are not even visited. Last the largest of those inside s, by size
+// descending and within a size by value descending, each skipped when it
+// lies in one found already: as subsets of one size never lie in one
+// another, the mask of the subsets of those found, taken once per size,
+// leaves the subsets of that size to give.
+template <class Take, class Dominance>
+void PrimeSearch::spans(int k, const Word* s, const Dominance& dominance, int nd, const std::uint32_t* points,
+                        int n, std::uint32_t care, std::uint32_t one, const Take& take) {
     const std::uint32_t all = bitmap::lowBits(k);
     const unsigned subsets = (1u << n) - 1;
     // The fixed digits of the span of subset, and those of them at 1: the
@@ -82,17 +95,15 @@ void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, cons
             return (at[w] & pattern) == pattern;
         });
     };
-    std::uint64_t out = 0;  // subsets whose span leaves s
+    std::uint64_t out = 0;  // subsets whose span leaves s, and those holding one
     if (n >= 2 && !inside(spanOf(subsets), s)) {
         out = std::uint64_t{1} << subsets;
         for (int size = 2; size < n; ++size) {
-            std::uint64_t left = kSubsetsOfSize[static_cast<std::size_t>(n)][static_cast<std::size_t>(size)];
+            std::uint64_t left = kSubsetsOfSize[static_cast<std::size_t>(n)][static_cast<std::size_t>(size)] & ~out;
             while (left != 0) {
                 const auto subset = static_cast<unsigned>(std::countr_zero(left));
                 left &= left - 1;
-                if ((kSubsetsOf[subset] & out) != 0 || !inside(spanOf(subset), s)) {
-                    out |= std::uint64_t{1} << subset;
-                }
+                if (!inside(spanOf(subset), s)) out |= kSupersetsOf[subset];
             }
         }
     }
@@ -106,7 +117,7 @@ void PrimeSearch::spans(int k, const Word* s, const Word* const* d, int nd, cons
             given |= kSubsetsOf[subset];
             const Span span = spanOf(subset);
             bool dominated = false;
-            for (int j = 0; j < nd && !dominated; ++j) dominated = inside(span, d[j]);
+            for (int j = 0; j < nd && !dominated; ++j) dominated = inside(span, dominance(j));
             if (!dominated) found(care | span.fixed, one | span.ones, take);
         }
     }
