@@ -28,7 +28,7 @@ constexpr unsigned kLargestLowEffort = 16;
 // where their primes multiply: it costs 1.7 to 2.1 times the ascending
 // order where it pays on the benchmark pictures (more where it does not).
 // It is foreseen at this multiple (in halves) of the records it replaces:
-// effort 1 leaves it out, effort 2 judges it.
+// effort 2 judges all of it, effort 1 the colours of the lowest indices.
 constexpr std::uint64_t kModelCostHalves = 3;
 // The search's own steps in work units (measured against the records'):
 // a position sorted by colour, a neighbour the model looks at.
@@ -214,15 +214,18 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
         if (k == 2 && !largestLow_) continue;
         if (k == 3) {
             if (colours > kModelColours) break;
-            // Foreseen as an order that changes every record.
+            // Foreseen as an order that changes every record, or, where
+            // that does not fit, the records of the lowest indices.
             const std::uint64_t left = budgetEnd_ - evaluator_.work();
             limit = evaluator_.work() + left - (left >= 2 * unit_ ? unit_ : 0);
-            if (found_ && kModelCostHalves * costOf(0, colours) / 2 > limit - evaluator_.work()) {
+            const Window window = found_ ? modelWindow(limit - evaluator_.work()) : Window{0, colours};
+            if (window.hi - window.lo < 2) {
                 ++statistics_.skipped;
                 break;
             }
             evaluator_.addWork(kModelWork * pixelCount * images.size() * positionBitCount(pixelCount));
             if (!modelOrder(images, pixelCount, colours, candidate.span())) return false;
+            if (window.hi - window.lo < colours && !modelWindowOrder(window, candidate.span())) return false;
         } else {
             // The largest colour last (k = 1) or first, the others in the maker's order.
             std::uint32_t at = k == 2 ? 1 : 0;
@@ -238,6 +241,47 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
             statistics_.candidateBytes = bytes_;
         }
     }
+    return true;
+}
+
+// The lowest run of two indices or more whose records, foreseen as the
+// model's order would remake them, cost at most room, as long as it fits.
+// Low indices cost least (their colours have the fewest don't cares) and,
+// on the benchmark pictures, gain most.
+PaletteOrderSearch::Window PaletteOrderSearch::modelWindow(std::uint64_t room) const {
+    const std::uint32_t colours = evaluator_.colours();
+    auto costAt = [&](std::uint32_t i) {
+        std::uint64_t cost = 0;
+        for (std::size_t m = 0; m < evaluator_.images(); ++m) cost += evaluator_.cost(refs_[m * colours + i]);
+        return cost;
+    };
+    for (std::uint32_t lo = 0; lo + 1 < colours; ++lo) {
+        std::uint32_t hi = lo;
+        std::uint64_t cost = 0;
+        while (hi < colours && kModelCostHalves * (cost + costAt(hi)) / 2 <= room) cost += costAt(hi++);
+        if (hi - lo >= 2) return {lo, hi};
+    }
+    return {};
+}
+
+// Into model (the model's order of every colour): order_ with its colours
+// at the window's indices in the model's order, the others in place. Only
+// those indices change their records: a record depends on its colour and
+// the set of colours below it. False when storage ran out.
+bool PaletteOrderSearch::modelWindowOrder(Window window, std::span<std::uint32_t> model) const {
+    const std::uint32_t colours = evaluator_.colours();
+    HeapArray<std::uint8_t> inside;  // the colours at the window's indices
+    if (!inside.allocate(colours)) return false;
+    for (std::uint32_t i = window.lo; i < window.hi; ++i) inside[order_[i]] = 1;
+    // The window's colours to the front in the model's order, then back to
+    // front into their place.
+    std::uint32_t at = 0;
+    for (std::uint32_t i = 0; i < colours; ++i) {
+        if (inside[model[i]] != 0) model[at++] = model[i];
+    }
+    std::copy_backward(model.begin(), model.begin() + at, model.begin() + window.hi);
+    std::copy(order_.begin(), order_.begin() + window.lo, model.begin());
+    std::copy(order_.begin() + window.hi, order_.end(), model.begin() + window.hi);
     return true;
 }
 

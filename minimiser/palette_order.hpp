@@ -15,7 +15,8 @@
 //    order from a model of how much each colour gains from another as a
 //    don't care (positions with one-bit neighbours of the other colour),
 //    a colour that gains more from the others than they gain from it
-//    going higher;
+//    going higher (where the budget cannot judge all of it, only the
+//    colours at the lowest indices it can are put in the model's order);
 // 3. from the best of those, moves of single colours: swaps of neighbours,
 //    sweep after sweep, then jumps of 2, 4, 8, ... indices, the colours
 //    with the longest records first; a move is kept when the texture gets
@@ -30,7 +31,9 @@
 // counted too, and an order whose records are foreseen to cost more than
 // the budget left (the work of the records it replaces; half as much again
 // for the model's) is not judged: cut before its sum is known, it would
-// spend the rest in vain. With two efforts' worth left or more, the model's
+// spend the rest in vain. Reordering the colours of a run of indices
+// changes the records of that run alone, so the model's order is cut down
+// to a run that fits. With two efforts' worth left or more, the model's
 // order leaves one to the moves, in case it is cut.
 // An order is kept only when smaller, so the texture is never larger than
 // in the maker's order.
@@ -115,6 +118,12 @@ public:
 private:
     [[nodiscard]] bool tryOrder(std::span<const std::uint32_t> order, std::uint64_t cutoff, std::uint64_t workLimit);
     std::uint64_t costOf(std::uint32_t lo, std::uint32_t hi) const;
+    struct Window {
+        std::uint32_t lo = 0;
+        std::uint32_t hi = 0;
+    };
+    Window modelWindow(std::uint64_t room) const;
+    [[nodiscard]] bool modelWindowOrder(Window window, std::span<std::uint32_t> model) const;
     bool affords(std::uint64_t cost) const { return cost <= budgetEnd_ - std::min(budgetEnd_, evaluator_.work()); }
     [[nodiscard]] bool tryMove(std::uint32_t from, std::uint32_t to);
     bool lowersLargest(std::uint32_t from, std::uint32_t to) const;

@@ -125,7 +125,8 @@ TEST(PaletteOrder, UnsortedPalettesDecodeAndAreNeverLarger) {
 // once spent far more (a cover that did not stop at its limit: 5 % more
 // here). A record may pass its share by the steps between two checks. The
 // model's order costs about twice the ascending one here: effort 1 once
-// spent all its budget on it, cut, and kept the ascending order.
+// spent all its budget on it, cut, and kept the ascending order; then left
+// it out; now judges it on the low indices the budget affords.
 // A worker's bitmaps once counted their upkeep from the task it happened to
 // take before, so the work, and with it the orders judged, changed with
 // the threads (chunks run in parallel from 32768 pixels).
@@ -152,6 +153,10 @@ TEST(PaletteOrder, SearchStaysWithinItsBudgetOnEveryThreadCount) {
                 << "got " << got.work - got.makerWork << " units of search, want a budget of " << got.makerWork;
             EXPECT_LT(search.recordBytes(), got.makerBytes)
                 << "effort 1 bought nothing: its budget went to an order cut before its sum was known";
+            // Here the model's order pays for one picture, not for the two.
+            if (count == 1) {
+                EXPECT_EQ(got.candidate, 3u) << "the model's order of the low indices the budget affords was not kept";
+            }
             if (threads == 1) one = got.work;
             EXPECT_EQ(got.work, one) << "got " << got.work << " units on " << threads << " threads, want " << one
                                      << " as on one; " << count << " pictures";
