@@ -208,24 +208,33 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
     }
     largest_ = largest;
     HeapArray<std::uint32_t> candidate;
+    HeapArray<std::uint32_t> model;  // the model's order, once made
     if (!candidate.allocate(colours)) return false;
-    for (unsigned k = 1; k <= 3 && budgetLeft(); ++k) {
+    bool modelWhole = false;  // the model's order judged at every index
+    for (unsigned k = 1; k <= 4 && budgetLeft(); ++k) {
         std::uint64_t limit = budgetEnd_;
         if (k == 2 && !largestLow_) continue;
-        if (k == 3) {
-            if (colours > kModelColours) break;
-            // Foreseen as an order that changes every record, or, where
-            // that does not fit, the records of the lowest indices.
+        if (k >= 3) {
+            if (colours > kModelColours || modelWhole) break;
+            // The model's order at the lowest run of indices that one
+            // effort's budget affords (k = 3), then at every index where the
+            // budget left affords it (k = 4), foreseen as an order that
+            // changes the records of the run.
             const std::uint64_t left = budgetEnd_ - evaluator_.work();
             limit = evaluator_.work() + left - (left >= 2 * unit_ ? unit_ : 0);
-            const Window window = found_ ? modelWindow(limit - evaluator_.work()) : Window{0, colours};
-            if (window.hi - window.lo < 2) {
+            const std::uint64_t room = limit - evaluator_.work();
+            const Window window = !found_ ? Window{0, colours} : modelWindow(k == 3 ? std::min(room, unit_) : room);
+            modelWhole = window.hi - window.lo == colours;
+            if (window.hi - window.lo < 2 || (k == 4 && !modelWhole)) {
                 ++statistics_.skipped;
-                break;
+                continue;
             }
-            evaluator_.addWork(kModelWork * pixelCount * images.size() * positionBitCount(pixelCount));
-            if (!modelOrder(images, pixelCount, colours, candidate.span())) return false;
-            if (window.hi - window.lo < colours && !modelWindowOrder(window, candidate.span())) return false;
+            if (model.size() == 0) {
+                evaluator_.addWork(kModelWork * pixelCount * images.size() * positionBitCount(pixelCount));
+                if (!model.allocate(colours) || !modelOrder(images, pixelCount, colours, model.span())) return false;
+            }
+            std::copy(model.begin(), model.end(), candidate.begin());
+            if (!modelWhole && !modelWindowOrder(window, candidate.span())) return false;
         } else {
             // The largest colour last (k = 1) or first, the others in the maker's order.
             std::uint32_t at = k == 2 ? 1 : 0;
@@ -237,7 +246,7 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
         const std::uint64_t before = bytes_;
         if (!tryOrder(candidate.span(), std::min(bytes_, limit_), limit)) return false;
         if (found_ && bytes_ != before) {
-            statistics_.candidate = k;
+            statistics_.candidate = std::min(k, 3u);
             statistics_.candidateBytes = bytes_;
         }
     }
