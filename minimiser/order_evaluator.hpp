@@ -70,6 +70,14 @@ public:
     std::size_t images() const { return images_; }
     // Pixels of colour c over all images.
     std::uint64_t totalCount(std::uint32_t c) const { return totals_[c]; }
+    // The positions of colour c in image m, ascending.
+    std::uint64_t count(std::size_t m, std::uint32_t c) const {
+        return firstOf_[m * (colours_ + 1) + c + 1] - firstOf_[m * (colours_ + 1) + c];
+    }
+    std::span<const std::uint32_t> positions(std::size_t m, std::uint32_t c) const {
+        const std::uint64_t at = firstOf_[m * (colours_ + 1) + c];
+        return {byColour_.data() + m * pixels_ + at, static_cast<std::size_t>(count(m, c))};
+    }
 
     // The records of indices lo .. hi - 1 of every image under order
     // (order[i]: the colour at index i, every colour once) into
@@ -162,13 +170,6 @@ private:
     static_assert(sizeof(Entry) == 40);
     static constexpr int kCostShift = 6;
 
-    std::uint64_t count(std::size_t m, std::uint32_t c) const {
-        return firstOf_[m * (colours_ + 1) + c + 1] - firstOf_[m * (colours_ + 1) + c];
-    }
-    std::span<const std::uint32_t> positions(std::size_t m, std::uint32_t c) const {
-        const std::uint64_t at = firstOf_[m * (colours_ + 1) + c];
-        return {byColour_.data() + m * pixels_ + at, static_cast<std::size_t>(count(m, c))};
-    }
     std::uint64_t follow(Filled& f, std::span<const std::uint32_t> order, const Task& task,
                          std::uint64_t* nonOff) const;
     // allowance: the work the record may take.

@@ -14,8 +14,8 @@ namespace {
 using fast::kNoSize;
 using fast::RecordRef;
 
-// The model order is made for palettes up to this size: its table has
-// colours^2 entries of 8 bytes (8 MiB).
+// The model order is made for palettes up to this size: its sums take
+// colours^2 steps.
 constexpr std::uint32_t kModelColours = 1024;
 // Orders that put the colour with most pixels lower are judged from this
 // effort up. The colours above it then have most of the picture as don't
@@ -43,59 +43,58 @@ constexpr std::uint64_t kReserveShare = 16;
 constexpr int kModelShift = 32;
 
 // The model: how much colour x gains from colour a below it as a don't
-// care, gain[x * K + a]. A position p of x with d one-bit neighbours of x
-// or past the picture and e of a lies in cubes of at most 2^d positions
+// care, gain(x, a). A position p of x with d one-bit neighbours of x or
+// past the picture and e of a lies in cubes of at most 2^d positions
 // without a and 2^(d + e) with it, so its share of a cube count, 2^-d,
 // falls by 2^-d (1 - 2^-e). The model knows nothing of cubes beyond one
 // step; it only proposes an order for the real records to judge.
-bool modelGains(std::span<const std::uint32_t* const> images, std::uint64_t pixels, std::uint32_t colours,
-                HeapArray<std::uint64_t>& gain) {
+// The model's order: colours by what they gain from all others less what
+// the others gain from them, ascending (ties: the maker's order). Each
+// pair's gain is summed in full, then taken in quarters: every sum stays
+// below 2^62 (at most 2^30 positions of weight at most 2^32), a quarter
+// keeps the differences in range. gain(x, a) comes from the positions of x
+// alone, so the table is made a row at a time (positions by colour, as the
+// evaluator holds them).
+bool modelOrder(const fast::OrderEvaluator& evaluator, std::span<const std::uint32_t* const> images,
+                std::uint64_t pixels, std::uint32_t colours, std::span<std::uint32_t> order) {
     const int b = positionBitCount(pixels);
-    if (!gain.allocate(std::uint64_t{colours} * colours)) return false;
-    for (const std::uint32_t* indices : images) {
-        for (std::uint64_t p = 0; p < pixels; ++p) {
-            const std::uint32_t x = indices[p];
-            std::uint32_t other[32];
-            int times[32];
-            int distinct = 0;
-            int d = 0;
-            for (int k = 0; k < b; ++k) {
-                const std::uint64_t q = p ^ (std::uint64_t{1} << k);
-                const std::uint32_t a = q < pixels ? indices[q] : x;
-                if (a == x) {
-                    ++d;
-                    continue;
+    HeapArray<std::uint64_t> row;  // gain(x, a) for the colour x at hand
+    HeapArray<std::int64_t> net;
+    if (!row.allocate(colours) || !net.allocate(colours)) return false;
+    for (std::uint32_t x = 0; x < colours; ++x) {
+        for (std::size_t m = 0; m < images.size(); ++m) {
+            const std::uint32_t* indices = images[m];
+            for (const std::uint32_t p : evaluator.positions(m, x)) {
+                std::uint32_t other[32];
+                int times[32];
+                int distinct = 0;
+                int d = 0;
+                for (int k = 0; k < b; ++k) {
+                    const std::uint64_t q = p ^ (std::uint64_t{1} << k);
+                    const std::uint32_t a = q < pixels ? indices[q] : x;
+                    if (a == x) {
+                        ++d;
+                        continue;
+                    }
+                    int j = 0;
+                    while (j < distinct && other[j] != a) ++j;
+                    if (j == distinct) {
+                        other[distinct] = a;
+                        times[distinct++] = 0;
+                    }
+                    ++times[j];
                 }
-                int j = 0;
-                while (j < distinct && other[j] != a) ++j;
-                if (j == distinct) {
-                    other[distinct] = a;
-                    times[distinct++] = 0;
+                for (int j = 0; j < distinct; ++j) {
+                    const int e = times[j];
+                    row[other[j]] += ((std::uint64_t{1} << e) - 1) << (kModelShift - d - e);
                 }
-                ++times[j];
-            }
-            for (int j = 0; j < distinct; ++j) {
-                const int e = times[j];
-                gain[std::uint64_t{x} * colours + other[j]] += ((std::uint64_t{1} << e) - 1) << (kModelShift - d - e);
             }
         }
-    }
-    return true;
-}
-
-// The model's order: colours by what they gain from all others less what
-// the others gain from them, ascending (ties: the maker's order).
-bool modelOrder(std::span<const std::uint32_t* const> images, std::uint64_t pixels, std::uint32_t colours,
-                std::span<std::uint32_t> order) {
-    HeapArray<std::uint64_t> gain;
-    HeapArray<std::int64_t> net;
-    if (!modelGains(images, pixels, colours, gain) || !net.allocate(colours)) return false;
-    for (std::uint32_t x = 0; x < colours; ++x) {
         for (std::uint32_t a = 0; a < colours; ++a) {
-            // Each sum stays below 2^62 (at most 2^30 positions of weight
-            // at most 2^32); a quarter of it keeps the difference in range.
-            net[x] += static_cast<std::int64_t>(gain[std::uint64_t{x} * colours + a] >> 2) -
-                      static_cast<std::int64_t>(gain[std::uint64_t{a} * colours + x] >> 2);
+            const auto quarter = static_cast<std::int64_t>(row[a] >> 2);
+            net[x] += quarter;
+            net[a] -= quarter;
+            row[a] = 0;
         }
     }
     std::iota(order.begin(), order.end(), 0u);
@@ -107,7 +106,8 @@ bool modelOrder(std::span<const std::uint32_t* const> images, std::uint64_t pixe
 
 std::uint64_t PaletteOrderSearch::workingMemoryBound(std::uint64_t pixelCount, std::uint32_t colourCount,
                                                      std::uint64_t imageCount, unsigned threads) {
-    const std::uint64_t model = colourCount <= kModelColours ? 16 * std::uint64_t{colourCount} * colourCount : 0;
+    // The model's row and sums, its order and the colours of a run.
+    const std::uint64_t model = colourCount <= kModelColours ? 24 * std::uint64_t{colourCount} : 0;
     return fast::OrderEvaluator::bytesFor(pixelCount, colourCount, imageCount, threads) +
            2 * imageCount * colourCount * sizeof(RecordRef) + 16 * std::uint64_t{colourCount} + model;
 }
@@ -208,24 +208,35 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
     }
     largest_ = largest;
     HeapArray<std::uint32_t> candidate;
+    HeapArray<std::uint32_t> model;  // the model's order, once made
     if (!candidate.allocate(colours)) return false;
-    for (unsigned k = 1; k <= 3 && budgetLeft(); ++k) {
+    bool modelWhole = false;  // the model's order judged at every index
+    for (unsigned k = 1; k <= 4 && budgetLeft(); ++k) {
         std::uint64_t limit = budgetEnd_;
         if (k == 2 && !largestLow_) continue;
-        if (k == 3) {
-            if (colours > kModelColours) break;
-            // Foreseen as an order that changes every record, or, where
-            // that does not fit, the records of the lowest indices.
+        if (k >= 3) {
+            if (colours > kModelColours || modelWhole) break;
+            // The model's order at the lowest run of indices that one
+            // effort's budget affords (k = 3), then at every index where the
+            // budget left affords it (k = 4), foreseen as an order that
+            // changes the records of the run.
             const std::uint64_t left = budgetEnd_ - evaluator_.work();
             limit = evaluator_.work() + left - (left >= 2 * unit_ ? unit_ : 0);
-            const Window window = found_ ? modelWindow(limit - evaluator_.work()) : Window{0, colours};
-            if (window.hi - window.lo < 2) {
+            const std::uint64_t room = limit - evaluator_.work();
+            const Window window = !found_ ? Window{0, colours} : modelWindow(k == 3 ? std::min(room, unit_) : room);
+            modelWhole = window.hi - window.lo == colours;
+            if (window.hi - window.lo < 2 || (k == 4 && !modelWhole)) {
                 ++statistics_.skipped;
-                break;
+                continue;
             }
-            evaluator_.addWork(kModelWork * pixelCount * images.size() * positionBitCount(pixelCount));
-            if (!modelOrder(images, pixelCount, colours, candidate.span())) return false;
-            if (window.hi - window.lo < colours && !modelWindowOrder(window, candidate.span())) return false;
+            if (model.size() == 0) {
+                evaluator_.addWork(kModelWork * pixelCount * images.size() * positionBitCount(pixelCount));
+                if (!model.allocate(colours) || !modelOrder(evaluator_, images, pixelCount, colours, model.span())) {
+                    return false;
+                }
+            }
+            std::copy(model.begin(), model.end(), candidate.begin());
+            if (!modelWhole && !modelWindowOrder(window, candidate.span())) return false;
         } else {
             // The largest colour last (k = 1) or first, the others in the maker's order.
             std::uint32_t at = k == 2 ? 1 : 0;
@@ -237,7 +248,7 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
         const std::uint64_t before = bytes_;
         if (!tryOrder(candidate.span(), std::min(bytes_, limit_), limit)) return false;
         if (found_ && bytes_ != before) {
-            statistics_.candidate = k;
+            statistics_.candidate = std::min(k, 3u);
             statistics_.candidateBytes = bytes_;
         }
     }
