@@ -15,8 +15,9 @@
 //    order from a model of how much each colour gains from another as a
 //    don't care (positions with one-bit neighbours of the other colour),
 //    a colour that gains more from the others than they gain from it
-//    going higher (where the budget cannot judge all of it, only the
-//    colours at the lowest indices it can are put in the model's order);
+//    going higher: first for the colours at the lowest run of indices
+//    that one effort's budget affords (the others in place), then, where
+//    the budget left affords it, for all;
 // 3. from the best of those, moves of single colours: swaps of neighbours,
 //    sweep after sweep, then jumps of 2, 4, 8, ... indices, the colours
 //    with the longest records first; a move is kept when the texture gets
@@ -32,9 +33,9 @@
 // the budget left (the work of the records it replaces; half as much again
 // for the model's) is not judged: cut before its sum is known, it would
 // spend the rest in vain. Reordering the colours of a run of indices
-// changes the records of that run alone, so the model's order is cut down
-// to a run that fits. With two efforts' worth left or more, the model's
-// order leaves one to the moves, in case it is cut.
+// changes the records of that run alone, so the model's order can be
+// judged on a run that fits. With two efforts' worth left or more, the
+// model's order of every index leaves one to the moves, in case it is cut.
 // An order is kept only when smaller, so the texture is never larger than
 // in the maker's order.
 
