@@ -21,27 +21,22 @@ inline constexpr auto kSubsetsOfSize = [] {
     return bySize;
 }();
 
+// For each subset x of kSpanPoints points, the subsets y with y inside x
+// (Holding false) or y holding x (true), as one mask (bit y).
+template <bool Holding>
+inline constexpr auto kSubsetRelation = [] {
+    std::array<std::uint64_t, 1u << PrimeSearch::kSpanPoints> related{};
+    for (unsigned x = 0; x < related.size(); ++x) {
+        for (unsigned y = 0; y < related.size(); ++y) {
+            if ((Holding ? x & ~y : y & ~x) == 0) related[x] |= std::uint64_t{1} << y;
+        }
+    }
+    return related;
+}();
 // Bit s of kSubsetsOf[g] tells whether subset s lies in subset g.
-inline constexpr auto kSubsetsOf = [] {
-    std::array<std::uint64_t, 1u << PrimeSearch::kSpanPoints> inside{};
-    for (unsigned g = 0; g < inside.size(); ++g) {
-        for (unsigned s = 0; s < inside.size(); ++s) {
-            if ((s & ~g) == 0) inside[g] |= std::uint64_t{1} << s;
-        }
-    }
-    return inside;
-}();
-
+inline constexpr auto& kSubsetsOf = kSubsetRelation<false>;
 // Bit t of kSupersetsOf[s] tells whether subset t holds subset s.
-inline constexpr auto kSupersetsOf = [] {
-    std::array<std::uint64_t, 1u << PrimeSearch::kSpanPoints> holding{};
-    for (unsigned s = 0; s < holding.size(); ++s) {
-        for (unsigned t = 0; t < holding.size(); ++t) {
-            if ((s & ~t) == 0) holding[s] |= std::uint64_t{1} << t;
-        }
-    }
-    return holding;
-}();
+inline constexpr auto& kSupersetsOf = kSubsetRelation<true>;
 
 // The spans of the largest subsets of points (n of them, at most
 // kSpanPoints, in a node over k bits with set s) that lie in s; a span
