@@ -200,15 +200,14 @@ bool PaletteOrderSearch::candidates(std::span<const std::uint32_t* const> images
 // on the benchmark pictures, gain most.
 PaletteOrderSearch::Window PaletteOrderSearch::modelWindow(std::uint64_t room) const {
     const std::uint32_t colours = evaluator_.colours();
-    auto costAt = [&](std::uint32_t i) {
-        std::uint64_t cost = 0;
-        for (std::size_t m = 0; m < evaluator_.images(); ++m) cost += evaluator_.cost(refs_[m * colours + i]);
-        return cost;
-    };
     for (std::uint32_t lo = 0; lo + 1 < colours; ++lo) {
         std::uint32_t hi = lo;
         std::uint64_t cost = 0;
-        while (hi < colours && kModelCostHalves * (cost + costAt(hi)) / 2 <= room) cost += costAt(hi++);
+        for (; hi < colours; ++hi) {
+            const std::uint64_t more = cost + costOf(hi, hi + 1);
+            if (kModelCostHalves * more / 2 > room) break;
+            cost = more;
+        }
         if (hi - lo >= 2) return {lo, hi};
     }
     return {};
