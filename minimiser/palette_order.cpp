@@ -45,8 +45,8 @@ constexpr std::uint64_t kReserveShare = 16;
 
 std::uint64_t PaletteOrderSearch::workingMemoryBound(std::uint64_t pixelCount, std::uint32_t colourCount,
                                                      std::uint64_t imageCount, unsigned threads) {
-    // The model's row and sums, its order and the colours of a run.
-    const std::uint64_t model = colourCount <= kModelColours ? 24 * std::uint64_t{colourCount} : 0;
+    // The model's row, sums and counts, its order and the colours of a run.
+    const std::uint64_t model = colourCount <= kModelColours ? 25 * std::uint64_t{colourCount} : 0;
     return fast::OrderEvaluator::bytesFor(pixelCount, colourCount, imageCount, threads) +
            2 * imageCount * colourCount * sizeof(RecordRef) + 16 * std::uint64_t{colourCount} + model;
 }
