@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace qm5::bitmap {
 
@@ -22,6 +23,46 @@ inline constexpr int ones(std::uint64_t x) {
     x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
     return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
+
+// Two words at once, for the loops over sets that the compiler leaves a
+// word at a time (their sums and early ends): the baseline vector unit of
+// x86-64, one word elsewhere. Same bits either way.
+#if defined(__SSE2__)
+using Pair = std::uint64_t __attribute__((vector_size(16)));
+inline std::uint64_t either(Pair v) { return v[0] | v[1]; }
+#else
+using Pair = std::uint64_t;
+#endif
+inline constexpr std::size_t kPairWords = sizeof(Pair) / sizeof(std::uint64_t);
+inline std::uint64_t either(std::uint64_t v) { return v; }
+
+template <class V>
+inline V load(const std::uint64_t* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class V>
+inline void store(std::uint64_t* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// step(sums, i) for the words i of sets of n words (n a power of two), a
+// pair at a time when n allows: step loads and stores through load<V> and
+// store, V the type of sums' elements, and ors its answers into sums;
+// returned, each sum's words or-ed together.
+template <std::size_t N, class Step>
+inline std::array<std::uint64_t, N> orSums(std::size_t n, const Step& step) {
+    std::array<std::uint64_t, N> out{};
+    if (n < kPairWords) {
+        step(out, 0);
+        return out;
+    }
+    std::array<Pair, N> sums{};
+    for (std::size_t i = 0; i < n; i += kPairWords) step(sums, i);
+    for (std::size_t j = 0; j < N; ++j) out[j] = either(sums[j]);
+    return out;
 }
 
 inline void set(std::uint64_t* words, std::uint64_t p) { words[p >> 6] |= std::uint64_t{1} << (p & 63); }

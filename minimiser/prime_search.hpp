@@ -120,7 +120,7 @@ public:
 private:
     // Loops that only answer questions about sets (empty? equal?) stop at
     // the first block of this many words after which all answers are known.
-    static constexpr std::size_t kBlock = 4;
+    static constexpr std::size_t kBlock = 8;
 
     // The child sets of a node over k bits: room for kMaxList sets of half
     // its words (T and the lists, or S0 - S1).

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace qm5::fast {
 
@@ -71,26 +72,24 @@ void PrimeSearch::wide(const Node& at, std::uint32_t share, const Take& take) {
     const Word* s0 = s;
     const Word* s1 = s + half;
     Word* t = frames_[k].sets;
-    Word meet = 0;
-    Word notFull = 0;
-    Word only0 = 0;
-    Word only1 = 0;
-    for (std::size_t i = 0; i < half; ++i) {
-        const Word a = s0[i];
-        const Word c = s1[i];
-        const Word both = a & c;
-        t[i] = both;
-        meet |= both;
-        notFull |= ~both;
-        only0 |= a & ~c;
-        only1 |= c & ~a;
-    }
+    // meet, not full, only in S0, only in S1.
+    const auto sums = bitmap::orSums<4>(half, [&](auto& sum, std::size_t i) {
+        using V = typename std::remove_reference_t<decltype(sum)>::value_type;
+        const V a = bitmap::load<V>(s0 + i);
+        const V c = bitmap::load<V>(s1 + i);
+        const V both = a & c;
+        bitmap::store(t + i, both);
+        sum[0] |= both;
+        sum[1] |= ~both;
+        sum[2] |= a & ~c;
+        sum[3] |= c & ~a;
+    });
     work_ += half;
-    const bool full = notFull == 0;
+    const bool full = sums[1] == 0;
     Halves halves;
-    halves.meet = meet != 0;
-    halves.only[0] = only0 != 0;
-    halves.only[1] = only1 != 0;
+    halves.meet = sums[0] != 0;
+    halves.only[0] = sums[2] != 0;
+    halves.only[1] = sums[3] != 0;
     if (full || work_ > limit_) {
         if (full) found(at.care, at.one, take);
         progress(share);
@@ -138,30 +137,30 @@ void PrimeSearch::topFree(const Node& node, const Halves& halves, const Take& ta
         Word* out = f.sets + (at + 1) * half;
         const Word* h0 = node.h[j];
         const Word* h1 = node.h[j] + half;
-        Word some = 0;
-        Word differs = 0;
-        for (std::size_t i = 0; i < half; ++i) {
-            const Word x = (h0[i] | h1[i]) & t[i];
-            out[i] = x;
-            some |= x;
-            differs |= x ^ t[i];
-        }
+        // Some, differs from T.
+        const auto sums = bitmap::orSums<2>(half, [&](auto& sum, std::size_t i) {
+            using V = typename std::remove_reference_t<decltype(sum)>::value_type;
+            const V ti = bitmap::load<V>(t + i);
+            const V x = (bitmap::load<V>(h0 + i) | bitmap::load<V>(h1 + i)) & ti;
+            bitmap::store(out + i, x);
+            sum[0] |= x;
+            sum[1] |= x ^ ti;
+        });
         work_ += half;
-        return Cut<const Word*>{out, some == 0, differs == 0};
+        return Cut<const Word*>{out, sums[0] == 0, sums[1] == 0};
     }) && childDominance(node.nd, f.dominance, md, [&](int j, int at) {
         Word* out = f.sets + (m + at + 1) * half;
         const Word* d0 = node.d[j];
         const Word* d1 = node.d[j] + half;
-        Word some = 0;
-        Word differs = 0;
-        for (std::size_t i = 0; i < half; ++i) {
-            const Word x = d0[i] & d1[i];
-            out[i] = x;
-            some |= x;
-            differs |= x ^ t[i];
-        }
+        const auto sums = bitmap::orSums<2>(half, [&](auto& sum, std::size_t i) {
+            using V = typename std::remove_reference_t<decltype(sum)>::value_type;
+            const V x = bitmap::load<V>(d0 + i) & bitmap::load<V>(d1 + i);
+            bitmap::store(out + i, x);
+            sum[0] |= x;
+            sum[1] |= x ^ bitmap::load<V>(t + i);
+        });
         work_ += half;
-        return Cut<const Word*>{out, some == 0, differs == 0};
+        return Cut<const Word*>{out, sums[0] == 0, sums[1] == 0};
     });
     if (alive) {
         descend(node, t, m, md, node.care, node.one, take, onFirst);
@@ -184,24 +183,27 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
     bool onFirst = node.onFirst;
     auto cutPart = [&](const Word* set) {
         const Word* part = set + (side == 0 ? 0 : half);
-        Word any = 0;
-        Word differs = 0;
-        if (half < kBlock) {
-            for (std::size_t i = 0; i < half; ++i) {
-                any |= part[i];
-                differs |= part[i] ^ mine[i];
-            }
+        // Any, differs from mine; in blocks of whole pairs (half is a power
+        // of two), stopping at the first after which both are known.
+        std::array<Word, 2> sums{};
+        auto step = [&](auto& sum, std::size_t i) {
+            using V = typename std::remove_reference_t<decltype(sum)>::value_type;
+            const V x = bitmap::load<V>(part + i);
+            sum[0] |= x;
+            sum[1] |= x ^ bitmap::load<V>(mine + i);
+        };
+        if (half <= kBlock) {
+            sums = bitmap::orSums<2>(half, step);
         } else {
-            // Whole blocks (half is a power of two): loops of a fixed count.
-            for (std::size_t from = 0; from < half && (any == 0 || differs == 0); from += kBlock) {
-                for (std::size_t i = from; i < from + kBlock; ++i) {
-                    any |= part[i];
-                    differs |= part[i] ^ mine[i];
-                }
+            for (std::size_t from = 0; from < half && (sums[0] == 0 || sums[1] == 0); from += kBlock) {
+                std::array<bitmap::Pair, 2> block{};
+                for (std::size_t i = from; i < from + kBlock; i += bitmap::kPairWords) step(block, i);
+                sums[0] |= bitmap::either(block[0]);
+                sums[1] |= bitmap::either(block[1]);
             }
         }
         work_ += half;
-        return Cut<const Word*>{part, any == 0, differs == 0};
+        return Cut<const Word*>{part, sums[0] == 0, sums[1] == 0};
     };
     const bool alive =
         halves.only[side] && childList(node.n, f.list, m, onFirst, [&](int j, int) { return cutPart(node.h[j]); }) &&
@@ -213,7 +215,10 @@ void PrimeSearch::topFixed(const Node& node, const Halves& halves, int side, con
     // mine - other is not empty; it is all of mine when the halves do not meet.
     if (halves.meet) {
         Word* d = f.sets + (spans_ ? half : 0);
-        for (std::size_t i = 0; i < half; ++i) d[i] = mine[i] & ~other[i];
+        bitmap::orSums<0>(half, [&](auto& sum, std::size_t i) {
+            using V = typename std::remove_reference_t<decltype(sum)>::value_type;
+            bitmap::store(d + i, bitmap::load<V>(mine + i) & ~bitmap::load<V>(other + i));
+        });
         f.list[m++] = d;
         if (spans_) f.dominance[md++] = f.sets;  // T, which topFree left in the first set
     }
