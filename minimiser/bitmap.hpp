@@ -49,14 +49,14 @@ inline void store(std::uint64_t* p, V v) {
 }
 
 // step(sums, i) for the words i of sets of n words (n a power of two), a
-// pair at a time when n allows: step loads and stores through load<V> and
+// pair at a time from two pairs up: step loads and stores through load<V> and
 // store, V the type of sums' elements, and ors its answers into sums;
 // returned, each sum's words or-ed together.
 template <std::size_t N, class Step>
 inline std::array<std::uint64_t, N> orSums(std::size_t n, const Step& step) {
     std::array<std::uint64_t, N> out{};
-    if (n < kPairWords) {
-        step(out, 0);
+    if (n < 2 * kPairWords) {  // the sums' folding would cost more than pairs save
+        for (std::size_t i = 0; i < n; ++i) step(out, i);
         return out;
     }
     std::array<Pair, N> sums{};
