@@ -118,8 +118,8 @@ bool BasicRecordPainter<Cell>::paint(CubeMasks cube, int b, Cell value) {
 }
 
 // Cubes are stored with each mask's most significant digit first:
-// reversing the record once (reverseCubeData) costs less than reversing
-// every cube.
+// reversing the bits of the record's bytes once (reverseBitsOfBytes) costs
+// less than reversing every cube.
 template <class Cell>
 bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, int b, Cell value) {
     const std::uint64_t n = cubeCountOf(data.size(), b);
@@ -140,13 +140,11 @@ bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, i
         return !overBudget_;
     }
     std::uint8_t* const reversed = reversed_.data();
-    reverseCubeData(data, reversed);
+    reverseBitsOfBytes(data, reversed);
     const std::uint64_t low = (std::uint64_t{1} << b) - 1;
     const std::uint64_t width = 2 * static_cast<std::uint64_t>(b);
-    std::uint64_t at = 8 * static_cast<std::uint64_t>(length);
-    for (std::uint64_t k = 0; k < n && !complete_ && !overBudget_; ++k) {
-        at -= width;
-        const std::uint64_t bits = reversedCube(reversed, at);
+    for (std::uint64_t k = 0, at = 0; k < n && !complete_ && !overBudget_; ++k, at += width) {
+        const std::uint64_t bits = cubeAt(reversed, at, b);
         const std::uint64_t one = bits & low;
         const std::uint64_t zero = (bits >> b) & low;
         // A cube with a bit in both masks covers nothing; one with both
