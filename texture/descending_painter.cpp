@@ -180,10 +180,19 @@ bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint6
     const std::uint64_t words = (pixelCount + 63) >> kLevelDigits;
     const std::uint64_t levels = static_cast<std::uint64_t>(std::max(1, (std::max(bits - 6, 0) + 5) / 6));
     const std::uint64_t perWord = std::max<std::uint64_t>(levels, 2);
-    // The record painter's walk of the whole record: a step per word and
-    // per node at most.
-    std::uint64_t steps = 2 * words + levels;
-    if (steps > bounds.maxSteps) return false;
+    // The record painter's walk of the whole record takes a step per word
+    // and per node at most, and a cube that leaves w word digits free at
+    // most L + perWord 2^w steps more; here the cube is 2^w units of work
+    // or more. So the steps stay within the walk's, L a cube and perWord a
+    // unit of work: the work's bound is lowered to keep that within the
+    // steps' bound, and the steps need no counting cube by cube (a texture
+    // that declines for it is painted by the record painter, to the same
+    // pixels, within the same bound).
+    const std::uint64_t steps = 2 * words + levels;
+    std::uint64_t cubes = 0;
+    for (const RecordData& r : records) cubes += cubeCountOf(r.length, bits);
+    if (steps > bounds.maxSteps || cubes > (bounds.maxSteps - steps) / levels) return false;
+    const std::uint64_t maxWork = std::min(bounds.maxWork, (bounds.maxSteps - steps - levels * cubes) / perWord);
     std::uint64_t work = 0;
     std::fill_n(cells, pixelCount, whole);
     const std::uint64_t low = digits;
@@ -207,10 +216,8 @@ bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint6
             if ((zero & one) != 0 || (zero | one) == 0) continue;
             const std::uint64_t care = zero | one | ~digits;
             const std::uint64_t free = ~care;
-            const int wordBits = wordDigitCount(free);
-            steps += levels + (perWord << wordBits);
-            work += runUnits(care, wordBits);
-            if ((work > bounds.maxWork) | (steps > bounds.maxSteps)) return false;
+            work += runUnits(care, wordDigitCount(free));
+            if (work > maxWork) return false;
             const int k = std::countr_zero(care);
             if ((one | free) >= pixelCount) {
                 paintRuns<Cell, true>(cells, one, free, k, pixelCount, value);
