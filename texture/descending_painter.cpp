@@ -207,7 +207,7 @@ bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint6
         // The unit of every cube of the record counted at once, before the
         // first: the work is never less than counting cube by cube.
         work += n;
-        for (std::uint64_t i = 0, at = 0; i < n; ++i, at += width) {
+        for (std::uint64_t at = 0, end = n * width; at != end; at += width) {
             const std::uint64_t cube = cubeAt(reversed, at, bits);
             const std::uint64_t one = cube & low;
             const std::uint64_t zero = (cube >> bits) & low;
