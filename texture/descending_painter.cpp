@@ -1,6 +1,7 @@
 #include "texture/descending_painter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 
 #include "texture/position_masks.hpp"
@@ -33,13 +34,15 @@ inline void forEachSubset(std::uint64_t base, std::uint64_t free, std::uint64_t 
 // more free, each step of the walk over the others stores the eight runs
 // that the lowest three allow, at offsets held in registers (from an
 // array they would be loads, which the stores around them slow down:
-// measured slower than the plain walk). Clipped cubes, which must stop at
-// the picture's end, keep the plain walk.
+// measured slower than the plain walk). A clipped cube, which must stop at
+// the picture's end, does so too while its eight runs all start before
+// the end: every later step's runs start above the last of these, so the
+// step that reaches the end paints what starts before it and is the last.
 template <class Cell, bool Clip, int K>
 void paintShortRuns(Cell* cells, std::uint64_t base, std::uint64_t free, std::uint64_t pixelCount, Cell value) {
     constexpr std::size_t kRun = std::size_t{1} << K;
     const std::uint64_t twoCleared = free & (free - 1) & ((free & (free - 1)) - 1);
-    if (Clip || twoCleared == 0) {  // fewer than three digits free
+    if (twoCleared == 0) {  // fewer than three digits free
         forEachSubset<Clip>(base, free, pixelCount,
                             [&](std::uint64_t start) { std::fill_n(cells + start, kRun, value); });
         return;
@@ -52,7 +55,14 @@ void paintShortRuns(Cell* cells, std::uint64_t base, std::uint64_t free, std::ui
     const std::uint64_t d2 = rest & (~rest + 1);
     rest ^= d2;
     const std::uint64_t d01 = d0 | d1, d02 = d0 | d2, d12 = d1 | d2, d012 = d01 | d2;
-    forEachSubset<false>(base, rest, pixelCount, [&](std::uint64_t start) {
+    std::uint64_t s = 0;
+    do {
+        const std::uint64_t start = base | s;
+        if (Clip && (start | d012) >= pixelCount) {
+            forEachSubset<true>(start, d012, pixelCount,
+                                [&](std::uint64_t at) { std::fill_n(cells + at, kRun, value); });
+            return;
+        }
         Cell* const at = cells + start;
         std::fill_n(at, kRun, value);
         std::fill_n(at + d0, kRun, value);
@@ -62,7 +72,8 @@ void paintShortRuns(Cell* cells, std::uint64_t base, std::uint64_t free, std::ui
         std::fill_n(at + d02, kRun, value);
         std::fill_n(at + d12, kRun, value);
         std::fill_n(at + d012, kRun, value);
-    });
+        s = (s - rest) & rest;
+    } while (s != 0);
 }
 
 // Runs of 2^k positions (k >= 6).
@@ -77,9 +88,14 @@ void paintLongRuns(Cell* cells, std::uint64_t base, std::uint64_t free, int k, s
 // The positions one | s, s over the subsets of free, as runs of 2^k.
 template <class Cell, bool Clip>
 void paintRuns(Cell* cells, std::uint64_t one, std::uint64_t free, int k, std::uint64_t pixelCount, Cell value) {
-    const std::uint64_t starts = free & ~((std::uint64_t{1} << k) - 1);
+    const std::uint64_t starts = free & (free + 1);  // its k low digits, all free, cleared
+    // Most cubes fix the lowest digit: a branch the processor foretells
+    // well, before the jump through the table.
+    if (k == 0) {
+        paintShortRuns<Cell, Clip, 0>(cells, one, starts, pixelCount, value);
+        return;
+    }
     switch (k) {
-        case 0: paintShortRuns<Cell, Clip, 0>(cells, one, starts, pixelCount, value); break;
         case 1: paintShortRuns<Cell, Clip, 1>(cells, one, starts, pixelCount, value); break;
         case 2: paintShortRuns<Cell, Clip, 2>(cells, one, starts, pixelCount, value); break;
         case 3: paintShortRuns<Cell, Clip, 3>(cells, one, starts, pixelCount, value); break;
@@ -90,11 +106,37 @@ void paintRuns(Cell* cells, std::uint64_t one, std::uint64_t free, int k, std::u
 }
 
 // A cube's work: a unit per run of 2^k positions it is painted as (k its
-// low free digits), or per 64 positions of runs of 64 and more.
+// low free digits), or per 64 positions of runs of 64 and more. That is
+// 2^(w + f - min(k, 6)) units for a cube that leaves w word digits and f
+// of the six lowest digits free: kRunShift[care & 63] holds f - min(k, 6).
+constexpr std::array<std::uint8_t, 64> runShiftTable() {
+    std::array<std::uint8_t, 64> t{};
+    for (unsigned care = 0; care < 64; ++care) {
+        const int f = 6 - std::popcount(care);
+        t[care] = static_cast<std::uint8_t>(care == 0 ? 0 : f - std::countr_zero(care));
+    }
+    return t;
+}
+constexpr std::array<std::uint8_t, 64> kRunShift = runShiftTable();
+
+// Set bits of a 12-bit value: the word digits of a picture's at most 28
+// position bits counted in two look-ups, where counting them bit-parallel
+// (there is no popcount instruction in the baseline of every target) took
+// a tenth of the painting.
+constexpr std::array<std::uint8_t, 4096> bitCountTable() {
+    std::array<std::uint8_t, 4096> t{};
+    for (unsigned v = 0; v < 4096; ++v) t[v] = static_cast<std::uint8_t>(std::popcount(v));
+    return t;
+}
+constexpr std::array<std::uint8_t, 4096> kBitCount12 = bitCountTable();
+
+// The word digits (position digits 6 .. 29) that free leaves free.
+inline int wordDigitCount(std::uint64_t free) {
+    return kBitCount12[(free >> kLevelDigits) & 4095] + kBitCount12[(free >> (kLevelDigits + 12)) & 4095];
+}
+
 std::uint64_t runUnits(std::uint64_t care, int wordBits) {
-    const int k = std::countr_zero(care);
-    const std::uint64_t allowedWords = std::uint64_t{1} << wordBits;
-    return k >= kLevelDigits ? allowedWords : (allowedWords * static_cast<std::uint64_t>(kGroupSize[care & 63])) >> k;
+    return std::uint64_t{1} << (wordBits + kRunShift[care & 63]);
 }
 
 // Whether painting from the top pays, judged on every kSampleStride-th
@@ -119,7 +161,7 @@ bool cheapEnough(std::span<const RecordData> records, int bits, std::uint64_t di
             const CubeMasks cube = readCube({r.data, r.length}, bits, i);
             const std::uint64_t care = std::uint64_t{cube.zero} | cube.one | ~digits;
             ++cubes;
-            units += runUnits(care, bitCount(~care >> kLevelDigits));
+            units += runUnits(care, wordDigitCount(~care & digits));
         }
         i -= n;
     }
@@ -143,10 +185,19 @@ bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint6
     const std::uint64_t words = (pixelCount + 63) >> kLevelDigits;
     const std::uint64_t levels = static_cast<std::uint64_t>(std::max(1, (std::max(bits - 6, 0) + 5) / 6));
     const std::uint64_t perWord = std::max<std::uint64_t>(levels, 2);
-    // The record painter's walk of the whole record: a step per word and
-    // per node at most.
-    std::uint64_t steps = 2 * words + levels;
-    if (steps > bounds.maxSteps) return false;
+    // The record painter's walk of the whole record takes a step per word
+    // and per node at most, and a cube that leaves w word digits free at
+    // most L + perWord 2^w steps more; here the cube is 2^w units of work
+    // or more. So the steps stay within the walk's, L a cube and perWord a
+    // unit of work: the work's bound is lowered to keep that within the
+    // steps' bound, and the steps need no counting cube by cube (a texture
+    // that declines for it is painted by the record painter, to the same
+    // pixels, within the same bound).
+    const std::uint64_t steps = 2 * words + levels;
+    std::uint64_t cubes = 0;
+    for (const RecordData& r : records) cubes += cubeCountOf(r.length, bits);
+    if (steps > bounds.maxSteps || cubes > (bounds.maxSteps - steps) / levels) return false;
+    const std::uint64_t maxWork = std::min(bounds.maxWork, (bounds.maxSteps - steps - levels * cubes) / perWord);
     std::uint64_t work = 0;
     std::fill_n(cells, pixelCount, whole);
     const std::uint64_t low = digits;
@@ -156,25 +207,23 @@ bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint6
         const RecordData& r = records[c];
         if (r.length == 0) continue;
         const Cell value = static_cast<Cell>(c);
-        reverseCubeData({r.data, r.length}, reversed);
+        reverseBitsOfBytes({r.data, r.length}, reversed);
         const std::uint64_t n = cubeCountOf(r.length, bits);
-        std::uint64_t at = 8 * static_cast<std::uint64_t>(r.length);
-        for (std::uint64_t i = 0; i < n; ++i) {
-            at -= width;
-            const std::uint64_t cube = reversedCube(reversed, at);
+        // The unit of every cube of the record counted at once, before the
+        // first: the work is never less than counting cube by cube.
+        work += n;
+        for (std::uint64_t at = 0, end = n * width; at != end; at += width) {
+            const std::uint64_t cube = cubeAt(reversed, at, bits);
             const std::uint64_t one = cube & low;
             const std::uint64_t zero = (cube >> bits) & low;
-            ++work;
             // A cube with a bit in both masks covers nothing; one with both
             // masks zero is padding (see CubeMasks).
             if ((zero & one) != 0 || (zero | one) == 0) continue;
             const std::uint64_t care = zero | one | ~digits;
             const std::uint64_t free = ~care;
-            const int wordBits = bitCount(free >> kLevelDigits);
-            steps += levels + (perWord << wordBits);
+            work += runUnits(care, wordDigitCount(free));
+            if (work > maxWork) return false;
             const int k = std::countr_zero(care);
-            work += runUnits(care, wordBits);
-            if (work > bounds.maxWork || steps > bounds.maxSteps) return false;
             if ((one | free) >= pixelCount) {
                 paintRuns<Cell, true>(cells, one, free, k, pixelCount, value);
             } else {

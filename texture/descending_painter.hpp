@@ -35,7 +35,8 @@
 //   per word, or per node and per lane of a node where it allows fewer
 //   lanes than words of a node (together at most twice the words): so at
 //   most L + max(L, 2) 2^w per cube. The whole record's walk takes at
-//   most a step per word and per node of the picture.
+//   most a step per word and per node of the picture. (The bound is kept
+//   through the path's own work, which is at least 2^w per cube.)
 
 #include <cstdint>
 #include <span>

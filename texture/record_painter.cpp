@@ -118,8 +118,8 @@ bool BasicRecordPainter<Cell>::paint(CubeMasks cube, int b, Cell value) {
 }
 
 // Cubes are stored with each mask's most significant digit first:
-// reversing the record once (reverseCubeData) costs less than reversing
-// every cube.
+// reversing the bits of the record's bytes once (reverseBitsOfBytes) costs
+// less than reversing every cube.
 template <class Cell>
 bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, int b, Cell value) {
     const std::uint64_t n = cubeCountOf(data.size(), b);
@@ -140,13 +140,11 @@ bool BasicRecordPainter<Cell>::paintRecord(std::span<const std::uint8_t> data, i
         return !overBudget_;
     }
     std::uint8_t* const reversed = reversed_.data();
-    reverseCubeData(data, reversed);
+    reverseBitsOfBytes(data, reversed);
     const std::uint64_t low = (std::uint64_t{1} << b) - 1;
     const std::uint64_t width = 2 * static_cast<std::uint64_t>(b);
-    std::uint64_t at = 8 * static_cast<std::uint64_t>(length);
-    for (std::uint64_t k = 0; k < n && !complete_ && !overBudget_; ++k) {
-        at -= width;
-        const std::uint64_t bits = reversedCube(reversed, at);
+    for (std::uint64_t k = 0, at = 0; k < n && !complete_ && !overBudget_; ++k, at += width) {
+        const std::uint64_t bits = cubeAt(reversed, at, b);
         const std::uint64_t one = bits & low;
         const std::uint64_t zero = (bits >> b) & low;
         // A cube with a bit in both masks covers nothing; one with both
@@ -303,37 +301,59 @@ void BasicRecordPainter<Cell>::paintWords(std::uint64_t care, std::uint64_t one,
 
 // Paints the lanes that the words base | s (s over the subsets of free, in
 // increasing order, up to the last word) lack; whether any lacked one.
+// Most words lack none, even here: where every word lies in the picture,
+// four words at a time over the two lowest free digits are passed over
+// together when their AND holds every lane, and otherwise painted one by
+// one in the same increasing order.
 template <class Cell>
 bool BasicRecordPainter<Cell>::paintEveryWord(std::uint64_t lanes, std::uint64_t base, std::uint64_t free,
                                               int laneCount, Cell value) {
     std::uint64_t* const words = words_.data();
     const std::uint64_t wordCount = words_.size();
     bool painted = false;
+    // The lanes word lacks painted; true once the picture is complete.
+    const auto paintWord = [&](std::uint64_t word) {
+        const std::uint64_t f = lanes & ~words[word];
+        if (f == 0) return false;
+        painted = true;
+        const std::uint64_t now = words[word] | f;
+        if (laneCount > 8 || now == kAll) {
+            paintFresh(word, f, laneCount, value);
+            return complete_;
+        }
+        // Few lanes, word not complete: cells and lanes' words kept here, a
+        // position at a time.
+        words[word] = now;
+        Cell* const cells = cells_ + (word << kLevelDigits);
+        std::uint64_t* const lacking = lacking_.data() + ((word >> kLevelDigits) << kLevelDigits);
+        const std::uint64_t bit = std::uint64_t{1} << (word & 63);
+        for (std::uint64_t g = f; g != 0; g &= g - 1) {
+            const int lane = std::countr_zero(g);
+            cells[lane] = value;
+            lacking[lane] &= ~bit;
+        }
+        return false;
+    };
     std::uint64_t s = 0;
+    if ((base | free) < wordCount) {
+        // With fewer than two digits free, d2 (or d1 too) is 0: a word is
+        // then looked at twice, and the second time lacks nothing.
+        const std::uint64_t d1 = free & (~free + 1);
+        const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
+        const std::uint64_t rest = free & ~d1 & ~d2;
+        do {
+            const std::uint64_t w = base | s;
+            if ((lanes & ~(words[w] & words[w | d1] & words[w | d2] & words[w | d1 | d2])) != 0 &&
+                (paintWord(w) || paintWord(w | d1) || paintWord(w | d2) || paintWord(w | d1 | d2))) {
+                break;
+            }
+            s = (s - rest) & rest;
+        } while (s != 0);
+        return painted;
+    }
     do {
         const std::uint64_t word = base | s;
-        if (word >= wordCount) break;
-        const std::uint64_t f = lanes & ~words[word];
-        if (f != 0) {
-            painted = true;
-            const std::uint64_t now = words[word] | f;
-            if (laneCount > 8 || now == kAll) {
-                paintFresh(word, f, laneCount, value);
-                if (complete_) break;
-            } else {
-                // Few lanes, word not complete: cells and lanes' words
-                // kept here, a position at a time.
-                words[word] = now;
-                Cell* const cells = cells_ + (word << kLevelDigits);
-                std::uint64_t* const lacking = lacking_.data() + ((word >> kLevelDigits) << kLevelDigits);
-                const std::uint64_t bit = std::uint64_t{1} << (word & 63);
-                for (std::uint64_t g = f; g != 0; g &= g - 1) {
-                    const int lane = std::countr_zero(g);
-                    cells[lane] = value;
-                    lacking[lane] &= ~bit;
-                }
-            }
-        }
+        if (word >= wordCount || paintWord(word)) break;
         s = (s - free) & free;
     } while (s != 0);
     return painted;

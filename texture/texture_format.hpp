@@ -264,23 +264,35 @@ constexpr std::uint64_t reversedBits(std::uint64_t v) {
     return byteSwapped(v);
 }
 
-// A record's data reversed bit by bit into out (data.size() + 8 bytes, the
-// last 8 zero). Read from its end, with the bits of each byte reversed, the
-// data holds its cubes last first, each as its one mask in the low b bits
-// and its zero mask above: cube k of n is the 2b bits from 8 L - 2b (k + 1)
-// on, which reversedCube reads.
-inline void reverseCubeData(std::span<const std::uint8_t> data, std::uint8_t* out) {
+// The bits within each byte of a record's data reversed into out
+// (data.size() + 8 bytes, the last 8 zero): read most significant bit
+// first, byte after byte, it holds the cube stream in order, each cube's
+// masks with their most significant digit first, as a number reads. The
+// byte order stays, so this needs no more than the three swaps of
+// reversedBits on each word (the compiler does several words at once).
+inline void reverseBitsOfBytes(std::span<const std::uint8_t> data, std::uint8_t* out) {
     const std::size_t length = data.size();
     std::size_t j = 0;
-    for (; j + 8 <= length; j += 8) storeLittle64(out + j, reversedBits(loadLittle64(data, length - 8 - j)));
-    for (; j < length; ++j) out[j] = static_cast<std::uint8_t>(reversedBits(data[length - 1 - j]) >> 56);
+    for (; j + 8 <= length; j += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, data.data() + j, 8);
+        v = ((v >> 1) & 0x5555555555555555u) | ((v & 0x5555555555555555u) << 1);
+        v = ((v >> 2) & 0x3333333333333333u) | ((v & 0x3333333333333333u) << 2);
+        v = ((v >> 4) & 0x0F0F0F0F0F0F0F0Fu) | ((v & 0x0F0F0F0F0F0F0F0Fu) << 4);
+        std::memcpy(out + j, &v, 8);
+    }
+    for (; j < length; ++j) out[j] = static_cast<std::uint8_t>(reversedBits(data[j]) >> 56);
     std::memset(out + length, 0, 8);
 }
 
-// The 2b bits from bit `at` of reversed data (2b + 7 <= 64): the one mask
-// in the low b bits, the zero mask above.
-inline std::uint64_t reversedCube(const std::uint8_t* reversed, std::uint64_t at) {
-    return loadLittle64({reversed + (at >> 3), 8}, 0) >> (at & 7);
+// The cube from stream bit q of data reversed by reverseBitsOfBytes (2b +
+// 7 <= 64): the one mask in the low b bits, the zero mask above it, and
+// above them the first bits of the cubes after it.
+inline std::uint64_t cubeAt(const std::uint8_t* reversed, std::uint64_t q, int b) {
+    std::uint64_t v;
+    std::memcpy(&v, reversed + (q >> 3), 8);
+    if constexpr (std::endian::native == std::endian::little) v = byteSwapped(v);
+    return v >> (64 - 2 * b - static_cast<int>(q & 7));
 }
 
 // Cube k of a record's data, read a word at a time; requires 1 <= b <= 32
