@@ -287,7 +287,7 @@ inline void reverseBitsOfBytes(std::span<const std::uint8_t> data, std::uint8_t*
 
 // The cube from stream bit q of data reversed by reverseBitsOfBytes (2b +
 // 7 <= 64): the one mask in the low b bits, the zero mask above it, and
-// above them the first bits of the cubes after it.
+// above them the last bits of the cube before it (up to 7).
 inline std::uint64_t cubeAt(const std::uint8_t* reversed, std::uint64_t q, int b) {
     std::uint64_t v;
     std::memcpy(&v, reversed + (q >> 3), 8);
