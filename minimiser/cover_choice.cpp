@@ -191,16 +191,20 @@ bool CoverSolver::group(std::uint32_t& groups) {
             root = std::min(root, y);
         };
         std::uint32_t previous = 0;
+        std::uint64_t colSteps = 0;
+        std::uint64_t colScore = 0;
+        std::uint64_t spanEnd = 0;
+        std::uint32_t colLive = 0;
         eachRunIn(colStart_[c], colStart_[c + 1], 0, [&](std::uint32_t a, std::uint32_t e, std::uint64_t at,
                                                         std::uint64_t after) {
             const std::uint32_t lo = number[a];
             const std::uint32_t hi = number[e];
-            scoreSteps_[c] += runSteps(a, e);
+            colSteps += runSteps(a, e);
             const std::uint32_t before = std::exchange(previous, e);
             if (lo == hi) return;
-            live_[c] += hi - lo;
-            scores_[c] += runWeight(a, e, steps);
-            scoreSpan_[2 * std::uint64_t{c} + 1] = after;
+            colLive += hi - lo;
+            colScore += runWeight(a, e, steps);
+            spanEnd = after;
             if (first == kNone) {
                 first = lo;
                 root = findRoot(parent, lo);
@@ -215,6 +219,10 @@ bool CoverSolver::group(std::uint32_t& groups) {
                 next[u] = u + 1;
             }
         });
+        scoreSteps_[c] = colSteps;
+        scores_[c] = colScore;
+        scoreSpan_[2 * std::uint64_t{c} + 1] = spanEnd;
+        live_[c] = colLive;
     }
     spent_ += steps + 2 * runBytesUsed_ + 8 * std::uint64_t{left};
     groups = 0;
