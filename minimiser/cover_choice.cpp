@@ -61,7 +61,7 @@ std::uint64_t CoverSolver::score(std::uint32_t col) {
     std::uint64_t& from = scoreSpan_[2 * std::uint64_t{col}];
     std::uint64_t& to = scoreSpan_[2 * std::uint64_t{col} + 1];
     std::uint64_t sum = 0;
-    std::uint64_t steps = 0;  // counted for all runs below
+    std::uint64_t steps = 0;  // unused: scoreSteps_ counts the steps of all the runs
     std::uint64_t newFrom = to;
     std::uint64_t newTo = to;
     std::uint32_t newPrevious = 0;
