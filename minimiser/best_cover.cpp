@@ -38,11 +38,11 @@ std::uint32_t weightOf(std::uint32_t columns) {
 void CoverSolver::setAccount(MemoryAccount* account) {
     account_ = account;
     for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_,
-                        &scores_, &nonEmpty_}) {
+                        &scores_, &nonEmpty_, &scoreSpan_, &scoreSteps_}) {
         array->setAccount(account);
     }
     for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
-                        &order_, &groupStarts_}) {
+                        &order_, &groupStarts_, &spanPrevious_}) {
         array->setAccount(account);
     }
     for (auto* array : {&runBytes_, &covered_, &selected_}) array->setAccount(account);
@@ -59,11 +59,11 @@ void CoverSolver::setAccount(MemoryAccount* account) {
 // from the account depends on its own input alone.
 void CoverSolver::release() {
     for (auto* array : {&bits_, &sortKeys_, &fenwick_, &colStart_, &rowMasks_, &masks_, &colSlots_, &spanTree_,
-                        &scores_, &nonEmpty_}) {
+                        &scores_, &nonEmpty_, &scoreSpan_, &scoreSteps_}) {
         array->reset();
     }
     for (auto* array : {&rankBase_, &colCand_, &colRows_, &weight_, &scratch_, &uncovered_, &live_,
-                        &order_, &groupStarts_}) {
+                        &order_, &groupStarts_, &spanPrevious_}) {
         array->reset();
     }
     for (auto* array : {&runBytes_, &covered_, &selected_}) array->reset();
@@ -196,7 +196,7 @@ MinimiseStatus CoverSolver::build(int b, std::span<const std::uint32_t> on, std:
 
 // Per row: how many columns hold it (its weight) and, for a row held by
 // one, that column (scratch_), from the differences the columns left there
-// (appendColumn); the Fenwick tree of the weights.
+// (buildColumns); the Fenwick tree of the weights.
 MinimiseStatus CoverSolver::countRows() {
     const std::uint32_t rows = rowCount_;
     if (!fenwick_.allocate(std::uint64_t{rows} + 1) || !covered_.allocate(rows)) return MinimiseStatus::outOfMemory;

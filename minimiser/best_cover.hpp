@@ -118,16 +118,20 @@ private:
     [[nodiscard]] bool gather(int b, std::size_t k, std::uint32_t& count, std::uint64_t& key);
     [[nodiscard]] bool firstWithKey(std::uint64_t key);
     [[nodiscard]] bool buildSpanTree(int b);
-    [[nodiscard]] bool appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount);
     template <class F>
     void eachRun(std::uint32_t col, const F& f) const;
+    template <class F>
+    void eachRunIn(std::uint64_t from, std::uint64_t to, std::uint32_t previous, const F& f) const;
     MinimiseStatus countRows();
     MinimiseStatus choose();
     [[nodiscard]] bool group(std::uint32_t& groups);
     [[nodiscard]] bool solveGroups(std::uint32_t groups);
-    void cover(std::uint32_t col);
+    void cover(std::uint32_t col, bool scored = false);
     std::uint64_t score(std::uint32_t col);
     std::uint64_t runWeight(std::uint32_t first, std::uint32_t end, std::uint64_t& steps) const;
+    static std::uint64_t runSteps(std::uint32_t first, std::uint32_t end) {
+        return end - first <= kShortRun ? end - first : 2 * 32;
+    }
     void addWeight(std::uint32_t row, std::uint64_t delta);
     std::uint64_t weightBelow(std::uint32_t row) const;
     ExactResult solveExact(const std::uint32_t* cols, std::uint32_t colCount, std::uint32_t rowCount);
@@ -207,6 +211,14 @@ private:
     CountedArray<std::uint8_t> selected_;     // per column
     CountedArray<std::uint32_t> live_;        // per column: rows it holds that are not covered
     CountedArray<std::uint64_t> scores_;      // per column: its score when the groups were formed
+    // Per column: the bytes of its runs from the first to the last that
+    // held uncovered rows when it was last scored (from, to pairs), and the
+    // end of the run before them. The rows outside stay covered, so the
+    // greedy scores the column again from these alone, counting the steps
+    // of all its runs (scoreSteps_) as when it reads them all.
+    CountedArray<std::uint64_t> scoreSpan_;
+    CountedArray<std::uint32_t> spanPrevious_;
+    CountedArray<std::uint64_t> scoreSteps_;
     CountedArray<std::uint32_t> order_;
     CountedArray<std::uint32_t> groupStarts_; // per group: first column, then first row, in order_
     struct GreedyEntry {
@@ -260,10 +272,20 @@ private:
 // f(first, end) for each run of column col.
 template <class F>
 inline void CoverSolver::eachRun(std::uint32_t col, const F& f) const {
-    const std::uint8_t* at = runBytes_.data() + colStart_[col];
-    const std::uint8_t* stop = runBytes_.data() + colStart_[col + 1];
-    std::uint32_t previous = 0;
+    eachRunIn(colStart_[col], colStart_[col + 1], 0,
+              [&](std::uint32_t first, std::uint32_t end, std::uint64_t, std::uint64_t) { f(first, end); });
+}
+
+// f(first, end, from, to) for each run of a column in runBytes_ from .. to
+// - 1 (its bytes: from .. to - 1), where the run before them ends at row
+// previous (0: none).
+template <class F>
+inline void CoverSolver::eachRunIn(std::uint64_t from, std::uint64_t to, std::uint32_t previous, const F& f) const {
+    const std::uint8_t* const base = runBytes_.data();
+    const std::uint8_t* at = base + from;
+    const std::uint8_t* stop = base + to;
     while (at < stop) {
+        const std::uint8_t* const start = at;
         std::uint32_t values[2];
         if (((at[0] | at[1]) & 0x80) == 0) {
             // Both of one byte, as most are (a run is two varints: two bytes at least).
@@ -282,7 +304,7 @@ inline void CoverSolver::eachRun(std::uint32_t col, const F& f) const {
         }
         const std::uint32_t first = previous + values[0];
         previous = first + values[1] + 1;
-        f(first, previous);
+        f(first, previous, static_cast<std::uint64_t>(start - base), static_cast<std::uint64_t>(at - base));
     }
 }
 

@@ -2,6 +2,7 @@
 // rows left that share no column, each solved exactly (exact_cover.cpp) or
 // by the greedy (greedy_cover.cpp), then the irredundancy pass.
 #include <algorithm>
+#include <utility>
 
 #include "minimiser/best_cover.hpp"
 #include "minimiser/bitmap.hpp"
@@ -46,26 +47,54 @@ std::uint64_t CoverSolver::runWeight(std::uint32_t first, std::uint32_t end, std
         const std::uint32_t length = end - first;
         std::uint32_t part = 0;
         for (std::uint32_t i = 0; i < kShortRun; ++i) part += i < length ? at[i] : 0u;
-        steps += end - first;
+        steps += runSteps(first, end);
         return part;
     }
-    steps += 2 * 32;
+    steps += runSteps(first, end);
     return weightBelow(end) - weightBelow(first);
 }
 
-// The greedy's score of a column: the weights of its uncovered rows.
+// The greedy's score of a column: the weights of its uncovered rows, from
+// the runs that held some when it was last scored (scoreSpan_), which it
+// narrows to those that still do. Every uncovered row weighs 1 at least.
 std::uint64_t CoverSolver::score(std::uint32_t col) {
+    std::uint64_t& from = scoreSpan_[2 * std::uint64_t{col}];
+    std::uint64_t& to = scoreSpan_[2 * std::uint64_t{col} + 1];
     std::uint64_t sum = 0;
-    std::uint64_t steps = 0;
-    eachRun(col, [&](std::uint32_t first, std::uint32_t end) { sum += runWeight(first, end, steps); });
-    spent_ += steps;
+    std::uint64_t steps = 0;  // unused: scoreSteps_ counts the steps of all the runs
+    std::uint64_t newFrom = to;
+    std::uint64_t newTo = to;
+    std::uint32_t newPrevious = 0;
+    std::uint32_t previous = spanPrevious_[col];
+    eachRunIn(from, to, previous, [&](std::uint32_t first, std::uint32_t end, std::uint64_t at, std::uint64_t next) {
+        const std::uint64_t weight = runWeight(first, end, steps);
+        if (weight != 0) {
+            if (sum == 0) {
+                newFrom = at;
+                newPrevious = previous;
+            }
+            newTo = next;
+            sum += weight;
+        }
+        previous = end;
+    });
+    from = newFrom;
+    to = newTo;
+    spanPrevious_[col] = newPrevious;
+    spent_ += scoreSteps_[col];
     return sum;
 }
 
-void CoverSolver::cover(std::uint32_t col) {
+// Chooses column col and covers its rows. scored: the greedy's pick, just
+// scored, whose uncovered rows all lie in its scoreSpan_; the steps are
+// those of a walk of all its rows.
+void CoverSolver::cover(std::uint32_t col, bool scored) {
     selected_[col] = 1;
-    std::uint64_t steps = 0;
-    eachRun(col, [&](std::uint32_t first, std::uint32_t end) {
+    std::uint64_t steps = colRows_[col];
+    const std::uint64_t from = scored ? scoreSpan_[2 * std::uint64_t{col}] : colStart_[col];
+    const std::uint64_t to = scored ? scoreSpan_[2 * std::uint64_t{col} + 1] : colStart_[col + 1];
+    eachRunIn(from, to, scored ? spanPrevious_[col] : 0, [&](std::uint32_t first, std::uint32_t end, std::uint64_t,
+                                                             std::uint64_t) {
         for (std::uint32_t r = first; r < end; ++r) {
             if (covered_[r]) continue;
             covered_[r] = 1;
@@ -74,7 +103,6 @@ void CoverSolver::cover(std::uint32_t col) {
             weight_[r] = 0;
             steps += 32;
         }
-        steps += end - first;
     });
     spent_ += steps;
 }
@@ -113,11 +141,14 @@ MinimiseStatus CoverSolver::choose() {
 // group's live columns in order_, ascending, with the offsets of the
 // columns and the row counts in groupStarts_; uncovered_ gives a row's
 // number and scratch_ then its place in its group; scores_ each live
-// column's score. (Over 60 lines: the steps share the union-find's arrays.)
+// column's score, scoreSpan_ and scoreSteps_ what the greedy reads of it.
+// (Over 60 lines: the steps share the union-find's arrays.)
 bool CoverSolver::group(std::uint32_t& groups) {
     const std::uint32_t rows = rowCount_;
     const std::uint32_t cols = colCount_;
-    if (!uncovered_.allocate(std::uint64_t{rows} + 1) || !live_.allocate(cols) || !scores_.allocate(cols)) {
+    if (!uncovered_.allocate(std::uint64_t{rows} + 1) || !live_.allocate(cols) || !scores_.allocate(cols) ||
+        !scoreSpan_.allocate(2 * std::uint64_t{cols}) || !spanPrevious_.allocate(cols) ||
+        !scoreSteps_.allocate(cols)) {
         return false;
     }
     for (std::uint32_t r = 0; r < rows; ++r) uncovered_[r + 1] = uncovered_[r] + (covered_[r] ? 0 : 1);
@@ -139,11 +170,6 @@ bool CoverSolver::group(std::uint32_t& groups) {
         }
         return u;
     };
-    auto join = [&](std::uint32_t x, std::uint32_t y) {
-        x = findRoot(parent, x);
-        y = findRoot(parent, y);
-        if (x != y) parent[std::max(x, y)] = std::min(x, y);
-    };
     // Per column not chosen, the number of its first uncovered row (none
     // when it has none): its group later without a second walk of its runs.
     CountedArray<std::uint32_t> firstOf(account_);
@@ -152,19 +178,51 @@ bool CoverSolver::group(std::uint32_t& groups) {
     for (std::uint32_t c = 0; c < cols; ++c) {
         std::uint32_t& first = firstOf[c];
         first = kNone;
-        eachRun(c, [&](std::uint32_t a, std::uint32_t e) {
+        // The chosen columns (the essentials) hold no uncovered row.
+        if (selected_[c]) continue;
+        // The root of the set of the column's rows so far: only this
+        // column's joins change the sets while its runs are walked, so it
+        // is found once, not again for every run.
+        std::uint32_t root = kNone;
+        auto joinRoot = [&](std::uint32_t u) {
+            const std::uint32_t y = findRoot(parent, u);
+            if (y == root) return;
+            parent[std::max(root, y)] = std::min(root, y);
+            root = std::min(root, y);
+        };
+        std::uint32_t previous = 0;
+        std::uint64_t colSteps = 0;
+        std::uint64_t colScore = 0;
+        std::uint64_t spanEnd = 0;
+        std::uint32_t colLive = 0;
+        eachRunIn(colStart_[c], colStart_[c + 1], 0, [&](std::uint32_t a, std::uint32_t e, std::uint64_t at,
+                                                        std::uint64_t after) {
             const std::uint32_t lo = number[a];
             const std::uint32_t hi = number[e];
-            live_[c] += hi - lo;
-            if (lo == hi || selected_[c]) return;
-            scores_[c] += runWeight(a, e, steps);
-            if (first == kNone) first = lo;
-            join(first, lo);
+            colSteps += runSteps(a, e);
+            const std::uint32_t before = std::exchange(previous, e);
+            if (lo == hi) return;
+            colLive += hi - lo;
+            colScore += runWeight(a, e, steps);
+            spanEnd = after;
+            if (first == kNone) {
+                first = lo;
+                root = findRoot(parent, lo);
+                scoreSpan_[2 * std::uint64_t{c}] = at;
+                spanPrevious_[c] = before;
+            } else {
+                joinRoot(lo);
+            }
+            // The numbers of a run from lo up already joined are in root's set.
             for (std::uint32_t u = nextOpen(lo); u + 1 < hi; u = nextOpen(u + 1)) {
-                join(u, u + 1);
+                joinRoot(u + 1);
                 next[u] = u + 1;
             }
         });
+        scoreSteps_[c] = colSteps;
+        scores_[c] = colScore;
+        scoreSpan_[2 * std::uint64_t{c} + 1] = spanEnd;
+        live_[c] = colLive;
     }
     spent_ += steps + 2 * runBytesUsed_ + 8 * std::uint64_t{left};
     groups = 0;

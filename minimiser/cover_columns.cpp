@@ -24,7 +24,9 @@ std::uint8_t* putVarint(std::uint8_t* out, std::uint32_t value) {
 }
 
 // emit(first, end) for the on positions of bits (a word whose on positions
-// have the ranks first .. end - 1) inside pattern; returns the steps.
+// have the ranks first .. end - 1) inside pattern, a run of ranks at a
+// time: the hits up to the next on position outside the pattern; returns
+// the steps (one per hit).
 template <class Emit>
 std::uint64_t wordRuns(std::uint64_t bits, std::uint32_t first, std::uint32_t end, std::uint64_t pattern,
                        const Emit& emit) {
@@ -36,23 +38,97 @@ std::uint64_t wordRuns(std::uint64_t bits, std::uint32_t first, std::uint32_t en
     std::uint64_t steps = 0;
     if (bits == ~std::uint64_t{0}) {
         // Every position on, as in much of a flat picture: a rank is its bit.
-        for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
-            const auto rank = first + static_cast<std::uint32_t>(std::countr_zero(rest));
-            emit(rank, rank + 1);
-            ++steps;
+        for (std::uint64_t rest = hits; rest != 0;) {
+            const int from = std::countr_zero(rest);
+            const int length = std::countr_one(rest >> from);
+            const auto rank = first + static_cast<std::uint32_t>(from);
+            emit(rank, rank + static_cast<std::uint32_t>(length));
+            steps += static_cast<std::uint64_t>(length);
+            rest = length + from == 64 ? 0 : rest & (~std::uint64_t{0} << (from + length));
         }
         return steps;
     }
-    for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
+    const std::uint64_t gaps = bits & ~pattern;
+    for (std::uint64_t rest = hits; rest != 0;) {
         const std::uint64_t lowest = rest & (0 - rest);
+        const std::uint64_t above = gaps & (0 - lowest);
+        const std::uint64_t run = rest & ((above & (0 - above)) - 1);
         const auto rank = first + static_cast<std::uint32_t>(bitmap::ones(bits & (lowest - 1)));
-        emit(rank, rank + 1);
-        ++steps;
+        const auto length = static_cast<std::uint32_t>(bitmap::ones(run));
+        emit(rank, rank + length);
+        steps += length;
+        rest &= ~run;
     }
     return steps;
 }
 
 constexpr std::uint32_t kNoShare = ~std::uint32_t{0};
+
+// A column's runs as they come, ascending: a run that starts where the one
+// before ends extends it; the others go to bytes from used on, each two
+// varints (the gap from the run before, the length less one). At the first
+// row of each run it leaves count + 1 and the column XOR in count and
+// single, back at its end (countRows).
+class RunWriter {
+public:
+    RunWriter(CountedArray<std::uint8_t>& bytes, std::uint64_t used, std::uint32_t col, std::uint32_t* count,
+              std::uint32_t* single)
+        : bytes_(bytes), used_(used), room_(bytes.size()), col_(col), count_(count), single_(single) {}
+
+    void add(std::uint32_t first, std::uint32_t end) {
+        if (open_ && end_ == first) {
+            end_ = end;
+            return;
+        }
+        flush();
+        first_ = first;
+        end_ = end;
+        open_ = true;
+    }
+    // False when storage ran out.
+    [[nodiscard]] bool finish() {
+        flush();
+        return grown_;
+    }
+    std::uint64_t used() const { return used_; }
+    std::uint32_t rows() const { return rows_; }
+    std::uint32_t count() const { return runs_; }
+
+private:
+    void flush() {
+        if (!open_) return;
+        // Two varints of at most 5 bytes.
+        if (used_ + 10 > room_) {
+            grown_ = grown_ && bytes_.grow(used_ + 10);
+            if (!grown_) return;
+            room_ = bytes_.size();
+        }
+        ++count_[first_];
+        --count_[end_];
+        single_[first_] ^= col_;
+        single_[end_] ^= col_;
+        std::uint8_t* const at = bytes_.data() + used_;
+        const std::uint8_t* const out = putVarint(putVarint(at, first_ - previous_), end_ - first_ - 1);
+        used_ += static_cast<std::uint64_t>(out - at);
+        previous_ = end_;
+        rows_ += end_ - first_;
+        ++runs_;
+    }
+
+    CountedArray<std::uint8_t>& bytes_;
+    std::uint64_t used_;
+    std::uint64_t room_;  // bytes_.size(), as of the last growth
+    std::uint32_t col_;
+    std::uint32_t* count_;
+    std::uint32_t* single_;
+    std::uint32_t first_ = 0;
+    std::uint32_t end_ = 0;
+    std::uint32_t previous_ = 0;
+    std::uint32_t rows_ = 0;
+    std::uint32_t runs_ = 0;
+    bool open_ = false;
+    bool grown_ = true;
+};
 
 }  // namespace
 
@@ -178,20 +254,10 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
         std::uint64_t key = 0;
         if (!gather(b, k, pieces, key)) return MinimiseStatus::outOfMemory;
         if (pieces == 0 || !firstWithKey(key)) continue;
-        // Its runs, merged, in order_ (first, end pairs).
-        std::uint32_t count = 0;
-        bool grown = true;
-        auto emit = [&](std::uint32_t first, std::uint32_t end) {
-            if (count > 0 && order_[2 * count - 1] == first) {
-                order_[2 * count - 1] = end;
-                return;
-            }
-            grown = grown && order_.grow(2 * std::uint64_t{count} + 2);
-            if (!grown) return;
-            order_[2 * count] = first;
-            order_[2 * count + 1] = end;
-            ++count;
-        };
+        // Its runs, merged where they touch, written as they come.
+        const std::uint32_t col = colCount_;
+        RunWriter runs(runBytes_, runBytesUsed_, col, weight_.data(), scratch_.data());
+        auto emit = [&](std::uint32_t first, std::uint32_t end) { runs.add(first, end); };
         const CubeMasks& cube = candidates_[k];
         const std::uint64_t pattern = bitmap::CubeWords(b, cube.zero | cube.one, cube.one).pattern();
         std::uint64_t steps = 0;
@@ -202,14 +268,16 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
                 steps += wordRuns(bits[piece.w], piece.first, piece.end, pattern, emit);
             }
         }
-        spent_ += steps;
-        if (!grown || !appendColumn(static_cast<std::uint32_t>(k), order_.data(), count)) {
-            return MinimiseStatus::outOfMemory;
-        }
+        if (!runs.finish()) return MinimiseStatus::outOfMemory;
+        spent_ += steps + 2 * std::uint64_t{runs.count()};
+        colStart_[col] = runBytesUsed_;
+        colCand_[col] = static_cast<std::uint32_t>(k);
+        colRows_[col] = runs.rows();
+        runBytesUsed_ = runs.used();
+        colCount_ = col + 1;
     }
     colStart_[colCount_] = runBytesUsed_;
     for (auto* array : {&colSlots_, &spanTree_}) array->reset();
-    order_.reset();
     shared_.reset();
     sharedOf_.reset();
     words_.reset();
@@ -253,9 +321,14 @@ bool CoverSolver::gather(int b, std::size_t k, std::uint32_t& count, std::uint64
     std::uint32_t wZero = ~std::uint32_t{0};
     key = ~std::uint64_t{0};
     count = 0;
+    std::uint64_t room = pieces_.size();
     auto add = [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
-        grown = grown && pieces_.grow(std::uint64_t{count} + 1);
-        if (grown) pieces_[count++] = Word{w, first, end};
+        if (count == room) {
+            grown = grown && pieces_.grow(std::uint64_t{count} + 1);
+            if (!grown) return;
+            room = pieces_.size();
+        }
+        pieces_[count++] = Word{w, first, end};
     };
     auto word = [&](std::uint32_t w, std::uint32_t first, std::uint32_t end) {
         const std::uint64_t hits = bits[w] & pattern;
@@ -378,39 +451,6 @@ bool CoverSolver::findShared(int b, std::size_t distinct) {
     for (std::size_t k = 0; k < distinct; ++k) {
         if (sharedOf_[k] != kNoShare && shared_[sharedOf_[k]].users == 1) sharedOf_[k] = kNoShare;
     }
-    return true;
-}
-
-// Appends column colCount_ with the given runs, and leaves at the first row
-// of each run count + 1 and column XOR in weight_ and scratch_, back at its
-// end (countRows). False when storage ran out.
-bool CoverSolver::appendColumn(std::uint32_t candidate, const std::uint32_t* runs, std::uint32_t runCount) {
-    const std::uint32_t col = colCount_;
-    // Two varints of at most 5 bytes per run.
-    if (!runBytes_.grow(runBytesUsed_ + 10 * std::uint64_t{runCount})) return false;
-    const std::uint64_t start = runBytesUsed_;
-    std::uint8_t* out = runBytes_.data() + start;
-    std::uint32_t previous = 0;
-    std::uint32_t rows = 0;
-    std::uint32_t* count = weight_.data();
-    std::uint32_t* single = scratch_.data();
-    for (std::uint32_t i = 0; i < runCount; ++i) {
-        const std::uint32_t first = runs[2 * i];
-        const std::uint32_t end = runs[2 * i + 1];
-        ++count[first];
-        --count[end];
-        single[first] ^= col;
-        single[end] ^= col;
-        out = putVarint(putVarint(out, first - previous), end - first - 1);
-        previous = end;
-        rows += end - first;
-    }
-    spent_ += 2 * runCount;
-    colStart_[col] = start;
-    colCand_[col] = candidate;
-    colRows_[col] = rows;
-    runBytesUsed_ = static_cast<std::uint64_t>(out - runBytes_.data());
-    colCount_ = col + 1;
     return true;
 }
 

@@ -80,7 +80,7 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
             --size;
             if (size > 0) replaceTop(heap[size]);
         }
-        if (now != 0) cover(top.col);
+        if (now != 0) cover(top.col, true);
     }
     heap_.reset();
     return true;
