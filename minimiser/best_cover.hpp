@@ -128,7 +128,7 @@ private:
     [[nodiscard]] bool solveGroups(std::uint32_t groups);
     void cover(std::uint32_t col, bool scored = false);
     std::uint64_t score(std::uint32_t col);
-    std::uint64_t runWeight(std::uint32_t first, std::uint32_t end, std::uint64_t& steps) const;
+    std::uint64_t runWeight(std::uint32_t first, std::uint32_t end) const;
     static std::uint64_t runSteps(std::uint32_t first, std::uint32_t end) {
         return end - first <= kShortRun ? end - first : 2 * 32;
     }

@@ -37,8 +37,8 @@ std::uint64_t CoverSolver::weightBelow(std::uint32_t row) const {
     return sum;
 }
 
-// The weights of the uncovered rows first .. end - 1; steps counts the work.
-std::uint64_t CoverSolver::runWeight(std::uint32_t first, std::uint32_t end, std::uint64_t& steps) const {
+// The weights of the uncovered rows first .. end - 1 (its work: runSteps).
+std::uint64_t CoverSolver::runWeight(std::uint32_t first, std::uint32_t end) const {
     if (end - first <= kShortRun) {
         // All kShortRun lanes, without a branch on the length (runs of one
         // to a few rows, mispredicted): weights are below 2^25, so 16 of
@@ -47,10 +47,8 @@ std::uint64_t CoverSolver::runWeight(std::uint32_t first, std::uint32_t end, std
         const std::uint32_t length = end - first;
         std::uint32_t part = 0;
         for (std::uint32_t i = 0; i < kShortRun; ++i) part += i < length ? at[i] : 0u;
-        steps += runSteps(first, end);
         return part;
     }
-    steps += runSteps(first, end);
     return weightBelow(end) - weightBelow(first);
 }
 
@@ -61,13 +59,12 @@ std::uint64_t CoverSolver::score(std::uint32_t col) {
     std::uint64_t& from = scoreSpan_[2 * std::uint64_t{col}];
     std::uint64_t& to = scoreSpan_[2 * std::uint64_t{col} + 1];
     std::uint64_t sum = 0;
-    std::uint64_t steps = 0;  // unused: scoreSteps_ counts the steps of all the runs
     std::uint64_t newFrom = to;
     std::uint64_t newTo = to;
     std::uint32_t newPrevious = 0;
     std::uint32_t previous = spanPrevious_[col];
     eachRunIn(from, to, previous, [&](std::uint32_t first, std::uint32_t end, std::uint64_t at, std::uint64_t next) {
-        const std::uint64_t weight = runWeight(first, end, steps);
+        const std::uint64_t weight = runWeight(first, end);
         if (weight != 0) {
             if (sum == 0) {
                 newFrom = at;
@@ -203,7 +200,8 @@ bool CoverSolver::group(std::uint32_t& groups) {
             const std::uint32_t before = std::exchange(previous, e);
             if (lo == hi) return;
             colLive += hi - lo;
-            colScore += runWeight(a, e, steps);
+            colScore += runWeight(a, e);
+            steps += runSteps(a, e);
             spanEnd = after;
             if (first == kNone) {
                 first = lo;
