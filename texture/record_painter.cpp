@@ -19,6 +19,17 @@ using namespace position_masks;
 
 std::uint64_t ceilDiv64(std::uint64_t n) { return (n + 63) >> kLevelDigits; }
 
+// The two lowest digits of free (0 where it has fewer) and the rest: the
+// words four at a time, the walk over the rest.
+struct LowTwoDigits {
+    std::uint64_t d1, d2, rest;
+};
+inline LowTwoDigits lowTwoDigits(std::uint64_t free) {
+    const std::uint64_t d1 = free & (~free + 1);
+    const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
+    return {d1, d2, free & ~d1 & ~d2};
+}
+
 }  // namespace
 
 template <class Cell>
@@ -338,9 +349,7 @@ bool BasicRecordPainter<Cell>::paintEveryWord(std::uint64_t lanes, std::uint64_t
     if ((base | free) < wordCount) {
         // With fewer than two digits free, d2 (or d1 too) is 0: a word is
         // then looked at twice, and the second time lacks nothing.
-        const std::uint64_t d1 = free & (~free + 1);
-        const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
-        const std::uint64_t rest = free & ~d1 & ~d2;
+        const auto [d1, d2, rest] = lowTwoDigits(free);
         do {
             const std::uint64_t w = base | s;
             if ((lanes & ~(words[w] & words[w | d1] & words[w | d2] & words[w | d1 | d2])) != 0 &&
@@ -369,9 +378,7 @@ bool BasicRecordPainter<Cell>::lacksByWord(std::uint64_t lanes, std::uint64_t ba
     std::uint64_t painted = kAll;  // the positions every word has
     std::uint64_t s = 0;
     if ((base | free) < wordCount) {
-        const std::uint64_t d1 = free & (~free + 1);
-        const std::uint64_t d2 = (free & ~d1) & (~(free & ~d1) + 1);
-        const std::uint64_t rest = free & ~d1 & ~d2;
+        const auto [d1, d2, rest] = lowTwoDigits(free);
         do {
             const std::uint64_t word = base | s;
             painted &= words[word] & words[word | d1] & words[word | d2] & words[word | d1 | d2];
