@@ -5,6 +5,7 @@
 
 #include "core/byte_reader.hpp"
 #include "texture/descending_painter.hpp"
+#include "texture/mask_painter.hpp"
 #include "texture/record_painter.hpp"
 
 namespace qm5 {
@@ -217,8 +218,15 @@ bool TextureDecoder::paintFromTheTop(ByteReader in, std::int64_t image, Cell* ce
     // map that has outgrown the caches, costs about as much as a step.
     const DescendingBounds bounds{std::min({kDescendingWork * pixels, kDescendingMaxWork, budget / 8}), budget};
     HeapArray<std::uint8_t> scratch;
-    return paintDescending<Cell>(records.span().first(static_cast<std::size_t>(whole)), static_cast<Cell>(whole),
-                                 pixels, cells, bounds, scratch);
+    const std::span<const RecordData> below = records.span().first(static_cast<std::size_t>(whole));
+    switch (chooseWholeFirstPath(below, pixels, bounds.maxWork)) {
+        case WholeFirstPath::descending:
+            return paintDescending<Cell>(below, static_cast<Cell>(whole), pixels, cells, bounds, scratch);
+        case WholeFirstPath::masks:
+            return paintByMasks<Cell>(below, static_cast<Cell>(whole), pixels, cells, bounds, scratch);
+        case WholeFirstPath::none: break;
+    }
+    return false;
 }
 
 // Paints the records of a compressed image into an index map of Cell (8 or
