@@ -194,9 +194,11 @@ TextureProblem TextureDecoder::decodeAt(std::int64_t image, std::uint64_t offset
                                       : paintImage<std::uint16_t>(in, image, target, limits);
 }
 
-// The records of a compressed image painted from the top down
-// (texture/descending_painter.hpp), where that is cheap: false when it is
-// not, or memory ran out (then the record painter paints them).
+// The records of a compressed image that ends in a whole record painted
+// from the top down (texture/descending_painter.hpp) or by masks
+// (texture/mask_painter.hpp), as a sample of its cubes says pays: false
+// when neither does, or memory ran out (then the record painter paints
+// them).
 template <class Cell>
 bool TextureDecoder::paintFromTheTop(ByteReader in, std::int64_t image, Cell* cells, std::uint64_t budget) const {
     HeapArray<RecordData> records;
