@@ -132,6 +132,7 @@ struct Sample {
     std::uint64_t cubes = 0;
     std::uint64_t runs = 0;   // painting from the top: runUnits
     std::uint64_t words = 0;  // painting by masks: 2^w
+    std::uint64_t maskWork = 0;  // and its work, 1 + max(2^w, 8)
 };
 
 Sample sampleCubes(std::span<const RecordData> records, int bits, std::uint64_t digits) {
@@ -146,6 +147,7 @@ Sample sampleCubes(std::span<const RecordData> records, int bits, std::uint64_t 
             ++sample.cubes;
             sample.runs += runUnits(care, w);
             sample.words += std::uint64_t{1} << w;
+            sample.maskWork += 1 + (std::uint64_t{1} << std::max(w, 3));
         }
         i -= n;
     }
@@ -190,7 +192,7 @@ WholeFirstPath chooseWholeFirstPath(std::span<const RecordData> records, std::ui
     if (pixelCount == 0 || 2 * bits + 7 > 64) return WholeFirstPath::none;
     const Sample sample = sampleCubes(records, bits, (std::uint64_t{1} << bits) - 1);
     if (2 * sample.runs >= 5 * sample.words && sample.words <= kMaxWordsPerPixel * pixelCount / kSampleStride &&
-        sample.words <= maxWork / kSampleStride) {
+        sample.maskWork <= maxWork / kSampleStride) {
         return WholeFirstPath::masks;
     }
     if (sample.runs <= kMaxUnitsPerCube * sample.cubes && sample.runs <= maxWork / kSampleStride) {

@@ -12,6 +12,9 @@ namespace {
 
 using namespace position_masks;
 
+// Cubes that allow at most this many words are counted as this many.
+constexpr std::uint64_t kSmallCubeWords = 8;
+
 // masks[base | s] |= lanes for s over the subsets of free (with Clip, only
 // where base | s < end). With three digits or more free, each step of the
 // walk over the others ORs the eight words the lowest three allow, at
@@ -93,7 +96,9 @@ bool paintByMasks(std::span<const RecordData> records, Cell whole, std::uint64_t
         const RecordData& r = records[c];
         if (r.length == 0) continue;
         const std::uint64_t n = cubeCountOf(r.length, bits);
-        work += n;
+        // A unit per cube and the words of a small cube, counted for
+        // every cube before the first; a larger cube counts its words too.
+        work += (1 + kSmallCubeWords) * n;
         if (work > plan.maxWork) return false;
         reverseBitsOfBytes({r.data, r.length}, reversed);
         std::uint64_t first = groupedCount, last = 0;  // the words the record's cubes reach
@@ -106,23 +111,18 @@ bool paintByMasks(std::span<const RecordData> records, Cell whole, std::uint64_t
             if (((zero & one) != 0) | ((zero | one) == 0)) continue;
             const std::uint64_t care = zero | one | ~digits;
             const std::uint64_t free = ~care;
-            const int w = wordDigitCount(free);
-            work += std::uint64_t{1} << w;
-            if (work > plan.maxWork) return false;
             const std::uint64_t lanes = childMask(care, one);
             const std::uint64_t base = one >> kLevelDigits, wordFree = free >> kLevelDigits;
             first = std::min(first, base);
             last = std::max(last, base | wordFree);
-            if ((base | wordFree) >= wordCount) {
-                orWords<true>(mask, base, wordFree, lanes, wordCount);
-            } else if (w <= 3) {
-                // Most cubes allow at most eight words: their digits d0 <
-                // d1 < d2, 0 for those missing, give the words, some of
-                // them more than once (an OR again changes nothing).
-                const std::uint64_t d0 = wordFree & (~wordFree + 1);
-                const std::uint64_t r1 = wordFree ^ d0;
-                const std::uint64_t d1 = r1 & (~r1 + 1);
-                const std::uint64_t d2 = r1 ^ d1;
+            // wordFree without its lowest digit, and without the two lowest.
+            const std::uint64_t r2 = wordFree & (wordFree - 1), r3 = r2 & (r2 - 1);
+            if ((r3 & (r3 - 1)) == 0 && (base | wordFree) < wordCount) {
+                // Most cubes allow at most eight words, counted as eight
+                // with the record: their digits d0 < d1 < d2, 0 for those
+                // missing, give the words, some of them more than once (an
+                // OR again changes nothing).
+                const std::uint64_t d0 = wordFree ^ r2, d1 = r2 ^ r3, d2 = r3;
                 std::uint64_t* const at = mask + base;
                 at[0] |= lanes;
                 at[d0] |= lanes;
@@ -132,6 +132,12 @@ bool paintByMasks(std::span<const RecordData> records, Cell whole, std::uint64_t
                 at[d0 | d2] |= lanes;
                 at[d1 | d2] |= lanes;
                 at[d0 | d1 | d2] |= lanes;
+                continue;
+            }
+            work += std::uint64_t{1} << wordDigitCount(free);
+            if (work > plan.maxWork) return false;
+            if ((base | wordFree) >= wordCount) {
+                orWords<true>(mask, base, wordFree, lanes, wordCount);
             } else {
                 orWords<false>(mask, base, wordFree, lanes, wordCount);
             }
@@ -150,14 +156,14 @@ bool paintByMasks(std::span<const RecordData> records, Cell whole, std::uint64_t
             std::uint64_t fresh[8], any = 0;
             for (int k = 0; k < 8; ++k) {
                 fresh[k] = m[k] & ~d[k];
-                m[k] = 0;
-                d[k] |= fresh[k];
                 any |= fresh[k];
             }
+            std::fill_n(m, 8, std::uint64_t{0});
             if (any == 0) continue;
             for (int k = 0; k < 8; ++k) {
                 if (fresh[k] == 0) continue;
                 paintFresh(cells + ((g + static_cast<std::uint64_t>(k)) << kLevelDigits), fresh[k], value);
+                d[k] |= fresh[k];
                 openWords -= d[k] == kAll ? 1 : 0;
             }
         }

@@ -18,8 +18,9 @@
 // Like painting from the top, it paints only images that end in a whole
 // record and whose records all have the picture's b, and within the work
 // of its plan (texture/descending_painter.hpp: a unit per cube, per word
-// of each cube, 2^w for a cube that leaves w word digits free, and per
-// open word of each record's pass), counted before the work is done: then
+// of each cube, 2^w for a cube that leaves w word digits free or 8 where
+// that is less, and per group of eight words of each record's pass),
+// counted before the work is done: then
 // the record painter would have kept within its steps and painted the same
 // pixels. It declines (false) otherwise, before painting or part way, and
 // the caller paints with the record painter.
