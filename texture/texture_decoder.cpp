@@ -198,7 +198,10 @@ TextureProblem TextureDecoder::decodeAt(std::int64_t image, std::uint64_t offset
 // from the top down (texture/descending_painter.hpp) or by masks
 // (texture/mask_painter.hpp), as a sample of its cubes says pays: false
 // when neither does, or memory ran out (then the record painter paints
-// them).
+// them). One of the two is tried at most, within the bounds below: an
+// image that makes it decline costs at most those and the record
+// painter's budget, as it did when painting from the top was the only
+// path tried first.
 template <class Cell>
 bool TextureDecoder::paintFromTheTop(ByteReader in, std::int64_t image, Cell* cells, std::uint64_t budget) const {
     HeapArray<RecordData> records;
