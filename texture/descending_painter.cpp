@@ -118,7 +118,7 @@ std::uint64_t runUnits(std::uint64_t care, int wordBits) {
 // minimal cover), the runs of a cube are about its words: painting from
 // the top stores each once and nothing else, and wins. Where they overlap
 // (high colours reaching into lower colours' positions: -c, dithered or
-// flat pictures), runs outgrow words, and the masks win from about 2.5
+// flat pictures), runs outgrow words, and the masks win from about 2.4
 // runs a word, unless the words alone pass kMaxWordsPerPixel a pixel (a
 // dithered picture with -c, of several cubes to a pixel): there the record
 // painter, which skips what is complete, costs less. Past kMaxUnitsPerCube
@@ -191,7 +191,7 @@ WholeFirstPath chooseWholeFirstPath(std::span<const RecordData> records, std::ui
     const int bits = positionBitCount(pixelCount);
     if (pixelCount == 0 || 2 * bits + 7 > 64) return WholeFirstPath::none;
     const Sample sample = sampleCubes(records, bits, (std::uint64_t{1} << bits) - 1);
-    if (2 * sample.runs >= 5 * sample.words && sample.words <= kMaxWordsPerPixel * pixelCount / kSampleStride &&
+    if (5 * sample.runs >= 12 * sample.words && sample.words <= kMaxWordsPerPixel * pixelCount / kSampleStride &&
         sample.maskWork <= maxWork / kSampleStride) {
         return WholeFirstPath::masks;
     }
