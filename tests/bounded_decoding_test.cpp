@@ -9,6 +9,7 @@
 
 #include "formats/png_codec.hpp"
 #include "texture/descending_painter.hpp"
+#include "texture/mask_painter.hpp"
 #include "texture/record_painter.hpp"
 #include "texture/texture_decoder.hpp"
 #include "tests/reference_decoder.hpp"
@@ -125,11 +126,11 @@ TEST(RecordPainter, WorkFollowsWhatIsPaintedAndIsLimited) {
     EXPECT_FALSE(painter.paintAll(1)) << "nothing more is painted";
 }
 
-// Painting from the top down gives the record painter's cells, and is
-// taken only where the record painter keeps within the limit: on random
-// images of small cubes (by word and by lane), walked cubes and pictures
-// that end inside a word, it declines every budget below the record
-// painter's steps.
+// Painting from the top down and by masks give the record painter's
+// cells, and are taken only where the record painter keeps within the
+// limit: on random images of small cubes (by word and by lane), walked
+// cubes and pictures that end inside a word, each declines every budget
+// below the record painter's steps.
 TEST(DescendingPainter, PaintsTheRecordPaintersCellsWithinItsLimit) {
     std::mt19937 rng(11);
     int taken = 0, images = 0;
@@ -172,6 +173,11 @@ TEST(DescendingPainter, PaintsTheRecordPaintersCellsWithinItsLimit) {
             EXPECT_FALSE(paintDescending<std::uint8_t>(records, whole, pixels, got.data(),
                                                        {kNoLimit, painter.steps() - 1}, scratch))
                 << pixels << " pixels, round " << round << ": the record painter takes " << painter.steps() << " steps";
+            std::fill(got.begin(), got.end(), 0xEE);
+            ASSERT_TRUE(paintByMasks<std::uint8_t>(records, whole, pixels, got.data(), {kNoLimit, kNoLimit}, scratch));
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << pixels << " pixels by masks, round " << round;
+            EXPECT_FALSE(paintByMasks<std::uint8_t>(records, whole, pixels, got.data(),
+                                                    {kNoLimit, painter.steps() - 1}, scratch));
         }
     }
     EXPECT_GE(taken, images / 2);

@@ -13,21 +13,6 @@ namespace {
 
 using namespace position_masks;
 
-// op(base | s) for s over the subsets of free in increasing order; with
-// Clip, only while base | s < end.
-template <bool Clip, class Op>
-inline void forEachSubset(std::uint64_t base, std::uint64_t free, std::uint64_t end, Op op) {
-    std::uint64_t s = 0;
-    do {
-        const std::uint64_t i = base | s;
-        if constexpr (Clip) {
-            if (i >= end) return;
-        }
-        op(i);
-        s = (s - free) & free;
-    } while (s != 0);
-}
-
 // Runs of 2^K positions from base | s, s over the subsets of free: stores
 // of a fixed width, no loads. Walking the subsets one by one ties every
 // store to the step before it (s - free, & free); with three digits or
@@ -119,60 +104,60 @@ constexpr std::array<std::uint8_t, 64> runShiftTable() {
 }
 constexpr std::array<std::uint8_t, 64> kRunShift = runShiftTable();
 
-// Set bits of a 12-bit value: the word digits of a picture's at most 28
-// position bits counted in two look-ups, where counting them bit-parallel
-// (there is no popcount instruction in the baseline of every target) took
-// a tenth of the painting.
-constexpr std::array<std::uint8_t, 4096> bitCountTable() {
-    std::array<std::uint8_t, 4096> t{};
-    for (unsigned v = 0; v < 4096; ++v) t[v] = static_cast<std::uint8_t>(std::popcount(v));
-    return t;
-}
-constexpr std::array<std::uint8_t, 4096> kBitCount12 = bitCountTable();
-
-// The word digits (position digits 6 .. 29) that free leaves free.
-inline int wordDigitCount(std::uint64_t free) {
-    return kBitCount12[(free >> kLevelDigits) & 4095] + kBitCount12[(free >> (kLevelDigits + 12)) & 4095];
-}
-
 std::uint64_t runUnits(std::uint64_t care, int wordBits) {
     return std::uint64_t{1} << (wordBits + kRunShift[care & 63]);
 }
 
-// Whether painting from the top pays, judged on every kSampleStride-th
-// cube. Its work per cube against the record painter's: a cube costs the
-// record painter about as much as 40 to 100 of these units where it
-// paints (a cover of few cubes, each painting somewhere), less where most
-// cubes lie in what lower colours painted before; the descending path
-// pays a few units per cube of its own. Textures above the ratio are
-// those whose high colours' cubes reach far into lower colours' positions
-// (flat areas, dithered pictures with -c or large): painting them in full
-// costs more than looking at what is painted. A texture whose sample
-// foretells more work than the path may do is not begun either.
+// Which path pays, judged on every kSampleStride-th cube. Painting from
+// the top costs a unit per run it stores, and a cube costs the record
+// painter about as much as 40 to 100 of those where it paints (a cover of
+// few cubes, each painting somewhere), less where most cubes lie in what
+// lower colours painted before. Painting by masks costs an OR per word of
+// each cube, and per record a pass over the words it reached and a store
+// per position it paints. Where cubes are small and paint somewhere (a
+// minimal cover), the runs of a cube are about its words: painting from
+// the top stores each once and nothing else, and wins. Where they overlap
+// (high colours reaching into lower colours' positions: -c, dithered or
+// flat pictures), runs outgrow words, and the masks win from about 2.4
+// runs a word, unless the words alone pass kMaxWordsPerPixel a pixel (a
+// dithered picture with -c, of several cubes to a pixel): there the record
+// painter, which skips what is complete, costs less. Past kMaxUnitsPerCube
+// runs a cube, painting from the top costs more than the record painter.
+// A path whose sample foretells more work than it may do is not begun.
 constexpr std::uint64_t kSampleStride = 16;
 constexpr std::uint64_t kMaxUnitsPerCube = 56;
+constexpr std::uint64_t kMaxWordsPerPixel = 32;
 
-bool cheapEnough(std::span<const RecordData> records, int bits, std::uint64_t digits, std::uint64_t maxWork) {
-    std::uint64_t cubes = 0, units = 0;
+struct Sample {
+    std::uint64_t cubes = 0;
+    std::uint64_t runs = 0;   // painting from the top: runUnits
+    std::uint64_t words = 0;  // painting by masks: 2^w
+    std::uint64_t maskWork = 0;  // and its work, 1 + max(2^w, 8)
+};
+
+Sample sampleCubes(std::span<const RecordData> records, int bits, std::uint64_t digits) {
+    Sample sample;
     std::uint64_t i = 0;  // the next cube sampled, counted from the record's first
     for (const RecordData& r : records) {
         const std::uint64_t n = cubeCountOf(r.length, bits);
         for (; i < n; i += kSampleStride) {
             const CubeMasks cube = readCube({r.data, r.length}, bits, i);
             const std::uint64_t care = std::uint64_t{cube.zero} | cube.one | ~digits;
-            ++cubes;
-            units += runUnits(care, wordDigitCount(~care & digits));
+            const int w = wordDigitCount(~care & digits);
+            ++sample.cubes;
+            sample.runs += runUnits(care, w);
+            sample.words += std::uint64_t{1} << w;
+            sample.maskWork += 1 + (std::uint64_t{1} << std::max(w, 3));
         }
         i -= n;
     }
-    return units <= kMaxUnitsPerCube * cubes && units <= maxWork / kSampleStride;
+    return sample;
 }
 
 }  // namespace
 
-template <class Cell>
-bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint64_t pixelCount, Cell* cells,
-                     const DescendingBounds& bounds, HeapArray<std::uint8_t>& scratch) {
+bool planWholeFirst(std::span<const RecordData> records, std::uint64_t pixelCount, const DescendingBounds& bounds,
+                    WholeFirstPlan& plan) {
     const int bits = positionBitCount(pixelCount);
     if (pixelCount == 0 || 2 * bits + 7 > 64) return false;
     std::uint32_t longest = 0;
@@ -180,8 +165,6 @@ bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint6
         if (r.length != 0 && r.bits != bits) return false;
         longest = std::max(longest, r.length);
     }
-    const std::uint64_t digits = (std::uint64_t{1} << bits) - 1;
-    if (!cheapEnough(records, bits, digits, bounds.maxWork) || !scratch.makeRoom(std::uint64_t{longest} + 8)) return false;
     const std::uint64_t words = (pixelCount + 63) >> kLevelDigits;
     const std::uint64_t levels = static_cast<std::uint64_t>(std::max(1, (std::max(bits - 6, 0) + 5) / 6));
     const std::uint64_t perWord = std::max<std::uint64_t>(levels, 2);
@@ -197,7 +180,37 @@ bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint6
     std::uint64_t cubes = 0;
     for (const RecordData& r : records) cubes += cubeCountOf(r.length, bits);
     if (steps > bounds.maxSteps || cubes > (bounds.maxSteps - steps) / levels) return false;
-    const std::uint64_t maxWork = std::min(bounds.maxWork, (bounds.maxSteps - steps - levels * cubes) / perWord);
+    plan.bits = bits;
+    plan.longest = longest;
+    plan.maxWork = std::min(bounds.maxWork, (bounds.maxSteps - steps - levels * cubes) / perWord);
+    return true;
+}
+
+WholeFirstPath chooseWholeFirstPath(std::span<const RecordData> records, std::uint64_t pixelCount,
+                                    std::uint64_t maxWork) {
+    const int bits = positionBitCount(pixelCount);
+    if (pixelCount == 0 || 2 * bits + 7 > 64) return WholeFirstPath::none;
+    const Sample sample = sampleCubes(records, bits, (std::uint64_t{1} << bits) - 1);
+    if (5 * sample.runs >= 12 * sample.words && sample.words <= kMaxWordsPerPixel * pixelCount / kSampleStride &&
+        sample.maskWork <= maxWork / kSampleStride) {
+        return WholeFirstPath::masks;
+    }
+    if (sample.runs <= kMaxUnitsPerCube * sample.cubes && sample.runs <= maxWork / kSampleStride) {
+        return WholeFirstPath::descending;
+    }
+    return WholeFirstPath::none;
+}
+
+template <class Cell>
+bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint64_t pixelCount, Cell* cells,
+                     const DescendingBounds& bounds, HeapArray<std::uint8_t>& scratch) {
+    WholeFirstPlan plan;
+    if (!planWholeFirst(records, pixelCount, bounds, plan) || !scratch.makeRoom(std::uint64_t{plan.longest} + 8)) {
+        return false;
+    }
+    const int bits = plan.bits;
+    const std::uint64_t digits = (std::uint64_t{1} << bits) - 1;
+    const std::uint64_t maxWork = plan.maxWork;
     std::uint64_t work = 0;
     std::fill_n(cells, pixelCount, whole);
     const std::uint64_t low = digits;

@@ -67,6 +67,27 @@ struct DescendingBounds {
     std::uint64_t maxSteps = 0;  // the record painter's limit
 };
 
+// What both paths that paint a whole record first (this one and
+// texture/mask_painter.hpp) need to know of the records: the picture's b,
+// the longest record's data, and the work they may do, within bounds and
+// low enough that the record painter's steps for the same records stay
+// within bounds.maxSteps (see above; each path counts at least 2^w units
+// for a cube that leaves w word digits free). False when a record's b is
+// not the picture's, or the record painter's steps cannot be bounded so.
+struct WholeFirstPlan {
+    int bits = 0;
+    std::uint32_t longest = 0;
+    std::uint64_t maxWork = 0;
+};
+bool planWholeFirst(std::span<const RecordData> records, std::uint64_t pixelCount, const DescendingBounds& bounds,
+                    WholeFirstPlan& plan);
+
+// Which path paints an image whose whole record comes after records,
+// judged on a sample of their cubes.
+enum class WholeFirstPath { none, descending, masks };
+WholeFirstPath chooseWholeFirstPath(std::span<const RecordData> records, std::uint64_t pixelCount,
+                                    std::uint64_t maxWork);
+
 // Paints whole into cells[0 .. pixelCount - 1] and then records[k] for k
 // from the last down to 0 with colour k. cells holds pixelCount +
 // kDescendingSlack cells. False (declined) when a condition above fails;

@@ -1,7 +1,8 @@
 #pragma once
-// The 64-bit masks the record painter works with: the positions of a word
-// (or the children of a node) that six position digits allow, a byte mask
-// per bit, and a bit count that needs no popcount instruction.
+// The 64-bit masks the painters work with: the positions of a word (or
+// the children of a node) that six position digits allow, a byte mask per
+// bit, bit counts that need no popcount instruction, and the walk over the
+// values a cube's free digits take.
 
 #include <array>
 #include <bit>
@@ -77,6 +78,36 @@ inline int bitCount(std::uint64_t v) {
     v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
     v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
     return static_cast<int>((v * 0x0101010101010101u) >> 56);
+}
+
+// Set bits of a 12-bit value: the word digits of a picture's at most 28
+// position bits counted in two look-ups, where counting them bit-parallel
+// took a tenth of painting from the top.
+constexpr std::array<std::uint8_t, 4096> bitCountTable() {
+    std::array<std::uint8_t, 4096> t{};
+    for (unsigned v = 0; v < 4096; ++v) t[v] = static_cast<std::uint8_t>(std::popcount(v));
+    return t;
+}
+inline constexpr std::array<std::uint8_t, 4096> kBitCount12 = bitCountTable();
+
+// The word digits (position digits 6 .. 29) that free leaves free.
+inline int wordDigitCount(std::uint64_t free) {
+    return kBitCount12[(free >> kLevelDigits) & 4095] + kBitCount12[(free >> (kLevelDigits + 12)) & 4095];
+}
+
+// op(base | s) for s over the subsets of free in increasing order; with
+// Clip, only while base | s < end.
+template <bool Clip, class Op>
+inline void forEachSubset(std::uint64_t base, std::uint64_t free, std::uint64_t end, Op op) {
+    std::uint64_t s = 0;
+    do {
+        const std::uint64_t i = base | s;
+        if constexpr (Clip) {
+            if (i >= end) return;
+        }
+        op(i);
+        s = (s - free) & free;
+    } while (s != 0);
 }
 
 }  // namespace qm5::position_masks

@@ -5,6 +5,7 @@
 
 #include "core/byte_reader.hpp"
 #include "texture/descending_painter.hpp"
+#include "texture/mask_painter.hpp"
 #include "texture/record_painter.hpp"
 
 namespace qm5 {
@@ -193,9 +194,14 @@ TextureProblem TextureDecoder::decodeAt(std::int64_t image, std::uint64_t offset
                                       : paintImage<std::uint16_t>(in, image, target, limits);
 }
 
-// The records of a compressed image painted from the top down
-// (texture/descending_painter.hpp), where that is cheap: false when it is
-// not, or memory ran out (then the record painter paints them).
+// The records of a compressed image that ends in a whole record painted
+// from the top down (texture/descending_painter.hpp) or by masks
+// (texture/mask_painter.hpp), as a sample of its cubes says pays: false
+// when neither does, or memory ran out (then the record painter paints
+// them). One of the two is tried at most, within the bounds below: an
+// image that makes it decline costs at most those and the record
+// painter's budget, as it did when painting from the top was the only
+// path tried first.
 template <class Cell>
 bool TextureDecoder::paintFromTheTop(ByteReader in, std::int64_t image, Cell* cells, std::uint64_t budget) const {
     HeapArray<RecordData> records;
@@ -217,8 +223,15 @@ bool TextureDecoder::paintFromTheTop(ByteReader in, std::int64_t image, Cell* ce
     // map that has outgrown the caches, costs about as much as a step.
     const DescendingBounds bounds{std::min({kDescendingWork * pixels, kDescendingMaxWork, budget / 8}), budget};
     HeapArray<std::uint8_t> scratch;
-    return paintDescending<Cell>(records.span().first(static_cast<std::size_t>(whole)), static_cast<Cell>(whole),
-                                 pixels, cells, bounds, scratch);
+    const std::span<const RecordData> below = records.span().first(static_cast<std::size_t>(whole));
+    switch (chooseWholeFirstPath(below, pixels, bounds.maxWork)) {
+        case WholeFirstPath::descending:
+            return paintDescending<Cell>(below, static_cast<Cell>(whole), pixels, cells, bounds, scratch);
+        case WholeFirstPath::masks:
+            return paintByMasks<Cell>(below, static_cast<Cell>(whole), pixels, cells, bounds, scratch);
+        case WholeFirstPath::none: break;
+    }
+    return false;
 }
 
 // Paints the records of a compressed image into an index map of Cell (8 or

@@ -1,0 +1,198 @@
+#include "texture/mask_painter.hpp"
+
+#include <algorithm>
+#include <bit>
+
+#include "texture/position_masks.hpp"
+#include "texture/texture_format.hpp"
+
+namespace qm5 {
+
+namespace {
+
+using namespace position_masks;
+
+// Cubes that allow at most this many words are counted as this many.
+constexpr std::uint64_t kSmallCubeWords = 8;
+
+// masks[base | s] |= lanes for s over the subsets of free (with Clip, only
+// where base | s < end). With three digits or more free, each step of the
+// walk over the others ORs the eight words the lowest three allow, at
+// offsets held in registers, so that the walk's own chain of steps is not
+// paid word by word (as in painting from the top). A clipped cube stops at
+// the first group that reaches the end: every later group lies above it.
+template <bool Clip>
+void orWords(std::uint64_t* masks, std::uint64_t base, std::uint64_t free, std::uint64_t lanes, std::uint64_t end) {
+    const std::uint64_t twoCleared = free & (free - 1) & ((free & (free - 1)) - 1);
+    if (twoCleared == 0) {  // fewer than three digits free
+        forEachSubset<Clip>(base, free, end, [&](std::uint64_t w) { masks[w] |= lanes; });
+        return;
+    }
+    std::uint64_t rest = free;
+    const std::uint64_t d0 = rest & (~rest + 1);
+    rest ^= d0;
+    const std::uint64_t d1 = rest & (~rest + 1);
+    rest ^= d1;
+    const std::uint64_t d2 = rest & (~rest + 1);
+    rest ^= d2;
+    const std::uint64_t d01 = d0 | d1, d02 = d0 | d2, d12 = d1 | d2, d012 = d01 | d2;
+    std::uint64_t s = 0;
+    do {
+        const std::uint64_t start = base | s;
+        if (Clip && (start | d012) >= end) {
+            forEachSubset<true>(start, d012, end, [&](std::uint64_t w) { masks[w] |= lanes; });
+            return;
+        }
+        std::uint64_t* const at = masks + start;
+        at[0] |= lanes;
+        at[d0] |= lanes;
+        at[d1] |= lanes;
+        at[d01] |= lanes;
+        at[d2] |= lanes;
+        at[d02] |= lanes;
+        at[d12] |= lanes;
+        at[d012] |= lanes;
+        s = (s - rest) & rest;
+    } while (s != 0);
+}
+
+// The positions fresh of the word whose cells start at at.
+template <class Cell>
+inline void paintFresh(Cell* at, std::uint64_t fresh, Cell value) {
+    if (fresh == kAll) {
+        std::fill_n(at, 64, value);
+        return;
+    }
+    for (; fresh != 0; fresh &= fresh - 1) at[std::countr_zero(fresh)] = value;
+}
+
+// The cubes of a record's data, reversed by reverseBitsOfBytes, ORed into
+// mask (wordCount words, in groups of eight), a unit of work for each word
+// of a cube past kSmallCubeWords; false once the work passes maxWork.
+// first and last: the lowest and highest words the cubes reach.
+inline bool gatherRecord(const std::uint8_t* reversed, std::uint64_t n, int bits, std::uint64_t* mask,
+                         std::uint64_t wordCount, std::uint64_t maxWork, std::uint64_t& work, std::uint64_t& first,
+                         std::uint64_t& last) {
+    const std::uint64_t digits = (std::uint64_t{1} << bits) - 1;
+    const std::uint64_t width = 2 * static_cast<std::uint64_t>(bits);
+    for (std::uint64_t at = 0, end = n * width; at != end; at += width) {
+        const std::uint64_t cube = cubeAt(reversed, at, bits);
+        const std::uint64_t one = cube & digits;
+        const std::uint64_t zero = (cube >> bits) & digits;
+        // A cube with a bit in both masks covers nothing; one with both
+        // masks zero is padding (see CubeMasks).
+        if (((zero & one) != 0) | ((zero | one) == 0)) continue;
+        const std::uint64_t care = zero | one | ~digits;
+        const std::uint64_t free = ~care;
+        const std::uint64_t lanes = childMask(care, one);
+        const std::uint64_t base = one >> kLevelDigits, wordFree = free >> kLevelDigits;
+        first = std::min(first, base);
+        last = std::max(last, base | wordFree);
+        // wordFree without its lowest digit, and without the two lowest.
+        const std::uint64_t r2 = wordFree & (wordFree - 1), r3 = r2 & (r2 - 1);
+        if ((r3 & (r3 - 1)) == 0 && (base | wordFree) < wordCount) {
+            // Most cubes allow at most eight words, counted as eight with
+            // the record: their digits d0 < d1 < d2, 0 for those missing,
+            // give the words, some of them more than once (an OR again
+            // changes nothing, and costs less than a branch on how many).
+            const std::uint64_t d0 = wordFree ^ r2, d1 = r2 ^ r3, d2 = r3;
+            std::uint64_t* const words = mask + base;
+            words[0] |= lanes;
+            words[d0] |= lanes;
+            words[d1] |= lanes;
+            words[d0 | d1] |= lanes;
+            words[d2] |= lanes;
+            words[d0 | d2] |= lanes;
+            words[d1 | d2] |= lanes;
+            words[d0 | d1 | d2] |= lanes;
+            continue;
+        }
+        work += std::uint64_t{1} << wordDigitCount(free);
+        if (work > maxWork) return false;
+        if ((base | wordFree) >= wordCount) {
+            orWords<true>(mask, base, wordFree, lanes, wordCount);
+        } else {
+            orWords<false>(mask, base, wordFree, lanes, wordCount);
+        }
+    }
+    return true;
+}
+
+// The pass over words from .. to - 1 (from a multiple of eight) after a
+// record's cubes: paints value where the mask holds a position not yet
+// painted, and clears the mask. Returns how many words it completed.
+template <class Cell>
+std::uint64_t paintPass(std::uint64_t* mask, std::uint64_t* painted, Cell* cells, std::uint64_t from,
+                        std::uint64_t to, Cell value) {
+    std::uint64_t completed = 0;
+    for (std::uint64_t g = from; g < to; g += 8) {
+        std::uint64_t* const m = mask + g;
+        if ((m[0] | m[1] | m[2] | m[3] | m[4] | m[5] | m[6] | m[7]) == 0) continue;
+        std::uint64_t* const d = painted + g;
+        std::uint64_t fresh[8], any = 0;
+        for (int k = 0; k < 8; ++k) {
+            fresh[k] = m[k] & ~d[k];
+            any |= fresh[k];
+        }
+        std::fill_n(m, 8, std::uint64_t{0});
+        if (any == 0) continue;
+        for (int k = 0; k < 8; ++k) {
+            if (fresh[k] == 0) continue;
+            paintFresh(cells + ((g + static_cast<std::uint64_t>(k)) << kLevelDigits), fresh[k], value);
+            d[k] |= fresh[k];
+            completed += d[k] == kAll ? 1 : 0;
+        }
+    }
+    return completed;
+}
+
+}  // namespace
+
+template <class Cell>
+bool paintByMasks(std::span<const RecordData> records, Cell whole, std::uint64_t pixelCount, Cell* cells,
+                  const DescendingBounds& bounds, HeapArray<std::uint8_t>& scratch) {
+    WholeFirstPlan plan;
+    if (!planWholeFirst(records, pixelCount, bounds, plan) || !scratch.makeRoom(std::uint64_t{plan.longest} + 8)) {
+        return false;
+    }
+    const std::uint64_t wordCount = (pixelCount + 63) >> kLevelDigits;
+    // The masks in groups of eight words, the painted bits past the
+    // picture's end set: the pass looks at eight at a time.
+    const std::uint64_t groupedCount = (wordCount + 7) & ~std::uint64_t{7};
+    HeapArray<std::uint64_t> masks, painted;
+    if (!masks.allocate(groupedCount) || !painted.allocate(groupedCount)) return false;
+    if ((pixelCount & 63) != 0) painted[wordCount - 1] = kAll << (pixelCount & 63);
+    std::fill(painted.begin() + wordCount, painted.end(), kAll);
+    std::uint64_t openWords = wordCount;  // not complete
+    std::fill_n(cells, pixelCount, whole);
+    std::uint64_t work = 0;
+    for (std::size_t c = 0; c < records.size() && openWords != 0; ++c) {
+        const RecordData& r = records[c];
+        if (r.length == 0) continue;
+        const std::uint64_t n = cubeCountOf(r.length, plan.bits);
+        // A unit per cube and the words of a small cube, counted for
+        // every cube before the first; a larger cube counts its words too.
+        work += (1 + kSmallCubeWords) * n;
+        if (work > plan.maxWork) return false;
+        reverseBitsOfBytes({r.data, r.length}, scratch.data());
+        std::uint64_t first = groupedCount, last = 0;
+        if (!gatherRecord(scratch.data(), n, plan.bits, masks.data(), wordCount, plan.maxWork, work, first, last)) {
+            return false;
+        }
+        if (first > last) continue;
+        // The pass: a unit per group of eight words between the first and
+        // the last the record reached.
+        const std::uint64_t from = first & ~std::uint64_t{7}, to = std::min(last + 1, wordCount);
+        work += (to - from + 7) >> 3;
+        if (work > plan.maxWork) return false;
+        openWords -= paintPass(masks.data(), painted.data(), cells, from, to, static_cast<Cell>(c));
+    }
+    return true;
+}
+
+template bool paintByMasks<std::uint8_t>(std::span<const RecordData>, std::uint8_t, std::uint64_t, std::uint8_t*,
+                                         const DescendingBounds&, HeapArray<std::uint8_t>&);
+template bool paintByMasks<std::uint16_t>(std::span<const RecordData>, std::uint16_t, std::uint64_t,
+                                          std::uint16_t*, const DescendingBounds&, HeapArray<std::uint8_t>&);
+
+}  // namespace qm5
