@@ -85,10 +85,13 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
     if (b < 1 || b > kMaxPositionBits) return MinimiseStatus::invalidTable;
     if (onPositions.empty()) return MinimiseStatus::ok;
     // Sorting, checking and ranking; the table and the searches count their own.
-    spent_ += onPositions.size() + 4 * candidates.size() + bitmap::wordsFor(b) / 4;
+    spent_ += CoverWeights::kSetup * (onPositions.size() + 4 * candidates.size() + bitmap::wordsFor(b) / 4);
     MinimiseStatus status = build(b, onPositions, candidates);
     if (status == MinimiseStatus::ok && !pastLimit()) status = choose();
     release();
+    // Whole units between solves: a record's work is then the same
+    // whichever records its worker made before.
+    spent_ += (CoverWeights::kPerUnit - spent_ % CoverWeights::kPerUnit) % CoverWeights::kPerUnit;
     return status;
 }
 
@@ -203,7 +206,7 @@ MinimiseStatus CoverSolver::countRows() {
     uncoveredRows_ = rows;
     std::uint32_t* count = weight_.data();
     std::uint32_t* single = scratch_.data();
-    spent_ += 4 * std::uint64_t{rows};
+    spent_ += CoverWeights::kRows * 4 * std::uint64_t{rows};
     for (std::uint32_t r = 0; r < rows; ++r) {
         if (r > 0) {
             count[r] += count[r - 1];

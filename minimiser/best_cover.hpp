@@ -53,6 +53,28 @@ struct CoverLimits {
     int directDigits = 8;
 };
 
+// What a counted step of each part of the solver weighs, in eighths of
+// PrimeSearch's unit. Their steps are of unlike sizes: instructions per
+// step measured on a flat, a cartoon, a logo and a photo (callgrind) run
+// from about 3 (marking a covered run) to about 60 (sorting candidates),
+// and by picture about twice either way around the weights below. A count
+// that weighed them alike under-counted the records whose work lies in the
+// heavy parts (many columns of few rows), so that the palette order search
+// overran its budget on them.
+struct CoverWeights {
+    static constexpr std::uint64_t kPerUnit = 8;
+    static constexpr std::uint64_t kSetup = 56;    // sorting, checking and ranking the input
+    static constexpr std::uint64_t kRows = 16;     // a row's weight and Fenwick entry
+    static constexpr std::uint64_t kGather = 32;   // a word or range visited for a column's positions
+    static constexpr std::uint64_t kColumns = 36;  // a column's runs, its key looked up
+    static constexpr std::uint64_t kGroup = 18;    // a run or column sorted into groups
+    static constexpr std::uint64_t kScore = 12;    // a run scored
+    static constexpr std::uint64_t kCover = 4;     // a run marked covered
+    static constexpr std::uint64_t kExact = 40;    // a row of the exact search
+    static constexpr std::uint64_t kGreedy = 10;   // a pick or an entry of the greedy's queues
+    static constexpr std::uint64_t kRedundant = 16;  // a row of a chosen column checked
+};
+
 class CoverSolver {
 public:
     CoverSolver() = default;
@@ -88,9 +110,9 @@ public:
     std::uint64_t exactGroups() const { return exactGroups_; }
     std::uint64_t cutGroups() const { return cutGroups_; }
 
-    // Work of every solve of this object so far, counted in steps of about
-    // a nanosecond (bitmap words, runs, rows, rows searched), the same for
-    // the same input on any machine.
+    // Work of every solve of this object so far, counted in steps
+    // (bitmap words, runs, rows, rows searched) weighed by CoverWeights, the
+    // same for the same input on any machine.
     std::uint64_t work() const { return spent_; }
     // A solve stops, with no cover and stopped() true, once work() passes
     // the limit (none unless set).

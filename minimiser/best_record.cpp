@@ -86,9 +86,11 @@ MinimiseStatus bestRecord(BestWorker& worker, int b, std::span<const std::uint32
     if (grown && worker.search.stopped()) status = MinimiseStatus::ok;
     if (grown && !worker.search.stopped()) {
         worker.solver.setLimits(limits);
-        const std::uint64_t left =
-            (worker.workLimit - std::min(worker.workLimit, worker.work())) / BestWorker::kCoverWeight;
-        worker.solver.limitWork(worker.solver.work() + std::min(left, ~std::uint64_t{0} - worker.solver.work()));
+        const std::uint64_t left = worker.workLimit - std::min(worker.workLimit, worker.work());
+        const std::uint64_t steps = left > (~std::uint64_t{0} - worker.solver.work()) / CoverWeights::kPerUnit
+                                        ? ~std::uint64_t{0} - worker.solver.work()
+                                        : left * CoverWeights::kPerUnit;
+        worker.solver.limitWork(worker.solver.work() + steps);
         status = worker.solver.solve(b, on, {worker.candidates.data(), static_cast<std::size_t>(worker.count)});
         worker.solver.limitWork(~std::uint64_t{0});
     }

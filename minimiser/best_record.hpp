@@ -36,11 +36,9 @@ struct BestWorker {
     void release();
 
     // Work of every record made so far, in PrimeSearch's units (about a
-    // nanosecond each): a count of steps, the same on every machine. A
-    // cover step takes about twice the time of a search step (measured on
-    // the benchmark pictures), so it counts twice.
-    static constexpr std::uint64_t kCoverWeight = 2;
-    std::uint64_t work() const { return search.cost() + kCoverWeight * solver.work() + screened; }
+    // nanosecond each): a count of steps, the same on every machine. The
+    // cover counts in eighths of that unit (CoverWeights).
+    std::uint64_t work() const { return search.cost() + solver.work() / CoverWeights::kPerUnit + screened; }
     std::uint64_t screened = 0;  // neighbours looked at before the searches
 
     // The cover stops once work() passes workLimit (the caller limits the

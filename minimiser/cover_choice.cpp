@@ -78,7 +78,7 @@ std::uint64_t CoverSolver::score(std::uint32_t col) {
     from = newFrom;
     to = newTo;
     spanPrevious_[col] = newPrevious;
-    spent_ += scoreSteps_[col];
+    spent_ += CoverWeights::kScore * scoreSteps_[col];
     return sum;
 }
 
@@ -101,7 +101,7 @@ void CoverSolver::cover(std::uint32_t col, bool scored) {
             steps += 32;
         }
     });
-    spent_ += steps;
+    spent_ += CoverWeights::kCover * steps;
 }
 
 MinimiseStatus CoverSolver::choose() {
@@ -222,7 +222,7 @@ bool CoverSolver::group(std::uint32_t& groups) {
         scoreSpan_[2 * std::uint64_t{c} + 1] = spanEnd;
         live_[c] = colLive;
     }
-    spent_ += steps + 2 * runBytesUsed_ + 8 * std::uint64_t{left};
+    spent_ += CoverWeights::kGroup * (steps + 2 * runBytesUsed_ + 8 * std::uint64_t{left});
     groups = 0;
     std::uint32_t* groupOf = next;  // per root
     for (std::uint32_t u = 0; u < left; ++u) groupOf[u] = kNone;

@@ -149,7 +149,7 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
     const std::uint64_t pattern = bitmap::CubeWords(b, care, cube.one).pattern();
     std::uint64_t steps = 0;
     if (b <= 6) {
-        spent_ += word(0, base[0], base[1]);
+        spent_ += CoverWeights::kGather * word(0, base[0], base[1]);
         return;
     }
     const std::uint32_t highCare = care >> 6;
@@ -167,7 +167,7 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
             }
             return true;
         });
-        spent_ += steps;
+        spent_ += CoverWeights::kGather * steps;
         return;
     }
     const bool wholeWords = pattern == ~std::uint64_t{0};
@@ -221,7 +221,7 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
             if (more) at = stack[--top];
         }
     }
-    spent_ += steps;
+    spent_ += CoverWeights::kGather * steps;
 }
 
 // Columns: the candidates holding an on position, each with its runs;
@@ -269,7 +269,7 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
             }
         }
         if (!runs.finish()) return MinimiseStatus::outOfMemory;
-        spent_ += steps + 2 * std::uint64_t{runs.count()};
+        spent_ += CoverWeights::kColumns * (steps + 2 * std::uint64_t{runs.count()});
         colStart_[col] = runBytesUsed_;
         colCand_[col] = static_cast<std::uint32_t>(k);
         colRows_[col] = runs.rows();
@@ -346,7 +346,7 @@ bool CoverSolver::gather(int b, std::size_t k, std::uint32_t& count, std::uint64
             const std::uint64_t words = bitmap::wordsFor(b);
             add(kWholeRange, first, end);
             key &= spanTree_[2 * words - ((2 * words) >> j) + (w >> j)];
-            ++spent_;
+            spent_ += CoverWeights::kGather;
         });
     } else {
         grown = sharedWords(b, cube, shared_[sharedOf_[k]], word) && grown;
@@ -359,7 +359,7 @@ bool CoverSolver::gather(int b, std::size_t k, std::uint32_t& count, std::uint64
 bool CoverSolver::firstWithKey(std::uint64_t key) {
     const std::uint64_t slots = colSlots_.size();
     const std::uint64_t hash = key * 0x9E3779B97F4A7C15ull;
-    ++spent_;
+    spent_ += CoverWeights::kColumns;
     for (std::uint64_t s = (hash ^ (hash >> 29)) & (slots - 1);; s = (s + 1) & (slots - 1)) {
         if (colSlots_[s] == 0) {
             colSlots_[s] = key + 1;
@@ -384,7 +384,7 @@ bool CoverSolver::buildSpanTree(int b) {
         for (std::uint64_t i = 0; i < n / 2; ++i) level[n + i] = level[2 * i] & level[2 * i + 1];
         level += n;
     }
-    spent_ += 2 * words;
+    spent_ += CoverWeights::kGather * 2 * words;
     return true;
 }
 
@@ -413,7 +413,7 @@ bool CoverSolver::sharedWords(int b, const CubeMasks& cube, SharedWords& entry, 
     for (const Word& at : std::span<const Word>(words_.data() + entry.first, entry.count)) {
         steps += word(at.w, at.first, at.end);
     }
-    spent_ += steps;
+    spent_ += CoverWeights::kGather * steps;
     return true;
 }
 

@@ -71,7 +71,7 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
             steps += end - first;
         });
     }
-    spent_ += steps;
+    spent_ += CoverWeights::kExact * steps;
     // A row holding all columns of another row is covered with it: keep the
     // minimal rows, fewest columns first (which also helps the bound).
     std::sort(masks, masks + rowCount, [](std::uint64_t x, std::uint64_t y) {
@@ -84,7 +84,7 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
         bool dominated = false;
         for (std::uint32_t k = 0; k < kept && !dominated; ++k) dominated = (masks[k] & ~masks[i]) == 0;
         if (!dominated) masks[kept++] = masks[i];
-        spent_ += kept;
+        spent_ += CoverWeights::kExact * kept;
         if (kept > kExactRows) return ExactResult::declined;
     }
     maskRows_ = kept;
@@ -97,7 +97,7 @@ CoverSolver::ExactResult CoverSolver::solveExact(const std::uint32_t* cols, std:
     bestDepth_ = greedyBound(masks_.data() + kept, kept, colCount, bestChosen_);
     work_ = 0;
     search(masks_.data(), kept, 0, 0);
-    spent_ += 2 * work_ + std::uint64_t{rowCount} * 4;
+    spent_ += CoverWeights::kExact * (2 * work_ + std::uint64_t{rowCount} * 4);
     ++exactGroups_;
     if (work_ >= limits_.exactWork) ++cutGroups_;
     for (std::uint64_t m = bestChosen_; m != 0; m &= m - 1) cover(cols[std::countr_zero(m)]);

@@ -39,6 +39,7 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
         if (!selected_[cols[k]] && live_[cols[k]] > 0) heap[count++] = GreedyEntry{scores_[cols[k]], cols[k]};
     }
     sortEntries(heap, count);
+    spent_ += CoverWeights::kGreedy * 4 * std::uint64_t{count};  // the sort: a quarter of a pick per entry
     std::size_t next = 0;  // the sorted queue: heap[next .. count - 1]
     std::size_t size = 0;  // the heap: heap[0 .. size - 1], size <= next
     // The top replaced by entry, moved down to its place.
@@ -65,7 +66,7 @@ bool CoverSolver::greedy(const std::uint32_t* cols, std::uint32_t colCount) {
     while ((size > 0 || next < count) && uncoveredRows_ > 0 && !pastLimit()) {
         const bool fromHeap = size > 0 && (next == count || less(heap[next], heap[0]));
         const GreedyEntry top = heap[fromHeap ? 0 : next];
-        spent_ += 16;
+        spent_ += CoverWeights::kGreedy * 16;
         const std::uint64_t now = score(top.col);
         if (!fromHeap) {
             ++next;
@@ -153,7 +154,7 @@ bool CoverSolver::irredundant() {
             for (std::uint32_t r = first; r < end; ++r) --times[r];
         });
     }
-    spent_ += 2 * steps;
+    spent_ += CoverWeights::kRedundant * 2 * steps;
     return true;
 }
 

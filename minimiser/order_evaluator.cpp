@@ -229,16 +229,22 @@ void OrderEvaluator::computeRecord(Worker& w, std::span<const std::uint32_t> ord
     w.used += w.record.size();
 }
 
-// The records of a chunk's tasks: computed on the threads, a record past
-// its share again alone, then counted and cached in task order. (Slightly
-// over 60 lines: each step keeps the result independent of the threads.)
+// The records of a chunk's tasks: computed on the threads, then settled in
+// task order as one worker taking them in turn would have: each record may
+// spend what the records before it left of the chunk's work, and the first
+// that would pass it ends the chunk, counted at what it was allowed.
+// A part of the chunk on a thread of its own knows only the work of its
+// own records before each, so it allows a record at least that (never
+// less than one worker would); a record's work does not depend on its
+// allowance unless it passes it, so that a record kept within what one
+// worker would allow is the same record, at the same work, whatever the
+// threads. Records of a part after one that passes are past the end.
+// (Slightly over 60 lines: each step keeps the result independent of the threads.)
 bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks, std::size_t count,
                               std::uint64_t workLimit) {
-    // Each record of the chunk may spend its share of the work left, so
-    // that the chunk as a whole stays within it whatever runs in parallel.
-    const std::uint64_t share = workLimit == ~std::uint64_t{0} ? workLimit
-                                : count == 0 || workLimit <= work_ ? 0
-                                                                   : (workLimit - work_) / count;
+    const std::uint64_t room = workLimit == ~std::uint64_t{0} ? workLimit
+                               : workLimit <= work_          ? 0
+                                                             : workLimit - work_;
     const bool parallel = threads_ > 1 && count > 1 && count * pixels_ >= kParallelPositions;
     const unsigned parts = parallel ? threads_ : 1;
     // Part 0 runs on the calling thread: it reports progress record by
@@ -246,14 +252,17 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
     auto run = [&](unsigned part, std::uint64_t begin, std::uint64_t end) {
         Worker& w = workers_[part];
         w.used = 0;
+        std::uint64_t own = 0;  // work of this part's records so far
         for (std::uint64_t t = begin; t < end; ++t) {
             tasks[t].part = part;
-            computeRecord(w, order, tasks[t], share);
+            computeRecord(w, order, tasks[t], room - std::min(room, own));
+            // A record out of memory runs again below, to another work: none counted here.
+            own += tasks[t].crowded ? 0 : tasks[t].work;
             if (part == 0 && progress_) {
                 inFlight_ += tasks[t].work * parts;
                 progress_();
             }
-            if (tasks[t].ends()) break;
+            if (tasks[t].ends() || (tasks[t].overBudget && !tasks[t].crowded) || own > room) break;
         }
     };
     // The bitmaps' upkeep counted as if one worker took the tasks in turn.
@@ -265,43 +274,35 @@ bool OrderEvaluator::runTasks(std::span<const std::uint32_t> order, Task* tasks,
         run(0, 0, count);
     }
     inFlight_ = 0;
-    // The evaluation ends at the first record too long: the tasks after it
-    // are neither counted nor cached (those a thread did compute included).
+    // In task order: a record out of memory runs again alone, every
+    // worker's storage given back, so that whether it fits does not depend
+    // on the threads or on what a worker held before; the first record too
+    // long, or past what the records before it left, ends the chunk (the
+    // records after it are neither counted nor cached, those a thread did
+    // compute included).
+    std::uint64_t spent = 0;
     for (std::size_t t = 0; t < count; ++t) {
-        if (tasks[t].ends()) count = t + 1;
+        Task& task = tasks[t];
+        const std::uint64_t allowance = room - std::min(room, spent);
+        if (task.crowded) {
+            for (unsigned other = 0; other < threads_; ++other) workers_[other].best.release();
+            task.status = MinimiseStatus::ok;
+            task.part = 0;
+            computeRecord(workers_[0], order, task, allowance);
+        }
+        // Computed: a part stops only after a record at or past the end.
+        if (task.overBudget || task.work > allowance) {
+            task.overBudget = true;
+            task.work = allowance;
+        }
+        spent += task.work;
+        if (task.ends() || task.overBudget) {
+            count = t + 1;
+            break;
+        }
     }
     // The count goes on from the last task kept, as one worker would.
     if (count != 0) follow(counted_, order, tasks[count - 1], nullptr);
-    // A record out of memory runs again with its share, every worker's
-    // storage given back, so that whether it fits does not depend on the
-    // threads or on what a worker held before.
-    for (std::size_t t = 0; t < count; ++t) {
-        Task& task = tasks[t];
-        if (!task.crowded) continue;
-        for (unsigned other = 0; other < threads_; ++other) workers_[other].best.release();
-        task.status = MinimiseStatus::ok;
-        task.part = 0;
-        computeRecord(workers_[0], order, task, share);
-        if (task.ends()) count = t + 1;
-    }
-    // A record past its share runs again, on its own, with all the work
-    // the chunk left (a big record among small ones); in task order, so
-    // that this does not depend on the threads either.
-    std::uint64_t spent = 0;
-    for (std::size_t t = 0; t < count; ++t) spent += tasks[t].work;
-    for (std::size_t t = 0; t < count; ++t) {
-        Task& task = tasks[t];
-        if (!task.overBudget || work_ + spent >= workLimit) continue;
-        const std::uint64_t earlier = task.work;
-        task.overBudget = false;
-        task.status = MinimiseStatus::ok;
-        task.part = 0;
-        task.upkeep = follow(counted_, order, task, nullptr);
-        computeRecord(workers_[0], order, task, workLimit - work_ - spent);
-        spent += task.work;
-        task.work += earlier;
-        if (task.ends()) count = t + 1;
-    }
     // In task order, so that the cache and the counts do not depend on
     // the threads.
     for (std::size_t t = 0; t < count; ++t) {

@@ -164,5 +164,37 @@ TEST(PaletteOrder, SearchStaysWithinItsBudgetOnEveryThreadCount) {
     }
 }
 
+// A chunk of records once gave each an equal share of the work it had
+// left and ran a record past its share again: uneven records (a background
+// and small colours) spent their first tries in vain, and an order whose
+// records cost what was left was cut. Given exactly its own work, an order
+// is judged, on any number of threads.
+TEST(OrderEvaluator, AnOrderGivenItsOwnWorkIsNotCut) {
+    std::vector<std::uint32_t> picture = test::photoLikeIndices(256, 128, 48, 11);
+    for (std::size_t p = 0; p < picture.size(); ++p) {
+        if (p % 256 >= 64) picture[p] = 0;
+    }
+    const std::uint32_t* images[] = {picture.data()};
+    std::vector<std::uint32_t> order(48);
+    for (std::uint32_t i = 0; i < 48; ++i) order[i] = (i + 1) % 48;  // the background last
+    std::vector<fast::RecordRef> refs(48);
+    auto judge = [&](unsigned threads, std::uint64_t limit, std::uint64_t& work) {
+        fast::OrderEvaluator evaluator;
+        EXPECT_EQ(evaluator.prepare(images, picture.size(), 48, threads, CoverLimits{}, std::uint64_t{1} << 30),
+                  MinimiseStatus::ok);
+        const std::uint64_t bytes = evaluator.evaluate(order, 0, 48, 0, fast::kNoSize, limit, refs.data());
+        work = evaluator.work();
+        return bytes;
+    };
+    std::uint64_t whole = 0;
+    const std::uint64_t bytes = judge(1, fast::kNoSize, whole);
+    ASSERT_NE(bytes, fast::kNoSize);
+    for (unsigned threads : {1u, 2u, 3u}) {
+        std::uint64_t work = 0;
+        EXPECT_EQ(judge(threads, whole, work), bytes) << "cut on " << threads << " threads";
+        EXPECT_EQ(work, whole) << "got " << work << " units on " << threads << " threads, want " << whole;
+    }
+}
+
 }  // namespace
 }  // namespace qm5
