@@ -44,6 +44,11 @@ constexpr std::uint64_t kModelWork = 2;
 // of the maker's order (the largest colour last on flat1024 and flat2048,
 // where effort 1 came to 2.06 to 2.08 times effort 0 with a sixteenth).
 constexpr std::uint64_t kReserveShare = 8;
+// The budget of one effort is the maker's order's work up to this many
+// units (about 4 CPU seconds on the 2-core benchmark machine): past it an
+// effort would double a long run (photo1024: 10 s at effort 0) for gains
+// of about 1 %, where the whole PNG-8 pipeline takes 15 s.
+constexpr std::uint64_t kMaxEffortWork = std::uint64_t{1} << 32;
 }  // namespace
 
 std::uint64_t PaletteOrderSearch::workingMemoryBound(std::uint64_t pixelCount, std::uint32_t colourCount,
@@ -127,13 +132,13 @@ MinimiseStatus PaletteOrderSearch::run(std::span<const std::uint32_t* const> ima
     return found_ ? MinimiseStatus::ok : failure;
 }
 
-// The budget after the maker's order, whose records are the unit; the
-// positions sorted (prepared, the work before them) come out of it, and so
-// does a reserve for the steps after the search that no count holds
-// (painting the order back, writing).
+// The budget after the maker's order, whose records are the unit (up to
+// kMaxEffortWork); the positions sorted (prepared, the work before them)
+// come out of it, and so does a reserve for the steps after the search
+// that no count holds (painting the order back, writing).
 void PaletteOrderSearch::setBudget(std::uint64_t prepared, unsigned effort) {
     budgetStart_ = evaluator_.work();
-    unit_ = std::max<std::uint64_t>(1, budgetStart_ - prepared);
+    unit_ = std::clamp<std::uint64_t>(budgetStart_ - prepared, 1, kMaxEffortWork);
     const std::uint64_t spent = prepared + unit_ / kReserveShare;
     const std::uint64_t allowed = std::uint64_t{effort} * unit_;
     budgetEnd_ = budgetStart_ + (allowed - std::min(allowed, spent));
