@@ -100,7 +100,7 @@ MinimiseStatus CoverSolver::solve(int b, std::span<const std::uint32_t> onPositi
 // them: any size sorts as well without).
 void CoverSolver::sortKeys(std::uint64_t* keys, std::size_t n, int bits) {
     CountedArray<std::uint64_t> other(account_);
-    if (n < 1024 || !other.allocate(n)) {
+    if (n < 1024 || n > ~std::uint32_t{0} || !other.allocate(n)) {
         std::sort(keys, keys + n);
         return;
     }
@@ -108,14 +108,15 @@ void CoverSolver::sortKeys(std::uint64_t* keys, std::size_t n, int bits) {
     const int width = (bits + passes - 1) / passes;
     std::uint64_t* from = keys;
     std::uint64_t* to = other.data();
-    std::array<std::size_t, std::size_t{1} << 11> count;
+    std::array<std::uint32_t, std::size_t{1} << 11> count;
     const std::uint64_t digit = (std::uint64_t{1} << width) - 1;
     for (int shift = 0; shift < bits; shift += width) {
-        std::fill(count.begin(), count.end(), std::size_t{0});
+        // The counts of this width's digits only.
+        std::fill_n(count.begin(), digit + 1, std::uint32_t{0});
         for (std::size_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & digit];
         if (count[(from[0] >> shift) & digit] == n) continue;  // one digit: the order stays
-        std::size_t sum = 0;
-        for (std::size_t& c : count) sum += std::exchange(c, sum);
+        std::uint32_t sum = 0;
+        for (std::size_t d = 0; d <= digit; ++d) sum += std::exchange(count[d], sum);
         for (std::size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & digit]++] = from[i];
         std::swap(from, to);
     }

@@ -211,7 +211,9 @@ bool CoverSolver::group(std::uint32_t& groups) {
             } else {
                 joinRoot(lo);
             }
-            // The numbers of a run from lo up already joined are in root's set.
+            // The numbers of a run from lo up already joined are in root's set
+            // (a run of one number has none to join: nextOpen(lo) >= lo).
+            if (hi - lo == 1) return;
             for (std::uint32_t u = nextOpen(lo); u + 1 < hi; u = nextOpen(u + 1)) {
                 joinRoot(u + 1);
                 next[u] = u + 1;

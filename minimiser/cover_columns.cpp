@@ -4,6 +4,7 @@
 // the ways to a candidate's words and the keys of its column are one step
 // of the table, sharing its arrays.)
 #include <algorithm>
+#include <array>
 #include <bit>
 
 #include "minimiser/best_cover.hpp"
@@ -155,7 +156,7 @@ void CoverSolver::onRuns(int b, const CubeMasks& cube, const OnWord& word, const
     const std::uint32_t highCare = care >> 6;
     const std::uint32_t highOne = cube.one >> 6;
     const std::uint32_t highFree = ~highCare & (bitmap::lowBits(b) >> 6);
-    if (std::popcount(highFree) <= limits_.directDigits) {
+    if (bitmap::ones(highFree) <= limits_.directDigits) {
         // Few words: those with on positions in turn, found 64 at a time in
         // nonEmpty_ as the positions of a word are, costs less than the descent.
         const std::uint64_t* nonEmpty = nonEmpty_.data();
@@ -243,7 +244,6 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
         return MinimiseStatus::outOfMemory;
     }
     if (!findShared(b, distinct)) return MinimiseStatus::outOfMemory;
-    std::fill(colSlots_.begin(), colSlots_.end(), std::uint64_t{0});
     const std::uint64_t* bits = bits_.data();
     colCount_ = 0;
     runBytesUsed_ = 0;
@@ -287,19 +287,41 @@ MinimiseStatus CoverSolver::buildColumns(int b, std::size_t distinct) {
 
 namespace {
 
+// Per 8-bit mask m (not 0), the AND of the indices 0 .. 7 of its bits, low
+// three bits, and of their complements, the three above: the digits 0-2 of
+// a word's positions from the OR of its bytes, 3-5 from which bytes hold any.
+constexpr std::array<std::uint8_t, 256> kByteAnd = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned m = 0; m < 256; ++m) {
+        unsigned one = 7;
+        unsigned zero = 7;
+        for (unsigned i = 0; i < 8; ++i) {
+            if ((m >> i) & 1u) {
+                one &= i;
+                zero &= ~i & 7u;
+            }
+        }
+        t[m] = static_cast<std::uint8_t>(one | (zero << 3));
+    }
+    return t;
+}();
+
 // The AND of the positions w * 64 + i, for the bits i of hits (not 0), high
 // 32 bits, and of their complements, low 32 bits; wOne and wZero: the ANDs
 // of the word indices and of their complements, when hits is the OR of
 // the bits of several words (all: b bits).
 std::uint64_t positionAnd(std::uint64_t hits, std::uint32_t wOne, std::uint32_t wZero, std::uint32_t all) {
-    constexpr std::uint64_t kDigit[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
-                                         0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
-    std::uint32_t one = wOne << 6;
-    std::uint32_t zero = wZero << 6;
-    for (int d = 0; d < 6; ++d) {
-        one |= (hits & ~kDigit[d]) == 0 ? std::uint32_t{1} << d : 0u;
-        zero |= (hits & kDigit[d]) == 0 ? std::uint32_t{1} << d : 0u;
-    }
+    std::uint64_t any = hits | (hits >> 32);
+    any |= any >> 16;
+    any |= any >> 8;
+    // Bit 8j + 7 set when byte j holds a bit, gathered into bit j of the top byte.
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t held = (((hits & kLow7) + kLow7) | hits) & ~kLow7;
+    const auto bytes = static_cast<unsigned>(((held >> 7) * 0x0102040810204080ull) >> 56);
+    const unsigned low = kByteAnd[any & 0xFF];
+    const unsigned high = kByteAnd[bytes];
+    const std::uint32_t one = (wOne << 6) | ((high & 7u) << 3) | (low & 7u);
+    const std::uint32_t zero = (wZero << 6) | ((high >> 3) << 3) | (low >> 3);
     return (std::uint64_t{one & all} << 32) | (zero & all);
 }
 
@@ -420,7 +442,8 @@ bool CoverSolver::sharedWords(int b, const CubeMasks& cube, SharedWords& entry, 
 // sharedOf_: per candidate of more than six digits, some of them low, and
 // of words too many to visit in turn, the entry in shared_ of its digits
 // from the sixth up when another candidate has the same; none otherwise.
-// Through colSlots_ (2^n slots for at most 2^(n-1) candidates), left dirty.
+// Through colSlots_ (2^n slots for at most 2^(n-1) candidates, all 0), left
+// all 0 again.
 bool CoverSolver::findShared(int b, std::size_t distinct) {
     if (!sharedOf_.allocate(distinct)) return false;
     std::fill(sharedOf_.begin(), sharedOf_.end(), kNoShare);
@@ -431,7 +454,7 @@ bool CoverSolver::findShared(int b, std::size_t distinct) {
         const std::uint32_t care = candidates_[k].zero | candidates_[k].one;
         if ((care & 0x3Fu) == 0) continue;  // all of a word's positions: no word to share
         // Few words: visited in turn, as fast as from a list.
-        if (std::popcount(~care & (bitmap::lowBits(b) >> 6 << 6)) <= limits_.directDigits) continue;
+        if (bitmap::ones(~care & (bitmap::lowBits(b) >> 6 << 6)) <= limits_.directDigits) continue;
         const std::uint64_t high = (std::uint64_t{care >> 6} << 32) | (candidates_[k].one >> 6);
         std::uint64_t s = ((high * 0x9E3779B97F4A7C15ull) >> 32) & (slots - 1);
         for (;; s = (s + 1) & (slots - 1)) {
@@ -450,6 +473,13 @@ bool CoverSolver::findShared(int b, std::size_t distinct) {
     }
     for (std::size_t k = 0; k < distinct; ++k) {
         if (sharedOf_[k] != kNoShare && shared_[sharedOf_[k]].users == 1) sharedOf_[k] = kNoShare;
+    }
+    // The slots taken, each found again from the start of its probe (the
+    // others stay 0), so that the columns find the table empty.
+    for (std::uint32_t e = 0; e < entries; ++e) {
+        std::uint64_t s = ((shared_[e].high * 0x9E3779B97F4A7C15ull) >> 32) & (slots - 1);
+        while (colSlots_[s] != std::uint64_t{e} + 1) s = (s + 1) & (slots - 1);
+        colSlots_[s] = 0;
     }
     return true;
 }
