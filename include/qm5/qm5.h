@@ -231,8 +231,9 @@ typedef enum qm5_mode {
 
 /* The effort of the best modes' search for a palette order that makes the
    texture smaller (qm5 encode --best --effort N): its budget of work in
-   multiples of one compression, never time, so the bytes are the same on
-   every machine. 0 keeps the palette in ascending colour order. */
+   multiples of one compression (each at most 2^32 units, about 4 s of one
+   core), never time, so the bytes are the same on every machine. 0 keeps
+   the palette in ascending colour order. */
 #define QM5_DEFAULT_EFFORT 1u
 #define QM5_MAX_EFFORT 1000u
 
