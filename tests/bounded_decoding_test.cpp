@@ -141,11 +141,19 @@ TEST(DescendingPainter, PaintsTheRecordPaintersCellsWithinItsLimit) {
         for (int round = 0; round < 8; ++round, ++images) {
             const int colours = 2 + static_cast<int>(rng() % 6);
             std::vector<Bytes> data;
+            std::vector<CubeMasks> earlier;  // the cubes of lower colours
             for (int c = 0; c + 1 < colours; ++c) {
                 const std::uint64_t n = rng() % 40;
                 data.emplace_back(cubeDataLength(n, b), 0);
                 CubeStreamWriter out({data.back().data(), data.back().size()}, b);
+                const std::size_t lower = earlier.size();
                 for (std::uint64_t k = 0; k < n; ++k) {
+                    // A lower colour's cube again: its positions keep the
+                    // lower colour.
+                    if (lower != 0 && rng() % 4 == 0) {
+                        out.put(earlier[rng() % lower]);
+                        continue;
+                    }
                     // Each digit free one time in four, or eight word digits
                     // free (a cube that walks).
                     std::uint32_t free = static_cast<std::uint32_t>(rng()) & static_cast<std::uint32_t>(rng());
@@ -153,6 +161,7 @@ TEST(DescendingPainter, PaintsTheRecordPaintersCellsWithinItsLimit) {
                     const std::uint32_t care = digits & ~free;
                     const std::uint32_t one = static_cast<std::uint32_t>(rng()) & care;
                     out.put({care & ~one, one});
+                    earlier.push_back({care & ~one, one});
                 }
             }
             std::vector<std::uint8_t> want(pixels), got(pixels + kDescendingSlack);
