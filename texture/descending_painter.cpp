@@ -26,39 +26,9 @@ using namespace position_masks;
 template <class Cell, bool Clip, int K>
 void paintShortRuns(Cell* cells, std::uint64_t base, std::uint64_t free, std::uint64_t pixelCount, Cell value) {
     constexpr std::size_t kRun = std::size_t{1} << K;
-    const std::uint64_t twoCleared = free & (free - 1) & ((free & (free - 1)) - 1);
-    if (twoCleared == 0) {  // fewer than three digits free
-        forEachSubset<Clip>(base, free, pixelCount,
-                            [&](std::uint64_t start) { std::fill_n(cells + start, kRun, value); });
-        return;
-    }
-    std::uint64_t rest = free;
-    const std::uint64_t d0 = rest & (~rest + 1);
-    rest ^= d0;
-    const std::uint64_t d1 = rest & (~rest + 1);
-    rest ^= d1;
-    const std::uint64_t d2 = rest & (~rest + 1);
-    rest ^= d2;
-    const std::uint64_t d01 = d0 | d1, d02 = d0 | d2, d12 = d1 | d2, d012 = d01 | d2;
-    std::uint64_t s = 0;
-    do {
-        const std::uint64_t start = base | s;
-        if (Clip && (start | d012) >= pixelCount) {
-            forEachSubset<true>(start, d012, pixelCount,
-                                [&](std::uint64_t at) { std::fill_n(cells + at, kRun, value); });
-            return;
-        }
-        Cell* const at = cells + start;
-        std::fill_n(at, kRun, value);
-        std::fill_n(at + d0, kRun, value);
-        std::fill_n(at + d1, kRun, value);
-        std::fill_n(at + d01, kRun, value);
-        std::fill_n(at + d2, kRun, value);
-        std::fill_n(at + d02, kRun, value);
-        std::fill_n(at + d12, kRun, value);
-        std::fill_n(at + d012, kRun, value);
-        s = (s - rest) & rest;
-    } while (s != 0);
+    forEachSubsetByEights<Clip>(base, free, pixelCount, [&](std::uint64_t start, std::uint64_t d) {
+        std::fill_n(cells + start + d, kRun, value);
+    });
 }
 
 // Runs of 2^k positions (k >= 6).

@@ -23,37 +23,7 @@ constexpr std::uint64_t kSmallCubeWords = 8;
 // the first group that reaches the end: every later group lies above it.
 template <bool Clip>
 void orWords(std::uint64_t* masks, std::uint64_t base, std::uint64_t free, std::uint64_t lanes, std::uint64_t end) {
-    const std::uint64_t twoCleared = free & (free - 1) & ((free & (free - 1)) - 1);
-    if (twoCleared == 0) {  // fewer than three digits free
-        forEachSubset<Clip>(base, free, end, [&](std::uint64_t w) { masks[w] |= lanes; });
-        return;
-    }
-    std::uint64_t rest = free;
-    const std::uint64_t d0 = rest & (~rest + 1);
-    rest ^= d0;
-    const std::uint64_t d1 = rest & (~rest + 1);
-    rest ^= d1;
-    const std::uint64_t d2 = rest & (~rest + 1);
-    rest ^= d2;
-    const std::uint64_t d01 = d0 | d1, d02 = d0 | d2, d12 = d1 | d2, d012 = d01 | d2;
-    std::uint64_t s = 0;
-    do {
-        const std::uint64_t start = base | s;
-        if (Clip && (start | d012) >= end) {
-            forEachSubset<true>(start, d012, end, [&](std::uint64_t w) { masks[w] |= lanes; });
-            return;
-        }
-        std::uint64_t* const at = masks + start;
-        at[0] |= lanes;
-        at[d0] |= lanes;
-        at[d1] |= lanes;
-        at[d01] |= lanes;
-        at[d2] |= lanes;
-        at[d02] |= lanes;
-        at[d12] |= lanes;
-        at[d012] |= lanes;
-        s = (s - rest) & rest;
-    } while (s != 0);
+    forEachSubsetByEights<Clip>(base, free, end, [&](std::uint64_t start, std::uint64_t d) { masks[start + d] |= lanes; });
 }
 
 // The positions fresh of the word whose cells start at at.

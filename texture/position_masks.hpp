@@ -110,4 +110,44 @@ inline void forEachSubset(std::uint64_t base, std::uint64_t free, std::uint64_t 
     } while (s != 0);
 }
 
+// op(start, d) for the same positions: with three digits or more free,
+// each step of the walk over the others hands over the eight that the
+// lowest three allow as start + d, the d held in registers, so that the
+// walk's own chain of steps (s - free, & free) is paid once per eight. A
+// clipped walk stops at the first step that reaches end, giving what lies
+// before it: every later step lies above it.
+template <bool Clip, class Op>
+inline void forEachSubsetByEights(std::uint64_t base, std::uint64_t free, std::uint64_t end, Op op) {
+    const std::uint64_t twoCleared = free & (free - 1) & ((free & (free - 1)) - 1);
+    if (twoCleared == 0) {  // fewer than three digits free
+        forEachSubset<Clip>(base, free, end, [&](std::uint64_t i) { op(i, 0); });
+        return;
+    }
+    std::uint64_t rest = free;
+    const std::uint64_t d0 = rest & (~rest + 1);
+    rest ^= d0;
+    const std::uint64_t d1 = rest & (~rest + 1);
+    rest ^= d1;
+    const std::uint64_t d2 = rest & (~rest + 1);
+    rest ^= d2;
+    const std::uint64_t d01 = d0 | d1, d02 = d0 | d2, d12 = d1 | d2, d012 = d01 | d2;
+    std::uint64_t s = 0;
+    do {
+        const std::uint64_t start = base | s;
+        if (Clip && (start | d012) >= end) {
+            forEachSubset<true>(start, d012, end, [&](std::uint64_t i) { op(i, 0); });
+            return;
+        }
+        op(start, 0);
+        op(start, d0);
+        op(start, d1);
+        op(start, d01);
+        op(start, d2);
+        op(start, d02);
+        op(start, d12);
+        op(start, d012);
+        s = (s - rest) & rest;
+    } while (s != 0);
+}
+
 }  // namespace qm5::position_masks
