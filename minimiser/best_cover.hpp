@@ -63,15 +63,15 @@ struct CoverLimits {
 // overran its budget on them.
 struct CoverWeights {
     static constexpr std::uint64_t kPerUnit = 8;
-    static constexpr std::uint64_t kSetup = 56;    // sorting, checking and ranking the input
-    static constexpr std::uint64_t kRows = 16;     // a row's weight and Fenwick entry
-    static constexpr std::uint64_t kGather = 32;   // a word or range visited for a column's positions
-    static constexpr std::uint64_t kColumns = 36;  // a column's runs, its key looked up
-    static constexpr std::uint64_t kGroup = 18;    // a run or column sorted into groups
-    static constexpr std::uint64_t kScore = 12;    // a run scored
-    static constexpr std::uint64_t kCover = 4;     // a run marked covered
-    static constexpr std::uint64_t kExact = 40;    // a row of the exact search
-    static constexpr std::uint64_t kGreedy = 10;   // a pick or an entry of the greedy's queues
+    static constexpr std::uint64_t kSetup = 56;      // sorting, checking and ranking the input
+    static constexpr std::uint64_t kRows = 16;       // a row's weight and Fenwick entry
+    static constexpr std::uint64_t kGather = 32;     // a word or range visited for a column's positions
+    static constexpr std::uint64_t kColumns = 36;    // a column's runs, its key looked up
+    static constexpr std::uint64_t kGroup = 18;      // a run or column sorted into groups
+    static constexpr std::uint64_t kScore = 12;      // a run scored
+    static constexpr std::uint64_t kCover = 4;       // a run marked covered
+    static constexpr std::uint64_t kExact = 40;      // a row of the exact search
+    static constexpr std::uint64_t kGreedy = 10;     // a pick or an entry of the greedy's queues
     static constexpr std::uint64_t kRedundant = 16;  // a row of a chosen column checked
 };
 

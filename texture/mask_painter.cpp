@@ -23,7 +23,8 @@ constexpr std::uint64_t kSmallCubeWords = 8;
 // the first group that reaches the end: every later group lies above it.
 template <bool Clip>
 void orWords(std::uint64_t* masks, std::uint64_t base, std::uint64_t free, std::uint64_t lanes, std::uint64_t end) {
-    forEachSubsetByEights<Clip>(base, free, end, [&](std::uint64_t start, std::uint64_t d) { masks[start + d] |= lanes; });
+    forEachSubsetByEights<Clip>(base, free, end,
+                                [&](std::uint64_t start, std::uint64_t d) { masks[start + d] |= lanes; });
 }
 
 // The positions fresh of the word whose cells start at at.
