@@ -127,7 +127,7 @@ Sample sampleCubes(std::span<const RecordData> records, int bits, std::uint64_t 
 }  // namespace
 
 bool planWholeFirst(std::span<const RecordData> records, std::uint64_t pixelCount, const DescendingBounds& bounds,
-                    WholeFirstPlan& plan) {
+                    WholeFirstPlan& plan, HeapArray<std::uint8_t>& scratch) {
     const int bits = positionBitCount(pixelCount);
     if (pixelCount == 0 || 2 * bits + 7 > 64) return false;
     std::uint32_t longest = 0;
@@ -151,9 +151,8 @@ bool planWholeFirst(std::span<const RecordData> records, std::uint64_t pixelCoun
     for (const RecordData& r : records) cubes += cubeCountOf(r.length, bits);
     if (steps > bounds.maxSteps || cubes > (bounds.maxSteps - steps) / levels) return false;
     plan.bits = bits;
-    plan.longest = longest;
     plan.maxWork = std::min(bounds.maxWork, (bounds.maxSteps - steps - levels * cubes) / perWord);
-    return true;
+    return scratch.makeRoom(std::uint64_t{longest} + 8);
 }
 
 WholeFirstPath chooseWholeFirstPath(std::span<const RecordData> records, std::uint64_t pixelCount,
@@ -175,9 +174,7 @@ template <class Cell>
 bool paintDescending(std::span<const RecordData> records, Cell whole, std::uint64_t pixelCount, Cell* cells,
                      const DescendingBounds& bounds, HeapArray<std::uint8_t>& scratch) {
     WholeFirstPlan plan;
-    if (!planWholeFirst(records, pixelCount, bounds, plan) || !scratch.makeRoom(std::uint64_t{plan.longest} + 8)) {
-        return false;
-    }
+    if (!planWholeFirst(records, pixelCount, bounds, plan, scratch)) return false;
     const int bits = plan.bits;
     const std::uint64_t digits = (std::uint64_t{1} << bits) - 1;
     const std::uint64_t maxWork = plan.maxWork;

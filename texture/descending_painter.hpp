@@ -69,18 +69,18 @@ struct DescendingBounds {
 
 // What both paths that paint a whole record first (this one and
 // texture/mask_painter.hpp) need to know of the records: the picture's b,
-// the longest record's data, and the work they may do, within bounds and
-// low enough that the record painter's steps for the same records stay
-// within bounds.maxSteps (see above; each path counts at least 2^w units
-// for a cube that leaves w word digits free). False when a record's b is
-// not the picture's, or the record painter's steps cannot be bounded so.
+// and the work they may do, within bounds and low enough that the record
+// painter's steps for the same records stay within bounds.maxSteps (see
+// above; each path counts at least 2^w units for a cube that leaves w word
+// digits free); scratch gets room for the longest record's data. False
+// when a record's b is not the picture's, the record painter's steps
+// cannot be bounded so, or memory ran out.
 struct WholeFirstPlan {
     int bits = 0;
-    std::uint32_t longest = 0;
     std::uint64_t maxWork = 0;
 };
 bool planWholeFirst(std::span<const RecordData> records, std::uint64_t pixelCount, const DescendingBounds& bounds,
-                    WholeFirstPlan& plan);
+                    WholeFirstPlan& plan, HeapArray<std::uint8_t>& scratch);
 
 // Which path paints an image whose whole record comes after records,
 // judged on a sample of their cubes.

@@ -127,9 +127,7 @@ template <class Cell>
 bool paintByMasks(std::span<const RecordData> records, Cell whole, std::uint64_t pixelCount, Cell* cells,
                   const DescendingBounds& bounds, HeapArray<std::uint8_t>& scratch) {
     WholeFirstPlan plan;
-    if (!planWholeFirst(records, pixelCount, bounds, plan) || !scratch.makeRoom(std::uint64_t{plan.longest} + 8)) {
-        return false;
-    }
+    if (!planWholeFirst(records, pixelCount, bounds, plan, scratch)) return false;
     const std::uint64_t wordCount = (pixelCount + 63) >> kLevelDigits;
     // The masks in groups of eight words, the painted bits past the
     // picture's end set: the pass looks at eight at a time.
