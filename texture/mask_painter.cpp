@@ -28,7 +28,8 @@ void orWords(std::uint64_t* masks, std::uint64_t base, std::uint64_t free, std::
                                 [&](std::uint64_t start, std::uint64_t d) { masks[start + d] |= lanes; });
 }
 
-// The positions fresh of the word whose cells start at at.
+// The positions fresh of the word whose cells start at at (byte cells: all
+// 64 are read and written back, past the picture's end into the slack).
 template <class Cell>
 inline void paintFresh(Cell* at, std::uint64_t fresh, Cell value) {
     if constexpr (sizeof(Cell) == 1) {
