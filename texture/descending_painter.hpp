@@ -53,9 +53,10 @@ struct RecordData {
     int bits = 0;
 };
 
-// Cells past the picture that painting may write (the end of a run of up
-// to 32 positions that the picture ends in).
-inline constexpr std::uint64_t kDescendingSlack = 32;
+// Cells past the picture that painting may write: the end of a run of up
+// to 32 positions, or of a word of 64 that painting by masks blends whole,
+// that the picture ends in.
+inline constexpr std::uint64_t kDescendingSlack = 64;
 
 // The path's own work, in units per pixel and in all, past which it
 // declines whatever else allows it.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "texture/position_masks.hpp"
 #include "texture/texture_format.hpp"
@@ -27,9 +28,25 @@ void orWords(std::uint64_t* masks, std::uint64_t base, std::uint64_t free, std::
                                 [&](std::uint64_t start, std::uint64_t d) { masks[start + d] |= lanes; });
 }
 
-// The positions fresh of the word whose cells start at at.
+// The positions fresh of the word whose cells start at at (byte cells: all
+// 64 are read and written back, past the picture's end into the slack).
 template <class Cell>
 inline void paintFresh(Cell* at, std::uint64_t fresh, Cell value) {
+    if constexpr (sizeof(Cell) == 1) {
+        // Byte cells: eight blends of eight cells, with no branch on how
+        // many positions are fresh (a photo's words hold a few each, and a
+        // loop over them mispredicts its end once a word).
+        const std::uint64_t fill = 0x0101010101010101u * value;
+        for (int j = 0; j < 8; ++j) {
+            std::uint64_t bytes = kByteMask[(fresh >> (8 * j)) & 0xFF];
+            if constexpr (std::endian::native == std::endian::big) bytes = byteSwapped(bytes);
+            std::uint64_t v;
+            std::memcpy(&v, at + 8 * j, 8);
+            v = (v & ~bytes) | (fill & bytes);
+            std::memcpy(at + 8 * j, &v, 8);
+        }
+        return;
+    }
     if (fresh == kAll) {
         std::fill_n(at, 64, value);
         return;

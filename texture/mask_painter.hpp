@@ -34,8 +34,9 @@
 namespace qm5 {
 
 // Paints records[k] for k from 0 up with colour k, each pixel once, and
-// whole where none covers it, into cells[0 .. pixelCount - 1]. False
-// (declined) when a condition above fails; then the cells hold anything.
+// whole where none covers it, into cells[0 .. pixelCount - 1] (of
+// pixelCount + kDescendingSlack). False (declined) when a condition above
+// fails; then the cells hold anything.
 template <class Cell>
 bool paintByMasks(std::span<const RecordData> records, Cell whole, std::uint64_t pixelCount, Cell* cells,
                   const DescendingBounds& bounds, HeapArray<std::uint8_t>& scratch);
